@@ -1,0 +1,160 @@
+#pragma once
+// Data sets over dBase tables: the table object (TTable), the SQL query object (TQuery), their
+// fields (TField) and the link that data-aware controls use (TDataSource).
+//
+// This header is the engine's contract with the rest of the program. Callers use only what is
+// declared here; the engine may add to it but keeps these signatures.
+#include "platform/Exception.h"
+
+#include <QDate>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <vector>
+
+// Every error the engine raises. The message is the engine's or the framework's text, e.g.
+// "Table1: Cannot perform this operation on a closed dataset".
+class EDatabaseError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+enum class TFieldType { String, Date, Float, Integer, Boolean, Memo };
+
+class TDataSet;
+
+// One column of the current row of a data set.
+class TField {
+public:
+    virtual ~TField() = default;
+    const QString& FieldName() const { return name_; }
+    TFieldType DataType() const { return type_; }
+    int Size() const { return size_; }          // width in the file, in characters
+    int Decimals() const { return decimals_; }
+    TDataSet* DataSet() const { return dataSet_; }
+
+    bool IsNull() const;
+    // Value as text: strings as stored (trailing blanks removed), numbers as written in the
+    // file (leading blanks removed), dates in the system's short date format, empty when null.
+    QString AsString() const;
+    // Same as AsString() here; this is what grids, edits and reports show.
+    QString DisplayText() const;
+    QDate AsDate() const;     // null date when the field is null or not a valid date
+    double AsFloat() const;   // 0 when null
+    // Converts the text to the field's type and sets it in the current row, which must be in
+    // edit or insert state. Raises EDatabaseError naming the field and the value when the text
+    // does not fit, has no code-page character, is not a number, or is not a date (dates are
+    // taken in the system's short date format or as month/day/year). An empty text makes the
+    // field null (strings: empty).
+    void SetAsString(const QString& text);
+    void Clear();
+
+protected:
+    TField(TDataSet* ds, QString name, TFieldType type, int size, int decimals)
+        : dataSet_(ds), name_(std::move(name)), type_(type), size_(size), decimals_(decimals) {}
+    friend class TDataSet;
+
+private:
+    TDataSet* dataSet_;
+    QString name_;
+    TFieldType type_;
+    int size_;
+    int decimals_;
+    int index_ = 0;
+};
+
+class TDataSet : public QObject {
+    Q_OBJECT
+public:
+    enum TDataSetState { dsInactive, dsBrowse, dsEdit, dsInsert };
+
+    explicit TDataSet(QObject* owner = nullptr);
+    ~TDataSet() override;
+
+    // Component name used as the prefix of error messages ("Table1: ...").
+    QString Name() const { return objectName(); }
+    void SetName(const QString& n) { setObjectName(n); }
+
+    bool Active() const;
+    void Open();
+    void Close();
+    TDataSetState State() const;
+
+    void First();
+    void Last();
+    void Next();
+    void Prior();
+    void MoveBy(int distance);
+    bool Eof() const;   // after Next() past the last row, or on an empty set
+    bool Bof() const;   // after Prior() before the first row, after First(), or on an empty set
+    bool IsEmpty() const;
+
+    // Place of the current row in the table file, from 1 (for a query: its place in the result).
+    int RecNo() const;
+    // Moves to the row with that record number; raises EDatabaseError when there is none.
+    void SetRecNo(int recNo);
+    // Rows that are shown (deleted rows are not).
+    int RecordCount() const;
+
+    const std::vector<std::unique_ptr<TField>>& Fields() const;
+    TField* FindField(const QString& name) const;   // names match without regard to case
+    TField* FieldByName(const QString& name) const; // raises "Field 'X' not found" when absent
+
+    void Edit();
+    void Insert();   // a new empty row before the current one in the view; stored at the end
+    void Append();
+    void Post();     // writes the row durably; on error raises and stays in edit/insert state
+    void Cancel();
+    void Delete();   // marks the current row deleted; the next row becomes current
+    // Re-reads the file: rows that statements or other processes added appear, the current row
+    // stays the current row. A pending edit is posted first.
+    void Refresh();
+    bool Modified() const;
+
+signals:
+    void AfterScroll();
+    void AfterPost();
+    void AfterDelete();
+    void AfterOpen();
+    void AfterClose();
+    void StateChanged();
+    // A field of the current row was set (field given), or the whole row changed (nullptr).
+    void DataChanged(TField* field);
+
+protected:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+    friend class TField;
+};
+
+// A dBase table opened by its full file name.
+class TTable : public TDataSet {
+    Q_OBJECT
+public:
+    explicit TTable(QObject* owner = nullptr);
+    QString TableName() const;
+    void SetTableName(const QString& fullFileName);
+};
+
+// An SQL statement. SQL holds its lines; the engine receives them joined with line breaks.
+class TQuery : public TDataSet {
+    Q_OBJECT
+public:
+    explicit TQuery(QObject* owner = nullptr);
+    QStringList SQL;
+    // Runs a statement that returns no rows (INSERT, UPDATE, DELETE).
+    void ExecSQL();
+    int RowsAffected() const;
+    // Open() runs a SELECT and stands on its first row.
+};
+
+// Joins data-aware controls to a data set.
+class TDataSource : public QObject {
+    Q_OBJECT
+public:
+    explicit TDataSource(QObject* owner = nullptr) : QObject(owner) {}
+    TDataSet* DataSet = nullptr;
+    // Typing into a control bound here puts the data set into edit state by itself.
+    bool AutoEdit = true;
+};

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs, from Debian's packages, whatever the build, the tests or the program needs and the
+# machine lacks. Usage: scripts/setup.sh [build|test|run]...
+set -euo pipefail
+
+build_pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev libgmock-dev
+            libbenchmark-dev libsqlite3-dev fonts-liberation2 fonts-dejavu-core)
+# Independent readers and renderers that the tests check our files against.
+test_pkgs=(python3 python3-dbfread gdal-bin inkscape xvfb xauth)
+run_pkgs=(xvfb xauth)
+
+want=("${build_pkgs[@]}")
+for group in "$@"; do
+  case "$group" in
+    build) ;;
+    test) want+=("${test_pkgs[@]}") ;;
+    run) want+=("${run_pkgs[@]}") ;;
+    *) echo "setup.sh: unknown group '$group' (build, test or run)" >&2; exit 2 ;;
+  esac
+done
+
+missing=()
+for p in "${want[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}"
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
