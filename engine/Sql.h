@@ -1,0 +1,91 @@
+#pragma once
+// Local SQL over table files: the statements the program sends (INSERT of quoted texts, SELECT by
+// date) and a little more (column lists, comparisons, AND/OR/NOT, parentheses, numbers).
+//
+// The SQL core knows nothing about files: the file layer hands it open tables through SqlTable,
+// found by the full file name written in double quotes in the statement. Query objects (TQuery)
+// run their text through executeSql().
+#include "engine/DataSet.h"
+
+#include <QDate>
+#include <QString>
+#include <memory>
+#include <optional>
+#include <variant>
+#include <vector>
+
+// One column of a table or of a result.
+struct SqlColumn {
+    QString name;
+    TFieldType type = TFieldType::String;
+    int size = 0;      // width in the file, in characters
+    int decimals = 0;
+};
+
+// A value as the SQL core sees it. std::monostate is "no value" (NULL). Texts have their trailing
+// blanks removed. Integer and Float columns give double. A date held in the file that is not a
+// calendar day (e.g. 20231345) is an invalid QDate: it never satisfies a condition.
+using SqlValue = std::variant<std::monostate, QString, double, QDate, bool>;
+
+// One open table, supplied by the file layer. Rows are numbered from 0 in file order (record
+// number - 1). A scan calls isDeleted(r) and then value(r, ...) for ascending r, so an
+// implementation does well to read the file in large blocks and keep the current record's bytes.
+class SqlTable {
+public:
+    virtual ~SqlTable() = default;
+    virtual const std::vector<SqlColumn>& columns() const = 0;
+    // Physical rows, deleted ones included, as the file holds them when asked.
+    virtual int rowCount() = 0;
+    virtual bool isDeleted(int row) = 0;
+    virtual SqlValue value(int row, int column) = 0;
+    // Appends one row, one value per column (monostate: no value); the row is on disk when this
+    // returns. Raises EDatabaseError naming the column and the value when a value does not fit
+    // its field (too long, no code-page character, number too wide); nothing is written then.
+    virtual void append(const std::vector<SqlValue>& row) = 0;
+};
+
+// Opens the table named in a statement. Raises EDatabaseError when it cannot (no such file, not
+// a table, locked).
+class SqlTableOpener {
+public:
+    virtual ~SqlTableOpener() = default;
+    virtual std::unique_ptr<SqlTable> open(const QString& fullPath) = 0;
+};
+
+// Rows returned by a SELECT. Only the place of each row is kept; values are read from the table
+// when asked for, so a large result costs no more memory than its row numbers.
+class SqlRowSet {
+public:
+    SqlRowSet(std::shared_ptr<SqlTable> table, std::vector<SqlColumn> columns,
+              std::vector<int> sourceColumns, std::vector<int> rows);
+
+    const std::vector<SqlColumn>& columns() const { return columns_; }
+    int rowCount() const { return static_cast<int>(rows_.size()); }
+    // Place of result row i in the table file, from 1.
+    int recNo(int i) const { return rows_.at(static_cast<size_t>(i)) + 1; }
+    // Value of result row i, result column c (both from 0).
+    SqlValue value(int i, int c) const;
+    SqlTable& table() const { return *table_; }
+
+private:
+    std::shared_ptr<SqlTable> table_;
+    std::vector<SqlColumn> columns_;
+    std::vector<int> sourceColumns_;
+    std::vector<int> rows_;
+};
+
+struct SqlResult {
+    bool hasRows = false;               // true for a SELECT
+    std::shared_ptr<SqlRowSet> rows;    // the SELECT's rows, in file order; null otherwise
+    int rowsAffected = 0;               // rows written by an INSERT
+};
+
+// Parses and runs one statement. The text may span lines; a trailing ';' is allowed. Raises
+// EDatabaseError: for malformed or unsupported SQL the message names the problem with its line
+// and column; for a value that does not convert it names the column and the value (and nothing
+// is written).
+SqlResult executeSql(const QString& text, SqlTableOpener& opener);
+
+// A date written month/day/year (month and day with or without leading zero, year in four
+// digits); nullopt when the text is not such a date or not a calendar day.
+std::optional<QDate> parseSqlDate(const QString& text);
