@@ -1,0 +1,52 @@
+#pragma once
+// The meaning of a parsed statement against one table: column names resolved, literals turned
+// into values of their columns' types, and WHERE conditions evaluated row by row.
+#include "engine/Sql.h"
+#include "engine/SqlParser.h"
+
+#include <optional>
+#include <vector>
+
+// Index of the column with that name (names match without regard to case), or -1.
+int findSqlColumn(const std::vector<SqlColumn>& columns, const QString& name);
+
+// A number as text: optional sign, digits with an optional fraction, blanks around allowed.
+std::optional<double> parseSqlNumber(const QString& text);
+// T/Y/TRUE/1 and F/N/FALSE/0 in any case.
+std::optional<bool> parseSqlBoolean(const QString& text);
+
+// The value an INSERT stores for a literal in a column. An empty text stores an empty text in a
+// character column and no value in any other. Raises EDatabaseError naming the column, the value
+// and where it was written when the literal does not convert or is too long.
+SqlValue convertSqlValue(const SqlExpr& literal, const SqlColumn& column);
+
+// A WHERE condition bound to a table's columns. Binding checks that both sides of every
+// comparison are of one kind (text, number, date, logical) and converts the literals once; a
+// comparison with no value or with a date that is not a calendar day is unknown, and a row
+// matches only when the whole condition is true.
+class SqlCondition {
+public:
+    SqlCondition(const SqlExpr& expr, const std::vector<SqlColumn>& columns, const QString& tableName);
+    bool matches(SqlTable& table, int row) const;
+
+private:
+    enum class Truth : unsigned char { False, True, Unknown };
+    enum class Kind : unsigned char { Compare, Between, IsNull, And, Or, Not };
+    struct Operand {
+        int column = -1;       // -1: the constant
+        SqlValue constant;
+    };
+    struct Node {
+        Kind kind = Kind::Compare;
+        SqlCompareOp op = SqlCompareOp::Equal;
+        bool negated = false;
+        std::vector<Operand> operands;   // Compare: 2, Between: 3, IsNull: 1
+        std::vector<int> children;       // And, Or, Not: node indexes
+    };
+    std::vector<Node> nodes_;
+    int root_ = -1;
+
+    int bind(const SqlExpr& e, const std::vector<SqlColumn>& columns, const QString& tableName);
+    Truth eval(int node, SqlTable& table, int row) const;
+    static SqlValue fetch(const Operand& o, SqlTable& table, int row);
+};
