@@ -1,0 +1,29 @@
+#pragma once
+// Windows code page 1251 (Cyrillic), the code page of every text in our table files. Texts are
+// QString inside the program and CP1251 bytes on disk; conversion happens only at the file
+// boundary, through this unit.
+//
+// Decoding is total: every byte has a character (0x98, unassigned in CP1251, decodes to U+0098
+// as Windows does), so reading never loses a byte and encode(decode(b)) == b for every b.
+// Encoding refuses a character without a CP1251 byte instead of replacing it.
+#include <QByteArray>
+#include <QString>
+
+namespace cp1251 {
+
+// The character of one byte.
+QChar toChar(unsigned char byte);
+// The byte of one character, or -1 when CP1251 has none.
+int toByte(QChar c);
+
+QString decode(const char* data, qsizetype size);
+inline QString decode(const QByteArray& bytes) { return decode(bytes.constData(), bytes.size()); }
+
+// Encodes text into out (replacing its content). On a character without a CP1251 byte returns
+// false and, when badIndex is given, sets it to the character's position in text.
+bool encode(const QString& text, QByteArray& out, qsizetype* badIndex = nullptr);
+
+// The first character of text that has no CP1251 byte, or -1 when every character has one.
+qsizetype firstUnencodable(const QString& text);
+
+} // namespace cp1251
