@@ -1,0 +1,142 @@
+#pragma once
+// Plays the haematology analyser on a line: result messages with realistic values, sent the way
+// the analyser sends them (ENQ, one frame per record, EOT), waiting for ACK after each step.
+// The program hematix-sim is a thin front to this unit; tests drive it directly.
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QString>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <random>
+
+namespace sim {
+
+// The eighteen results in the order the analyser sends them.
+struct ResultKind {
+    const char* tag;   // as it appears in the record's test id, "^^^WBC"
+    const char* unit;
+};
+extern const std::array<ResultKind, 18> kResults;
+
+struct Message {
+    QByteArray timestamp;            // YYYYMMDDhhmmss
+    QByteArray sample;               // 9 characters
+    QByteArray patient;              // CP1251 bytes
+    std::array<QByteArray, 18> values; // in kResults order, as sent (padding or dashes kept)
+};
+
+// The records of a message: header, patient, order, the eighteen results, terminator.
+QList<QByteArray> records(const Message& m);
+// The bytes of the whole message as framed on the line: ENQ, frames, EOT.
+QByteArray wireBytes(const Message& m);
+
+// Messages with realistic values; the same seed and start give the same messages.
+class MessageGenerator {
+public:
+    MessageGenerator(std::uint32_t seed, QDateTime start);
+    Message next();
+
+private:
+    std::mt19937 random_;
+    QDateTime time_;
+    std::uint64_t sample_;
+};
+
+enum class Split { Frames, Random, Bytes };
+
+struct Options {
+    int count = 1;               // 0: until stopped
+    int intervalMs = 1000;       // pause between messages
+    std::uint32_t seed = 1;
+    Split split = Split::Frames;
+    int timeoutMs = 15000;       // wait for each reply
+    int paceBytesPerSecond = 0;  // 0: as fast as the line takes them
+    QDateTime start;             // first message's time; invalid: now
+};
+
+// One end of a line, opened raw: the master of a new pseudo-terminal or a serial device.
+class Line {
+public:
+    Line() = default;
+    ~Line();
+    Line(const Line&) = delete;
+    Line& operator=(const Line&) = delete;
+
+    // A new pseudo-terminal; portName() is the end the program opens. The simulator keeps that
+    // end open too, so that bytes sent before the program opens it wait in its queue.
+    bool openPseudoTerminal(QString* error);
+    // A serial device at 9600 8N1.
+    bool openDevice(const QString& path, QString* error);
+
+    const QString& portName() const { return portName_; }
+    int fd() const { return fd_; }
+
+    // Writes every byte, waiting at most timeoutMs for the line to take them.
+    bool write(const QByteArray& bytes, int timeoutMs);
+    // One byte, or -1 after timeoutMs (or when stop is set).
+    int readByte(int timeoutMs, const std::atomic<bool>* stop);
+    // Discards bytes already received.
+    void drain();
+
+private:
+    int fd_ = -1;
+    int slave_ = -1;
+    QString portName_;
+};
+
+class Simulator {
+public:
+    using Log = std::function<void(const QString&)>;
+
+    Simulator(Line& line, Options options, Log log = {});
+
+    // Sends the messages; false at the first one not acknowledged (error() says why) or when
+    // stopped. Safe to stop from another thread.
+    bool run();
+    void stop() { stop_.store(true); }
+
+    int sent() const { return sent_; }
+    int acknowledged() const { return acknowledged_; }
+    int framesAcknowledged() const { return framesAcknowledged_; }
+    const QString& error() const { return error_; }
+    // The messages sent so far, in order.
+    const QList<Message>& history() const { return history_; }
+
+private:
+    bool sendMessage(const Message& m);
+    bool sendPieces(const QByteArray& bytes);
+    bool waitAck(const char* what);
+    bool sleepMs(int ms);
+
+    Line& line_;
+    Options options_;
+    Log log_;
+    std::mt19937 splitRandom_;
+    std::atomic<bool> stop_{false};
+    int sent_ = 0;
+    int acknowledged_ = 0;
+    int framesAcknowledged_ = 0;
+    QString error_;
+    QList<Message> history_;
+};
+
+// Parses the program's command line into options; false with a message on a bad argument.
+struct CommandLine {
+    Options options;
+    QString device;   // empty: a new pseudo-terminal
+    QString iniFile;  // when set, Port= is written there, section MAIN
+    bool help = false;
+};
+bool parseCommandLine(const QStringList& args, CommandLine& out, QString* error);
+QString usage();
+
+// The whole program: opens the line, announces the port, sends, reports. Returns the exit
+// status. out receives the report lines, err the errors.
+int runProgram(const QStringList& args, const Simulator::Log& out, const Simulator::Log& err,
+               std::atomic<bool>* stopFlag = nullptr);
+
+} // namespace sim

@@ -1,0 +1,241 @@
+#include "link/CaptureFiles.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace capture {
+
+namespace {
+
+const QString kLatest = QStringLiteral("Temp.log");
+
+// The number of a numbered capture file name, if it is one.
+std::optional<std::uint64_t> numberOf(const QString& name)
+{
+    if (!name.startsWith(QLatin1String("Temp-")) || !name.endsWith(QLatin1String(".log")))
+        return std::nullopt;
+    const QStringView digits = QStringView(name).mid(5, name.size() - 9);
+    if (digits.isEmpty() || digits.size() > 18)
+        return std::nullopt;
+    std::uint64_t n = 0;
+    for (QChar c : digits) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return std::nullopt;
+        n = n * 10 + static_cast<std::uint64_t>(c.unicode() - '0');
+    }
+    return n;
+}
+
+QString numberedName(std::uint64_t n)
+{
+    return QStringLiteral("Temp-%1.log").arg(n, 8, 10, QLatin1Char('0'));
+}
+
+struct FolderState {
+    bool latestWaiting = false;
+    std::vector<std::pair<std::uint64_t, QString>> numbered;
+};
+
+FolderState scan(const QString& folder)
+{
+    FolderState state;
+    const QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString& name : names) {
+        if (name == kLatest)
+            state.latestWaiting = true;
+        else if (auto n = numberOf(name))
+            state.numbered.emplace_back(*n, name);
+    }
+    std::sort(state.numbered.begin(), state.numbered.end());
+    return state;
+}
+
+QString errnoText(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
+
+bool writeAll(int fd, const QByteArray& bytes)
+{
+    const char* p = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, static_cast<size_t>(left));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        p += n;
+        left -= n;
+    }
+    return true;
+}
+
+// Creates a new file exclusively and fills it; false with errno kept when it cannot.
+bool createExclusive(const QByteArray& path, const QByteArray& bytes)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    const bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
+    const int err = errno;
+    ::close(fd);
+    if (!ok) {
+        ::unlink(path.constData());
+        errno = err;
+    }
+    return ok;
+}
+
+// Claims a free name in rejected/ for baseName: the file itself is created exclusively (empty
+// when bytes is null), so two threads rejecting at once cannot take the same name.
+QString claimRejected(const QString& programFolder, const QString& baseName,
+                      const QByteArray* bytes, QString* error)
+{
+    const QString folder = rejectedFolder(programFolder);
+    if (!QDir().mkpath(folder)) {
+        if (error)
+            *error = QStringLiteral("Cannot create folder %1").arg(folder);
+        return {};
+    }
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"));
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        QString name = stamp + QLatin1Char('-') + baseName;
+        if (attempt > 0)
+            name += QStringLiteral(".%1").arg(attempt);
+        const QString path = folder + name;
+        if (createExclusive(QFile::encodeName(path), bytes ? *bytes : QByteArray()))
+            return path;
+        if (errno != EEXIST) {
+            if (error)
+                *error = QStringLiteral("Cannot create %1: %2").arg(path, errnoText(errno));
+            return {};
+        }
+    }
+    if (error)
+        *error = QStringLiteral("No free name for %1 in %2").arg(baseName, folder);
+    return {};
+}
+
+bool writeReason(const QString& keptPath, const QString& reason, QString* error)
+{
+    return writeWhole(keptPath + QStringLiteral(".error.txt"), reason.toUtf8() + '\n', error);
+}
+
+} // namespace
+
+QString tempFolder(const QString& programFolder) { return programFolder + QStringLiteral("Temp/"); }
+
+QString rejectedFolder(const QString& programFolder)
+{
+    return tempFolder(programFolder) + QStringLiteral("rejected/");
+}
+
+QStringList waitingFiles(const QString& programFolder)
+{
+    const QString folder = tempFolder(programFolder);
+    const FolderState state = scan(folder);
+    QStringList out;
+    // Temp.log is looked for after the listing, not in it: one that exists now was written
+    // before every numbered file that exists now (it is only written into an empty folder, and
+    // only this side removes files), so putting it first is right even when it arrived while
+    // the folder was being listed.
+    if (QFileInfo::exists(folder + kLatest))
+        out.append(folder + kLatest);
+    for (const auto& entry : state.numbered)
+        out.append(folder + entry.second);
+    return out;
+}
+
+bool writeWhole(const QString& path, const QByteArray& bytes, QString* error)
+{
+    // One temporary name per process and call, so concurrent writers never share one.
+    static std::atomic<unsigned> counter{0};
+    const QFileInfo info(path);
+    const QString tmp = info.absolutePath() + QStringLiteral("/.%1.%2.%3.part")
+                                                  .arg(info.fileName())
+                                                  .arg(::getpid())
+                                                  .arg(counter.fetch_add(1));
+    const QByteArray tmpName = QFile::encodeName(tmp);
+    if (!createExclusive(tmpName, bytes)) {
+        if (error)
+            *error = QStringLiteral("Cannot write %1: %2").arg(tmp, errnoText(errno));
+        return false;
+    }
+    if (::rename(tmpName.constData(), QFile::encodeName(path).constData()) != 0) {
+        const int err = errno;
+        ::unlink(tmpName.constData());
+        if (error)
+            *error = QStringLiteral("Cannot rename %1 to %2: %3").arg(tmp, path, errnoText(err));
+        return false;
+    }
+    // Make the rename itself durable: the sender has been told ACK for this message.
+    const int dir = ::open(QFile::encodeName(info.absolutePath()).constData(),
+                           O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return true;
+}
+
+QString keepRejected(const QString& programFolder, const QString& baseName,
+                     const QByteArray& bytes, const QString& reason, QString* error)
+{
+    const QString kept = claimRejected(programFolder, baseName, &bytes, error);
+    if (kept.isEmpty())
+        return {};
+    if (!writeReason(kept, reason, error))
+        return {};
+    return kept;
+}
+
+QString moveToRejected(const QString& programFolder, const QString& path, const QString& reason,
+                       QString* error)
+{
+    const QString kept = claimRejected(programFolder, QFileInfo(path).fileName(), nullptr, error);
+    if (kept.isEmpty())
+        return {};
+    if (::rename(QFile::encodeName(path).constData(), QFile::encodeName(kept).constData()) != 0) {
+        const int err = errno;
+        ::unlink(QFile::encodeName(kept).constData());
+        if (error)
+            *error = QStringLiteral("Cannot move %1 to %2: %3").arg(path, kept, errnoText(err));
+        return {};
+    }
+    if (!writeReason(kept, reason, error))
+        return {};
+    return kept;
+}
+
+CaptureWriter::CaptureWriter(QString programFolder) : programFolder_(std::move(programFolder)) {}
+
+QString CaptureWriter::write(const QByteArray& bytes, QString* error)
+{
+    const QString folder = tempFolder(programFolder_);
+    const FolderState state = scan(folder);
+    QString target;
+    if (!state.latestWaiting && state.numbered.empty()) {
+        target = folder + kLatest;
+    } else {
+        if (!state.numbered.empty())
+            nextNumber_ = std::max(nextNumber_, state.numbered.back().first + 1);
+        target = folder + numberedName(nextNumber_);
+    }
+    if (!writeWhole(target, bytes, error))
+        return {};
+    if (target != folder + kLatest)
+        ++nextNumber_;
+    return target;
+}
+
+} // namespace capture

@@ -1,0 +1,66 @@
+#pragma once
+// The capture files: the one hand-over between the reader thread, which writes one file per
+// received message, and the import on the main thread, which reads and removes them.
+//
+// Names in the folder Temp of the program folder:
+//   Temp.log          the message written when no other capture file was waiting;
+//   Temp-NNNNNNNN.log a message that arrived while another was still waiting; NNNNNNNN only grows;
+//   rejected/         messages that cannot be imported, each beside a text file saying why.
+// Order of arrival is Temp.log first, then the numbered files by number.
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+
+namespace capture {
+
+// programFolder ends with a path separator; the result does too.
+QString tempFolder(const QString& programFolder);
+QString rejectedFolder(const QString& programFolder);
+
+// Full paths of the capture files waiting in the folder Temp, in order of arrival.
+QStringList waitingFiles(const QString& programFolder);
+
+// Writes bytes to path whole: into a temporary file beside it, flushed to disk, then renamed
+// over path, so that nobody ever sees a half-written file. False with a reason on failure, and
+// then nothing is left behind.
+bool writeWhole(const QString& path, const QByteArray& bytes, QString* error);
+
+// Keeps bytes in the folder rejected/ under a new name made from baseName, with a text file
+// "<name>.error.txt" beside it holding reason. Returns the path of the kept file, or an empty
+// text with error set. Safe to call from both threads at once: names are claimed exclusively.
+QString keepRejected(const QString& programFolder, const QString& baseName,
+                     const QByteArray& bytes, const QString& reason, QString* error);
+
+// Moves an existing file into rejected/ with its reason beside it; same naming as keepRejected.
+QString moveToRejected(const QString& programFolder, const QString& path, const QString& reason,
+                       QString* error);
+
+// Writer side, used only on the reader thread.
+//
+// Where a message goes is decided by looking at the folder: when no capture file is waiting the
+// message becomes Temp.log, otherwise the next numbered file. The rename is the hand-over, and
+// the import only ever removes files, so the decision cannot go wrong in a way that loses or
+// reorders a message:
+//  - If the import removes Temp.log (or a numbered file) just after we saw it, we still write a
+//    numbered file; the import finds it at its next pass, after everything older.
+//  - We write Temp.log only when nothing at all was waiting; the import never creates files, so
+//    nothing older can appear before our rename, and the one file it finds is ours.
+//  - Temp.log is taken only when no numbered file waits, so a new Temp.log can never jump ahead
+//    of numbered files still waiting.
+// Numbers continue after the highest one present, including files left by an earlier run, and
+// never go back within a run even when the folder empties.
+class CaptureWriter {
+public:
+    explicit CaptureWriter(QString programFolder);
+
+    // Writes one message; returns the path it now has, or an empty text with error set.
+    QString write(const QByteArray& bytes, QString* error);
+
+private:
+    QString programFolder_;
+    std::uint64_t nextNumber_ = 1;
+};
+
+} // namespace capture
