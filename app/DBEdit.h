@@ -1,0 +1,33 @@
+#pragma once
+// An edit box bound to one field of a data source's current row. It shows the field's display
+// text, puts the row into edit mode when the user types (automatic edit), and writes its text
+// into the field when it loses the focus or before the row is posted. A text the field refuses
+// is shown in the error box and stays in the box, so nothing typed is lost.
+#include <QLineEdit>
+#include <QPointer>
+
+class TDataSource;
+class TField;
+
+class TDBEdit : public QLineEdit {
+    Q_OBJECT
+public:
+    TDBEdit(TDataSource* source, QString fieldName, QWidget* parent);
+    const QString& DataField() const { return field_; }
+    // Writes a pending text into the field; raises the field's error when it refuses it.
+    void UpdateRecord();
+    bool pending() const { return pending_; }
+    // Shows the current row's value again, dropping a pending text.
+    void reload();
+
+protected:
+    void focusOutEvent(QFocusEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+
+private:
+    TField* boundField() const;
+    TDataSource* source_;
+    QString field_;
+    bool pending_ = false;
+    bool loading_ = false;
+};

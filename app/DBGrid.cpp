@@ -1,0 +1,393 @@
+#include "app/DBGrid.h"
+
+#include "app/ErrorBox.h"
+#include "app/TableRows.h"
+#include "engine/DataSet.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QStyledItemDelegate>
+#include <QTimer>
+
+namespace {
+
+// Cell editor that keeps a refused text: the error box is shown and the cell opens again with
+// what was typed, so nothing typed is lost.
+class KeepingDelegate : public QStyledItemDelegate {
+public:
+    explicit KeepingDelegate(QTableView* view) : QStyledItemDelegate(view), view_(view) {}
+
+    void setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const override
+    {
+        auto* line = qobject_cast<QLineEdit*>(editor);
+        const QString typed = line ? line->text() : QString();
+        if (line && typed == index.data(Qt::EditRole).toString())
+            return;
+        if (!model->setData(index, typed, Qt::EditRole) && line) {
+            QPersistentModelIndex at(index);
+            QTableView* view = view_;
+            QTimer::singleShot(0, view, [view, at, typed] {
+                if (!at.isValid())
+                    return;
+                view->setCurrentIndex(at);
+                view->edit(at);
+                if (auto* again = view->findChild<QLineEdit*>())
+                    again->setText(typed);
+            });
+        }
+    }
+
+private:
+    QTableView* view_;
+};
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+TDataSetGridModel::TDataSetGridModel(TDataSource* source, QObject* parent)
+    : QAbstractTableModel(parent), source_(source), rows_(std::make_unique<TableRows>())
+{
+}
+
+TDataSetGridModel::~TDataSetGridModel() = default;
+
+TDataSet* TDataSetGridModel::dataSet() const { return source_ ? source_->DataSet : nullptr; }
+
+bool TDataSetGridModel::inserting() const
+{
+    TDataSet* ds = dataSet();
+    return ds && ds->Active() && ds->State() == TDataSet::dsInsert;
+}
+
+void TDataSetGridModel::addColumn(const QString& field, const QString& title)
+{
+    beginInsertColumns({}, int(columns_.size()), int(columns_.size()));
+    columns_.push_back({field, title});
+    endInsertColumns();
+}
+
+int TDataSetGridModel::fieldDisplayWidth(int column) const { return rows_->displayWidth(columns_[size_t(column)].field); }
+
+int TDataSetGridModel::rowCount(const QModelIndex& parent) const
+{
+    if (parent.isValid())
+        return 0;
+    return shownRecords_ + (shownInsertRow_ ? 1 : 0);
+}
+
+int TDataSetGridModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(columns_.size());
+}
+
+int TDataSetGridModel::recNoOfRow(int row) const
+{
+    if (row < 0)
+        return 0;
+    return row < shownRecords_ ? row + 1 : 0;
+}
+
+bool TDataSetGridModel::rowDeleted(int row) const { return row < shownRecords_ && rows_->isDeleted(row + 1); }
+
+int TDataSetGridModel::currentRow() const
+{
+    TDataSet* ds = dataSet();
+    if (!ds || !ds->Active())
+        return -1;
+    if (inserting())
+        return shownInsertRow_ ? shownRecords_ : -1;
+    if (ds->IsEmpty())
+        return -1;
+    const int recNo = ds->RecNo();
+    return recNo >= 1 && recNo <= shownRecords_ ? recNo - 1 : -1;
+}
+
+QVariant TDataSetGridModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::EditRole))
+        return {};
+    const QString& field = columns_[size_t(index.column())].field;
+    TDataSet* ds = dataSet();
+    // The current row shows what is being edited, not what the file holds yet.
+    if (ds && ds->Active() && ds->State() != TDataSet::dsBrowse && index.row() == currentRow()) {
+        if (TField* f = ds->FindField(field))
+            return f->DisplayText();
+        return {};
+    }
+    return rows_->text(index.row() + 1, field);
+}
+
+QVariant TDataSetGridModel::headerData(int section, Qt::Orientation o, int role) const
+{
+    if (o == Qt::Horizontal) {
+        if (role == Qt::DisplayRole && section >= 0 && section < int(columns_.size()))
+            return columns_[size_t(section)].title;
+        if (role == Qt::TextAlignmentRole)
+            return int(Qt::AlignCenter);
+        return {};
+    }
+    // The indicator column: the current row, and how it is being edited.
+    if (role == Qt::DisplayRole) {
+        if (section != currentRow())
+            return QString();
+        TDataSet* ds = dataSet();
+        if (ds && ds->State() == TDataSet::dsInsert)
+            return QStringLiteral("*");
+        if (ds && ds->State() == TDataSet::dsEdit)
+            return QStringLiteral("I");
+        return QStringLiteral("▶");
+    }
+    if (role == Qt::TextAlignmentRole)
+        return int(Qt::AlignCenter);
+    return {};
+}
+
+Qt::ItemFlags TDataSetGridModel::flags(const QModelIndex& index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable;
+}
+
+bool TDataSetGridModel::setData(const QModelIndex& index, const QVariant& value, int role)
+{
+    TDataSet* ds = dataSet();
+    if (role != Qt::EditRole || !index.isValid() || !ds || !ds->Active())
+        return false;
+    const bool ok = ui::guarded([&] {
+        if (index.row() != currentRow())
+            return; // the grid moves the data set before it edits
+        if (ds->State() == TDataSet::dsBrowse)
+            ds->Edit();
+        ds->FieldByName(columns_[size_t(index.column())].field)->SetAsString(value.toString());
+    });
+    emit dataChanged(this->index(index.row(), 0), this->index(index.row(), columnCount() - 1));
+    emit headerDataChanged(Qt::Vertical, index.row(), index.row());
+    return ok;
+}
+
+void TDataSetGridModel::sync()
+{
+    TDataSet* ds = dataSet();
+    auto* table = qobject_cast<TTable*>(ds);
+    if (!ds || !ds->Active() || !table) {
+        if (rows_->isOpen() || shownRecords_ || shownInsertRow_) {
+            beginResetModel();
+            rows_->close();
+            shownRecords_ = 0;
+            shownInsertRow_ = false;
+            endResetModel();
+        }
+        return;
+    }
+    if (!rows_->isOpen()) {
+        beginResetModel();
+        rows_->open(table->TableName());
+        shownRecords_ = rows_->recordCount();
+        shownInsertRow_ = inserting();
+        endResetModel();
+        return;
+    }
+    rows_->refresh();
+    const int records = rows_->recordCount();
+    const bool insertRow = inserting();
+    const int before = rowCount();
+    const int after = records + (insertRow ? 1 : 0);
+    if (records < shownRecords_) {
+        beginResetModel();
+        shownRecords_ = records;
+        shownInsertRow_ = insertRow;
+        endResetModel();
+        return;
+    }
+    if (after > before) {
+        beginInsertRows({}, before, after - 1);
+        shownRecords_ = records;
+        shownInsertRow_ = insertRow;
+        endInsertRows();
+    } else if (after < before) {
+        beginRemoveRows({}, after, before - 1);
+        shownRecords_ = records;
+        shownInsertRow_ = insertRow;
+        endRemoveRows();
+    } else {
+        shownRecords_ = records;
+        shownInsertRow_ = insertRow;
+    }
+    if (rowCount() > 0) {
+        emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
+        emit headerDataChanged(Qt::Vertical, 0, rowCount() - 1);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+TDBGrid::TDBGrid(TDataSource* source, QWidget* parent)
+    : QTableView(parent), source_(source), model_(new TDataSetGridModel(source, this))
+{
+    setModel(model_);
+    setItemDelegate(new KeepingDelegate(this));
+    setSelectionBehavior(QAbstractItemView::SelectItems);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::AnyKeyPressed | QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
+    setTabKeyNavigation(true);
+    setShowGrid(true);
+    setWordWrap(false);
+    horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
+    horizontalHeader()->setHighlightSections(false);
+    // Fixed row heights keep a million rows as cheap as ten.
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+    verticalHeader()->setMinimumWidth(14);
+    verticalHeader()->setFixedWidth(14);
+    verticalHeader()->setSectionsClickable(false);
+
+    if (TDataSet* ds = source ? source->DataSet : nullptr) {
+        auto refill = [this] {
+            model_->sync();
+            hideDeletedRows();
+            resizeColumnsToFields();
+            followDataSet();
+        };
+        connect(ds, &TDataSet::AfterOpen, this, refill);
+        connect(ds, &TDataSet::AfterClose, this, refill);
+        connect(ds, &TDataSet::AfterPost, this, refill);
+        connect(ds, &TDataSet::AfterDelete, this, refill);
+        connect(ds, &TDataSet::StateChanged, this, refill);
+        connect(ds, &TDataSet::AfterScroll, this, [this] {
+            model_->sync();
+            hideDeletedRows();
+            followDataSet();
+        });
+        connect(ds, &TDataSet::DataChanged, this, [this] {
+            const int r = model_->currentRow();
+            if (r >= 0)
+                emit model_->dataChanged(model_->index(r, 0), model_->index(r, model_->columnCount() - 1));
+        });
+    }
+}
+
+void TDBGrid::addColumn(const QString& field, const QString& title)
+{
+    model_->addColumn(field, title);
+    resizeColumnsToFields();
+}
+
+void TDBGrid::resizeColumnsToFields()
+{
+    const QFontMetrics fm(font());
+    const int charWidth = fm.horizontalAdvance(QLatin1Char('0'));
+    for (int c = 0; c < model_->columnCount(); ++c) {
+        const int title = fm.horizontalAdvance(model_->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString()) + 12;
+        // Wide text fields would push everything else off the screen; they stay resizable.
+        const int chars = std::min(model_->fieldDisplayWidth(c), 40);
+        setColumnWidth(c, std::max(title, chars * charWidth + 8));
+    }
+}
+
+void TDBGrid::hideDeletedRows()
+{
+    // Deleted rows are found a block at a time: the rows on screen at once, the rest in the
+    // background, so opening a large table does not wait for the scan.
+    const int total = model_->rowCount();
+    if (scannedForDeleted_ > total)
+        scannedForDeleted_ = 0;
+    const int until = std::min(total, scannedForDeleted_ + 65536);
+    for (int r = scannedForDeleted_; r < until; ++r)
+        if (model_->rowDeleted(r))
+            setRowHidden(r, true);
+    scannedForDeleted_ = until;
+    if (scannedForDeleted_ < total)
+        QTimer::singleShot(0, this, [this] { hideDeletedRows(); });
+}
+
+void TDBGrid::followDataSet()
+{
+    const int row = model_->currentRow();
+    following_ = true;
+    if (row >= 0) {
+        const int column = currentIndex().isValid() ? currentIndex().column() : 0;
+        setCurrentIndex(model_->index(row, column));
+        scrollTo(model_->index(row, column));
+    } else {
+        setCurrentIndex({});
+    }
+    following_ = false;
+    viewport()->update();
+    verticalHeader()->viewport()->update();
+}
+
+void TDBGrid::showCurrentRow()
+{
+    model_->sync();
+    followDataSet();
+}
+
+void TDBGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous)
+{
+    QTableView::currentChanged(current, previous);
+    if (following_ || !current.isValid() || (previous.isValid() && current.row() == previous.row()))
+        return;
+    TDataSet* ds = source_ ? source_->DataSet : nullptr;
+    if (!ds || !ds->Active() || current.row() == model_->currentRow())
+        return;
+    const int recNo = model_->recNoOfRow(current.row());
+    const bool moved = ui::guarded([&] {
+        if (beforeMove_)
+            beforeMove_();
+        if (ds->State() != TDataSet::dsBrowse)
+            ds->Post();
+        if (recNo > 0)
+            ds->SetRecNo(recNo);
+    });
+    if (!moved)
+        QTimer::singleShot(0, this, [this] { followDataSet(); });
+}
+
+void TDBGrid::commitEditor()
+{
+    if (state() == QAbstractItemView::EditingState)
+        if (QWidget* editor = indexWidget(currentIndex()) ? indexWidget(currentIndex()) : focusWidget())
+            if (qobject_cast<QLineEdit*>(editor) && editor->parentWidget() == viewport()) {
+                commitData(editor);
+                closeEditor(editor, QAbstractItemDelegate::NoHint);
+            }
+}
+
+void TDBGrid::mouseReleaseEvent(QMouseEvent* e)
+{
+    QTableView::mouseReleaseEvent(e);
+    emit mouseReleased(e->button());
+}
+
+void TDBGrid::keyPressEvent(QKeyEvent* e)
+{
+    TDataSet* ds = source_ ? source_->DataSet : nullptr;
+    if (ds && e->key() == Qt::Key_Delete && (e->modifiers() & Qt::ControlModifier)) {
+        ui::guarded([&] {
+            if (ds->Active() && !ds->IsEmpty() && ui::confirm(QStringLiteral("Delete record?")))
+                ds->Delete();
+        });
+        return;
+    }
+    if (ds && e->key() == Qt::Key_Escape && ds->Active() && ds->State() != TDataSet::dsBrowse) {
+        ds->Cancel();
+        return;
+    }
+    QTableView::keyPressEvent(e);
+}
+
+void TDBGrid::focusOutEvent(QFocusEvent* e)
+{
+    QTableView::focusOutEvent(e);
+    // A new row left as it was started is dropped when the grid loses the focus; a cell editor
+    // taking the focus is still the grid.
+    TDataSet* ds = source_ ? source_->DataSet : nullptr;
+    QWidget* now = QApplication::focusWidget();
+    if (now && isAncestorOf(now))
+        return;
+    if (ds && ds->Active() && ds->State() == TDataSet::dsInsert && !ds->Modified())
+        ds->Cancel();
+}

@@ -1,0 +1,85 @@
+#pragma once
+// The grid over a data source's table: one line per stored row in file order, deleted rows
+// hidden, the current row marked in the indicator column, cells edited in place. Rows are read
+// from the file only when they are painted, so the cost of showing a table does not grow with
+// its size.
+#include <QAbstractTableModel>
+#include <QTableView>
+#include <functional>
+#include <memory>
+
+class TDataSource;
+class TDataSet;
+class TableRows;
+
+class TDataSetGridModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    explicit TDataSetGridModel(TDataSource* source, QObject* parent);
+    ~TDataSetGridModel() override;
+
+    void addColumn(const QString& field, const QString& title);
+    const QString& columnField(int column) const { return columns_[size_t(column)].field; }
+    int fieldDisplayWidth(int column) const;
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation o, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+
+    // Grid row of the data set's current row (-1 when it has none), and the record number shown
+    // on a grid row (0 for the new row being inserted).
+    int currentRow() const;
+    int recNoOfRow(int row) const;
+    bool rowDeleted(int row) const;
+    // Takes in what changed in the file: rows appended, rows rewritten, the table reopened.
+    void sync();
+
+private:
+    struct Column {
+        QString field;
+        QString title;
+    };
+    TDataSet* dataSet() const;
+    bool inserting() const;
+    TDataSource* source_;
+    std::vector<Column> columns_;
+    std::unique_ptr<TableRows> rows_;
+    int shownRecords_ = 0;
+    bool shownInsertRow_ = false;
+};
+
+class TDBGrid : public QTableView {
+    Q_OBJECT
+public:
+    TDBGrid(TDataSource* source, QWidget* parent);
+    void addColumn(const QString& field, const QString& title);
+    TDataSetGridModel* gridModel() const { return model_; }
+    // Runs before the grid moves the data set to another row (the panel's edits are written).
+    void setBeforeMove(std::function<void()> f) { beforeMove_ = std::move(f); }
+    // Writes what an open cell editor holds into the row.
+    void commitEditor();
+    // Selects the data set's current row and scrolls it into view.
+    void showCurrentRow();
+
+signals:
+    void mouseReleased(Qt::MouseButton button);
+
+protected:
+    void mouseReleaseEvent(QMouseEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    void focusOutEvent(QFocusEvent* e) override;
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+
+private:
+    void followDataSet();
+    void hideDeletedRows();
+    void resizeColumnsToFields();
+    TDataSource* source_;
+    TDataSetGridModel* model_;
+    std::function<void()> beforeMove_;
+    bool following_ = false;
+    int scannedForDeleted_ = 0;
+};

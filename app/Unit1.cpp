@@ -1,0 +1,393 @@
+#include "app/Unit1.h"
+
+#include "app/DBEdit.h"
+#include "app/DBGrid.h"
+#include "app/DBNavigator.h"
+#include "app/ErrorBox.h"
+#include "app/Forms.h"
+#include "app/Startup.h"
+#include "app/Unit2.h"
+#include "app/Unit3.h"
+#include "app/Unit4.h"
+#include "app/Unit5.h"
+#include "app/Unit6.h"
+#include "engine/DataSet.h"
+#include "link/FrameReceiver.h"
+#include "link/MessageImport.h"
+#include "link/SerialLink.h"
+#include "platform/IniFile.h"
+#include "platform/TrayIcon.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+
+namespace {
+
+// The panel's edit boxes: field, place, width, and the label above or beside it.
+struct PanelEdit {
+    const char* field;
+    int x, y, width, tab;
+    const char* label; // null: no label
+    int labelX, labelY;
+};
+
+// In keyboard order's table order; tab is the place in the keyboard order.
+constexpr PanelEdit kPanelEdits[] = {
+    {"NUM", 8, 24, 121, 1, nullptr, 0, 0},
+    {"DAT", 136, 24, 121, 2, nullptr, 0, 0},
+    {"TIM", 264, 24, 57, 3, nullptr, 0, 0},
+    {"FIO", 136, 48, 121, 4, "Пациент", 24, 56},
+    {"RECEPTION", 264, 48, 57, 5, nullptr, 0, 0},
+    {"DOC", 136, 72, 121, 27, "Возраст", 24, 80},
+    {"WBC", 32, 112, 49, 6, "WBC", 40, 96},
+    {"LY2", 104, 112, 49, 7, "LY#", 120, 96},
+    {"MO2", 152, 112, 49, 8, "MO#", 168, 96},
+    {"GR2", 200, 112, 49, 9, "GR#", 216, 96},
+    {"RBC", 264, 112, 49, 14, "RBC", 280, 96},
+    {"HGB", 32, 152, 49, 13, "HGB", 48, 136},
+    {"LY1", 104, 152, 49, 10, "LY%", 120, 136},
+    {"MO1", 152, 152, 49, 11, "MO%", 168, 136},
+    {"GR1", 200, 152, 49, 12, "GR%", 216, 136},
+    {"PLT", 264, 152, 49, 15, "PLT", 280, 136},
+    {"FORMULA", 88, 184, 225, 16, "Формула", 24, 192},
+    {"HCT", 24, 232, 49, 17, "HCT", 32, 216},
+    {"MCV", 80, 232, 49, 18, "MCV", 88, 216},
+    {"MCH", 136, 232, 49, 19, "MCH", 152, 216},
+    {"MCHC", 192, 232, 49, 20, "MCHC", 200, 216},
+    {"RDV", 248, 232, 49, 21, "RDW", 256, 216},
+    {"MPV", 24, 272, 49, 22, "MPV", 32, 256},
+    {"PCT", 80, 272, 49, 23, "PCT", 96, 256},
+    {"PDW", 136, 272, 49, 24, "PDW", 152, 256},
+    {"COE", 192, 272, 49, 25, "СОЭ", 208, 256},
+    {"RETIC", 248, 272, 49, 26, "Rt", 256, 256},
+    {"COMMENT", 24, 320, 281, 28, "Коментарии", 24, 304},
+};
+
+// The grid's sixteen columns and their titles.
+constexpr std::pair<const char*, const char*> kGridColumns[] = {
+    {"NUM", "Номер"}, {"DAT", "Дата"}, {"TIM", "Время"}, {"FIO", "Пациент"}, {"RECEPTION", "Направлен"},
+    {"WBC", "WBC"},   {"FORMULA", "Формула"}, {"RBC", "RBC"}, {"HGB", "HGB"}, {"HCT", "HCT"},
+    {"PLT", "PLT"},   {"LY1", "LY%"}, {"MO1", "MO%"}, {"GR1", "GR%"}, {"COE", "COE"}, {"RETIC", "RETIC"},
+};
+
+QFont dialogFont()
+{
+    // The dialogs' face at 8 points where the system has it; otherwise the nearest sans face.
+    QFont f(QStringLiteral("MS Sans Serif"));
+    f.setStyleHint(QFont::SansSerif);
+    f.setPointSize(8);
+    return f;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+TRecordPanel::TRecordPanel(QWidget* parent) : QGroupBox(QStringLiteral("Запись"), parent)
+{
+    setObjectName(QStringLiteral("GroupBox1"));
+}
+
+void TRecordPanel::mousePressEvent(QMouseEvent* e)
+{
+    // Any press other than the left button ends a drag.
+    dragging_ = e->button() == Qt::LeftButton;
+    pressed_ = e->position().toPoint();
+    QGroupBox::mousePressEvent(e);
+}
+
+void TRecordPanel::mouseMoveEvent(QMouseEvent* e)
+{
+    if (dragging_) {
+        const QPoint p = e->position().toPoint();
+        move(x() + p.x() - pressed_.x(), y() + p.y() - pressed_.y());
+    }
+    QGroupBox::mouseMoveEvent(e);
+}
+
+void TRecordPanel::mouseReleaseEvent(QMouseEvent* e)
+{
+    if (e->button() == Qt::LeftButton)
+        dragging_ = false;
+    QGroupBox::mouseReleaseEvent(e);
+}
+
+// ---------------------------------------------------------------------------------------------
+TForm1::TForm1()
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Hematix"));
+    setFont(dialogFont());
+    // No close button: the program is ended or hidden through the exit dialog.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowMinMaxButtonsHint);
+    setGeometry(218, 120, 1024, 640);
+
+    Table1 = new TTable(this);
+    Table1->SetName(QStringLiteral("Table1"));
+    DataSource1 = new TDataSource(this);
+    DataSource1->setObjectName(QStringLiteral("DataSource1"));
+    DataSource1->DataSet = Table1;
+    DataSource1->AutoEdit = true;
+    Query1 = new TQuery(this);
+    Query1->SetName(QStringLiteral("Query1"));
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(2000);
+    connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
+
+    // The client area: the grid fills it, the record panel lies above the grid.
+    client_ = new QWidget(this);
+    auto* clientLayout = new QVBoxLayout(client_);
+    clientLayout->setContentsMargins(0, 0, 0, 0);
+    DBGrid1 = new TDBGrid(DataSource1, client_);
+    DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
+    for (const auto& [field, title] : kGridColumns)
+        DBGrid1->addColumn(QString::fromLatin1(field), QString::fromUtf8(title));
+    clientLayout->addWidget(DBGrid1);
+    setCentralWidget(client_);
+    connect(DBGrid1, &TDBGrid::mouseReleased, this, &TForm1::DBGrid1MouseUp);
+    connect(Table1, &TDataSet::AfterScroll, this, &TForm1::Table1AfterScroll);
+
+    buildMenu();
+    buildPanel();
+    DBGrid1->setBeforeMove([this] { updateRecordFromEdits(); });
+
+    ui::guarded([this] { FormCreate(); });
+}
+
+TForm1::~TForm1()
+{
+    if (!closed_)
+        FormClose();
+}
+
+void TForm1::buildMenu()
+{
+    QMenuBar* bar = menuBar();
+    bar->setObjectName(QStringLiteral("MainMenu1"));
+    N1 = bar->addMenu(QStringLiteral("Файл"));
+    N1->setObjectName(QStringLiteral("N1"));
+    auto item = [this](QMenu* menu, const char* name, const char* text, void (TForm1::*handler)()) {
+        QAction* a = menu->addAction(QString::fromUtf8(text));
+        a->setObjectName(QString::fromLatin1(name));
+        connect(a, &QAction::triggered, this, [this, handler] { ui::guarded([this, handler] { (this->*handler)(); }); });
+        return a;
+    };
+    N2 = item(N1, "N2", "Старт", &TForm1::N2Click);
+    N3 = item(N1, "N3", "Настройки", &TForm1::N3Click);
+    N1->addSeparator()->setObjectName(QStringLiteral("N4"));
+    N5 = item(N1, "N5", "Печать", &TForm1::N5Click);
+    N1->addSeparator()->setObjectName(QStringLiteral("N6"));
+    N7 = item(N1, "N7", "Выход", &TForm1::N7Click);
+    N8 = bar->addMenu(QStringLiteral("Вид"));
+    N8->setObjectName(QStringLiteral("N8"));
+    // The handler inverts the check mark itself, so the menu's own toggle is taken back first.
+    N9 = N8->addAction(QStringLiteral("Панель"));
+    N9->setObjectName(QStringLiteral("N9"));
+    N9->setCheckable(true);
+    connect(N9, &QAction::triggered, this, [this] {
+        N9->setChecked(!N9->isChecked());
+        ui::guarded([this] { N9Click(); });
+    });
+    N11 = item(N8, "N11", "Запрос", &TForm1::N11Click);
+    // A top-level command without items.
+    N10 = bar->addAction(QStringLiteral("Справка"));
+    N10->setObjectName(QStringLiteral("N10"));
+    connect(N10, &QAction::triggered, this, [this] { ui::guarded([this] { N10Click(); }); });
+}
+
+void TForm1::buildPanel()
+{
+    GroupBox1 = new TRecordPanel(client_);
+    GroupBox1->setGeometry(408, 128, 329, 393);
+    GroupBox1->hide();
+
+    std::vector<std::pair<int, QWidget*>> order;
+    for (const PanelEdit& pe : kPanelEdits) {
+        auto* edit = new TDBEdit(DataSource1, QString::fromLatin1(pe.field), GroupBox1);
+        edit->setGeometry(pe.x, pe.y, pe.width, 21);
+        order.emplace_back(pe.tab, edit);
+        if (pe.label) {
+            auto* label = new QLabel(QString::fromUtf8(pe.label), GroupBox1);
+            label->move(pe.labelX, pe.labelY);
+            label->resize(label->sizeHint().width(), 13);
+        }
+    }
+    Button1 = new QPushButton(QStringLiteral("Печать"), GroupBox1);
+    Button1->setObjectName(QStringLiteral("Button1"));
+    Button1->setGeometry(48, 352, 43, 25);
+    connect(Button1, &QPushButton::clicked, this, [this] { ui::guarded([this] { Button1Click(); }); });
+    order.emplace_back(29, Button1);
+    DBNavigator1 = new TDBNavigator(DataSource1, GroupBox1);
+    DBNavigator1->setGeometry(88, 352, 222, 25);
+    DBNavigator1->setBeforeAction([this] { updateRecordFromEdits(); });
+    order.emplace_back(0, DBNavigator1);
+    Label18 = new QLabel(GroupBox1);
+    Label18->setObjectName(QStringLiteral("Label18"));
+    Label18->move(128, 0);
+    Label18->resize(60, 13);
+
+    std::sort(order.begin(), order.end(), [](auto& a, auto& b) { return a.first < b.first; });
+    for (size_t i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order[i - 1].second, order[i].second);
+}
+
+void TForm1::updateRecordFromEdits()
+{
+    for (TDBEdit* e : GroupBox1->findChildren<TDBEdit*>())
+        e->UpdateRecord();
+    DBGrid1->commitEditor();
+}
+
+TDBEdit* TForm1::editFor(const QString& fieldName) const
+{
+    for (TDBEdit* e : GroupBox1->findChildren<TDBEdit*>())
+        if (e->DataField().compare(fieldName, Qt::CaseInsensitive) == 0)
+            return e;
+    return nullptr;
+}
+
+QString TForm1::ReadINI(const QString& section, const QString& key) const
+{
+    return IniFile(ProgramFolder + QLatin1String(startup::kSettingsFile)).readString(section, key, QStringLiteral("ERROR"));
+}
+
+void TForm1::WriteINI(const QString& section, const QString& key, const QString& value) const
+{
+    IniFile(ProgramFolder + QLatin1String(startup::kSettingsFile)).writeString(section, key, value);
+}
+
+void TForm1::FormCreate()
+{
+    ProgramFolder = startup::programFolderOf(startup::executablePath());
+    PortName = ReadINI(QStringLiteral("MAIN"), QStringLiteral("Port"));
+    Rate = ReadINI(QStringLiteral("MAIN"), QStringLiteral("Rate"));
+    DatabasePath = ReadINI(QStringLiteral("MAIN"), QStringLiteral("Path1"));
+
+    // The receiver and the import exist from start-up; nothing arrives before Start.
+    receiver_ = std::make_unique<FrameReceiver>(ProgramFolder, [this] { link_->SendAck(); });
+    link_ = std::make_unique<SerialLink>([this](const char* d, int n) { receiver_->receive(d, n); });
+    import_ = std::make_unique<MessageImport>(
+        ProgramFolder, *Query1, Table1, [](const QString& m) { ui::showError(m); },
+        [this] {
+            // What is typed but not yet written goes into the row before the refresh posts it.
+            for (TDBEdit* e : GroupBox1->findChildren<TDBEdit*>())
+                ui::guarded([e] { e->UpdateRecord(); });
+            DBGrid1->commitEditor();
+            DBGrid1->viewport()->update();
+        });
+
+    Table1->SetTableName(ProgramFolder + QLatin1String(startup::kTableFile));
+    Table1->Open();
+
+    tray_ = std::make_unique<TrayIcon>(this, QApplication::windowIcon(), QApplication::applicationDisplayName());
+    connect(tray_.get(), &TrayIcon::message, this, [this](int msg) { TrayMessage(msg); });
+    tray_->add();
+}
+
+void TForm1::showEvent(QShowEvent* e)
+{
+    QMainWindow::showEvent(e);
+    // Runs on every change from hidden to shown, not when the window system merely re-exposes it.
+    if (!e->spontaneous())
+        ui::guarded([this] { FormShow(); });
+}
+
+void TForm1::FormShow()
+{
+    Table1->Last();
+    DBGrid1->showCurrentRow();
+}
+
+void TForm1::Table1AfterScroll()
+{
+    Label18->setText(QString::number(Table1->RecNo()));
+    Label18->resize(Label18->sizeHint().width(), 13);
+}
+
+void TForm1::TrayMessage(int mouseMessage)
+{
+    if (mouseMessage == TrayIcon::kLeftButtonDown) {
+        show();
+        raise();
+        activateWindow();
+    } else if (mouseMessage == TrayIcon::kRightButtonDown) {
+        hide();
+    }
+}
+
+void TForm1::N2Click()
+{
+    if (link_->Start(PortName))
+        Timer1->start();
+}
+
+void TForm1::N3Click() { Form2->exec(); }
+
+void TForm1::N5Click() { Form3->Preview(); }
+
+void TForm1::N7Click() { Form4->exec(); }
+
+void TForm1::N9Click()
+{
+    N9->setChecked(!N9->isChecked());
+    GroupBox1->setVisible(N9->isChecked());
+    if (GroupBox1->isVisible())
+        GroupBox1->raise();
+}
+
+void TForm1::DBGrid1MouseUp(Qt::MouseButton button)
+{
+    if (button == Qt::RightButton)
+        N9Click();
+}
+
+void TForm1::N10Click() { Form5->exec(); }
+
+void TForm1::N11Click() { Form6->exec(); }
+
+void TForm1::Button1Click() { Form3->Preview(); }
+
+void TForm1::Timer1Timer()
+{
+    if (import_)
+        import_->onTimer(*Timer1);
+}
+
+void TForm1::closeProgram()
+{
+    closing_ = true;
+    close();
+}
+
+void TForm1::closeEvent(QCloseEvent* e)
+{
+    // Only the exit dialog ends the program; the window has no close button of its own.
+    if (!closing_) {
+        e->ignore();
+        return;
+    }
+    FormClose();
+    e->accept();
+    QApplication::quit();
+}
+
+void TForm1::FormClose()
+{
+    if (closed_)
+        return;
+    closed_ = true;
+    Timer1->stop();
+    if (link_)
+        link_->Stop();
+    if (tray_)
+        tray_->remove();
+}

@@ -1,0 +1,122 @@
+#pragma once
+// The main window: the grid over the result table, the movable record panel, the menu, and the
+// objects the rest of the program works through (the table, the import's query and timer, the
+// serial link).
+#include <QGroupBox>
+#include <QMainWindow>
+#include <QPoint>
+#include <QString>
+#include <memory>
+
+class QAction;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QTimer;
+class TTable;
+class TQuery;
+class TDataSource;
+class TDBGrid;
+class TDBEdit;
+class TDBNavigator;
+class SerialLink;
+class FrameReceiver;
+class MessageImport;
+class TrayIcon;
+
+// The record panel: a group box that the user drags by its own surface.
+class TRecordPanel : public QGroupBox {
+    Q_OBJECT
+public:
+    explicit TRecordPanel(QWidget* parent);
+
+protected:
+    void mousePressEvent(QMouseEvent* e) override;   // GroupBox1MouseDown
+    void mouseMoveEvent(QMouseEvent* e) override;    // GroupBox1MouseMove
+    void mouseReleaseEvent(QMouseEvent* e) override; // GroupBox1MouseUp
+
+private:
+    bool dragging_ = false;
+    QPoint pressed_;
+};
+
+class TForm1 : public QMainWindow {
+    Q_OBJECT
+public:
+    TForm1();
+    ~TForm1() override;
+
+    // Start-up values, read once by FormCreate.
+    QString ProgramFolder;
+    QString PortName;
+    QString Rate;
+    QString DatabasePath;
+
+    // The settings file of the program folder; "ERROR" for a missing key or file.
+    QString ReadINI(const QString& section, const QString& key) const;
+    // Raises "Unable to write to <path>" when the system refuses the write.
+    void WriteINI(const QString& section, const QString& key, const QString& value) const;
+
+    TTable* Table1 = nullptr;
+    TDataSource* DataSource1 = nullptr;
+    TQuery* Query1 = nullptr;
+    QTimer* Timer1 = nullptr;
+    TDBGrid* DBGrid1 = nullptr;
+    TRecordPanel* GroupBox1 = nullptr;
+    QLabel* Label18 = nullptr;
+    QPushButton* Button1 = nullptr;
+    TDBNavigator* DBNavigator1 = nullptr;
+    QAction* N2 = nullptr;  // "Старт"
+    QAction* N3 = nullptr;  // "Настройки"
+    QAction* N5 = nullptr;  // "Печать"
+    QAction* N7 = nullptr;  // "Выход"
+    QAction* N9 = nullptr;  // "Панель"
+    QAction* N11 = nullptr; // "Запрос"
+    QAction* N10 = nullptr; // "Справка"
+    QMenu* N1 = nullptr;    // "Файл"
+    QMenu* N8 = nullptr;    // "Вид"
+
+    // The panel's edit box bound to a field (by field name), or null.
+    TDBEdit* editFor(const QString& fieldName) const;
+    SerialLink* link() const { return link_.get(); }
+    MessageImport* import() const { return import_.get(); }
+    TrayIcon* tray() const { return tray_.get(); }
+
+    // Handlers.
+    void FormCreate();
+    void FormShow();
+    void FormClose();
+    void Table1AfterScroll();
+    void N2Click();
+    void N3Click();
+    void N5Click();
+    void N7Click();
+    void N9Click();
+    void N10Click();
+    void N11Click();
+    void Button1Click();
+    void Timer1Timer();
+    void DBGrid1MouseUp(Qt::MouseButton button);
+    // The tray icon's callback: the mouse message that happened over the icon.
+    void TrayMessage(int mouseMessage);
+
+    // Ends the program the way the exit dialog does: Stop, tray icon removed, window closed.
+    void closeProgram();
+
+protected:
+    void showEvent(QShowEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+
+private:
+    void buildMenu();
+    void buildPanel();
+    void updateRecordFromEdits();
+    QWidget* client_ = nullptr;
+
+    std::unique_ptr<FrameReceiver> receiver_;
+    std::unique_ptr<SerialLink> link_;
+    std::unique_ptr<MessageImport> import_;
+    std::unique_ptr<TrayIcon> tray_;
+    bool closing_ = false;
+    bool closed_ = false;
+};

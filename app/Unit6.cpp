@@ -1,0 +1,99 @@
+#include "app/Unit6.h"
+
+#include "app/ErrorBox.h"
+#include "app/Forms.h"
+#include "app/Unit1.h"
+#include "app/Unit7.h"
+#include "engine/DataSet.h"
+#include "engine/DateFormat.h"
+#include "store/Statements.h"
+
+#include <QCalendarWidget>
+#include <QDateEdit>
+#include <QDateTime>
+#include <QPushButton>
+
+TForm6::TForm6(QWidget* parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("Form6"));
+    setWindowTitle(QStringLiteral("Запрос"));
+    setFont(parent ? parent->font() : font());
+    setModal(true);
+    setGeometry(572, 303, 424, 198);
+
+    const QString format = datefmt::shortDateFormat();
+    auto picker = [&](const char* name, int x) {
+        auto* p = new QDateEdit(this);
+        p->setObjectName(QString::fromLatin1(name));
+        p->setCalendarPopup(true);
+        p->setDisplayFormat(format);
+        p->setGeometry(x, 16, 186, 21);
+        return p;
+    };
+    DateTimePicker1 = picker("DateTimePicker1", 8);
+    DateTimePicker2 = picker("DateTimePicker2", 216);
+    Button1 = new QPushButton(QStringLiteral("OK"), this);
+    Button1->setObjectName(QStringLiteral("Button1"));
+    Button1->setGeometry(96, 96, 75, 25);
+    Button1->setAutoDefault(false);
+    Button2 = new QPushButton(QStringLiteral("Закрыть"), this);
+    Button2->setObjectName(QStringLiteral("Button2"));
+    Button2->setGeometry(232, 96, 75, 25);
+    Button2->setAutoDefault(false);
+    setTabOrder(DateTimePicker1, DateTimePicker2);
+    setTabOrder(DateTimePicker2, Button1);
+    setTabOrder(Button1, Button2);
+    connect(Button1, &QPushButton::clicked, this, [this] { ui::guarded([this] { Button1Click(); }); });
+    connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
+
+    Query1 = new TQuery(this);
+    Query1->SetName(QStringLiteral("Query1"));
+
+    ui::guarded([this] { FormCreate(); });
+}
+
+void TForm6::FormCreate()
+{
+    const QDate today = QDateTime::currentDateTime().date();
+    DateTimePicker1->setDate(today);
+    DateTimePicker2->setDate(today);
+}
+
+const std::vector<std::pair<QString, QString>>& TForm6::fieldBindings()
+{
+    static const std::vector<std::pair<QString, QString>> bindings = {
+        {"RpDBText1", "DAT"},   {"RpDBText2", "NUM"},   {"RpDBText3", "FIO"},   {"RpDBText4", "RECEPTION"},
+        {"RpDBText5", "WBC"},   {"RpDBText6", "RBC"},   {"RpDBText7", "HGB"},   {"RpDBText8", "HCT"},
+        {"RpDBText9", "PLT"},   {"RpDBText13", "MCV"},  {"RpDBText14", "MCH"},  {"RpDBText15", "MCHC"},
+        {"RpDBText16", "RDV"},  {"RpDBText17", "MPV"},  {"RpDBText18", "PCT"},  {"RpDBText19", "PDW"},
+        {"RpDBText20", "COE"},  {"RpDBText21", "RETIC"}, {"RpDBText22", "FORMULA"},
+    };
+    return bindings;
+}
+
+QString TForm6::statementFor(const QDate& start, const QDate& end) const
+{
+    const QString format = datefmt::shortDateFormat();
+    if (start.toString(format) == end.toString(format))
+        return singleDaySelect(Form1->ProgramFolder, start);
+    return rangeSelect(Form1->ProgramFolder, start, end);
+}
+
+void TForm6::Button1Click()
+{
+    const QDate start = DateTimePicker1->date();
+    const QDate end = DateTimePicker2->date();
+    const QString format = datefmt::shortDateFormat();
+    const bool oneDay = start.toString(format) == end.toString(format);
+    RpLabel2 = start.toString(format);
+    RpLabel3 = oneDay ? QString() : QStringLiteral(" - ");
+    RpLabel4 = oneDay ? QString() : end.toString(format);
+
+    Query1->Close();
+    Query1->SQL.clear();
+    Query1->SQL << statementFor(start, end);
+    Query1->Open();
+    Form7->Preview();
+}
+
+void TForm6::Button2Click() { reject(); }

@@ -1,0 +1,103 @@
+#pragma once
+// A program folder of its own for each test, the seven windows created on it, and helpers that
+// answer the modal boxes the windows open.
+#include "app/Forms.h"
+#include "app/Startup.h"
+#include "app/Unit1.h"
+#include "engine/DataSet.h"
+#include "store/ResultTable.h"
+#include "support/TestSupport.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QElapsedTimer>
+#include <functional>
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+namespace apptest {
+
+// Runs the event loop until cond holds or ms have passed.
+inline bool waitUntil(const std::function<bool()>& cond, int ms = 5000)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!cond()) {
+        if (t.elapsed() > ms)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+// Answers the next modal box by pressing the button with that text; remembers its text.
+class ModalAnswer {
+public:
+    explicit ModalAnswer(QString button) : button_(std::move(button))
+    {
+        poll_.setInterval(10);
+        QObject::connect(&poll_, &QTimer::timeout, [this] {
+            QWidget* w = QApplication::activeModalWidget();
+            auto* box = qobject_cast<QMessageBox*>(w);
+            if (!box)
+                return;
+            text_ = box->text();
+            title_ = box->windowTitle();
+            for (QAbstractButton* b : box->buttons())
+                if (b->text() == button_) {
+                    poll_.stop();
+                    b->click();
+                    return;
+                }
+        });
+        poll_.start();
+    }
+    const QString& text() const { return text_; }
+    const QString& title() const { return title_; }
+    bool answered() const { return !poll_.isActive(); }
+
+private:
+    QString button_;
+    QString text_;
+    QString title_;
+    QTimer poll_;
+};
+
+struct AppFixture : ::testing::Test {
+    QTemporaryDir dir;
+    QString folder;
+
+    void SetUp() override
+    {
+        folder = dir.path() + "/";
+        QDir(folder).mkpath("Temp");
+        startup::setExecutablePathForTesting(folder + "hematix");
+    }
+    void TearDown() override
+    {
+        forms::destroyAll();
+        startup::setExecutablePathForTesting({});
+    }
+    void makeTable() { resulttable::create(folder); }
+    // Appends rows through the engine as the import would, numbered 1, 2, ...
+    void addRows(int n, int first = 1)
+    {
+        TQuery q;
+        q.SetName("Q");
+        for (int i = first; i < first + n; ++i) {
+            q.SQL.clear();
+            q.SQL << QStringLiteral("INSERT INTO \"%1DB/HEMATIX.dbf\" (DAT,TIM,NUM,FIO,WBC) VALUES (\"06/05/2023\",\"14:03:07\",\"%2\",\"\",\"7.5\")")
+                         .arg(folder)
+                         .arg(i, 9, 10, QLatin1Char('0'));
+            q.ExecSQL();
+        }
+    }
+    void writeIni(const QByteArray& text) { testsupport::writeFile(folder + "set.ini", text); }
+    void start() { forms::createAll(); }
+};
+
+} // namespace apptest
