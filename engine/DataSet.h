@@ -4,6 +4,16 @@
 //
 // This header is the engine's contract with the rest of the program. Callers use only what is
 // declared here; the engine may add to it but keeps these signatures.
+//
+// Large tables. A table opens by reading its header only, and rows are read on demand through a
+// block cache of the file (DbfFile), so opening and Last() cost the same for ten thousand and a
+// million rows. Deleted rows are hidden lazily: moving skips deleted records as it meets them,
+// and nothing scans the whole file at opening. RecordCount(), RecNoOfRow() and RowOfRecNo() need
+// to know where deleted rows are: they count them per chunk of 4096 records the first time a
+// chunk is asked for and keep the counts until a refresh (this process's own appends and deletes
+// keep them up to date). A grid can show the rows lazily by asking RecordCount() once, mapping
+// each visible row to its record number with RecNoOfRow() and reading it with DisplayTextAt(),
+// without moving the current row.
 #include "platform/Exception.h"
 
 #include <QDate>
@@ -29,6 +39,7 @@ class TField {
 public:
     virtual ~TField() = default;
     const QString& FieldName() const { return name_; }
+    int Index() const { return index_; }         // place among the data set's fields, from 0
     TFieldType DataType() const { return type_; }
     int Size() const { return size_; }          // width in the file, in characters
     int Decimals() const { return decimals_; }
@@ -86,31 +97,41 @@ public:
     void Next();
     void Prior();
     void MoveBy(int distance);
-    bool Eof() const;   // after Next() past the last row, or on an empty set
+    bool Eof() const;   // after Last(), after Next() on the last row, or on an empty set
     bool Bof() const;   // after Prior() before the first row, after First(), or on an empty set
     bool IsEmpty() const;
 
-    // Place of the current row in the table file, from 1 (for a query: its place in the result).
+    // Place of the current row in the table file, from 1 (for a query: its place in the result);
+    // 0 when there is no current row or the current row is a new one not yet posted.
     int RecNo() const;
     // Moves to the row with that record number; raises EDatabaseError when there is none.
     void SetRecNo(int recNo);
     // Rows that are shown (deleted rows are not).
     int RecordCount() const;
+    // Random access for grids, without moving the current row. Rows are the shown rows, from 0.
+    // RecNoOfRow() gives 0 for a row that does not exist, RowOfRecNo() -1 for a record that is
+    // not shown. DisplayTextAt() shows the pending values when recNo is the row being edited.
+    int RecNoOfRow(int row) const;
+    int RowOfRecNo(int recNo) const;
+    QString DisplayTextAt(int recNo, const TField* field) const;
 
     const std::vector<std::unique_ptr<TField>>& Fields() const;
     TField* FindField(const QString& name) const;   // names match without regard to case
     TField* FieldByName(const QString& name) const; // raises "Field 'X' not found" when absent
 
     void Edit();
+    // Puts the current row into edit state; on an empty set this is Insert().
     void Insert();   // a new empty row before the current one in the view; stored at the end
     void Append();
     void Post();     // writes the row durably; on error raises and stays in edit/insert state
-    void Cancel();
-    void Delete();   // marks the current row deleted; the next row becomes current
+    void Cancel();   // drops the pending change; a new row disappears, the row before it is current
+    void Delete();   // marks the current row deleted; the next row (else the prior) becomes current
     // Re-reads the file: rows that statements or other processes added appear, the current row
     // stays the current row. A pending edit is posted first.
     void Refresh();
     bool Modified() const;
+    // Close() writes a pending change that was made (and raises, staying open, when it cannot)
+    // and drops an unchanged new row: closing never loses typed data silently.
 
 signals:
     void AfterScroll();
@@ -118,6 +139,10 @@ signals:
     void AfterDelete();
     void AfterOpen();
     void AfterClose();
+    void AfterInsert();
+    void AfterEdit();
+    void AfterCancel();
+    void AfterRefresh();
     void StateChanged();
     // A field of the current row was set (field given), or the whole row changed (nullptr).
     void DataChanged(TField* field);
@@ -134,7 +159,11 @@ class TTable : public TDataSet {
 public:
     explicit TTable(QObject* owner = nullptr);
     QString TableName() const;
-    void SetTableName(const QString& fullFileName);
+    void SetTableName(const QString& fullFileName);   // raises when the table is open
+    // What opening noticed and is worth telling: a header count that disagreed with the file, a
+    // recovered record, an index file that will go stale, a table opened read-only.
+    QStringList Warnings() const;
+    bool ReadOnly() const;
 };
 
 // An SQL statement. SQL holds its lines; the engine receives them joined with line breaks.
@@ -146,7 +175,8 @@ public:
     // Runs a statement that returns no rows (INSERT, UPDATE, DELETE).
     void ExecSQL();
     int RowsAffected() const;
-    // Open() runs a SELECT and stands on its first row.
+    // Open() runs a SELECT and stands on its first row. The rows are those the SELECT found, in
+    // file order; their values are read from the table when asked for. A query is read-only.
 };
 
 // Joins data-aware controls to a data set.
@@ -157,4 +187,7 @@ public:
     TDataSet* DataSet = nullptr;
     // Typing into a control bound here puts the data set into edit state by itself.
     bool AutoEdit = true;
+    // What a control calls when the user starts typing: with AutoEdit on, a data set in browse
+    // state goes into edit state. Returns whether the data set now takes changes.
+    bool Edit();
 };

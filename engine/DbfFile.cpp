@@ -328,9 +328,17 @@ const char* DbfFile::record(int index)
     if (index < 0 || index >= count_)
         return missingRecord_.constData();
     ++useClock_;
+    if (lastBlock_ < blocks_.size()) {
+        Block& b = blocks_[lastBlock_];
+        if (index >= b.first && index < b.first + b.count) {
+            b.used = useClock_;
+            return b.bytes.constData() + qsizetype(index - b.first) * recordLength_;
+        }
+    }
     for (Block& b : blocks_)
         if (index >= b.first && index < b.first + b.count) {
             b.used = useClock_;
+            lastBlock_ = size_t(&b - blocks_.data());
             return b.bytes.constData() + qsizetype(index - b.first) * recordLength_;
         }
     Block* slot = nullptr;
@@ -341,6 +349,7 @@ const char* DbfFile::record(int index)
         slot = &*std::min_element(blocks_.begin(), blocks_.end(),
                                   [](const Block& a, const Block& b) { return a.used < b.used; });
     }
+    lastBlock_ = size_t(slot - blocks_.data());
     slot->first = index - index % recordsPerBlock_;
     slot->count = std::min(recordsPerBlock_, count_ - slot->first);
     slot->used = useClock_;
@@ -362,6 +371,26 @@ const char* DbfFile::record(int index)
             std::memcpy(slot->bytes.data() + qsizetype(i) * recordLength_, missingRecord_.constData(),
                         size_t(recordLength_));
     return slot->bytes.constData() + qsizetype(index - slot->first) * recordLength_;
+}
+
+QByteArray DbfFile::readFresh(int index)
+{
+    if (index < 0 || index >= count_)
+        return {};
+    QByteArray bytes(recordLength_, Qt::Uninitialized);
+    lockRange(F_RDLCK);
+    qint64 got = 0;
+    try {
+        got = preadSome(bytes.data(), bytes.size(), qint64(headerLength_) + qint64(index) * recordLength_);
+    } catch (...) {
+        unlock();
+        throw;
+    }
+    unlock();
+    if (got != recordLength_)
+        return {};
+    patchCached(index, bytes.constData(), recordLength_, 0);
+    return bytes;
 }
 
 QByteArray DbfFile::blankRecord() const

@@ -86,6 +86,9 @@ public:
     // call on this object. A record that vanished from the file reads as a deleted blank record.
     const char* record(int index);
     bool isDeleted(int index) { return record(index)[0] == '*'; }
+    // The record as the file holds it now (another process may have changed it), read past the
+    // cache; the cached copy is brought up to date. Empty when the record is gone.
+    QByteArray readFresh(int index);
     // Calls visit(index, bytes) for records from..to-1 with large reads that bypass the cache.
     template <class F> void scan(int from, int to, F&& visit);
 
@@ -159,6 +162,7 @@ private:
     std::uint64_t generation_ = 0;
     int recordsPerBlock_ = 1;
     std::vector<Block> blocks_;
+    size_t lastBlock_ = 0;
     std::uint64_t useClock_ = 0;
     QByteArray missingRecord_;
     int lockDepth_ = 0;
