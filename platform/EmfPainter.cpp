@@ -1,0 +1,459 @@
+#include "platform/EmfPainter.h"
+
+#include <QPainter>
+#include <QVarLengthArray>
+#include <cmath>
+
+namespace {
+
+// Stands for "no clip" when a region has to be combined with everything.
+const QRect kEverything(-(1 << 24), -(1 << 24), 1 << 25, 1 << 25);
+
+QRectF box(const QRectF& r) { return r.normalized(); }
+
+} // namespace
+
+EmfPainter::EmfPainter(QPainter& painter, const QTransform& deviceToTarget, QSizeF pixelsPerMm)
+    : p_(painter), deviceToTarget_(deviceToTarget), pixelsPerMm_(pixelsPerMm)
+{
+    p_.save();
+    base_ = p_.transform();
+    if (p_.hasClipping())
+        baseClip_ = p_.clipPath();
+    applyTransform();
+}
+
+EmfPainter::~EmfPainter() { p_.restore(); }
+
+void EmfPainter::setFont(std::shared_ptr<const TextFont> font, int charset)
+{
+    s_.font = std::move(font);
+    s_.charset = charset;
+}
+
+const std::shared_ptr<const TextFont>& EmfPainter::font()
+{
+    if (!s_.font)
+        s_.font = std::make_shared<const TextFont>();
+    return s_.font;
+}
+
+// ---- mapping ----
+
+QTransform EmfPainter::logicalToDevice() const
+{
+    double sx = 1.0, sy = 1.0;
+    switch (s_.mapMode) {
+    case 2: sx = pixelsPerMm_.width() * 0.1; sy = -pixelsPerMm_.height() * 0.1; break;
+    case 3: sx = pixelsPerMm_.width() * 0.01; sy = -pixelsPerMm_.height() * 0.01; break;
+    case 4: sx = pixelsPerMm_.width() * 0.254; sy = -pixelsPerMm_.height() * 0.254; break;
+    case 5: sx = pixelsPerMm_.width() * 0.0254; sy = -pixelsPerMm_.height() * 0.0254; break;
+    case 6: sx = pixelsPerMm_.width() * 25.4 / 1440; sy = -pixelsPerMm_.height() * 25.4 / 1440; break;
+    case 7:
+    case 8:
+        sx = s_.viewportExt.width() / s_.windowExt.width();
+        sy = s_.viewportExt.height() / s_.windowExt.height();
+        if (s_.mapMode == 7) {
+            const double m = std::min(std::abs(sx), std::abs(sy));
+            sx = std::copysign(m, sx);
+            sy = std::copysign(m, sy);
+        }
+        break;
+    default: break;
+    }
+    return s_.world * QTransform::fromTranslate(-s_.windowOrg.x(), -s_.windowOrg.y()) * QTransform::fromScale(sx, sy)
+        * QTransform::fromTranslate(s_.viewportOrg.x(), s_.viewportOrg.y());
+}
+
+void EmfPainter::applyTransform() { p_.setTransform(logicalToDevice() * deviceToTarget_ * base_); }
+
+void EmfPainter::setMapMode(quint32 mode)
+{
+    if (mode >= 1 && mode <= 8) {
+        s_.mapMode = mode;
+        applyTransform();
+    }
+}
+
+void EmfPainter::setWindowOrg(QPointF p)
+{
+    s_.windowOrg = p;
+    applyTransform();
+}
+
+void EmfPainter::setWindowExt(QSizeF s)
+{
+    if (s.width() == 0 || s.height() == 0)
+        return; // GDI refuses a zero extent
+    s_.windowExt = s;
+    applyTransform();
+}
+
+void EmfPainter::setViewportOrg(QPointF p)
+{
+    s_.viewportOrg = p;
+    applyTransform();
+}
+
+void EmfPainter::setViewportExt(QSizeF s)
+{
+    if (s.width() == 0 || s.height() == 0)
+        return;
+    s_.viewportExt = s;
+    applyTransform();
+}
+
+void EmfPainter::setWorldTransform(const QTransform& t)
+{
+    s_.world = t;
+    applyTransform();
+}
+
+void EmfPainter::modifyWorldTransform(const QTransform& t, quint32 mode)
+{
+    switch (mode) {
+    case 1: s_.world = QTransform(); break;
+    case 2: s_.world = t * s_.world; break;
+    case 3: s_.world = s_.world * t; break;
+    case 4: s_.world = t; break;
+    default: return;
+    }
+    applyTransform();
+}
+
+// ---- clipping ----
+
+QRegion EmfPainter::deviceRect(const QRectF& logical) const
+{
+    const QRectF d = logicalToDevice().mapRect(box(logical));
+    const auto clampRound = [](double v) {
+        return int(std::clamp(std::round(v), double(kEverything.left()), double(kEverything.right())));
+    };
+    const int l = clampRound(d.left()), t = clampRound(d.top()), r = clampRound(d.right()), b = clampRound(d.bottom());
+    if (r <= l || b <= t)
+        return QRegion();
+    return QRegion(QRect(l, t, r - l, b - t));
+}
+
+void EmfPainter::applyClip()
+{
+    p_.setTransform(base_);
+    if (baseClip_)
+        p_.setClipPath(*baseClip_, Qt::ReplaceClip);
+    else
+        p_.setClipping(false);
+    if (s_.clip) {
+        p_.setTransform(deviceToTarget_ * base_);
+        p_.setClipRegion(*s_.clip, baseClip_ ? Qt::IntersectClip : Qt::ReplaceClip);
+    }
+    applyTransform();
+}
+
+void EmfPainter::intersectClipRect(const QRectF& r)
+{
+    const QRegion add = deviceRect(r);
+    s_.clip = s_.clip ? (*s_.clip & add) : add;
+    applyClip();
+}
+
+void EmfPainter::excludeClipRect(const QRectF& r)
+{
+    const QRegion cut = deviceRect(r);
+    s_.clip = (s_.clip ? *s_.clip : QRegion(kEverything)) - cut;
+    applyClip();
+}
+
+void EmfPainter::selectClipRegion(const QRegion* region, quint32 mode)
+{
+    if (mode == 5) { // RGN_COPY; no region removes the clip
+        if (region)
+            s_.clip = *region;
+        else
+            s_.clip.reset();
+    } else if (!region) {
+        return;
+    } else if (mode == 1) {
+        s_.clip = s_.clip ? (*s_.clip & *region) : *region;
+    } else if (mode == 2) {
+        if (s_.clip)
+            s_.clip = *s_.clip | *region;
+    } else if (mode == 3) {
+        s_.clip = (s_.clip ? *s_.clip : QRegion(kEverything)) ^ *region;
+    } else if (mode == 4) {
+        s_.clip = (s_.clip ? *s_.clip : QRegion(kEverything)) - *region;
+    } else {
+        return;
+    }
+    applyClip();
+}
+
+// ---- saved states ----
+
+bool EmfPainter::saveDC()
+{
+    if (stack_.size() >= size_t(kMaxSaveDepth))
+        return false;
+    stack_.push_back(s_);
+    return true;
+}
+
+bool EmfPainter::restoreDC(int which)
+{
+    // Negative: relative to the current state; positive: the n-th saved state.
+    const qint64 depth = qint64(stack_.size());
+    const qint64 target = which < 0 ? depth + which : qint64(which) - 1;
+    if (which == 0 || target < 0 || target >= depth)
+        return false;
+    s_ = stack_[size_t(target)];
+    stack_.resize(size_t(target));
+    applyClip();
+    return true;
+}
+
+// ---- drawing ----
+
+QPen EmfPainter::qpen() const
+{
+    if (s_.pen.null)
+        return QPen(Qt::NoPen);
+    QPen pen(s_.pen.color);
+    pen.setStyle(s_.pen.style);
+    pen.setWidthF(s_.pen.width <= 1 ? (s_.pen.width <= 0 ? 0.0 : 1.0) : s_.pen.width);
+    pen.setCapStyle(Qt::FlatCap);
+    pen.setJoinStyle(Qt::MiterJoin);
+    return pen;
+}
+
+QBrush EmfPainter::qbrush() const
+{
+    if (s_.brush.null)
+        return QBrush(Qt::NoBrush);
+    if (!s_.brush.pattern.isNull())
+        return QBrush(s_.brush.pattern);
+    if (s_.brush.hatch != Qt::NoBrush)
+        return QBrush(s_.brush.color, s_.brush.hatch);
+    return QBrush(s_.brush.color);
+}
+
+void EmfPainter::fillShape(const QPainterPath& path)
+{
+    if (s_.brush.null)
+        return;
+    if (s_.brush.hatch != Qt::NoBrush && s_.bkOpaque)
+        p_.fillPath(path, s_.bkColor);
+    p_.fillPath(path, qbrush());
+}
+
+QRectF EmfPainter::outlineRect(const QRectF& r) const
+{
+    // GDI's outline of (l,t,r,b) runs along the pixels l..r-1 and t..b-1; an inside-frame pen
+    // keeps all of its width within the box.
+    const double w = s_.pen.width;
+    if (s_.pen.insideFrame && w > 1)
+        return r.adjusted(w / 2, w / 2, -w / 2, -w / 2);
+    return r.adjusted(0.5, 0.5, -0.5, -0.5);
+}
+
+void EmfPainter::fillRect(const QRectF& r, const QColor& color) { p_.fillRect(box(r), color); }
+
+void EmfPainter::patBlt(const QRectF& r, quint32 rop)
+{
+    if (rop == 0x00000042) {
+        fillRect(r, Qt::black);
+    } else if (rop == 0x00FF0062) {
+        fillRect(r, Qt::white);
+    } else if (!s_.brush.null) {
+        if (s_.brush.hatch == Qt::NoBrush && s_.brush.pattern.isNull()) {
+            fillRect(r, s_.brush.color);
+        } else {
+            QPainterPath path;
+            path.addRect(box(r));
+            fillShape(path);
+        }
+    }
+}
+
+void EmfPainter::rectangle(QRectF r)
+{
+    r = box(r);
+    if (r.width() <= 0 || r.height() <= 0)
+        return;
+    // Without an outline GDI fills one pixel less to the right and bottom.
+    QPainterPath fill;
+    fill.addRect(s_.pen.null ? r.adjusted(0, 0, -1, -1) : r);
+    fillShape(fill);
+    if (!s_.pen.null) {
+        p_.setPen(qpen());
+        p_.setBrush(Qt::NoBrush);
+        p_.drawRect(outlineRect(r));
+    }
+}
+
+void EmfPainter::ellipse(QRectF r)
+{
+    r = box(r);
+    if (r.width() <= 0 || r.height() <= 0)
+        return;
+    QPainterPath fill;
+    fill.addEllipse(s_.pen.null ? r.adjusted(0, 0, -1, -1) : r.adjusted(0.5, 0.5, -0.5, -0.5));
+    fillShape(fill);
+    if (!s_.pen.null) {
+        p_.setPen(qpen());
+        p_.setBrush(Qt::NoBrush);
+        p_.drawEllipse(outlineRect(r));
+    }
+}
+
+void EmfPainter::roundRect(QRectF r, QSizeF corner)
+{
+    r = box(r);
+    if (r.width() <= 0 || r.height() <= 0)
+        return;
+    const double rx = std::abs(corner.width()) / 2, ry = std::abs(corner.height()) / 2;
+    QPainterPath fill;
+    fill.addRoundedRect(s_.pen.null ? r.adjusted(0, 0, -1, -1) : r, rx, ry);
+    fillShape(fill);
+    if (!s_.pen.null) {
+        p_.setPen(qpen());
+        p_.setBrush(Qt::NoBrush);
+        p_.drawRoundedRect(outlineRect(r), rx, ry);
+    }
+}
+
+void EmfPainter::lineTo(QPointF to)
+{
+    if (!s_.pen.null) {
+        // Pixel centres lie half a pixel off the grid; the end point itself is not drawn.
+        QPointF a = s_.position, b = to;
+        if (std::abs(b.x() - a.x()) >= std::abs(b.y() - a.y())) {
+            a.ry() += 0.5;
+            b.ry() += 0.5;
+        } else {
+            a.rx() += 0.5;
+            b.rx() += 0.5;
+        }
+        p_.setPen(qpen());
+        p_.drawLine(QLineF(a, b));
+    }
+    s_.position = to;
+}
+
+void EmfPainter::polyline(const QPolygonF& points, bool fromCurrent)
+{
+    QPolygonF poly;
+    if (fromCurrent)
+        poly << s_.position;
+    poly << points;
+    if (!s_.pen.null && poly.size() > 1) {
+        p_.setPen(qpen());
+        p_.setBrush(Qt::NoBrush);
+        p_.drawPolyline(poly.translated(0.5, 0.5));
+    }
+    if (fromCurrent && !points.isEmpty())
+        s_.position = points.last();
+}
+
+void EmfPainter::polygon(const QPolygonF& points)
+{
+    if (points.size() < 2)
+        return;
+    QPainterPath path;
+    path.addPolygon(points);
+    path.closeSubpath();
+    path.setFillRule(s_.winding ? Qt::WindingFill : Qt::OddEvenFill);
+    fillShape(path);
+    if (!s_.pen.null) {
+        p_.setPen(qpen());
+        p_.setBrush(Qt::NoBrush);
+        p_.drawPolygon(points.translated(0.5, 0.5), s_.winding ? Qt::WindingFill : Qt::OddEvenFill);
+    }
+}
+
+void EmfPainter::textOut(QPointF ref, const QChar* text, qsizetype n, const qint32* dx, const QRectF* opaqueRect,
+                         const QRectF* clipRect)
+{
+    std::shared_ptr<const TextFont> f = font();
+    const QTransform l2d = logicalToDevice();
+    const double sx = std::hypot(l2d.m11(), l2d.m12());
+    const double sy = std::hypot(l2d.m21(), l2d.m22());
+    // Text stays upright and is laid out in device pixels, whatever the mapping: GDI does the same.
+    if (std::abs(sy - 1.0) > 1e-9 && f->spec().height != 0) {
+        LogicalFont spec = f->spec();
+        const double h = std::clamp(std::round(spec.height * sy), -1e5, 1e5);
+        spec.height = h == 0 ? (spec.height < 0 ? -1 : 1) : int(h);
+        f = fontCache_.get(spec);
+    }
+
+    QVarLengthArray<qint32, 256> adv(n);
+    if (dx) {
+        double exact = 0;
+        long long placed = 0;
+        for (qsizetype i = 0; i < n; ++i) {
+            exact += double(dx[i]) * sx;
+            const long long next = std::llround(exact);
+            adv[i] = qint32(std::clamp<long long>(next - placed, INT32_MIN, INT32_MAX));
+            placed = next;
+        }
+    } else {
+        f->advances(text, n, adv.data());
+    }
+    double total = 0;
+    for (qsizetype i = 0; i < n; ++i)
+        total += adv[i];
+
+    const QPointF refDevice = l2d.map(s_.textAlign & 1 ? s_.position : ref);
+    const quint32 h = s_.textAlign & 6;
+    double x0 = refDevice.x();
+    if (h == 6)
+        x0 -= std::floor(total / 2);
+    else if (h == 2)
+        x0 -= total;
+    const quint32 v = s_.textAlign & 24;
+    double baseline = refDevice.y() + f->ascent();
+    if (v == 24)
+        baseline = refDevice.y();
+    else if (v == 8)
+        baseline = refDevice.y() - f->descent();
+
+    p_.save();
+    p_.setTransform(deviceToTarget_ * base_);
+    if (opaqueRect)
+        p_.fillRect(l2d.mapRect(box(*opaqueRect)), s_.bkColor);
+    if (clipRect)
+        p_.setClipRect(l2d.mapRect(box(*clipRect)), Qt::IntersectClip);
+    if (f->spec().escapement != 0) {
+        p_.translate(refDevice);
+        p_.rotate(-f->spec().escapement / 10.0);
+        p_.translate(-refDevice);
+    }
+    if (s_.bkOpaque && n > 0)
+        p_.fillRect(QRectF(x0, baseline - f->ascent(), total, f->cellHeight()), s_.bkColor);
+    p_.setPen(QPen(s_.textColor));
+    f->drawRun(p_, x0, baseline, text, n, adv.data());
+    p_.restore();
+
+    if ((s_.textAlign & 1) && sx > 0)
+        s_.position.rx() += (h == 2 ? -total : total) / sx;
+}
+
+void EmfPainter::drawImage(const QRectF& dest, const QImage& image, const QRectF& src)
+{
+    QImage img = image;
+    const bool flipX = dest.width() < 0, flipY = dest.height() < 0;
+    if (flipX || flipY)
+        img = img.mirrored(flipX, flipY);
+    p_.setRenderHint(QPainter::SmoothPixmapTransform, s_.stretchMode == 4);
+    p_.drawImage(box(dest), img, src);
+}
+
+QImage EmfPainter::flattenImage(const QImage& image)
+{
+    if (!image.hasAlphaChannel())
+        return image.convertToFormat(QImage::Format_RGB32);
+    QImage out(image.size(), QImage::Format_RGB32);
+    out.fill(Qt::white);
+    QPainter p(&out);
+    p.drawImage(0, 0, image);
+    p.end();
+    return out;
+}

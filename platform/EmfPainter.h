@@ -1,0 +1,135 @@
+#pragma once
+// GDI-style drawing on a QPainter: the device-context state (objects, colours, modes, mapping,
+// clip, saved states) and the drawing operations with GDI's pixel conventions. The metafile
+// player drives it from records, PainterCanvas from canvas calls, so a recorded page and the
+// same page drawn directly go through the very same painting code.
+#include "platform/TextMeasure.h"
+
+#include <QColor>
+#include <QImage>
+#include <QPainterPath>
+#include <QPolygonF>
+#include <QRegion>
+#include <QTransform>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QPainter;
+
+class EmfPainter {
+public:
+    struct Pen {
+        bool null = false;
+        Qt::PenStyle style = Qt::SolidLine;
+        double width = 0; // logical units; 0 is one device pixel whatever the scale
+        QColor color = Qt::black;
+        bool insideFrame = false;
+    };
+    struct Brush {
+        bool null = false;
+        QColor color = Qt::white;
+        Qt::BrushStyle hatch = Qt::NoBrush; // a hatch style, or NoBrush for a solid or pattern brush
+        QImage pattern;                    // pattern brush when not null
+    };
+
+    // deviceToTarget maps the page's device pixels into the painter's coordinates;
+    // pixelsPerMm is the reference device's resolution (for the metric mapping modes).
+    EmfPainter(QPainter& painter, const QTransform& deviceToTarget, QSizeF pixelsPerMm);
+    ~EmfPainter();
+    EmfPainter(const EmfPainter&) = delete;
+    EmfPainter& operator=(const EmfPainter&) = delete;
+
+    static constexpr int kMaxSaveDepth = 1024;
+
+    // Object selection and modes.
+    void setPen(const Pen& pen) { s_.pen = pen; }
+    void setBrush(const Brush& brush) { s_.brush = brush; }
+    void setFont(std::shared_ptr<const TextFont> font, int charset);
+    const std::shared_ptr<const TextFont>& font();
+    int fontCharset() const { return s_.charset; }
+    void setTextColor(const QColor& c) { s_.textColor = c; }
+    void setBkColor(const QColor& c) { s_.bkColor = c; }
+    void setBkMode(quint32 mode) { s_.bkOpaque = mode == 2; }
+    void setTextAlign(quint32 align) { s_.textAlign = align; }
+    void setStretchMode(quint32 mode) { s_.stretchMode = mode; }
+    void setPolyFillMode(quint32 mode) { s_.winding = mode == 2; }
+
+    // Mapping from logical to device units.
+    void setMapMode(quint32 mode);
+    void setWindowOrg(QPointF p);
+    void setWindowExt(QSizeF s);
+    void setViewportOrg(QPointF p);
+    void setViewportExt(QSizeF s);
+    void setWorldTransform(const QTransform& t);
+    void modifyWorldTransform(const QTransform& t, quint32 mode);
+
+    // Clipping: rectangles in logical units, regions in device units.
+    void intersectClipRect(const QRectF& r);
+    void excludeClipRect(const QRectF& r);
+    void selectClipRegion(const QRegion* deviceRegion, quint32 mode);
+
+    // State stack; false when the request names no saved state (or the stack is full).
+    bool saveDC();
+    bool restoreDC(int which);
+
+    // Drawing, in logical units. Rectangles as (left, top, right, bottom), right/bottom exclusive.
+    void patBlt(const QRectF& r, quint32 rop);
+    void fillRect(const QRectF& r, const QColor& color);
+    void rectangle(QRectF r);
+    void ellipse(QRectF r);
+    void roundRect(QRectF r, QSizeF corner);
+    void moveTo(QPointF p) { s_.position = p; }
+    void lineTo(QPointF p);
+    void polyline(const QPolygonF& points, bool fromCurrent);
+    void polygon(const QPolygonF& points);
+    // Text at the reference point with the DC's alignment; dx: one advance per UTF-16 unit or null
+    // (then the font's own advances). opaqueRect/clipRect: the text record's rectangle options.
+    void textOut(QPointF ref, const QChar* text, qsizetype n, const qint32* dx, const QRectF* opaqueRect,
+                 const QRectF* clipRect);
+    // Copies src of the image into dest (both in their own units, dest logical).
+    void drawImage(const QRectF& dest, const QImage& image, const QRectF& src);
+
+    // The image as the page keeps it: 32-bit RGB, transparent parts flattened onto white.
+    static QImage flattenImage(const QImage& image);
+
+private:
+    struct State {
+        Pen pen;
+        Brush brush;
+        std::shared_ptr<const TextFont> font;
+        int charset = 1;
+        QColor textColor = Qt::black;
+        QColor bkColor = Qt::white;
+        bool bkOpaque = true;
+        quint32 textAlign = 0;
+        quint32 stretchMode = 1;
+        bool winding = false;
+        quint32 mapMode = 1;
+        QPointF windowOrg{0, 0};
+        QSizeF windowExt{1, 1};
+        QPointF viewportOrg{0, 0};
+        QSizeF viewportExt{1, 1};
+        QTransform world;
+        std::optional<QRegion> clip; // device pixels
+        QPointF position{0, 0};
+    };
+
+    QTransform logicalToDevice() const;
+    void applyTransform();
+    void applyClip();
+    QRegion deviceRect(const QRectF& logical) const;
+    QPen qpen() const;
+    QBrush qbrush() const;
+    void fillShape(const QPainterPath& path);
+    QRectF outlineRect(const QRectF& box) const;
+
+    QPainter& p_;
+    QTransform base_;
+    QTransform deviceToTarget_;
+    std::optional<QPainterPath> baseClip_;
+    QSizeF pixelsPerMm_;
+    State s_;
+    std::vector<State> stack_;
+    TextFontCache fontCache_; // fonts scaled to device pixels under a mapping
+};
