@@ -277,6 +277,7 @@ int SqlCondition::bind(const SqlExpr& e, const std::vector<SqlColumn>& columns, 
             Operand o;
             if (c->kind == SqlExpr::Kind::Column) {
                 o.column = findSqlColumn(columns, c->text);
+                o.blankIsEmptyText = kindOfColumn(columns[static_cast<size_t>(o.column)]) == ValueKind::Text;
             } else if (c->kind == SqlExpr::Kind::Null) {
                 o.constant = std::monostate{};
             } else {
@@ -331,7 +332,12 @@ int SqlCondition::bind(const SqlExpr& e, const std::vector<SqlColumn>& columns, 
 
 SqlValue SqlCondition::fetch(const Operand& o, SqlTable& table, int row)
 {
-    return o.column >= 0 ? table.value(row, o.column) : o.constant;
+    if (o.column < 0)
+        return o.constant;
+    SqlValue v = table.value(row, o.column);
+    if (o.blankIsEmptyText && std::holds_alternative<std::monostate>(v))
+        return QString();
+    return v;
 }
 
 SqlCondition::Truth SqlCondition::eval(int index, SqlTable& table, int row) const
@@ -354,7 +360,8 @@ SqlCondition::Truth SqlCondition::eval(int index, SqlTable& table, int row) cons
         return inside != n.negated ? Truth::True : Truth::False;
     }
     case Kind::IsNull: {
-        const SqlValue v = fetch(n.operands[0], table, row);
+        const Operand& o = n.operands[0];
+        const SqlValue v = o.column >= 0 ? table.value(row, o.column) : o.constant;
         // A date that is not a calendar day is neither a value nor none: it never matches.
         if (const QDate* d = std::get_if<QDate>(&v); d && !d->isValid())
             return Truth::Unknown;

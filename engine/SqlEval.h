@@ -35,6 +35,8 @@ private:
     struct Operand {
         int column = -1;       // -1: the constant
         SqlValue constant;
+        // A character field of blanks holds no value in the file, but compares as an empty text.
+        bool blankIsEmptyText = false;
     };
     struct Node {
         Kind kind = Kind::Compare;

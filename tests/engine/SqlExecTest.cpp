@@ -132,6 +132,17 @@ TEST_F(SqlExec, ColumnListsComparisonsAndLogic)
     EXPECT_EQ(nums(QStringLiteral("SELECT * FROM \"%1\"").arg(kPath)).size(), 6);
 }
 
+TEST_F(SqlExec, BlankTextFieldsCompareAsEmptyText)
+{
+    // A character field of blanks reads as no value; a condition on the empty text finds it.
+    addSample(QDate(2023, 6, 5), QStringLiteral("1"));
+    table->add({QDate(2023, 6, 5), std::monostate{}, QStringLiteral("2")});
+    EXPECT_EQ(nums(select(QStringLiteral("FIO = \"\""))), QStringList{QStringLiteral("2")});
+    EXPECT_EQ(nums(select(QStringLiteral("FIO <> \"\""))), QStringList{QStringLiteral("1")});
+    EXPECT_EQ(nums(select(QStringLiteral("FIO IS NULL"))), QStringList{QStringLiteral("2")});
+    EXPECT_EQ(nums(select(QStringLiteral("FIO < \"А\""))), QStringList{QStringLiteral("2")});
+}
+
 TEST_F(SqlExec, NumbersAndLogicalColumnsCompareByValue)
 {
     std::vector<SqlColumn> cols = {{QStringLiteral("NUM"), TFieldType::String, 9, 0},
