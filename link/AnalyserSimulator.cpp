@@ -269,19 +269,20 @@ bool Simulator::run()
 bool Simulator::sendMessage(const Message& m)
 {
     line_.drain();  // a late ACK from an earlier exchange must not answer this one
-    if (!sendPieces(QByteArray(1, astm::ENQ)) || !waitAck("ENQ"))
+    if (!sendAndWaitAck(QByteArray(1, astm::ENQ), QStringLiteral("ENQ")))
         return false;
     int number = 1;
+    int index = 0;
     for (const QByteArray& record : records(m)) {
         for (const QByteArray& f : astm::recordFrames(number, record)) {
-            if (!sendPieces(f) || !waitAck(QStringLiteral("frame %1").arg(number).toLatin1().constData()))
+            if (!sendAndWaitAck(f, QStringLiteral("frame %1").arg(++index)))
                 return false;
             ++framesAcknowledged_;
             number = astm::nextFrameNumber(number);
         }
     }
     // The receiver answers the EOT too, once the message is safely kept.
-    return sendPieces(QByteArray(1, astm::EOT)) && waitAck("EOT");
+    return sendAndWaitAck(QByteArray(1, astm::EOT), QStringLiteral("EOT"));
 }
 
 bool Simulator::sendPieces(const QByteArray& bytes)
@@ -317,25 +318,31 @@ bool Simulator::sendPieces(const QByteArray& bytes)
     return true;
 }
 
-bool Simulator::waitAck(const char* what)
+bool Simulator::sendAndWaitAck(const QByteArray& bytes, const QString& what)
 {
+    // A NAK asks for the same bytes again; six refusals end the message, as the analyser does.
     constexpr int kMaxTries = 6;
     for (int tries = 1;; ++tries) {
-        const int reply = line_.readByte(options_.timeoutMs, &stop_);
+        if (!sendPieces(bytes))
+            return false;
+        int reply = -1;
+        // Anything but ACK or NAK is noise on the line; keep waiting for the answer.
+        do
+            reply = line_.readByte(options_.timeoutMs, &stop_);
+        while (reply >= 0 && reply != astm::ACK && reply != astm::NAK);
         if (reply == astm::ACK)
             return true;
         if (reply < 0) {
             error_ = stop_.load() ? QStringLiteral("Stopped")
                                   : QStringLiteral("no ACK to %1 within %2 s, giving up")
-                                        .arg(QLatin1String(what))
+                                        .arg(what)
                                         .arg(options_.timeoutMs / 1000.0);
             return false;
         }
-        if (reply == astm::NAK && tries >= kMaxTries) {
-            error_ = QStringLiteral("%1 refused %2 times, giving up").arg(QLatin1String(what)).arg(tries);
+        if (tries >= kMaxTries) {
+            error_ = QStringLiteral("%1 refused %2 times, giving up").arg(what).arg(tries);
             return false;
         }
-        // Anything else is noise on the line; keep waiting for the answer.
     }
 }
 

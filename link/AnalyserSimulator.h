@@ -109,7 +109,7 @@ public:
 private:
     bool sendMessage(const Message& m);
     bool sendPieces(const QByteArray& bytes);
-    bool waitAck(const char* what);
+    bool sendAndWaitAck(const QByteArray& bytes, const QString& what);
     bool sleepMs(int ms);
 
     Line& line_;

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
+#include <stdio.h>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -50,7 +52,9 @@ struct FolderState {
 FolderState scan(const QString& folder)
 {
     FolderState state;
-    const QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    // Every kind of entry counts: a directory named like a capture file must not be written over.
+    const QStringList names =
+        QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
     for (const QString& name : names) {
         if (name == kLatest)
             state.latestWaiting = true;
@@ -96,10 +100,11 @@ bool createExclusive(const QByteArray& path, const QByteArray& bytes)
     return ok;
 }
 
-// Claims a free name in rejected/ for baseName: the file itself is created exclusively (empty
-// when bytes is null), so two threads rejecting at once cannot take the same name.
+// Puts something into rejected/ under a free name made from baseName. place() claims the name
+// exclusively (creating or renaming without replacing), so two threads rejecting at once cannot
+// take the same one; it returns false with errno EEXIST when the name is taken.
 QString claimRejected(const QString& programFolder, const QString& baseName,
-                      const QByteArray* bytes, QString* error)
+                      const std::function<bool(const QByteArray&)>& place, QString* error)
 {
     const QString folder = rejectedFolder(programFolder);
     if (!QDir().mkpath(folder)) {
@@ -113,11 +118,11 @@ QString claimRejected(const QString& programFolder, const QString& baseName,
         if (attempt > 0)
             name += QStringLiteral(".%1").arg(attempt);
         const QString path = folder + name;
-        if (createExclusive(QFile::encodeName(path), bytes ? *bytes : QByteArray()))
+        if (place(QFile::encodeName(path)))
             return path;
         if (errno != EEXIST) {
             if (error)
-                *error = QStringLiteral("Cannot create %1: %2").arg(path, errnoText(errno));
+                *error = QStringLiteral("Cannot put %1 into %2: %3").arg(baseName, folder, errnoText(errno));
             return {};
         }
     }
@@ -191,10 +196,10 @@ bool writeWhole(const QString& path, const QByteArray& bytes, QString* error)
 QString keepRejected(const QString& programFolder, const QString& baseName,
                      const QByteArray& bytes, const QString& reason, QString* error)
 {
-    const QString kept = claimRejected(programFolder, baseName, &bytes, error);
-    if (kept.isEmpty())
-        return {};
-    if (!writeReason(kept, reason, error))
+    const QString kept = claimRejected(
+        programFolder, baseName, [&](const QByteArray& target) { return createExclusive(target, bytes); },
+        error);
+    if (kept.isEmpty() || !writeReason(kept, reason, error))
         return {};
     return kept;
 }
@@ -202,17 +207,15 @@ QString keepRejected(const QString& programFolder, const QString& baseName,
 QString moveToRejected(const QString& programFolder, const QString& path, const QString& reason,
                        QString* error)
 {
-    const QString kept = claimRejected(programFolder, QFileInfo(path).fileName(), nullptr, error);
-    if (kept.isEmpty())
-        return {};
-    if (::rename(QFile::encodeName(path).constData(), QFile::encodeName(kept).constData()) != 0) {
-        const int err = errno;
-        ::unlink(QFile::encodeName(kept).constData());
-        if (error)
-            *error = QStringLiteral("Cannot move %1 to %2: %3").arg(path, kept, errnoText(err));
-        return {};
-    }
-    if (!writeReason(kept, reason, error))
+    const QByteArray source = QFile::encodeName(path);
+    const QString kept = claimRejected(
+        programFolder, QFileInfo(path).fileName(),
+        [&](const QByteArray& target) {
+            return ::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(),
+                               RENAME_NOREPLACE) == 0;
+        },
+        error);
+    if (kept.isEmpty() || !writeReason(kept, reason, error))
         return {};
     return kept;
 }

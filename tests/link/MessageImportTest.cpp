@@ -1,0 +1,397 @@
+// The message import: capture files in, result rows out, nothing lost or stored twice.
+#include "engine/Cp1251.h"
+#include "engine/DataSet.h"
+#include "link/AnalyserSimulator.h"
+#include "link/AstmFrame.h"
+#include "link/CaptureFiles.h"
+#include "link/FrameReceiver.h"
+#include "link/LinkTestPrint.h"
+#include "link/MessageImport.h"
+#include "store/ResultTable.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+using testsupport::readFile;
+using testsupport::writeFile;
+
+namespace {
+
+// The eighteen values in the order of the message, with the column each one fills and the number
+// of characters the import takes.
+struct Column {
+    const char* field;
+    int width;
+};
+const std::array<Column, 18> kColumns{{
+    {"WBC", 5}, {"LY1", 4}, {"MO1", 4}, {"GR1", 4}, {"LY2", 5}, {"MO2", 5}, {"GR2", 5}, {"RBC", 4},
+    {"HGB", 4}, {"HCT", 4}, {"MCV", 5}, {"MCH", 4}, {"MCHC", 4}, {"RDV", 4}, {"PLT", 4}, {"MPV", 4},
+    {"PCT", 4}, {"PDW", 4},
+}};
+
+// The capture file the receiver leaves for a message: the ENQ and the frames, no EOT.
+QByteArray captureOf(const sim::Message& m) { return sim::wireBytes(m).chopped(1); }
+
+// A capture file made of these records, one frame each.
+QByteArray captureOfRecords(const QList<QByteArray>& records)
+{
+    QByteArray out(1, astm::ENQ);
+    int n = 1;
+    for (const QByteArray& r : records) {
+        out += astm::frame(n, r);
+        n = astm::nextFrameNumber(n);
+    }
+    return out;
+}
+
+// Hands a message to the receiver as the line brings it: ENQ, each frame, EOT, one read each.
+void deliver(FrameReceiver& receiver, const sim::Message& m)
+{
+    receiver.receive(QByteArray(1, astm::ENQ));
+    int n = 1;
+    for (const QByteArray& r : sim::records(m)) {
+        receiver.receive(astm::frame(n, r));
+        n = astm::nextFrameNumber(n);
+    }
+    receiver.receive(QByteArray(1, astm::EOT));
+}
+
+sim::Message fixedMessage()
+{
+    sim::Message m;
+    m.timestamp = "20230605140307";
+    m.sample = "000412345";
+    m.patient = "Smith^John";
+    m.values = {"7.52", "32.4", "5.3", "61.2", "2.13", "0.42", "4.37", "4.72", "142",
+                "41.3", "88.4", "29.7", "336", "13.2", "245", "8.9", "0.21", "15.6"};
+    return m;
+}
+
+// What a row holds for the value as sent: the characters after the tag, running on into the
+// separator and the unit when the value is shorter; the engine keeps no trailing blanks.
+QString expectedValue(const sim::Message& m, size_t i)
+{
+    const QByteArray after = m.values[i] + "|" + sim::kResults[i].unit + "||N";
+    QString v = cp1251::decode(after.left(kColumns[i].width));
+    while (v.endsWith(QLatin1Char(' ')))
+        v.chop(1);
+    return v;
+}
+
+class MessageImportTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        folder = dir.path() + QLatin1Char('/');
+        ASSERT_TRUE(QDir(folder).mkpath(QStringLiteral("Temp")));
+        resulttable::create(folder);
+        table.SetName(QStringLiteral("Table1"));
+        query.SetName(QStringLiteral("Query1"));
+        table.SetTableName(resulttable::tableFile(folder));
+        table.Open();
+        import = std::make_unique<MessageImport>(
+            folder, query, &table, [this](const QString& e) { errors.append(e); },
+            [this] { ++repaints; });
+    }
+    QString temp(const QString& name) const { return folder + QStringLiteral("Temp/") + name; }
+    QString latest() const { return temp(QStringLiteral("Temp.log")); }
+    int rows()
+    {
+        table.Refresh();
+        return table.RecordCount();
+    }
+    QString field(const char* name) const { return table.FieldByName(QLatin1String(name))->AsString(); }
+    // Moves to row n (from 1) of the table.
+    void row(int n)
+    {
+        table.Refresh();
+        table.SetRecNo(n);
+    }
+    void expectRowOf(const sim::Message& m)
+    {
+        EXPECT_EQ(field("NUM"), QString::fromLatin1(m.sample));
+        const QDateTime when = QDateTime::fromString(QString::fromLatin1(m.timestamp), QStringLiteral("yyyyMMddhhmmss"));
+        EXPECT_EQ(table.FieldByName(QStringLiteral("DAT"))->AsDate(), when.date());
+        EXPECT_EQ(field("TIM"), when.time().toString(QStringLiteral("hh:mm:ss")));
+        for (size_t i = 0; i < kColumns.size(); ++i)
+            EXPECT_EQ(field(kColumns[i].field), expectedValue(m, i)) << kColumns[i].field;
+    }
+    QStringList rejected() const
+    {
+        return QDir(folder + QStringLiteral("Temp/rejected")).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    }
+
+    QTemporaryDir dir;
+    QString folder;
+    TTable table;
+    TQuery query;
+    QStringList errors;
+    int repaints = 0;
+    std::unique_ptr<MessageImport> import;
+};
+
+TEST_F(MessageImportTest, FullMessageMakesOneRowAndTheFileGoes)
+{
+    const sim::Message m = fixedMessage();
+    ASSERT_TRUE(writeFile(latest(), captureOf(m)));
+    import->tick();
+    ASSERT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+    ASSERT_EQ(rows(), 1);
+    EXPECT_FALSE(QFile::exists(latest()));
+    EXPECT_EQ(repaints, 1);
+    row(1);
+    EXPECT_EQ(field("NUM"), QStringLiteral("000412345"));
+    EXPECT_EQ(table.FieldByName(QStringLiteral("DAT"))->AsDate(), QDate(2023, 6, 5));
+    EXPECT_EQ(field("TIM"), QStringLiteral("14:03:07"));
+    for (const char* empty : {"FIO", "COE", "RECEPTION", "DOC", "RETIC", "FORMULA", "COMMENT"})
+        EXPECT_EQ(field(empty), QString()) << empty;
+    EXPECT_EQ(field("WBC"), QStringLiteral("7.52|"));
+    EXPECT_EQ(field("RBC"), QStringLiteral("4.72"));
+    EXPECT_EQ(field("HGB"), QStringLiteral("142|"));
+    EXPECT_EQ(field("RDV"), QStringLiteral("13.2"));
+    EXPECT_EQ(field("PDW"), QStringLiteral("15.6"));
+    expectRowOf(m);
+    // Nothing waiting: a tick does nothing.
+    import->tick();
+    EXPECT_EQ(rows(), 1);
+    EXPECT_EQ(repaints, 1);
+}
+
+TEST_F(MessageImportTest, DateIsWrittenMonthDayYearInTheStatement)
+{
+    const CaptureMessage parsed = parseCaptureFile(captureOf(fixedMessage()));
+    EXPECT_EQ(parsed.row.date, QStringLiteral("06/05/2023"));
+    EXPECT_EQ(parsed.row.time, QStringLiteral("14:03:07"));
+    const QStringList sql = insertStatement(folder, parsed.row);
+    ASSERT_EQ(sql.size(), 8);
+    EXPECT_TRUE(sql[2].startsWith(QStringLiteral(" VALUES (\"06/05/2023\",\"14:03:07\",\"000412345\",\"\",\"\",\"\",")))
+        << sql[2].toStdString();
+}
+
+TEST_F(MessageImportTest, ShortValuesRunIntoTheSeparatorAndNothingIsTrimmed)
+{
+    sim::Message m = fixedMessage();
+    m.values[0] = "7.5";    // WBC takes 5: "7.5|1"
+    m.values[2] = " 5";     // MO% takes 4: " 5|%"
+    m.values[8] = "----";   // Hgb
+    ASSERT_TRUE(writeFile(latest(), captureOf(m)));
+    import->tick();
+    ASSERT_EQ(rows(), 1);
+    row(1);
+    EXPECT_EQ(field("WBC"), QStringLiteral("7.5|1"));
+    EXPECT_EQ(field("MO1"), QStringLiteral(" 5|%"));
+    EXPECT_EQ(field("HGB"), QStringLiteral("----"));
+}
+
+TEST_F(MessageImportTest, FewerThan41LinesStillMakeARowWithTheMissingValuesEmpty)
+{
+    QList<QByteArray> records = sim::records(fixedMessage()).mid(0, 6);  // header .. third result
+    ASSERT_TRUE(writeFile(latest(), captureOfRecords(records)));
+    import->tick();
+    ASSERT_EQ(rows(), 1);
+    row(1);
+    EXPECT_EQ(field("WBC"), QStringLiteral("7.52|"));
+    EXPECT_EQ(field("LY1"), QStringLiteral("32.4"));
+    EXPECT_EQ(field("MO1"), QStringLiteral("5.3|"));
+    for (const char* empty : {"GR1", "LY2", "RBC", "PLT", "PDW"})
+        EXPECT_EQ(field(empty), QString()) << empty;
+    EXPECT_FALSE(QFile::exists(latest()));
+}
+
+TEST_F(MessageImportTest, MissingTagsGiveEmptyValuesAndTheRowIsStillInserted)
+{
+    QList<QByteArray> records = sim::records(fixedMessage());
+    records[2] = "O|2|000412345||^^^CBC";   // no "|1|": no sample number
+    records[3].replace("^^^WBC|", "^^^wbc|");  // tags match upper and lower case exactly
+    ASSERT_TRUE(writeFile(latest(), captureOfRecords(records)));
+    import->tick();
+    ASSERT_EQ(rows(), 1);
+    row(1);
+    EXPECT_EQ(field("NUM"), QString());
+    EXPECT_EQ(field("WBC"), QString());
+    EXPECT_EQ(field("LY1"), QStringLiteral("32.4"));
+}
+
+TEST_F(MessageImportTest, LinesEndAtCrAndOtherControlBytesAreText)
+{
+    QList<QByteArray> records = sim::records(fixedMessage());
+    QByteArray bytes = captureOfRecords(records);
+    // An LF not directly after a CR is a character of the next line, so it shifts nothing ...
+    bytes.insert(bytes.indexOf("\r\n") + 2, '\n');
+    // ... while a CR alone ends a line: line 5 (the order record) now holds the patient's trailer.
+    QByteArray shifted = bytes;
+    shifted.insert(shifted.indexOf("\x02" "2P|"), '\r');
+    EXPECT_EQ(parseCaptureFile(bytes).row.num, QStringLiteral("000412345"));
+    EXPECT_EQ(parseCaptureFile(bytes).row.values[0], QStringLiteral("7.52|"));
+    EXPECT_EQ(parseCaptureFile(shifted).row.num, QString());
+    // Bytes are CP1251 characters, one each, control bytes included.
+    QByteArray num;
+    ASSERT_TRUE(cp1251::encode(QStringLiteral("№\x01Ёё12345"), num));
+    records[2] = "O|1|" + num + "|";
+    EXPECT_EQ(parseCaptureFile(captureOfRecords(records)).row.num, QStringLiteral("№\x01Ёё12345"));
+    // A line ending with the file: fewer characters than asked for.
+    EXPECT_EQ(parseCaptureFile("\x05\x02" "1H|P|1|20230605").timestamp, QStringLiteral("20230605"));
+}
+
+TEST_F(MessageImportTest, IncompleteTimestampMakesNoRowAndTheFileStaysWhileLaterOnesFlow)
+{
+    QList<QByteArray> records = sim::records(fixedMessage());
+    records[0] = "H|\\^&|||HX-3|||||||P|1|2023060514";
+    ASSERT_TRUE(writeFile(latest(), captureOfRecords(records)));
+    import->tick();
+    import->tick();
+    EXPECT_EQ(rows(), 0);
+    EXPECT_TRUE(QFile::exists(latest()));
+    EXPECT_TRUE(errors.isEmpty());
+    // The receiver now writes numbered files; they are imported past the stuck one.
+    FrameReceiver receiver(folder, [] {});
+    deliver(receiver, fixedMessage());
+    ASSERT_TRUE(receiver.lastWritten().endsWith(QStringLiteral("Temp-00000001.log")));
+    import->tick();
+    EXPECT_EQ(rows(), 1);
+    EXPECT_TRUE(QFile::exists(latest()));
+}
+
+TEST_F(MessageImportTest, MessageSentByteByByteGivesTheSameRowAsWholeFrames)
+{
+    sim::MessageGenerator gen(3, QDateTime(QDate(2022, 12, 31), QTime(23, 58, 0)));
+    const sim::Message m = gen.next();
+    FrameReceiver receiver(folder, [] {});
+    for (char c : sim::wireBytes(m))
+        receiver.receive(&c, 1);
+    EXPECT_EQ(readFile(latest()), captureOf(m));
+    import->tick();
+    ASSERT_EQ(rows(), 1);
+    row(1);
+    expectRowOf(m);
+}
+
+TEST_F(MessageImportTest, TwoMessagesWithinOneIntervalGiveTwoRowsInOrder)
+{
+    sim::MessageGenerator gen(5, QDateTime(QDate(2024, 2, 29), QTime(8, 0, 0)));
+    const sim::Message first = gen.next();
+    const sim::Message second = gen.next();
+    FrameReceiver receiver(folder, [] {});
+    deliver(receiver, first);
+    deliver(receiver, second);
+    import->tick();
+    ASSERT_EQ(rows(), 2);
+    row(1);
+    expectRowOf(first);
+    row(2);
+    expectRowOf(second);
+    EXPECT_TRUE(capture::waitingFiles(folder).isEmpty());
+    EXPECT_EQ(repaints, 1);
+}
+
+TEST_F(MessageImportTest, EngineErrorIsShownOnceLaterFilesFlowAndAfterFiveTriesTheFileIsSetAside)
+{
+    sim::Message bad = fixedMessage();
+    bad.timestamp = "20231345140307";   // month 13: the engine refuses the date
+    FrameReceiver receiver(folder, [] {});
+    deliver(receiver, bad);
+    deliver(receiver, fixedMessage());
+    import->tick();
+    EXPECT_EQ(rows(), 1) << "the good message behind the refused one";
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].contains(QStringLiteral("13/45/2023"))) << errors[0].toStdString();
+    for (int i = 0; i < MessageImport::kMaxTries - 2; ++i)
+        import->tick();
+    EXPECT_TRUE(QFile::exists(latest()));
+    EXPECT_EQ(errors.size(), 1) << "shown once per file";
+    import->tick();
+    EXPECT_FALSE(QFile::exists(latest()));
+    const QStringList kept = rejected();
+    ASSERT_EQ(kept.size(), 2) << kept.join(' ').toStdString();
+    EXPECT_EQ(readFile(folder + QStringLiteral("Temp/rejected/") + kept[0]), captureOf(bad));
+    EXPECT_TRUE(QString::fromUtf8(readFile(folder + QStringLiteral("Temp/rejected/") + kept[1])).contains(errors[0]));
+    // A later message after the set-aside one is a fresh Temp.log and imports.
+    deliver(receiver, fixedMessage());
+    import->tick();
+    EXPECT_EQ(rows(), 2);
+    EXPECT_EQ(errors.size(), 1);
+}
+
+TEST_F(MessageImportTest, TableThatCannotBeReachedLosesNothingAndImportsOnceItIsBack)
+{
+    const QString file = resulttable::tableFile(folder);
+    ASSERT_TRUE(QFile::rename(file, file + QStringLiteral(".away")));
+    FrameReceiver receiver(folder, [] {});
+    deliver(receiver, fixedMessage());
+    import->tick();
+    import->tick();
+    EXPECT_EQ(errors.size(), 1);
+    EXPECT_TRUE(QFile::exists(latest()));
+    ASSERT_TRUE(QFile::rename(file + QStringLiteral(".away"), file));
+    import->tick();
+    EXPECT_EQ(rows(), 1);
+    EXPECT_FALSE(QFile::exists(latest()));
+}
+
+TEST_F(MessageImportTest, UnreadableCaptureFileIsReportedAndSetAsideWithoutStoppingOthers)
+{
+    ASSERT_TRUE(QDir(folder).mkpath(QStringLiteral("Temp/Temp.log")));  // cannot be read as a file
+    FrameReceiver receiver(folder, [] {});
+    deliver(receiver, fixedMessage());
+    for (int i = 0; i < MessageImport::kMaxTries; ++i)
+        import->tick();
+    EXPECT_EQ(rows(), 1);
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].contains(QStringLiteral("Temp.log"))) << errors[0].toStdString();
+    EXPECT_FALSE(QFileInfo::exists(latest()));
+    EXPECT_EQ(rejected().size(), 2);
+}
+
+TEST_F(MessageImportTest, FileThatCannotBeDeletedIsNeverImportedAgainNotEvenAfterARestart)
+{
+    bool removable = false;
+    import->setRemoveFile([&](const QString& p) { return removable && QFile::remove(p); });
+    ASSERT_TRUE(writeFile(latest(), captureOf(fixedMessage())));
+    import->tick();
+    import->tick();
+    EXPECT_EQ(rows(), 1);
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].contains(QStringLiteral("cannot be deleted")));
+
+    // The program starts again with the file still there.
+    MessageImport restarted(folder, query, &table, [this](const QString& e) { errors.append(e); });
+    restarted.setRemoveFile([&](const QString& p) { return removable && QFile::remove(p); });
+    restarted.tick();
+    EXPECT_EQ(rows(), 1);
+
+    // Once it can be removed it goes, still without a second row.
+    removable = true;
+    restarted.tick();
+    EXPECT_EQ(rows(), 1);
+    EXPECT_FALSE(QFile::exists(latest()));
+
+    // The same name with a new message is a new message.
+    sim::Message next = fixedMessage();
+    next.sample = "000412346";
+    ASSERT_TRUE(writeFile(latest(), captureOf(next)));
+    restarted.tick();
+    EXPECT_EQ(rows(), 2);
+}
+
+TEST_F(MessageImportTest, TimerIsOffDuringAPassAndOnAfterIt)
+{
+    QTimer timer;
+    timer.setInterval(2000);
+    timer.start();
+    bool activeDuringPass = true;
+    MessageImport watched(folder, query, &table, [](const QString&) {},
+                          [&] { activeDuringPass = timer.isActive(); });
+    ASSERT_TRUE(writeFile(latest(), captureOf(fixedMessage())));
+    watched.onTimer(timer);
+    EXPECT_FALSE(activeDuringPass);
+    EXPECT_TRUE(timer.isActive());
+    EXPECT_EQ(rows(), 1);
+}
+
+} // namespace
