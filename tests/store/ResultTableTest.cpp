@@ -1,0 +1,152 @@
+// The result table on disk: its 28 fields, how it is made, and that the import's INSERT and the
+// period query's SELECTs work on the real file as the rest of the program expects.
+#include "store/ResultTable.h"
+#include "store/Statements.h"
+
+#include "engine/DataSet.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+ImportedRow importedRow(const QString& date, const QString& num)
+{
+    ImportedRow r;
+    r.date = date;
+    r.time = QStringLiteral("14:03:07");
+    r.num = num;
+    // Texts as cut from the message: separators and dashes stay.
+    const char* v[18] = {"7.5 |", "4.52", "138", "----", "245", "31.5", "6.2", "62.3", "2.0|",
+                         "0.4", "4.0", "91.2", "30.5", "335", "13.1", "8.4", "0.21", "15.6"};
+    for (size_t i = 0; i < 18; ++i)
+        r.values[i] = QString::fromLatin1(v[i]);
+    return r;
+}
+
+void insert(const QString& folder, const ImportedRow& row)
+{
+    TQuery q;
+    q.SetName(QStringLiteral("Query1"));
+    q.SQL = insertStatement(folder, row);
+    q.ExecSQL();
+    EXPECT_EQ(q.RowsAffected(), 1);
+}
+
+QStringList numsOf(const QString& sql)
+{
+    TQuery q;
+    q.SQL << sql;
+    q.Open();
+    QStringList nums;
+    for (; !q.Eof(); q.Next())
+        nums << q.FieldByName(QStringLiteral("NUM"))->AsString();
+    return nums;
+}
+
+} // namespace
+
+TEST(ResultTable, HasThe28FieldsByName)
+{
+    QStringList names;
+    for (const DbfFieldSpec& f : resulttable::fields())
+        names << f.name;
+    EXPECT_EQ(names, QStringList({"DAT", "TIM", "NUM", "FIO", "DOC", "RECEPTION", "WBC", "LY1", "MO1", "GR1",
+                                  "LY2", "MO2", "GR2", "RBC", "HGB", "HCT", "MCV", "MCH", "MCHC", "RDV",
+                                  "PLT", "MPV", "PCT", "PDW", "COE", "RETIC", "FORMULA", "COMMENT"}));
+    EXPECT_EQ(resulttable::fields()[0].type, 'D');
+    for (size_t i = 1; i < resulttable::fields().size(); ++i)
+        EXPECT_EQ(resulttable::fields()[i].type, 'C') << resulttable::fields()[i].name.toStdString();
+}
+
+TEST(ResultTable, CreateMakesTheFoldersAndNeverReplacesATable)
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("Программа")) + QLatin1Char('/');
+    const QString file = resulttable::create(folder);
+    EXPECT_EQ(file, folder + QStringLiteral("DB/HEMATIX.dbf"));
+    EXPECT_EQ(file, resultTablePath(folder));
+    const QByteArray bytes = testsupport::readFile(file);
+    ASSERT_GT(bytes.size(), 32);
+    EXPECT_EQ(quint8(bytes[0]), 0x03);
+    EXPECT_EQ(quint8(bytes[29]), 0xC9);
+    EXPECT_EQ(testsupport::readFile(folder + QStringLiteral("DB/HEMATIX.cpg")), QByteArray("1251"));
+    insert(folder, importedRow(QStringLiteral("06/05/2023"), QStringLiteral("000000001")));
+    const QByteArray withRow = testsupport::readFile(file);
+    EXPECT_THROW(resulttable::create(folder), EDatabaseError);
+    EXPECT_EQ(testsupport::readFile(file), withRow);
+}
+
+TEST(ResultTable, ImportedRowHasEmptyTextsNoValuesAndIsTheLastRow)
+{
+    QTemporaryDir dir;
+    const QString folder = dir.path() + QLatin1Char('/');
+    resulttable::create(folder);
+    insert(folder, importedRow(QStringLiteral("01/02/2023"), QStringLiteral("000000001")));
+    insert(folder, importedRow(QStringLiteral("06/05/2023"), QStringLiteral("000012345")));
+
+    TTable t;
+    t.SetName(QStringLiteral("Table1"));
+    t.SetTableName(resultTablePath(folder));
+    t.Open();
+    t.Last();
+    EXPECT_EQ(t.RecNo(), 2);
+    auto field = [&](const char* name) { return t.FieldByName(QString::fromLatin1(name)); };
+    EXPECT_EQ(field("DAT")->AsDate(), QDate(2023, 6, 5));
+    EXPECT_EQ(field("TIM")->AsString(), QStringLiteral("14:03:07"));
+    EXPECT_EQ(field("NUM")->AsString(), QStringLiteral("000012345"));
+    for (const char* empty : {"FIO", "COE", "RECEPTION"})
+        EXPECT_EQ(field(empty)->AsString(), QString()) << empty;
+    for (const char* none : {"DOC", "RETIC", "FORMULA", "COMMENT"})
+        EXPECT_TRUE(field(none)->IsNull()) << none;
+    EXPECT_EQ(field("WBC")->AsString(), QStringLiteral("7.5 |"));
+    EXPECT_EQ(field("HCT")->AsString(), QStringLiteral("----"));
+    EXPECT_EQ(field("RDV")->AsString(), QStringLiteral("13.1"));
+
+    // Staff type in the patient's details, Cyrillic and generous.
+    t.Edit();
+    field("FIO")->SetAsString(QStringLiteral("Иванова-Петрова Анна-Мария Александровна"));
+    field("DOC")->SetAsString(QStringLiteral("45 лет"));
+    field("FORMULA")->SetAsString(QStringLiteral("п/я 2, с/я 60, э 3, б 0, м 5, л 30"));
+    field("COMMENT")->SetAsString(QString(254, QChar(u'ж')));
+    t.Post();
+    TTable again;
+    again.SetTableName(resultTablePath(folder));
+    again.Open();
+    again.Last();
+    EXPECT_EQ(again.FieldByName("FIO")->AsString(), QStringLiteral("Иванова-Петрова Анна-Мария Александровна"));
+    EXPECT_EQ(again.FieldByName("COMMENT")->AsString().size(), 254);
+}
+
+TEST(ResultTable, PeriodSelectionsFindImportedDates)
+{
+    QTemporaryDir dir;
+    const QString folder = dir.path() + QLatin1Char('/');
+    resulttable::create(folder);
+    insert(folder, importedRow(QStringLiteral("06/04/2023"), QStringLiteral("1")));
+    insert(folder, importedRow(QStringLiteral("06/05/2023"), QStringLiteral("2")));
+    insert(folder, importedRow(QStringLiteral("06/05/2023"), QStringLiteral("3")));
+    insert(folder, importedRow(QStringLiteral("07/01/2023"), QStringLiteral("4")));
+    EXPECT_EQ(numsOf(singleDaySelect(folder, QDate(2023, 6, 5))), QStringList({"2", "3"}));
+    EXPECT_EQ(numsOf(rangeSelect(folder, QDate(2023, 6, 5), QDate(2023, 7, 1))), QStringList({"2", "3", "4"}));
+    EXPECT_EQ(numsOf(rangeSelect(folder, QDate(2023, 7, 1), QDate(2023, 6, 1))), QStringList());
+}
+
+TEST(ResultTable, QuotesInAnalyserTextAreStoredExactly)
+{
+    QTemporaryDir dir;
+    const QString folder = dir.path() + QLatin1Char('/');
+    resulttable::create(folder);
+    ImportedRow r = importedRow(QStringLiteral("06/05/2023"), QStringLiteral("\", \"x"));
+    r.values[0] = QStringLiteral("\"");
+    insert(folder, r);
+    TTable t;
+    t.SetTableName(resultTablePath(folder));
+    t.Open();
+    EXPECT_EQ(t.FieldByName("NUM")->AsString(), QStringLiteral("\", \"x"));
+    EXPECT_EQ(t.FieldByName("WBC")->AsString(), QStringLiteral("\""));
+    EXPECT_EQ(t.RecordCount(), 1);
+}
