@@ -69,6 +69,25 @@ TRpPageImage::TRpPageImage(QByteArray bytes) : bytes_(std::move(bytes))
     const auto* p = reinterpret_cast<const uchar*>(bytes_.constData());
     frame_ = QRect(QPoint(emf::loadI32(p + 24), emf::loadI32(p + 28)),
                    QPoint(emf::loadI32(p + 32), emf::loadI32(p + 36)));
+    // A report page is a sheet of paper drawn on a real screen: its size lies between 1 mm and
+    // 5 m and its reference device between 12 and 2540 pixels per inch. Anything else is a damaged
+    // page, and playing it would scale fonts and lines to absurd sizes.
+    const qint64 fw = static_cast<qint64>(frame_.right()) - frame_.left();
+    const qint64 fh = static_cast<qint64>(frame_.bottom()) - frame_.top();
+    if (fw < 100 || fh < 100 || fw > 500000 || fh > 500000)
+        throw ERpError(QStringLiteral("Invalid page image: its frame of %1 x %2 hundredths of a millimetre is no sheet")
+                           .arg(fw)
+                           .arg(fh));
+    const double px[2] = {static_cast<double>(emf::loadI32(p + 72)), static_cast<double>(emf::loadI32(p + 76))};
+    const double mm[2] = {static_cast<double>(emf::loadI32(p + 80)), static_cast<double>(emf::loadI32(p + 84))};
+    for (int i = 0; i < 2; ++i) {
+        if (!(mm[i] >= 1 && px[i] >= mm[i] * 0.5 && px[i] <= mm[i] * 100))
+            throw ERpError(QStringLiteral("Invalid page image: its reference device of %1 x %2 pixels on %3 x %4 mm is no screen")
+                               .arg(px[0])
+                               .arg(px[1])
+                               .arg(mm[0])
+                               .arg(mm[1]));
+    }
 }
 
 int TRpPageImage::Width(double pixelsPerInch) const

@@ -21,7 +21,8 @@ class QRectF;
 // One recorded page: the bytes of an enhanced metafile whose header has been checked.
 class TRpPageImage {
 public:
-    // Throws ERpError when the bytes do not start with a metafile header whose size matches.
+    // Throws ERpError when the bytes do not start with a metafile header whose size matches, or
+    // when the header describes no sheet of paper drawn on a screen.
     explicit TRpPageImage(QByteArray bytes);
 
     const QByteArray& Bytes() const { return bytes_; }

@@ -123,8 +123,9 @@ TEST(RpPageList, SamePagesBeforeAndAfterTheMoveToAFile)
         ++n;
         pages.append(a4Portrait(9000, quint32(n)));
         list.AddPage(pages.back());
-        if (list.Stream()->InMemory())
+        if (list.Stream()->InMemory()) {
             ASSERT_EQ(pageAt(list, n), pages.back());
+        }
     }
     ASSERT_GT(n, 2);
     const QString temp = list.Stream()->FileName();
@@ -176,7 +177,7 @@ TEST(RpPageList, ExtraRecordsAfterTheCountedPagesAreIgnored)
 
 TEST(RpPageList, MetafileHeaderIsChecked)
 {
-    EXPECT_NO_THROW(TRpPageImage(a4Portrait()));
+    EXPECT_NO_THROW(TRpPageImage{a4Portrait()});
     QByteArray bad = a4Portrait();
     setU32(bad, 40, 0x12345678);
     EXPECT_THROW(TRpPageImage{bad}, ERpError);
@@ -184,6 +185,13 @@ TEST(RpPageList, MetafileHeaderIsChecked)
     setU32(bad, 48, quint32(bad.size() + 4));
     EXPECT_THROW(TRpPageImage{bad}, ERpError);
     EXPECT_THROW(TRpPageImage{QByteArray(20, '\0')}, ERpError);
+    // A reference device of one pixel across 210 mm, or a frame of no size, is no page.
+    bad = a4Portrait();
+    setU32(bad, 72, 1);
+    EXPECT_THROW(TRpPageImage{bad}, ERpError);
+    bad = a4Portrait();
+    setU32(bad, 32, 0);
+    EXPECT_THROW(TRpPageImage{bad}, ERpError);
     const TRpPageImage img(a4Landscape());
     EXPECT_EQ(img.Width(96), 1122);
     EXPECT_EQ(img.Height(96), 794);
