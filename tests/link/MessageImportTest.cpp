@@ -15,7 +15,13 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <atomic>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
 
 using testsupport::readFile;
 using testsupport::writeFile;
@@ -392,6 +398,83 @@ TEST_F(MessageImportTest, TimerIsOffDuringAPassAndOnAfterIt)
     EXPECT_FALSE(activeDuringPass);
     EXPECT_TRUE(timer.isActive());
     EXPECT_EQ(rows(), 1);
+}
+
+// The whole road on a pseudo-terminal: the simulator sends, a plain reader loop hands each read
+// to the receiver and writes its ACKs back, and the import runs tick by tick.
+TEST_F(MessageImportTest, TwoHundredMessagesSplitAtRandomBecomeTwoHundredRowsInOrder)
+{
+    constexpr int kMessages = 200;
+    sim::Line line;
+    QString error;
+    ASSERT_TRUE(line.openPseudoTerminal(&error)) << error.toStdString();
+
+    const int port = ::open(line.portName().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(port, 0);
+    termios t{};
+    ::tcgetattr(port, &t);
+    ::cfmakeraw(&t);
+    ::tcsetattr(port, TCSANOW, &t);
+
+    std::atomic<bool> stopReading{false};
+    std::atomic<int> acksSent{0};
+    std::thread reader([&] {
+        FrameReceiver receiver(folder, [&] {
+            const char ack = astm::ACK;
+            if (::write(port, &ack, 1) == 1)
+                ++acksSent;
+        });
+        char chunk[FrameReceiver::kMaxChunk];
+        while (!stopReading.load()) {
+            pollfd p{port, POLLIN, 0};
+            if (::poll(&p, 1, 20) <= 0)
+                continue;
+            const ssize_t n = ::read(port, chunk, sizeof chunk);
+            if (n > 0)
+                receiver.receive(chunk, static_cast<int>(n));
+        }
+    });
+
+    sim::Options options;
+    options.count = kMessages;
+    options.intervalMs = 0;
+    options.seed = 20230605;
+    options.split = sim::Split::Random;
+    options.start = QDateTime(QDate(2023, 6, 5), QTime(8, 0, 0));
+    sim::Simulator simulator(line, options);
+    std::atomic<bool> sending{true};
+    bool sentAll = false;
+    std::thread analyser([&] {
+        sentAll = simulator.run();
+        sending.store(false);
+    });
+
+    // Ticks as the timer would make them, only closer together.
+    for (;;) {
+        const bool last = !sending.load();
+        import->tick();
+        if (last)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    analyser.join();
+    stopReading.store(true);
+    reader.join();
+    ::close(port);
+
+    ASSERT_TRUE(sentAll) << simulator.error().toStdString();
+    EXPECT_EQ(simulator.acknowledged(), kMessages);
+    EXPECT_EQ(simulator.framesAcknowledged(), kMessages * 22);
+    EXPECT_EQ(acksSent.load(), kMessages * 24) << "ENQ, 22 frames and EOT of every message";
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+    EXPECT_TRUE(capture::waitingFiles(folder).isEmpty());
+    ASSERT_EQ(rows(), kMessages);
+    const QList<sim::Message>& sent = simulator.history();
+    for (int i = 0; i < kMessages; ++i) {
+        SCOPED_TRACE(i);
+        row(i + 1);
+        expectRowOf(sent[i]);
+    }
 }
 
 } // namespace
