@@ -3,6 +3,7 @@
 #include "app/ErrorBox.h"
 #include "engine/DataSet.h"
 
+#include <QFocusEvent>
 #include <QKeyEvent>
 
 TDBEdit::TDBEdit(TDataSource* source, QString fieldName, QWidget* parent)
@@ -80,6 +81,10 @@ void TDBEdit::UpdateRecord()
 void TDBEdit::focusOutEvent(QFocusEvent* e)
 {
     QLineEdit::focusOutEvent(e);
+    // Focus taken by a box or another window is no leaving of the edit: the text is written
+    // when the user moves on within the window (or the row is posted).
+    if (e->reason() == Qt::ActiveWindowFocusReason || e->reason() == Qt::PopupFocusReason)
+        return;
     if (pending_)
         ui::guarded([this] { UpdateRecord(); });
 }

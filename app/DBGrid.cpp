@@ -254,7 +254,14 @@ TDBGrid::TDBGrid(TDataSource* source, QWidget* parent)
         connect(ds, &TDataSet::AfterOpen, this, refill);
         connect(ds, &TDataSet::AfterClose, this, refill);
         connect(ds, &TDataSet::AfterPost, this, refill);
-        connect(ds, &TDataSet::AfterDelete, this, refill);
+        connect(ds, &TDataSet::AfterDelete, this, [this, refill] {
+            scannedForDeleted_ = 0;
+            refill();
+        });
+        connect(ds, &TDataSet::AfterRefresh, this, [this, refill] {
+            scannedForDeleted_ = 0;
+            refill();
+        });
         connect(ds, &TDataSet::StateChanged, this, refill);
         connect(ds, &TDataSet::AfterScroll, this, [this] {
             model_->sync();

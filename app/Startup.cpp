@@ -24,8 +24,10 @@ QString applicationTitleOf(const QString& executablePath)
     const qsizetype dot = name.indexOf(u'.');
     if (dot >= 0)
         name.truncate(dot);
-    if (name.size() > 1)
-        name = name.left(1) + name.mid(1).toLower();
+    // The first character is shown as a capital too, so that the lower-case names executables
+    // have here give the same title as the capitals they had elsewhere.
+    if (!name.isEmpty())
+        name = name.left(1).toUpper() + name.mid(1).toLower();
     return name;
 }
 

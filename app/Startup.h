@@ -7,8 +7,8 @@ namespace startup {
 
 // The executable's folder with its trailing separator ("/opt/lab/" for "/opt/lab/hematix").
 QString programFolderOf(const QString& executablePath);
-// The executable's name without its folder, cut before its first ".", every character after the
-// first in lower case ("HEMATIX.EXE" gives "Hematix", "hematix" gives "Hematix").
+// The executable's name without its folder, cut before its first ".", the first character a
+// capital and every other in lower case ("HEMATIX.EXE" and "hematix" both give "Hematix").
 QString applicationTitleOf(const QString& executablePath);
 
 // The running executable's full path. Tests may stand a path of their own in its place.

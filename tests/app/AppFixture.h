@@ -13,6 +13,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QKeyEvent>
 #include <functional>
 #include <QMessageBox>
 #include <QTemporaryDir>
@@ -32,6 +33,19 @@ inline bool waitUntil(const std::function<bool()>& cond, int ms = 5000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     }
     return true;
+}
+
+// Types text into w as key presses carrying the characters (Cyrillic included).
+inline void typeText(QWidget* w, const QString& text)
+{
+    for (QChar c : text) {
+        // After the first key a grid has opened its cell editor, which then has the focus.
+        QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : w;
+        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(target, &press);
+        QKeyEvent release(QEvent::KeyRelease, 0, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(target, &release);
+    }
 }
 
 // Answers the next modal box by pressing the button with that text; remembers its text.
@@ -70,9 +84,27 @@ private:
 struct AppFixture : ::testing::Test {
     QTemporaryDir dir;
     QString folder;
+    // A box that nobody answers would hang the test: it is closed and counted as a failure.
+    QTimer watchdog;
+    QString lastBox;
+    int boxSeenTicks = 0;
 
     void SetUp() override
     {
+        watchdog.setInterval(100);
+        QObject::connect(&watchdog, &QTimer::timeout, [this] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box) {
+                boxSeenTicks = 0;
+                return;
+            }
+            if (++boxSeenTicks < 30)
+                return;
+            ADD_FAILURE() << "unanswered box: " << box->text().toStdString();
+            boxSeenTicks = 0;
+            box->done(0);
+        });
+        watchdog.start();
         folder = dir.path() + "/";
         QDir(folder).mkpath("Temp");
         startup::setExecutablePathForTesting(folder + "hematix");

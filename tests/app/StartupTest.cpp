@@ -4,6 +4,8 @@
 #include "app/Unit6.h"
 #include "link/SerialLink.h"
 
+#include <QDateEdit>
+
 using apptest::AppFixture;
 using apptest::ModalAnswer;
 

@@ -1,0 +1,236 @@
+#include "AppFixture.h"
+
+#include "app/DBEdit.h"
+#include "app/DBGrid.h"
+#include "app/DBNavigator.h"
+#include "link/AnalyserSimulator.h"
+#include "link/MessageImport.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QMenu>
+#include <QTest>
+#include <QToolButton>
+
+using apptest::AppFixture;
+using apptest::ModalAnswer;
+
+namespace {
+
+struct MainWindow : AppFixture {
+    void SetUp() override
+    {
+        AppFixture::SetUp();
+        makeTable();
+        addRows(5);
+        start();
+        Form1->showNormal();
+        Form1->resize(1000, 700);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(Form1));
+    }
+    QString stored(int recNo, const char* field)
+    {
+        TTable t;
+        t.SetName("Check");
+        t.SetTableName(folder + "DB/HEMATIX.dbf");
+        t.Open();
+        t.SetRecNo(recNo);
+        return t.FieldByName(field)->AsString();
+    }
+    int storedRows()
+    {
+        TTable t;
+        t.SetTableName(folder + "DB/HEMATIX.dbf");
+        t.Open();
+        return t.RecordCount();
+    }
+    QPoint gridCell(int row, int column)
+    {
+        return Form1->DBGrid1->visualRect(Form1->DBGrid1->model()->index(row, column)).center();
+    }
+    void rightClickGrid()
+    {
+        QTest::mouseClick(Form1->DBGrid1->viewport(), Qt::RightButton, {}, gridCell(0, 0));
+    }
+    // A capture file as the frame receiver leaves it: ENQ and the frames, without the EOT.
+    void dropCaptureFile(const QByteArray& sample)
+    {
+        sim::MessageGenerator gen(7, QDateTime(QDate(2023, 6, 5), QTime(14, 3, 7)));
+        sim::Message m = gen.next();
+        m.sample = sample;
+        QByteArray wire = sim::wireBytes(m);
+        wire.chop(1);
+        ASSERT_TRUE(testsupport::writeFile(folder + "Temp/Temp.log", wire));
+    }
+};
+
+} // namespace
+
+TEST_F(MainWindow, PanelTogglesByMenuAndRightClickWithTheCheckMark)
+{
+    EXPECT_FALSE(Form1->GroupBox1->isVisible());
+    EXPECT_FALSE(Form1->N9->isChecked());
+    rightClickGrid();
+    EXPECT_TRUE(Form1->GroupBox1->isVisible());
+    EXPECT_TRUE(Form1->N9->isChecked());
+    Form1->N9->trigger();
+    EXPECT_FALSE(Form1->GroupBox1->isVisible());
+    EXPECT_FALSE(Form1->N9->isChecked());
+    Form1->N9->trigger();
+    EXPECT_TRUE(Form1->GroupBox1->isVisible());
+    EXPECT_TRUE(Form1->N9->isChecked());
+    rightClickGrid();
+    EXPECT_FALSE(Form1->GroupBox1->isVisible());
+    EXPECT_FALSE(Form1->N9->isChecked());
+    QTest::mouseClick(Form1->DBGrid1->viewport(), Qt::LeftButton, {}, gridCell(0, 0));
+    EXPECT_FALSE(Form1->GroupBox1->isVisible()) << "only the right button toggles";
+}
+
+TEST_F(MainWindow, PanelDragsByItsSurfaceButNotByItsEdits)
+{
+    Form1->N9Click();
+    QGroupBox* panel = Form1->GroupBox1;
+    EXPECT_EQ(panel->geometry(), QRect(408, 128, 329, 393));
+    const QPoint caption(20, 6);
+    QTest::mousePress(panel, Qt::LeftButton, {}, caption);
+    QTest::mouseMove(panel, caption + QPoint(30, 40));
+    QTest::mouseRelease(panel, Qt::LeftButton, {}, caption + QPoint(30, 40));
+    EXPECT_EQ(panel->pos(), QPoint(438, 168));
+    // Far past the window's edge: it stays there.
+    QTest::mousePress(panel, Qt::LeftButton, {}, caption);
+    QTest::mouseMove(panel, caption + QPoint(2000, 0));
+    QTest::mouseRelease(panel, Qt::LeftButton, {}, caption + QPoint(2000, 0));
+    EXPECT_EQ(panel->pos(), QPoint(2438, 168));
+
+    TDBEdit* edit = Form1->editFor("FIO");
+    const QPoint before = panel->pos();
+    QTest::mousePress(edit, Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mouseMove(edit, QPoint(60, 60));
+    QTest::mouseRelease(edit, Qt::LeftButton, {}, QPoint(60, 60));
+    EXPECT_EQ(panel->pos(), before);
+}
+
+TEST_F(MainWindow, PanelEditsSitWhereTheyBelongAndShowTheirFields)
+{
+    TDBEdit* rdw = Form1->editFor("RDV");
+    ASSERT_TRUE(rdw);
+    EXPECT_EQ(rdw->geometry(), QRect(248, 232, 49, 21));
+    EXPECT_EQ(Form1->editFor("PDW")->geometry(), QRect(136, 272, 49, 21));
+    QLabel* rdwLabel = nullptr;
+    for (QLabel* l : Form1->GroupBox1->findChildren<QLabel*>())
+        if (l->text() == "RDW")
+            rdwLabel = l;
+    ASSERT_TRUE(rdwLabel);
+    EXPECT_EQ(rdwLabel->pos(), QPoint(256, 216));
+    EXPECT_EQ(Form1->editFor("NUM")->text(), "000000005") << "the shown row is the last one";
+    EXPECT_EQ(Form1->Label18->text(), "5");
+}
+
+TEST_F(MainWindow, PanelChangeThenNextIsStored)
+{
+    Form1->N9Click();
+    Form1->Table1->First();
+    TDBEdit* fio = Form1->editFor("FIO");
+    fio->setFocus();
+    apptest::typeText(fio, QStringLiteral("Иванов И.И."));
+    EXPECT_EQ(Form1->Table1->State(), TDataSet::dsEdit) << "typing starts editing";
+    QTest::mouseClick(Form1->DBNavigator1->button(TDBNavigator::nbNext), Qt::LeftButton);
+    EXPECT_EQ(Form1->Table1->RecNo(), 2);
+    EXPECT_EQ(stored(1, "FIO"), QStringLiteral("Иванов И.И."));
+    EXPECT_EQ(Form1->Label18->text(), "2");
+}
+
+TEST_F(MainWindow, DeleteAsksAndCancelKeepsTheRowWhileOkRemovesIt)
+{
+    Form1->N9Click();
+    {
+        ModalAnswer cancel("Cancel");
+        QTest::mouseClick(Form1->DBNavigator1->button(TDBNavigator::nbDelete), Qt::LeftButton);
+        EXPECT_EQ(cancel.text(), "Delete record?");
+        EXPECT_EQ(cancel.title(), "Confirm");
+    }
+    EXPECT_EQ(storedRows(), 5);
+    Form1->DBGrid1->setFocus();
+    {
+        ModalAnswer ok("OK");
+        QTest::keyClick(Form1->DBGrid1, Qt::Key_Delete, Qt::ControlModifier);
+        EXPECT_TRUE(ok.answered());
+    }
+    EXPECT_EQ(storedRows(), 4);
+    EXPECT_TRUE(Form1->DBGrid1->isRowHidden(4)) << "the deleted row is no longer shown";
+}
+
+TEST_F(MainWindow, ImportWhileEditingPostsTheChangeAndKeepsTheSelection)
+{
+    Form1->N9Click();
+    Form1->Table1->SetRecNo(2);
+    TDBEdit* coe = Form1->editFor("COE");
+    coe->setFocus();
+    QTest::keyClicks(coe, "12");
+    dropCaptureFile("000000777");
+    Form1->Timer1Timer();
+    EXPECT_EQ(storedRows(), 6);
+    EXPECT_EQ(stored(2, "COE"), "12") << "the refresh after the import wrote the typed change";
+    EXPECT_EQ(stored(6, "NUM"), "000000777");
+    EXPECT_EQ(Form1->Table1->RecNo(), 2) << "the selected row stays selected";
+    EXPECT_EQ(Form1->DBGrid1->model()->rowCount(), 6) << "the grid shows the new row";
+    EXPECT_FALSE(QFile::exists(folder + "Temp/Temp.log"));
+}
+
+TEST_F(MainWindow, ShowingAfterHidingSelectsTheLastRow)
+{
+    Form1->N9Click();
+    Form1->Table1->SetRecNo(2);
+    EXPECT_EQ(Form1->Label18->text(), "2");
+    Form1->hide();
+    addRows(2, 6);
+    Form1->Table1->Refresh();
+    Form1->show();
+    EXPECT_EQ(Form1->Table1->RecNo(), 7);
+    EXPECT_EQ(Form1->Label18->text(), "7");
+    EXPECT_EQ(Form1->DBGrid1->currentIndex().row(), 6);
+}
+
+TEST_F(MainWindow, TooLongValueShowsTheErrorAndKeepsTheEdit)
+{
+    Form1->N9Click();
+    TDBEdit* num = Form1->editFor("NUM");
+    num->setFocus();
+    num->selectAll();
+    const QString tooLong(300, u'9');
+    QTest::keyClicks(num, tooLong);
+    {
+        ModalAnswer ok("OK");
+        QTest::mouseClick(Form1->DBNavigator1->button(TDBNavigator::nbPrior), Qt::LeftButton);
+        EXPECT_TRUE(ok.answered());
+        EXPECT_TRUE(ok.text().contains("NUM")) << ok.text().toStdString();
+    }
+    EXPECT_EQ(num->text(), tooLong) << "what was typed is still there";
+    EXPECT_EQ(Form1->Table1->State(), TDataSet::dsEdit);
+    EXPECT_EQ(Form1->Table1->RecNo(), 5) << "the row did not move";
+    EXPECT_EQ(stored(5, "NUM"), "000000005");
+}
+
+TEST_F(MainWindow, GridEditsInPlaceAndInsertStartsAnEmptyRow)
+{
+    QTableView* grid = Form1->DBGrid1;
+    EXPECT_EQ(grid->model()->columnCount(), 16);
+    EXPECT_EQ(grid->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Номер"));
+    EXPECT_EQ(grid->model()->headerData(11, Qt::Horizontal).toString(), "LY%");
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, gridCell(0, 3));
+    EXPECT_EQ(Form1->Table1->RecNo(), 1);
+    apptest::typeText(grid, QStringLiteral("Петров"));
+    QTest::keyClick(grid->focusWidget(), Qt::Key_Return);
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, gridCell(2, 3));
+    EXPECT_EQ(stored(1, "FIO"), QStringLiteral("Петров"));
+
+    Form1->N9Click();
+    QTest::mouseClick(Form1->DBNavigator1->button(TDBNavigator::nbInsert), Qt::LeftButton);
+    EXPECT_EQ(Form1->Table1->State(), TDataSet::dsInsert);
+    EXPECT_TRUE(Form1->editFor("NUM")->text().isEmpty());
+    EXPECT_EQ(grid->model()->rowCount(), 6);
+    grid->setFocus();
+    Form1->editFor("FIO")->setFocus();
+    EXPECT_EQ(Form1->Table1->State(), TDataSet::dsBrowse) << "an unchanged new row is dropped when the grid loses the focus";
+    EXPECT_EQ(storedRows(), 5);
+}
