@@ -29,7 +29,9 @@ inline QImage quarters(int w = 8, int h = 6)
     return img;
 }
 
-// Every operation of the canvas, laid out in separate areas of an A4 page.
+// Every operation of the canvas, laid out in separate areas of an A4 page. The large title stands
+// apart, at its own left edge: Inkscape joins text records that share a left edge into one block
+// and lays that out itself, which would move the title.
 inline void drawEveryOperation(PageCanvas& c)
 {
     c.fillRect({40, 40, 200, 60}, QColor(255, 220, 0));
@@ -62,50 +64,50 @@ inline void drawEveryOperation(PageCanvas& c)
     c.setTextAlign(CanvasTextAlign::Right);
     c.textOut(740, 260, QStringLiteral("Right aligned"));
     c.setTextAlign(CanvasTextAlign::Center);
-    c.textOut(397, 290, QStringLiteral("Centred text"));
+    c.textOut(397, 300, QStringLiteral("Centred text"));
     c.setTextAlign(CanvasTextAlign::Left);
     f.height = -21;
     f.bold = true;
     f.charset = 204;
     c.setFont(f);
     c.setTextColor(QColor(0, 0, 160));
-    c.textOut(40, 320, QStringLiteral("Результат гематологического анализа"));
+    c.textOut(90, 780, QStringLiteral("Результат гематологического анализа"));
     f = CanvasFont();
     f.italic = true;
     f.underline = true;
     c.setFont(f);
-    c.textOut(40, 360, QStringLiteral("Italic underlined Пациент"));
+    c.textOut(40, 410, QStringLiteral("Italic underlined Пациент"));
     f.italic = false;
     f.underline = false;
     f.strikeOut = true;
     f.face = QStringLiteral("Times New Roman");
     f.height = -16;
     c.setFont(f);
-    c.textOut(400, 360, QStringLiteral("Struck out Дата"));
+    c.textOut(400, 410, QStringLiteral("Struck out Дата"));
     f = CanvasFont();
     c.setFont(f);
     c.setTextTransparent(false);
     c.setBackgroundColor(QColor(255, 200, 200));
     c.setTextColor(Qt::black);
-    c.textOut(40, 400, QStringLiteral("Opaque background"));
+    c.textOut(40, 460, QStringLiteral("Opaque background"));
     c.setTextTransparent(true);
 
     // Clipping, with state saved around it.
     c.save();
-    c.intersectClipRect({40, 440, 140, 470});
+    c.intersectClipRect({40, 500, 140, 530});
     c.setBrush({CanvasBrushStyle::Solid, QColor(255, 0, 255)});
     c.setPen({CanvasPenStyle::Solid, 1, Qt::black});
-    c.rectangle({20, 430, 300, 500});
-    c.textOut(40, 450, QStringLiteral("Clipped text running well past the clip"));
+    c.rectangle({20, 490, 300, 560});
+    c.textOut(40, 510, QStringLiteral("Clipped text running well past the clip"));
     c.restore();
-    c.rectangle({320, 440, 420, 480}); // pen and brush as before save: green outline, teal fill
-    c.intersectClipRect({440, 440, 500, 480});
-    c.fillRect({430, 430, 600, 500}, Qt::red);
+    c.rectangle({320, 500, 420, 540}); // pen and brush as before save: green outline, teal fill
+    c.intersectClipRect({440, 500, 500, 540});
+    c.fillRect({430, 490, 600, 560}, Qt::red);
     c.removeClip();
-    c.fillRect({520, 440, 560, 480}, Qt::green);
+    c.fillRect({520, 500, 560, 540}, Qt::green);
 
-    c.stretchImage({40, 520, 200, 640}, quarters());
-    c.stretchImage({240, 520, 260, 530}, quarters(40, 30));
+    c.stretchImage({40, 600, 200, 720}, quarters());
+    c.stretchImage({240, 600, 260, 610}, quarters(40, 30));
 }
 
 inline QImage blankPage(QSize size = kA4Pixels)
