@@ -1,0 +1,354 @@
+// Local SQL against SQLite on the same generated data (10,000, 100,000 and 1,000,000 rows):
+//  (a) SELECT by a date range that matches about a tenth of the rows, reading every field of
+//      every returned row as text (SQLite: no index on the date, the same columns as text);
+//  (b) 1,000 durable single-row INSERTs (SQLite in autocommit with its default synchronous
+//      setting; ours through TQuery::ExecSQL with the import's statement).
+// Each SQLite figure is measured first and each of ours reports ours/SQLite as "ratio"; a
+// summary of the ratios is printed at the end.
+#include "engine/DataSet.h"
+#include "engine/DbfFieldCodec.h"
+#include "engine/DbfFile.h"
+#include "store/ResultTable.h"
+#include "store/Statements.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <memory>
+
+namespace {
+
+const int kSizes[] = {10000, 100000, 1000000};
+constexpr int kDays = 1000;          // rows are spread over this many days
+constexpr int kRangeDays = 100;      // so a range of this many days holds about a tenth of them
+constexpr int kInserts = 1000;
+const QDate kFirstDay(2021, 1, 1);
+
+const char* const kColumns[] = {"DAT", "TIM", "NUM", "FIO", "DOC", "RECEPTION", "WBC", "LY1", "MO1", "GR1",
+                                "LY2", "MO2", "GR2", "RBC", "HGB", "HCT", "MCV", "MCH", "MCHC", "RDV",
+                                "PLT", "MPV", "PCT", "PDW", "COE", "RETIC", "FORMULA", "COMMENT"};
+constexpr int kColumnCount = 28;
+
+// Row i's day: scattered, so that the file is not in date order.
+QDate dayOf(int i) { return kFirstDay.addDays((qint64(i) * 7919) % kDays); }
+
+// The texts of row i, in kColumns order, DAT excluded (index 0 left empty).
+std::array<QString, kColumnCount> textsOf(int i)
+{
+    static const char* const names[] = {"Иванов Иван Иванович", "Петрова Анна Сергеевна", "", "Сидоров П. П.", "Кузнецова М. А."};
+    static const char* const wards[] = {"Терапия", "Хирургия", "", "Поликлиника №2"};
+    std::array<QString, kColumnCount> t;
+    t[1] = QStringLiteral("%1:%2:%3").arg(8 + i % 10, 2, 10, QLatin1Char('0')).arg(i % 60, 2, 10, QLatin1Char('0')).arg((i * 7) % 60, 2, 10, QLatin1Char('0'));
+    t[2] = QStringLiteral("%1").arg(i % 1000000000, 9, 10, QLatin1Char('0'));
+    t[3] = QString::fromUtf8(names[i % 5]);
+    t[4] = i % 3 ? QString::number(20 + i % 60) : QString();
+    t[5] = QString::fromUtf8(wards[i % 4]);
+    for (int c = 6; c < 24; ++c)
+        t[static_cast<size_t>(c)] = QString::number(1.0 + ((i * 31 + c * 17) % 900) / 10.0, 'f', 1);
+    t[24] = QString::number(i % 40);
+    t[25] = i % 7 ? QString() : QStringLiteral("12");
+    t[26] = i % 5 ? QString() : QStringLiteral("п/я 2, с/я 60, л 30, м 8");
+    t[27] = i % 11 ? QString() : QStringLiteral("повторить анализ");
+    return t;
+}
+
+void check(int rc, sqlite3* db, const char* what)
+{
+    if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW) {
+        std::fprintf(stderr, "SQLite %s: %s\n", what, sqlite3_errmsg(db));
+        std::exit(1);
+    }
+}
+
+// The same rows in a result table of ours and in an SQLite database, made once per size.
+struct DataSet {
+    QString folder;       // program folder holding DB/HEMATIX.dbf
+    QString sqlitePath;
+};
+
+QTemporaryDir& workDir()
+{
+    // On the build's disk rather than a memory file system, so that durable writes cost what
+    // they cost in the lab.
+    static QTemporaryDir dir(QStringLiteral(HEMATIX_BIN_DIR "/bench-engine-sql-XXXXXX"));
+    return dir;
+}
+
+void makeOurs(const QString& folder, int rows)
+{
+    const QString path = resulttable::create(folder);
+    std::vector<DbfField> fields;
+    int headerLength = 0, recordLength = 0;
+    QByteArray blank;
+    {
+        DbfFile f(path, DbfFile::Access::ReadOnly);
+        fields = f.fields();
+        headerLength = f.headerLength();
+        recordLength = f.recordLength();
+        blank = f.blankRecord();
+    }
+    // Records are written in bulk here (one durable append per row would take hours); the
+    // layout is the file layer's own, through its field codec.
+    std::vector<int> fieldOf(kColumnCount);
+    for (int c = 0; c < kColumnCount; ++c) {
+        fieldOf[static_cast<size_t>(c)] = -1;
+        for (size_t k = 0; k < fields.size(); ++k)
+            if (fields[k].name == QLatin1String(kColumns[c]))
+                fieldOf[static_cast<size_t>(c)] = static_cast<int>(k);
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite)) {
+        std::fprintf(stderr, "cannot open %s\n", qPrintable(path));
+        std::exit(1);
+    }
+    file.seek(headerLength);
+    QByteArray chunk;
+    for (int i = 0; i < rows; ++i) {
+        QByteArray rec = blank;
+        const auto t = textsOf(i);
+        dbfcodec::put(fields[static_cast<size_t>(fieldOf[0])], rec.data(), DbfValue(dayOf(i)));
+        for (int c = 1; c < kColumnCount; ++c)
+            dbfcodec::put(fields[static_cast<size_t>(fieldOf[static_cast<size_t>(c)])], rec.data(), DbfValue(t[static_cast<size_t>(c)]));
+        chunk += rec;
+        if (chunk.size() > (4 << 20)) {
+            file.write(chunk);
+            chunk.clear();
+        }
+    }
+    chunk += '\x1A';
+    file.write(chunk);
+    const quint32 n = static_cast<quint32>(rows);
+    const char count[4] = {char(n & 0xFF), char((n >> 8) & 0xFF), char((n >> 16) & 0xFF), char((n >> 24) & 0xFF)};
+    file.seek(4);
+    file.write(count, 4);
+    file.close();
+    (void)recordLength;
+}
+
+void makeSqlite(const QString& path, int rows)
+{
+    sqlite3* db = nullptr;
+    check(sqlite3_open(QFile::encodeName(path).constData(), &db), db, "open");
+    QString create = QStringLiteral("CREATE TABLE HEMATIX (");
+    for (int c = 0; c < kColumnCount; ++c)
+        create += QLatin1String(kColumns[c]) + QLatin1String(c + 1 < kColumnCount ? " TEXT, " : " TEXT)");
+    check(sqlite3_exec(db, create.toUtf8().constData(), nullptr, nullptr, nullptr), db, "create");
+    check(sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr), db, "begin");
+    QString insert = QStringLiteral("INSERT INTO HEMATIX VALUES (");
+    for (int c = 0; c < kColumnCount; ++c)
+        insert += QLatin1String(c + 1 < kColumnCount ? "?," : "?)");
+    sqlite3_stmt* st = nullptr;
+    check(sqlite3_prepare_v2(db, insert.toUtf8().constData(), -1, &st, nullptr), db, "prepare");
+    for (int i = 0; i < rows; ++i) {
+        auto t = textsOf(i);
+        t[0] = dayOf(i).toString(Qt::ISODate);
+        for (int c = 0; c < kColumnCount; ++c) {
+            const QByteArray u = t[static_cast<size_t>(c)].toUtf8();
+            sqlite3_bind_text(st, c + 1, u.constData(), static_cast<int>(u.size()), SQLITE_TRANSIENT);
+        }
+        check(sqlite3_step(st), db, "insert");
+        sqlite3_reset(st);
+    }
+    sqlite3_finalize(st);
+    check(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), db, "commit");
+    sqlite3_close(db);
+}
+
+const DataSet& dataOf(int rows)
+{
+    static std::map<int, DataSet> made;
+    auto it = made.find(rows);
+    if (it != made.end())
+        return it->second;
+    DataSet d;
+    d.folder = workDir().path() + QStringLiteral("/ours%1/").arg(rows);
+    d.sqlitePath = workDir().path() + QStringLiteral("/sqlite%1.db").arg(rows);
+    makeOurs(d.folder, rows);
+    makeSqlite(d.sqlitePath, rows);
+    return made.emplace(rows, d).first->second;
+}
+
+// The selected range: kRangeDays days in the middle of the data.
+QDate rangeFirst() { return kFirstDay.addDays(400); }
+QDate rangeLast() { return kFirstDay.addDays(400 + kRangeDays - 1); }
+
+// Seconds per iteration of each measurement, for the ratios.
+std::map<std::string, double>& measured()
+{
+    static std::map<std::string, double> m;
+    return m;
+}
+
+std::string key(const char* what, int rows) { return std::string(what) + "/" + std::to_string(rows); }
+
+template <class F> void timed(benchmark::State& state, const std::string& name, F&& work)
+{
+    double total = 0;
+    std::int64_t n = 0;
+    for (auto _ : state) {
+        const auto t0 = std::chrono::steady_clock::now();
+        work();
+        total += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        ++n;
+    }
+    measured()[name] = total / double(n);
+}
+
+void reportRatio(benchmark::State& state, const char* ours, const char* base, int rows)
+{
+    const double a = measured()[key(ours, rows)], b = measured()[key(base, rows)];
+    if (b > 0)
+        state.counters["ratio"] = a / b;
+}
+
+void BM_SelectRange_SQLite(benchmark::State& state)
+{
+    const int rows = static_cast<int>(state.range(0));
+    const DataSet& d = dataOf(rows);
+    sqlite3* db = nullptr;
+    check(sqlite3_open(QFile::encodeName(d.sqlitePath).constData(), &db), db, "open");
+    const QByteArray from = rangeFirst().toString(Qt::ISODate).toUtf8(), to = rangeLast().toString(Qt::ISODate).toUtf8();
+    std::int64_t returned = 0;
+    timed(state, key("select-sqlite", rows), [&] {
+        sqlite3_stmt* st = nullptr;
+        check(sqlite3_prepare_v2(db, "SELECT * FROM HEMATIX WHERE DAT BETWEEN ?1 AND ?2", -1, &st, nullptr), db, "prepare");
+        sqlite3_bind_text(st, 1, from.constData(), -1, SQLITE_STATIC);
+        sqlite3_bind_text(st, 2, to.constData(), -1, SQLITE_STATIC);
+        returned = 0;
+        qsizetype chars = 0;
+        while (sqlite3_step(st) == SQLITE_ROW) {
+            ++returned;
+            const int n = sqlite3_column_count(st);
+            for (int c = 0; c < n; ++c) {
+                const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(st, c));
+                const QString s = QString::fromUtf8(text, sqlite3_column_bytes(st, c));
+                chars += s.size();
+            }
+        }
+        sqlite3_finalize(st);
+        benchmark::DoNotOptimize(chars);
+    });
+    sqlite3_close(db);
+    state.counters["rows"] = double(returned);
+}
+
+void BM_SelectRange_Ours(benchmark::State& state)
+{
+    const int rows = static_cast<int>(state.range(0));
+    const DataSet& d = dataOf(rows);
+    std::int64_t returned = 0;
+    TQuery q;
+    q.SetName(QStringLiteral("Query1"));
+    timed(state, key("select-ours", rows), [&] {
+        q.Close();
+        q.SQL = QStringList{rangeSelect(d.folder, rangeFirst(), rangeLast())};
+        q.Open();
+        returned = 0;
+        qsizetype chars = 0;
+        const auto& fields = q.Fields();
+        for (q.First(); !q.Eof(); q.Next()) {
+            ++returned;
+            for (const auto& f : fields)
+                chars += f->AsString().size();
+        }
+        benchmark::DoNotOptimize(chars);
+    });
+    state.counters["rows"] = double(returned);
+    reportRatio(state, "select-ours", "select-sqlite", rows);
+}
+
+ImportedRow importedRow(int i)
+{
+    const auto t = textsOf(i);
+    ImportedRow r;
+    r.date = dayOf(i).toString(QStringLiteral("MM/dd/yyyy"));
+    r.time = t[1];
+    r.num = t[2];
+    // WBC, RBC, HGB, HCT, PLT, LY1, MO1, GR1, LY2, MO2, GR2, MCV, MCH, MCHC, RDV, MPV, PCT, PDW
+    for (size_t k = 0; k < 18; ++k)
+        r.values[k] = t[6 + k];
+    return r;
+}
+
+void BM_Insert1000_SQLite(benchmark::State& state)
+{
+    const int rows = static_cast<int>(state.range(0));
+    const DataSet& d = dataOf(rows);
+    sqlite3* db = nullptr;
+    check(sqlite3_open(QFile::encodeName(d.sqlitePath).constData(), &db), db, "open");
+    timed(state, key("insert-sqlite", rows), [&] {
+        for (int i = 0; i < kInserts; ++i) {
+            const ImportedRow r = importedRow(rows + i);
+            QString sql = QStringLiteral("INSERT INTO HEMATIX (DAT,TIM,NUM,FIO,COE,RECEPTION,WBC,RBC,HGB,HCT,PLT,LY1,MO1,GR1,LY2,MO2,GR2,MCV,MCH,MCHC,RDV,MPV,PCT,PDW) VALUES ('%1','%2','%3','','',''")
+                              .arg(dayOf(rows + i).toString(Qt::ISODate), r.time, r.num);
+            for (const QString& v : r.values)
+                sql += QStringLiteral(",'") + v + QLatin1Char('\'');
+            sql += QLatin1Char(')');
+            check(sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, nullptr), db, "insert");
+        }
+    });
+    sqlite3_close(db);
+}
+
+void BM_Insert1000_Ours(benchmark::State& state)
+{
+    const int rows = static_cast<int>(state.range(0));
+    const DataSet& d = dataOf(rows);
+    TQuery q;
+    q.SetName(QStringLiteral("Query1"));
+    timed(state, key("insert-ours", rows), [&] {
+        for (int i = 0; i < kInserts; ++i) {
+            q.Close();
+            q.SQL = insertStatement(d.folder, importedRow(rows + i));
+            q.ExecSQL();
+        }
+    });
+    reportRatio(state, "insert-ours", "insert-sqlite", rows);
+}
+
+void registerAll()
+{
+    for (int rows : kSizes) {
+        const int selectIterations = rows >= 1000000 ? 3 : (rows >= 100000 ? 10 : 50);
+        benchmark::RegisterBenchmark("SelectRange/SQLite", BM_SelectRange_SQLite)->Arg(rows)->Iterations(selectIterations)->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark("SelectRange/Ours", BM_SelectRange_Ours)->Arg(rows)->Iterations(selectIterations)->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark("Insert1000/SQLite", BM_Insert1000_SQLite)->Arg(rows)->Iterations(1)->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark("Insert1000/Ours", BM_Insert1000_Ours)->Arg(rows)->Iterations(1)->Unit(benchmark::kMillisecond);
+    }
+}
+
+void printSummary()
+{
+    std::printf("\nours/SQLite (goal <= 1.0)\n%10s %14s %14s\n", "rows", "select range", "1000 inserts");
+    for (int rows : kSizes) {
+        auto ratio = [&](const char* a, const char* b) {
+            const double x = measured()[key(a, rows)], y = measured()[key(b, rows)];
+            return y > 0 ? x / y : 0.0;
+        };
+        std::printf("%10d %14.2f %14.2f\n", rows, ratio("select-ours", "select-sqlite"), ratio("insert-ours", "insert-sqlite"));
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    if (!workDir().isValid()) {
+        std::fprintf(stderr, "cannot make a working folder\n");
+        return 1;
+    }
+    benchmark::Initialize(&argc, argv);
+    registerAll();
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    printSummary();
+    return 0;
+}
