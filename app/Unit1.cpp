@@ -1,5 +1,6 @@
 #include "app/Unit1.h"
 
+#include "app/AppIcon.h"
 #include "app/DBEdit.h"
 #include "app/DBGrid.h"
 #include "app/DBNavigator.h"
@@ -288,7 +289,8 @@ void TForm1::FormCreate()
     Table1->SetTableName(ProgramFolder + QLatin1String(startup::kTableFile));
     Table1->Open();
 
-    tray_ = std::make_unique<TrayIcon>(this, QApplication::windowIcon(), QApplication::applicationDisplayName());
+    const QIcon icon = QApplication::windowIcon().isNull() ? applicationIcon() : QApplication::windowIcon();
+    tray_ = std::make_unique<TrayIcon>(this, icon, startup::applicationTitleOf(startup::executablePath()));
     connect(tray_.get(), &TrayIcon::message, this, [this](int msg) { TrayMessage(msg); });
     tray_->add();
 }

@@ -29,7 +29,18 @@ void TrayIcon::remove()
     added_ = false;
 }
 
-bool TrayIcon::trayAvailable() { return QSystemTrayIcon::isSystemTrayAvailable(); }
+namespace {
+int trayOverride = -1;
+}
+
+bool TrayIcon::trayAvailable()
+{
+    if (trayOverride >= 0)
+        return trayOverride == 1;
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void TrayIcon::setTrayAvailableForTesting(int available) { trayOverride = available; }
 
 int TrayIcon::mouseMessageFor(QSystemTrayIcon::ActivationReason reason)
 {

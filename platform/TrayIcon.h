@@ -37,6 +37,9 @@ public:
     bool added() const { return added_; }
     // True when the desktop shows notification-area icons.
     static bool trayAvailable();
+    // Tests stand a desktop with or without a tray in place of the real one (0 no, 1 yes,
+    // -1 ask the desktop again).
+    static void setTrayAvailableForTesting(int available);
 
     // The mouse message for a click the desktop reported.
     static int mouseMessageFor(QSystemTrayIcon::ActivationReason reason);

@@ -1,0 +1,230 @@
+#include "AppFixture.h"
+
+#include "app/Unit2.h"
+#include "app/Unit4.h"
+#include "app/Unit5.h"
+#include "app/Unit6.h"
+#include "platform/TrayIcon.h"
+
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+
+using apptest::AppFixture;
+using apptest::ModalAnswer;
+
+namespace {
+
+struct Dialogs : AppFixture {
+    void SetUp() override
+    {
+        AppFixture::SetUp();
+        makeTable();
+    }
+    // Runs dialog modally, calling during() once it is up, then closing it if still open.
+    void runModal(QDialog* dialog, const std::function<void()>& during)
+    {
+        QTimer::singleShot(0, dialog, [dialog, during] {
+            during();
+            if (dialog->isVisible())
+                dialog->reject();
+        });
+        dialog->exec();
+    }
+};
+
+} // namespace
+
+TEST_F(Dialogs, SettingsWithoutFileShowErrorAndSaveWritesFourKeysAsTyped)
+{
+    start();
+    bool stillOpenAfterSave = false;
+    runModal(Form2, [&] {
+        EXPECT_EQ(Form2->windowTitle(), "Settings");
+        EXPECT_EQ(Form2->size(), QSize(556, 220));
+        EXPECT_EQ(Form2->ComboBox1->currentText(), "ERROR");
+        EXPECT_EQ(Form2->ComboBox2->currentText(), "ERROR");
+        EXPECT_EQ(Form2->Edit1->text(), "ERROR");
+        EXPECT_EQ(Form2->Edit2->text(), folder);
+        Form2->ComboBox1->setEditText("COM7");
+        Form2->ComboBox2->setEditText("fast");
+        QTest::mouseClick(Form2->Button1, Qt::LeftButton);
+        stillOpenAfterSave = Form2->isVisible();
+        QTest::mouseClick(Form2->Button2, Qt::LeftButton);
+    });
+    EXPECT_TRUE(stillOpenAfterSave);
+    EXPECT_FALSE(Form2->isVisible());
+    EXPECT_EQ(testsupport::readFile(folder + "set.ini"),
+              "[MAIN]\nPort=COM7\nRate=fast\nPath1=ERROR\nPath2=" + folder.toUtf8() + "\n");
+    EXPECT_EQ(Form1->PortName, "ERROR") << "Start keeps using the port read at start-up";
+    runModal(Form2, [&] { EXPECT_EQ(Form2->ComboBox1->currentText(), "ERROR") << "reopening shows the start-up values"; });
+}
+
+TEST_F(Dialogs, SettingsCancelWritesNothingAndKeyboardOrderIsAsLaidOut)
+{
+    start();
+    runModal(Form2, [&] {
+        Form2->ComboBox1->setEditText("COM3");
+        EXPECT_EQ(Form2->ComboBox1->nextInFocusChain(), Form2->ComboBox2->lineEdit() ? Form2->ComboBox1->nextInFocusChain()
+                                                                                     : Form2->ComboBox2);
+        QTest::mouseClick(Form2->Button2, Qt::LeftButton);
+    });
+    EXPECT_FALSE(QFile::exists(folder + "set.ini"));
+}
+
+TEST_F(Dialogs, ExitDialogChoicesAreRememberedAndActed)
+{
+    start();
+    Form1->show();
+    TrayIcon::setTrayAvailableForTesting(1);
+    EXPECT_EQ(Form4->ItemIndex(), TForm4::HideToTray);
+    // Nothing: only the dialog closes.
+    runModal(Form4, [&] {
+        Form4->SetItemIndex(TForm4::Nothing);
+        QTest::mouseClick(Form4->Button1, Qt::LeftButton);
+    });
+    EXPECT_TRUE(Form1->isVisible());
+    // The choice survives to the next opening; hiding leaves the window gone, receiving goes on.
+    runModal(Form4, [&] {
+        EXPECT_EQ(Form4->ItemIndex(), TForm4::Nothing);
+        Form4->SetItemIndex(TForm4::HideToTray);
+        QTest::mouseClick(Form4->Button1, Qt::LeftButton);
+    });
+    EXPECT_FALSE(Form1->isVisible());
+    EXPECT_FALSE(Form4->isVisible());
+    EXPECT_TRUE(Form1->tray()->added());
+    TrayIcon::setTrayAvailableForTesting(-1);
+}
+
+TEST_F(Dialogs, HidingWithoutATrayMinimisesSoTheWindowCanComeBack)
+{
+    start();
+    Form1->show();
+    TrayIcon::setTrayAvailableForTesting(0);
+    runModal(Form4, [&] {
+        Form4->SetItemIndex(TForm4::HideToTray);
+        QTest::mouseClick(Form4->Button1, Qt::LeftButton);
+    });
+    EXPECT_TRUE(Form1->isVisible());
+    EXPECT_TRUE(Form1->isMinimized());
+    TrayIcon::setTrayAvailableForTesting(-1);
+}
+
+TEST_F(Dialogs, ExitDialogCloseEndsTheProgramAndRemovesTheIcon)
+{
+    start();
+    Form1->show();
+    runModal(Form4, [&] {
+        Form4->SetItemIndex(TForm4::Close);
+        QTest::mouseClick(Form4->Button1, Qt::LeftButton);
+    });
+    EXPECT_FALSE(Form1->isVisible());
+    EXPECT_FALSE(Form1->tray()->added());
+    EXPECT_FALSE(Form1->Timer1->isActive());
+}
+
+TEST_F(Dialogs, TrayMessagesShowHideOrDoNothing)
+{
+    start();
+    Form1->show();
+    Form1->Table1->First();
+    TrayIcon* tray = Form1->tray();
+    ASSERT_TRUE(tray);
+    EXPECT_EQ(tray->callbackMessage(), 1025);
+    EXPECT_EQ(tray->tip(), "Hematix");
+    emit tray->message(TrayIcon::kRightButtonDown);
+    EXPECT_FALSE(Form1->isVisible());
+    emit tray->message(TrayIcon::kRightButtonDown);
+    EXPECT_FALSE(Form1->isVisible()) << "a right press on a hidden window changes nothing";
+    emit tray->message(TrayIcon::kMiddleButtonDown);
+    emit tray->message(512);
+    EXPECT_FALSE(Form1->isVisible());
+    addRows(2);
+    Form1->Table1->Refresh();
+    emit tray->message(TrayIcon::kLeftButtonDown);
+    EXPECT_TRUE(Form1->isVisible());
+    EXPECT_EQ(Form1->Table1->RecNo(), 2) << "coming back from the tray selects the last row";
+    Form1->Table1->First();
+    emit tray->message(TrayIcon::kLeftButtonDown);
+    EXPECT_EQ(Form1->Table1->RecNo(), 1) << "a visible window is only brought to the front";
+    emit tray->message(TrayIcon::kLeftButtonDoubleClick);
+    EXPECT_TRUE(Form1->isVisible());
+    EXPECT_EQ(TrayIcon::mouseMessageFor(QSystemTrayIcon::Trigger), 513);
+    EXPECT_EQ(TrayIcon::mouseMessageFor(QSystemTrayIcon::Context), 516);
+    EXPECT_EQ(TrayIcon::mouseMessageFor(QSystemTrayIcon::DoubleClick), 515);
+}
+
+TEST(TrayIconRecord, TipIsTheTitleCutTo63Characters)
+{
+    QWidget w;
+    const QString title(100, u'x');
+    TrayIcon icon(&w, QIcon(), title);
+    EXPECT_EQ(icon.tip(), QString(63, u'x'));
+    EXPECT_EQ(TrayIcon::kRecordSize, 88);
+    EXPECT_EQ(TrayIcon::kFlags, 7);
+}
+
+TEST_F(Dialogs, AboutBoxShowsNineCentredLinesAndForgetsTyping)
+{
+    start();
+    runModal(Form5, [&] {
+        EXPECT_EQ(Form5->windowTitle(), QStringLiteral("О программе"));
+        EXPECT_EQ(Form5->Memo1->toPlainText().split('\n').size(), 9);
+        EXPECT_EQ(Form5->Memo1->toPlainText().split('\n').count(QString()), 1);
+        apptest::typeText(Form5->Memo1, "typed");
+    });
+    runModal(Form5, [&] { EXPECT_FALSE(Form5->Memo1->toPlainText().contains("typed")); });
+}
+
+TEST_F(Dialogs, PeriodQueryBuildsTheStatementsAndHeadings)
+{
+    addRows(2);
+    start();
+    EXPECT_EQ(Form6->windowTitle(), QStringLiteral("Запрос"));
+    Form6->DateTimePicker1->setDate(QDate(2016, 3, 1));
+    Form6->DateTimePicker2->setDate(QDate(2016, 3, 1));
+    Form6->Button1Click();
+    EXPECT_EQ(Form6->Query1->SQL.join('\n'), "SELECT * FROM \"" + folder + "DB/HEMATIX.dbf\" WHERE DAT = \"3/1/2016\"");
+    EXPECT_TRUE(Form6->RpLabel3.isEmpty());
+    EXPECT_TRUE(Form6->RpLabel4.isEmpty());
+    EXPECT_TRUE(Form6->Query1->Active());
+    EXPECT_EQ(Form6->Query1->RecordCount(), 0);
+
+    Form6->DateTimePicker1->setDate(QDate(2016, 2, 5));
+    Form6->DateTimePicker2->setDate(QDate(2016, 3, 12));
+    Form6->Button1Click();
+    EXPECT_EQ(Form6->Query1->SQL.join('\n'),
+              "SELECT * FROM \"" + folder + "DB/HEMATIX.dbf\" WHERE DAT BETWEEN \"2/5/2016\" AND \"3/12/2016\"");
+    EXPECT_EQ(Form6->RpLabel3, " - ");
+    EXPECT_FALSE(Form6->RpLabel4.isEmpty());
+
+    // The imported rows are of 5 June 2023; a range the wrong way round finds nothing.
+    Form6->DateTimePicker1->setDate(QDate(2023, 6, 5));
+    Form6->DateTimePicker2->setDate(QDate(2023, 6, 5));
+    Form6->Button1Click();
+    EXPECT_EQ(Form6->Query1->RecordCount(), 2);
+    Form6->DateTimePicker1->setDate(QDate(2023, 6, 6));
+    Form6->DateTimePicker2->setDate(QDate(2023, 6, 1));
+    Form6->Button1Click();
+    EXPECT_EQ(Form6->Query1->RecordCount(), 0);
+
+    runModal(Form6, [&] { EXPECT_EQ(Form6->DateTimePicker1->date(), QDate(2023, 6, 6)) << "dates kept on reopening"; });
+}
+
+TEST_F(Dialogs, PeriodQueryEngineErrorIsShownAndHeadingsStay)
+{
+    start();
+    QFile::remove(folder + "DB/HEMATIX.dbf");
+    Form6->DateTimePicker1->setDate(QDate(2016, 3, 1));
+    Form6->DateTimePicker2->setDate(QDate(2016, 3, 1));
+    ModalAnswer ok("OK");
+    runModal(Form6, [&] { QTest::mouseClick(Form6->Button1, Qt::LeftButton); });
+    EXPECT_TRUE(ok.answered());
+    EXPECT_FALSE(ok.text().isEmpty());
+    EXPECT_FALSE(Form6->RpLabel2.isEmpty());
+}
