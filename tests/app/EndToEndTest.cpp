@@ -1,0 +1,58 @@
+// The whole road of a result: the analyser simulator on a pseudo-terminal named in set.ini, the
+// program's Start command, the serial link and frame receiver, the import timer, the table.
+#include "AppFixture.h"
+
+#include "link/AnalyserSimulator.h"
+#include "link/MessageImport.h"
+#include "link/SerialLink.h"
+
+#include <QProcess>
+
+using apptest::AppFixture;
+
+TEST_F(AppFixture, HundredMessagesFromTheSimulatorBecomeHundredRowsInOrder)
+{
+    const QString sim = testsupport::binDir() + "/hematix-sim";
+    if (!QFile::exists(sim))
+        GTEST_SKIP() << "hematix-sim is not built";
+    makeTable();
+    const int count = 100;
+    QProcess simulator;
+    simulator.start(sim, {"--ini", folder + "set.ini", "--count", QString::number(count), "--interval", "0",
+                          "--split", "random", "--seed", "11", "--start", "20230605140000", "--timeout", "20"});
+    ASSERT_TRUE(simulator.waitForStarted());
+    ASSERT_TRUE(apptest::waitUntil([&] { return testsupport::readFile(folder + "set.ini").contains("Port=/dev/"); }));
+
+    start();
+    ASSERT_TRUE(Form1->PortName.startsWith("/dev/"));
+    Form1->N2Click();
+    ASSERT_TRUE(Form1->link()->listening());
+    ASSERT_TRUE(Form1->Timer1->isActive());
+    ASSERT_TRUE(apptest::waitUntil([&] { return simulator.state() == QProcess::NotRunning; }, 120000));
+    const QByteArray report = simulator.readAllStandardOutput();
+    EXPECT_EQ(simulator.exitCode(), 0) << report.toStdString() << simulator.readAllStandardError().toStdString();
+    EXPECT_TRUE(report.contains(QByteArray("Messages sent: 100, acknowledged: 100"))) << report.toStdString();
+    // The timer takes what has arrived every two seconds.
+    ASSERT_TRUE(apptest::waitUntil([&] { return Form1->import()->imported() == count; }, 30000))
+        << Form1->import()->imported();
+
+    TTable t;
+    t.SetTableName(folder + "DB/HEMATIX.dbf");
+    t.Open();
+    ASSERT_EQ(t.RecordCount(), count);
+    sim::MessageGenerator expected(11, QDateTime(QDate(2023, 6, 5), QTime(14, 0, 0)));
+    t.First();
+    const char* names[18] = {"WBC", "RBC", "HGB", "HCT", "PLT", "LY1", "MO1", "GR1", "LY2",
+                             "MO2", "GR2", "MCV", "MCH", "MCHC", "RDV", "MPV", "PCT", "PDW"};
+    for (int i = 0; i < count; ++i, t.Next()) {
+        QByteArray wire = sim::wireBytes(expected.next());
+        wire.chop(1);
+        const CaptureMessage m = parseCaptureFile(wire);
+        ASSERT_EQ(t.FieldByName("NUM")->AsString(), m.row.num) << "row " << i;
+        EXPECT_EQ(t.FieldByName("TIM")->AsString(), m.row.time) << "row " << i;
+        EXPECT_EQ(t.FieldByName("DAT")->AsDate(), QDate::fromString(m.row.date, "MM/dd/yyyy")) << "row " << i;
+        for (int v = 0; v < 18; ++v)
+            EXPECT_EQ(t.FieldByName(names[v])->AsString(), m.row.values[size_t(v)]) << "row " << i << " " << names[v];
+    }
+    Form1->FormClose();
+}
