@@ -75,9 +75,15 @@ DbfFile::DbfFile(const QString& name, Access access) : path_(resolvePath(name))
             fail(sysError());
         if (!S_ISREG(st.st_mode))
             fail(QStringLiteral("not a regular file"));
-        // The header is at most 65535 bytes (its length is a 16-bit value).
-        QByteArray head(int(std::min<qint64>(st.st_size, 65535)), Qt::Uninitialized);
+        // The header is at most 65535 bytes (its length is a 16-bit value); read what it says.
+        QByteArray head(int(std::min<qint64>(st.st_size, 32)), Qt::Uninitialized);
         head.resize(preadSome(head.data(), head.size(), 0));
+        if (head.size() == 32) {
+            const int stated = le16(reinterpret_cast<const unsigned char*>(head.constData()) + 8);
+            const int want = int(std::min<qint64>(st.st_size, std::max(stated, 32)));
+            head.resize(want);
+            head.resize(32 + preadSome(head.data() + 32, want - 32, 32));
+        }
         parseHeader(head, st.st_size);
         recordsPerBlock_ = std::max(1, kBlockBytes / recordLength_);
         missingRecord_ = QByteArray(recordLength_, ' ');

@@ -1,0 +1,219 @@
+// Opening the result table and moving to its last row, as the main window does at every showing,
+// at 10,000, 100,000 and 1,000,000 rows, against SQLite opening its database and reading the last
+// row of the same data. Reports ours / SQLite at each size and ours at 1,000,000 / ours at 10,000
+// (the goal: within 2, i.e. near-constant in the table's size).
+#include "engine/DataSet.h"
+#include "engine/DbfFieldCodec.h"
+#include "engine/DbfFile.h"
+#include "store/ResultTable.h"
+
+#include <QDate>
+#include <QFile>
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+const int kSizes[] = {10000, 100000, 1000000};
+
+// The values of row i, as the import stores them.
+std::vector<QString> rowTexts(int i)
+{
+    const QDate day = QDate(2020, 1, 1).addDays(i / 50);
+    std::vector<QString> v;
+    v.push_back(day.toString(QStringLiteral("MM/dd/yyyy")));
+    v.push_back(QStringLiteral("%1:%2:07").arg(i % 24, 2, 10, QLatin1Char('0')).arg(i % 60, 2, 10, QLatin1Char('0')));
+    v.push_back(QStringLiteral("%1").arg(i, 9, 10, QLatin1Char('0')));
+    v.push_back(i % 3 ? QStringLiteral("Иванов Иван Иванович") : QString());
+    v.push_back(i % 5 ? QStringLiteral("45 лет") : QString());
+    v.push_back(QStringLiteral("Терапия"));
+    for (int k = 0; k < 18; ++k)
+        v.push_back(QString::number(1 + (i + k) % 90 / 10.0, 'f', 1));
+    v.push_back(QStringLiteral("12"));
+    v.push_back(QString());
+    v.push_back(i % 7 ? QString() : QStringLiteral("п/я 2, с/я 60, э 3, б 0, м 5, л 30"));
+    v.push_back(QString());
+    return v;
+}
+
+struct DataSet {
+    std::unique_ptr<QTemporaryDir> dir;
+    QString dbf;
+    std::string sqlite;
+};
+
+std::map<int, DataSet>& dataSets()
+{
+    static std::map<int, DataSet> sets;
+    return sets;
+}
+
+void sqliteExec(sqlite3* db, const char* sql)
+{
+    char* err = nullptr;
+    if (sqlite3_exec(db, sql, nullptr, nullptr, &err) != SQLITE_OK) {
+        std::string m = err ? err : "?";
+        sqlite3_free(err);
+        throw std::runtime_error(m);
+    }
+}
+
+// Writes the same rows into our table (records in bulk, then the count in the header) and into
+// an SQLite database with one text column per field.
+const DataSet& dataSet(int rows)
+{
+    auto& sets = dataSets();
+    auto found = sets.find(rows);
+    if (found != sets.end())
+        return found->second;
+    DataSet set;
+    set.dir = std::make_unique<QTemporaryDir>();
+    const QString folder = set.dir->path() + QLatin1Char('/');
+    set.dbf = resulttable::create(folder);
+    set.sqlite = (folder + QStringLiteral("hematix.sqlite")).toStdString();
+
+    const auto& specs = resulttable::fields();
+    {
+        DbfFile file(set.dbf, DbfFile::Access::ReadWrite);
+        const QByteArray blank = file.blankRecord();
+        const int headerLength = file.headerLength();
+        QFile out(set.dbf);
+        if (!out.open(QIODevice::ReadWrite))
+            throw std::runtime_error("cannot write the table");
+        out.seek(headerLength);
+        QByteArray chunk;
+        for (int i = 0; i < rows; ++i) {
+            QByteArray rec = blank;
+            const std::vector<QString> v = rowTexts(i);
+            for (size_t f = 0; f < file.fields().size(); ++f)
+                dbfcodec::put(file.fields()[f], rec.data(), v[f]);
+            chunk += rec;
+            if (chunk.size() > (4 << 20) || i + 1 == rows) {
+                out.write(chunk);
+                chunk.clear();
+            }
+        }
+        out.write("\x1A", 1);
+        out.seek(4);
+        const quint32 n = quint32(rows);
+        const char count[4] = {char(n & 0xFF), char((n >> 8) & 0xFF), char((n >> 16) & 0xFF), char(n >> 24)};
+        out.write(count, 4);
+        out.close();
+    }
+
+    sqlite3* db = nullptr;
+    sqlite3_open(set.sqlite.c_str(), &db);
+    std::string create = "CREATE TABLE results (";
+    std::string insert = "INSERT INTO results VALUES (";
+    for (size_t f = 0; f < specs.size(); ++f) {
+        create += (f ? ", " : "") + specs[f].name.toStdString() + " TEXT";
+        insert += f ? ", ?" : "?";
+    }
+    sqliteExec(db, (create + ")").c_str());
+    sqliteExec(db, "BEGIN");
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(db, (insert + ")").c_str(), -1, &st, nullptr);
+    for (int i = 0; i < rows; ++i) {
+        const std::vector<QString> v = rowTexts(i);
+        for (size_t f = 0; f < v.size(); ++f) {
+            const QByteArray utf8 = v[f].toUtf8();
+            sqlite3_bind_text(st, int(f + 1), utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+        }
+        sqlite3_step(st);
+        sqlite3_reset(st);
+    }
+    sqlite3_finalize(st);
+    sqliteExec(db, "COMMIT");
+    sqlite3_close(db);
+    return sets.emplace(rows, std::move(set)).first->second;
+}
+
+void BM_OpenAndLast_Ours(benchmark::State& state)
+{
+    const DataSet& set = dataSet(int(state.range(0)));
+    std::size_t chars = 0;
+    for (auto _ : state) {
+        TTable table;
+        table.SetTableName(set.dbf);
+        table.Open();
+        table.Last();
+        for (const auto& f : table.Fields())
+            chars += size_t(f->AsString().size());
+        benchmark::DoNotOptimize(table.RecNo());
+    }
+    benchmark::DoNotOptimize(chars);
+}
+
+void BM_OpenAndLast_SQLite(benchmark::State& state)
+{
+    const DataSet& set = dataSet(int(state.range(0)));
+    std::size_t chars = 0;
+    for (auto _ : state) {
+        sqlite3* db = nullptr;
+        sqlite3_open_v2(set.sqlite.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+        sqlite3_stmt* st = nullptr;
+        sqlite3_prepare_v2(db, "SELECT * FROM results ORDER BY rowid DESC LIMIT 1", -1, &st, nullptr);
+        if (sqlite3_step(st) == SQLITE_ROW)
+            for (int c = 0; c < sqlite3_column_count(st); ++c) {
+                // Decoded into the same text type the program shows.
+                const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(st, c));
+                chars += size_t(QString::fromUtf8(text, sqlite3_column_bytes(st, c)).size());
+            }
+        sqlite3_finalize(st);
+        sqlite3_close(db);
+    }
+    benchmark::DoNotOptimize(chars);
+}
+
+// Collects the time per iteration of every run for the closing summary.
+class SummaryReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& r : runs)
+            if (r.run_type == Run::RT_Iteration && !r.error_occurred)
+                times[r.run_name.function_name + "/" + r.run_name.args] = r.GetAdjustedRealTime();
+    }
+    std::map<std::string, double> times;
+};
+
+} // namespace
+
+BENCHMARK(BM_OpenAndLast_Ours)->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMicrosecond)->MinTime(0.5);
+BENCHMARK(BM_OpenAndLast_SQLite)->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMicrosecond)->MinTime(0.5);
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    for (int rows : kSizes) {
+        std::fprintf(stderr, "generating %d rows...\n", rows);
+        dataSet(rows);
+    }
+    SummaryReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    auto time = [&](const char* name, int rows) {
+        const auto it = reporter.times.find(std::string(name) + "/" + std::to_string(rows));
+        return it == reporter.times.end() ? 0.0 : it->second;
+    };
+    std::printf("\nOpen the table and move to its last row (time per run, microseconds)\n");
+    std::printf("%10s %12s %12s %16s\n", "rows", "ours", "SQLite", "ours / SQLite");
+    for (int rows : kSizes) {
+        const double ours = time("BM_OpenAndLast_Ours", rows);
+        const double lite = time("BM_OpenAndLast_SQLite", rows);
+        std::printf("%10d %12.1f %12.1f %16.2f\n", rows, ours, lite, lite > 0 ? ours / lite : 0.0);
+    }
+    const double small = time("BM_OpenAndLast_Ours", 10000);
+    const double large = time("BM_OpenAndLast_Ours", 1000000);
+    std::printf("ours at 1,000,000 rows / ours at 10,000 rows: %.2f (goal: at most 2)\n", small > 0 ? large / small : 0.0);
+    dataSets().clear();
+    benchmark::Shutdown();
+    return 0;
+}
