@@ -423,7 +423,7 @@ void EmfPainter::textOut(QPointF ref, const QChar* text, qsizetype n, const qint
         p_.setClipRect(l2d.mapRect(box(*clipRect)), Qt::IntersectClip);
     if (f->spec().escapement != 0) {
         p_.translate(refDevice);
-        p_.rotate(-f->spec().escapement / 10.0);
+        p_.rotate(-double(f->spec().escapement) / 10.0);
         p_.translate(-refDevice);
     }
     if (s_.bkOpaque && n > 0)

@@ -590,6 +590,13 @@ void EmfPlayer::play(const QByteArray& bytes, QPainter& painter, const QRectF& t
                        .arg(devY)
                        .arg(h.deviceMillimetres.width())
                        .arg(h.deviceMillimetres.height()));
+    // Beyond these a header is damaged: no page is smaller than 0.01 mm a pixel or coarser than
+    // 100 mm, nor larger than 10 m.
+    const double ppmX = devX * 1000.0 / umX, ppmY = devY * 1000.0 / umY;
+    if (ppmX < 0.01 || ppmX > 100000 || ppmY < 0.01 || ppmY > 100000)
+        failHeader(QStringLiteral("reference device of %1 x %2 pixels per mm").arg(ppmX).arg(ppmY));
+    if (frameW > 1e6 || frameH > 1e6)
+        failHeader(QStringLiteral("frame of %1 x %2 mm").arg(frameW / 100).arg(frameH / 100));
     if (frameW <= 0 || frameH <= 0)
         failHeader(QStringLiteral("empty frame %1,%2-%3,%4").arg(h.frameLeft).arg(h.frameTop).arg(h.frameRight).arg(h.frameBottom));
 

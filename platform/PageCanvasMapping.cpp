@@ -42,7 +42,7 @@ EmfPainter::Pen penFromGdi(quint32 style, qint32 width, quint32 color)
 {
     EmfPainter::Pen p;
     p.color = colorFromRef(color);
-    p.width = std::clamp(width, 0, 100000);
+    p.width = std::clamp(width, 0, 16000); // QPen refuses wider pens
     switch (style & emf::PS_STYLE_MASK) {
     case emf::PS_DASH: p.style = Qt::DashLine; break;
     case emf::PS_DOT: p.style = Qt::DotLine; break;

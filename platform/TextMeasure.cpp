@@ -3,6 +3,7 @@
 #include <QFontMetricsF>
 #include <QGlyphRun>
 #include <QPainter>
+#include <QPainterPath>
 #include <QVarLengthArray>
 #include <cmath>
 
@@ -153,24 +154,44 @@ void TextFont::drawRun(QPainter& p, qreal x, qreal baseline, const QChar* text, 
         cx += adv;
         i += units - 1;
     }
+    // The glyph cache renders glyphs as bitmaps under the painter's transform; FreeType fails on
+    // (and Qt then mishandles) glyphs that a rotated, skewed, squeezed or huge transform would
+    // make, which only damaged or unusual pages ask for. Those are filled as outlines instead.
+    const QTransform t = p.combinedTransform();
+    const double sx = std::abs(t.m11()), sy = std::abs(t.m22());
+    const bool asBitmaps = t.type() <= QTransform::TxScale && sx > 0 && sy > 0 && sx / sy < 4 && sy / sx < 4
+        && font_.pixelSize() * std::max(sx, sy) < 512;
+    const QColor color = p.pen().color();
     if (!glyphs.isEmpty()) {
-        QGlyphRun run;
-        run.setRawFont(raw_);
-        run.setRawData(glyphs.constData(), positions.constData(), int(glyphs.size()));
-        p.drawGlyphRun(QPointF(0, 0), run);
+        if (asBitmaps) {
+            QGlyphRun run;
+            run.setRawFont(raw_);
+            run.setRawData(glyphs.constData(), positions.constData(), int(glyphs.size()));
+            p.drawGlyphRun(QPointF(0, 0), run);
+        } else {
+            QPainterPath path;
+            for (qsizetype k = 0; k < glyphs.size(); ++k)
+                path.addPath(raw_.pathForGlyph(glyphs[k]).translated(positions[k]));
+            p.fillPath(path, color);
+        }
     }
     if (!missing.isEmpty()) {
         p.save();
         p.setFont(font_);
         for (qsizetype k = 0; k < missing.size(); ++k) {
             const qsizetype i = missing[k];
-            const qsizetype units = (text[i].isHighSurrogate() && i + 1 < n) ? 2 : 1;
-            p.drawText(QPointF(missingX[k], baseline), QString(text + i, units));
+            const qsizetype units = (text[i].isHighSurrogate() && i + 1 < n && text[i + 1].isLowSurrogate()) ? 2 : 1;
+            if (asBitmaps) {
+                p.drawText(QPointF(missingX[k], baseline), QString(text + i, units));
+            } else {
+                QPainterPath path;
+                path.addText(QPointF(missingX[k], baseline), font_, QString(text + i, units));
+                p.fillPath(path, color);
+            }
         }
         p.restore();
     }
     if ((spec_.underline || spec_.strikeOut) && cx != x) {
-        const QColor color = p.pen().color();
         const qreal left = std::min(x, cx);
         const qreal w = std::abs(cx - x);
         if (spec_.underline)

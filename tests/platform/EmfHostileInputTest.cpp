@@ -78,6 +78,84 @@ QByteArray bitmapRecord(qint32 width, qint32 height, quint16 bpp, quint32 pixelB
     return r;
 }
 
+// Records other writers use and our recorder does not: mapping modes, transforms, regions,
+// polygons, blits, palette bitmaps, pattern brushes, ANSI text.
+QByteArray windowsStyleRecords()
+{
+    QByteArray dib8 = rec(emf::EMR_CREATEDIBPATTERNBRUSHPT, {3, 0, 32, 48, 80, 8});
+    {
+        emf::Writer w(dib8);
+        w.u32(40); // 8-bit 2x2 with a 2-colour palette
+        w.i32(2);
+        w.i32(2);
+        w.u16(1);
+        w.u16(8);
+        w.zeros(16);
+        w.u32(2);
+        w.u32(0);
+        w.u32(0x000000FF);
+        w.u32(0x0000FF00);
+        w.u32(0x00000100);
+        w.u32(0x00000001);
+        emf::patchU32(dib8, 4, quint32(dib8.size()));
+    }
+    QByteArray blit = rec(emf::EMR_BITBLT, {0, 0, 10, 10, 5, 5, 2, 2, emf::SRCCOPY, 0, 0, 0x3F800000, 0, 0, 0x3F800000, 0, 0, 0, 0, 100, 40, 140, 16});
+    {
+        emf::Writer w(blit);
+        w.u32(40);
+        w.i32(2);
+        w.i32(-2);
+        w.u16(1);
+        w.u16(32);
+        w.zeros(24);
+        w.u32(0x00FF0000);
+        w.u32(0x0000FF00);
+        w.u32(0x000000FF);
+        w.u32(0x00FFFFFF);
+        emf::patchU32(blit, 4, quint32(blit.size()));
+    }
+    QByteArray ansi = rec(emf::EMR_EXTTEXTOUTA, {0, 0, 10, 10, 1, 0, 0, 5, 30, 4, 76, 0, 0, 0, 0xFFFFFFFF, 0xFFFFFFFF, 80}, 20);
+    ansi.replace(76, 4, QByteArray("\xc4\xe0\xf2\xe0", 4));
+    QByteArray pen = rec(emf::EMR_EXTCREATEPEN, {1, 0, 0, 0, 0, 0x10000 | emf::PS_DASH, 3, 0, 0x000080, 0, 0});
+    QByteArray font = rec(emf::EMR_EXTCREATEFONTINDIRECTW, {4, quint32(-20), 0, 450, 0, 700, 0x00CC0101}, 68);
+    font.replace(40, 10, QByteArray("A\0r\0i\0a\0l\0", 10));
+    return assemble({
+        rec(emf::EMR_SETMAPMODE, {emf::MM_ANISOTROPIC}),
+        rec(emf::EMR_SETWINDOWEXTEX, {1000, 1000}),
+        rec(emf::EMR_SETVIEWPORTEXTEX, {500, 700}),
+        rec(emf::EMR_SETWINDOWORGEX, {quint32(-10), quint32(-10)}),
+        rec(emf::EMR_SETVIEWPORTORGEX, {5, 5}),
+        rec(emf::EMR_MODIFYWORLDTRANSFORM, {0x3F800000, 0, 0, 0x3F800000, 0x41200000, 0, emf::MWT_LEFTMULTIPLY}),
+        pen,
+        rec(emf::EMR_SELECTOBJECT, {1}),
+        rec(emf::EMR_CREATEBRUSHINDIRECT, {2, emf::BS_HATCHED, 0xFF0000, emf::HS_CROSS}),
+        rec(emf::EMR_SELECTOBJECT, {2}),
+        rec(emf::EMR_SETBKMODE, {emf::OPAQUE}),
+        rec(emf::EMR_ROUNDRECT, {10, 10, 100, 80, 20, 20}),
+        rec(emf::EMR_POLYGON16, {0, 0, 10, 10, 3, 0x00140014, 0x00500028, 0x00140050}),
+        rec(emf::EMR_POLYLINE, {0, 0, 10, 10, 2, 1, 1, 90, 90}),
+        rec(emf::EMR_EXCLUDECLIPRECT, {20, 20, 40, 40}),
+        rec(emf::EMR_EXTSELECTCLIPRGN, {48, emf::RGN_AND, 32, 1, 1, 16, 0, 0, 100, 100, 0, 0, 100, 100}),
+        dib8,
+        rec(emf::EMR_SELECTOBJECT, {3}),
+        rec(emf::EMR_BITBLT, {0, 0, 10, 10, 0, 0, 30, 30, emf::PATCOPY, 0, 0, 0x3F800000, 0, 0, 0x3F800000, 0, 0, 0, 0, 0, 0, 0, 0}),
+        blit,
+        font,
+        rec(emf::EMR_SELECTOBJECT, {4}),
+        ansi,
+        rec(emf::EMR_SAVEDC, {}),
+        rec(emf::EMR_SETMAPMODE, {emf::MM_LOMETRIC}),
+        rec(emf::EMR_ELLIPSE, {0, quint32(-100), 200, quint32(-300)}),
+        rec(emf::EMR_RESTOREDC, {quint32(-1)}),
+        rec(emf::EMR_CREATEPALETTE, {5, 0x01000300}),
+        rec(emf::EMR_SELECTPALETTE, {5}),
+        rec(emf::EMR_DELETEOBJECT, {5}),
+        rec(emf::EMR_SELECTOBJECT, {emf::kStockObject | emf::NULL_PEN}),
+        rec(emf::EMR_DELETEOBJECT, {1}),
+        rec(emf::EMR_GDICOMMENT, {4, 0x12345678}),
+    });
+}
+
 } // namespace
 
 TEST(EmfHostileInput, WellFormedBuildingBlocksPlay)
@@ -86,6 +164,7 @@ TEST(EmfHostileInput, WellFormedBuildingBlocksPlay)
     // from the one field each case damages.
     EXPECT_EQ(playError(assemble({textRecord(2, 76, 80, 12)})), QString());
     EXPECT_EQ(playError(assemble({bitmapRecord(2, 2, 24, 16)})), QString());
+    EXPECT_EQ(playError(windowsStyleRecords()), QString());
 }
 
 TEST(EmfHostileInput, BrokenHeadersAreRefused)
@@ -179,12 +258,15 @@ TEST(EmfHostileInput, ThousandsOfMutatedMetafilesPlayWithoutCrashing)
     seeds.push_back(recordPage(drawEveryOperation));
     seeds.push_back(testsupport::readFile(testsupport::sourceDir() + QStringLiteral("/tests/platform/data/windows-gdi-page.emf")));
     ASSERT_FALSE(seeds.back().isEmpty());
+    seeds.push_back(windowsStyleRecords());
     static const quint32 interesting[] = {0, 1, 4, 8, 0x7F, 0xFF, 0xFFFF, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFF, 0xFFFFFFF8, 0x10000, 108};
 
-    std::mt19937 rng(20261207);
+    // HEMATIX_FUZZ_ROUNDS / HEMATIX_FUZZ_SEED run a longer campaign by hand.
+    const int rounds = qEnvironmentVariableIsSet("HEMATIX_FUZZ_ROUNDS") ? qEnvironmentVariableIntValue("HEMATIX_FUZZ_ROUNDS") : 3000;
+    std::mt19937 rng(qEnvironmentVariableIsSet("HEMATIX_FUZZ_SEED") ? quint32(qEnvironmentVariableIntValue("HEMATIX_FUZZ_SEED")) : 20261207u);
     int errors = 0, played = 0;
     QImage img = blankPage(QSize(60, 85));
-    for (int i = 0; i < 3000; ++i) {
+    for (int i = 0; i < rounds; ++i) {
         QByteArray m = seeds[size_t(i) % seeds.size()];
         const int kind = int(rng() % 4);
         const int edits = 1 + int(rng() % 4);
