@@ -2,19 +2,23 @@
 
 #include "engine/SqlEval.h"
 #include "engine/SqlParser.h"
+#include "engine/SqlScan.h"
 
 #include <set>
 
 SqlRowSet::SqlRowSet(std::shared_ptr<SqlTable> table, std::vector<SqlColumn> columns,
-                     std::vector<int> sourceColumns, std::vector<int> rows)
+                     std::vector<int> sourceColumns, std::vector<int> rows,
+                     std::unique_ptr<SqlKeptRows> kept)
     : table_(std::move(table)), columns_(std::move(columns)), sourceColumns_(std::move(sourceColumns)),
-      rows_(std::move(rows))
+      rows_(std::move(rows)), kept_(std::move(kept))
 {
 }
 
 SqlValue SqlRowSet::value(int i, int c) const
 {
-    return table_->value(rows_.at(static_cast<size_t>(i)), sourceColumns_.at(static_cast<size_t>(c)));
+    const int row = rows_.at(static_cast<size_t>(i));
+    const int column = sourceColumns_.at(static_cast<size_t>(c));
+    return kept_ ? kept_->value(i, column) : table_->value(row, column);
 }
 
 namespace {
@@ -53,18 +57,12 @@ SqlResult runSelect(const SqlStatement& st, std::shared_ptr<SqlTable> table)
     if (st.where)
         where.emplace(*st.where, all, st.table);
 
-    std::vector<int> rows;
-    const int count = table->rowCount();
-    for (int r = 0; r < count; ++r) {
-        if (table->isDeleted(r))
-            continue;
-        if (!where || where->matches(*table, r))
-            rows.push_back(r);
-    }
+    SqlSelection found = selectSqlRows(*table, where ? &*where : nullptr);
 
     SqlResult result;
     result.hasRows = true;
-    result.rows = std::make_shared<SqlRowSet>(std::move(table), std::move(outColumns), std::move(sources), std::move(rows));
+    result.rows = std::make_shared<SqlRowSet>(std::move(table), std::move(outColumns), std::move(sources),
+                                              std::move(found.rows), std::move(found.kept));
     return result;
 }
 

@@ -52,12 +52,22 @@ public:
     virtual std::unique_ptr<SqlTable> open(const QString& fullPath) = 0;
 };
 
-// Rows returned by a SELECT. Only the place of each row is kept; values are read from the table
-// when asked for, so a large result costs no more memory than its row numbers.
+// Values of a SELECT's rows kept when the table was scanned (record bytes of a dBase file), so
+// that reading the result does not go back to the file. Columns are the table's.
+class SqlKeptRows {
+public:
+    virtual ~SqlKeptRows() = default;
+    virtual SqlValue value(int resultRow, int column) const = 0;
+};
+
+// Rows returned by a SELECT. The place of each row is kept, and the rows' bytes while they are
+// few enough; otherwise values are read from the table when asked for, so that a large result
+// costs little more memory than its row numbers.
 class SqlRowSet {
 public:
     SqlRowSet(std::shared_ptr<SqlTable> table, std::vector<SqlColumn> columns,
-              std::vector<int> sourceColumns, std::vector<int> rows);
+              std::vector<int> sourceColumns, std::vector<int> rows,
+              std::unique_ptr<SqlKeptRows> kept = nullptr);
 
     const std::vector<SqlColumn>& columns() const { return columns_; }
     int rowCount() const { return static_cast<int>(rows_.size()); }
@@ -72,6 +82,7 @@ private:
     std::vector<SqlColumn> columns_;
     std::vector<int> sourceColumns_;
     std::vector<int> rows_;
+    std::unique_ptr<SqlKeptRows> kept_;   // destroyed before the table it may point into
 };
 
 struct SqlResult {

@@ -330,30 +330,30 @@ int SqlCondition::bind(const SqlExpr& e, const std::vector<SqlColumn>& columns, 
     return static_cast<int>(nodes_.size()) - 1;
 }
 
-SqlValue SqlCondition::fetch(const Operand& o, SqlTable& table, int row)
+SqlValue SqlCondition::fetch(const Operand& o, SqlRowSource& row)
 {
     if (o.column < 0)
         return o.constant;
-    SqlValue v = table.value(row, o.column);
+    SqlValue v = row.value(o.column);
     if (o.blankIsEmptyText && std::holds_alternative<std::monostate>(v))
         return QString();
     return v;
 }
 
-SqlCondition::Truth SqlCondition::eval(int index, SqlTable& table, int row) const
+SqlCondition::Truth SqlCondition::eval(int index, SqlRowSource& row) const
 {
     const Node& n = nodes_[static_cast<size_t>(index)];
     switch (n.kind) {
     case Kind::Compare: {
-        const auto s = compareValues(fetch(n.operands[0], table, row), fetch(n.operands[1], table, row));
+        const auto s = compareValues(fetch(n.operands[0], row), fetch(n.operands[1], row));
         if (!s)
             return Truth::Unknown;
         return holds(n.op, *s) ? Truth::True : Truth::False;
     }
     case Kind::Between: {
-        const SqlValue v = fetch(n.operands[0], table, row);
-        const auto lo = compareValues(v, fetch(n.operands[1], table, row));
-        const auto hi = compareValues(v, fetch(n.operands[2], table, row));
+        const SqlValue v = fetch(n.operands[0], row);
+        const auto lo = compareValues(v, fetch(n.operands[1], row));
+        const auto hi = compareValues(v, fetch(n.operands[2], row));
         if (!lo || !hi)
             return Truth::Unknown;
         const bool inside = *lo >= 0 && *hi <= 0;
@@ -361,7 +361,7 @@ SqlCondition::Truth SqlCondition::eval(int index, SqlTable& table, int row) cons
     }
     case Kind::IsNull: {
         const Operand& o = n.operands[0];
-        const SqlValue v = o.column >= 0 ? table.value(row, o.column) : o.constant;
+        const SqlValue v = o.column >= 0 ? row.value(o.column) : o.constant;
         // A date that is not a calendar day is neither a value nor none: it never matches.
         if (const QDate* d = std::get_if<QDate>(&v); d && !d->isValid())
             return Truth::Unknown;
@@ -369,13 +369,13 @@ SqlCondition::Truth SqlCondition::eval(int index, SqlTable& table, int row) cons
         return isNull != n.negated ? Truth::True : Truth::False;
     }
     case Kind::Not: {
-        const Truth t = eval(n.children[0], table, row);
+        const Truth t = eval(n.children[0], row);
         return t == Truth::Unknown ? t : (t == Truth::True ? Truth::False : Truth::True);
     }
     case Kind::And: {
         Truth result = Truth::True;
         for (int c : n.children) {
-            const Truth t = eval(c, table, row);
+            const Truth t = eval(c, row);
             if (t == Truth::False)
                 return t;
             if (t == Truth::Unknown)
@@ -386,7 +386,7 @@ SqlCondition::Truth SqlCondition::eval(int index, SqlTable& table, int row) cons
     case Kind::Or: {
         Truth result = Truth::False;
         for (int c : n.children) {
-            const Truth t = eval(c, table, row);
+            const Truth t = eval(c, row);
             if (t == Truth::True)
                 return t;
             if (t == Truth::Unknown)
@@ -398,7 +398,18 @@ SqlCondition::Truth SqlCondition::eval(int index, SqlTable& table, int row) cons
     return Truth::Unknown;
 }
 
+bool SqlCondition::matches(SqlRowSource& row) const
+{
+    return eval(root_, row) == Truth::True;
+}
+
 bool SqlCondition::matches(SqlTable& table, int row) const
 {
-    return eval(root_, table, row) == Truth::True;
+    struct TableRow final : SqlRowSource {
+        SqlTable& t;
+        int r;
+        TableRow(SqlTable& table_, int row_) : t(table_), r(row_) {}
+        SqlValue value(int column) override { return t.value(r, column); }
+    } source(table, row);
+    return matches(source);
 }

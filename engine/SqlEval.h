@@ -20,6 +20,16 @@ std::optional<bool> parseSqlBoolean(const QString& text);
 // and where it was written when the literal does not convert or is too long.
 SqlValue convertSqlValue(const SqlExpr& literal, const SqlColumn& column);
 
+// The values of one row as a condition reads them: from a table through SqlTable, or straight
+// from a record's bytes during a scan.
+class SqlRowSource {
+public:
+    virtual SqlValue value(int column) = 0;
+
+protected:
+    ~SqlRowSource() = default;
+};
+
 // A WHERE condition bound to a table's columns. Binding checks that both sides of every
 // comparison are of one kind (text, number, date, logical) and converts the literals once; a
 // comparison with no value or with a date that is not a calendar day is unknown, and a row
@@ -27,6 +37,7 @@ SqlValue convertSqlValue(const SqlExpr& literal, const SqlColumn& column);
 class SqlCondition {
 public:
     SqlCondition(const SqlExpr& expr, const std::vector<SqlColumn>& columns, const QString& tableName);
+    bool matches(SqlRowSource& row) const;
     bool matches(SqlTable& table, int row) const;
 
 private:
@@ -49,6 +60,6 @@ private:
     int root_ = -1;
 
     int bind(const SqlExpr& e, const std::vector<SqlColumn>& columns, const QString& tableName);
-    Truth eval(int node, SqlTable& table, int row) const;
-    static SqlValue fetch(const Operand& o, SqlTable& table, int row);
+    Truth eval(int node, SqlRowSource& row) const;
+    static SqlValue fetch(const Operand& o, SqlRowSource& row);
 };
