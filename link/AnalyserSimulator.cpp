@@ -246,7 +246,8 @@ bool Simulator::run()
         if (stop_.load())
             break;
         const Message m = generator.next();
-        history_.append(m);
+        if (options_.count > 0)  // an endless run keeps no history
+            history_.append(m);
         ++sent_;
         if (!sendMessage(m)) {
             if (log_)
@@ -480,7 +481,8 @@ int runProgram(const QStringList& args, const Simulator::Log& out, const Simulat
     if (watcher.joinable())
         watcher.join();
     out(QStringLiteral("Messages sent: %1, acknowledged: %2").arg(simulator.sent()).arg(simulator.acknowledged()));
-    if (!ok) {
+    // Being asked to stop is not a failure; a message left unanswered is.
+    if (!ok && !simulator.stopped()) {
         err(QStringLiteral("hematix-sim: %1").arg(simulator.error()));
         return 1;
     }

@@ -98,12 +98,13 @@ public:
     // stopped. Safe to stop from another thread.
     bool run();
     void stop() { stop_.store(true); }
+    bool stopped() const { return stop_.load(); }
 
     int sent() const { return sent_; }
     int acknowledged() const { return acknowledged_; }
     int framesAcknowledged() const { return framesAcknowledged_; }
     const QString& error() const { return error_; }
-    // The messages sent so far, in order.
+    // The messages sent so far, in order (kept only when a count is given).
     const QList<Message>& history() const { return history_; }
 
 private:

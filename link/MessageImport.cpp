@@ -110,6 +110,10 @@ void MessageImport::tick()
     if (running_)
         return;
     running_ = true;
+    struct Done {
+        bool& flag;
+        ~Done() { flag = false; }
+    } done{running_};
 
     const QStringList files = capture::waitingFiles(programFolder_);
     QSet<QString> waitingNames;
@@ -153,7 +157,6 @@ void MessageImport::tick()
             reportError_(QString::fromLocal8Bit(e.what()));
         }
     }
-    running_ = false;
 }
 
 MessageImport::Outcome MessageImport::importOne(const QString& path)
