@@ -7,12 +7,12 @@
 
 #include <algorithm>
 #include <atomic>
-#include <functional>
-#include <stdio.h>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <optional>
+#include <stdio.h>  // renameat2
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,7 +28,9 @@ std::optional<std::uint64_t> numberOf(const QString& name)
     if (!name.startsWith(QLatin1String("Temp-")) || !name.endsWith(QLatin1String(".log")))
         return std::nullopt;
     const QStringView digits = QStringView(name).mid(5, name.size() - 9);
-    if (digits.isEmpty() || digits.size() > 18)
+    // Real numbers stay far below 17 digits; a name beyond that is not ours and must not push
+    // the sequence to where its successors could no longer be named.
+    if (digits.isEmpty() || digits.size() > 17)
         return std::nullopt;
     std::uint64_t n = 0;
     for (QChar c : digits) {

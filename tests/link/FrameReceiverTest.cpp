@@ -280,7 +280,7 @@ TEST(CaptureFiles, WaitingFilesAreOrderedByNumberNotByName)
     const QString folder = dir.path() + QLatin1Char('/');
     QDir(folder).mkpath(QStringLiteral("Temp"));
     for (const char* name : {"Temp-10.log", "Temp-9.log", "Temp.log", "Temp-x.log", "Temp-.log",
-                             "other.log", ".Temp.log.1.2.part"})
+                             "Temp-123456789012345678.log", "other.log", ".Temp.log.1.2.part"})
         writeFile(folder + QStringLiteral("Temp/") + QLatin1String(name), "x");
     QStringList names;
     for (const QString& f : capture::waitingFiles(folder))
