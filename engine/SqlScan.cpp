@@ -25,12 +25,12 @@ private:
 // file would read every block that holds one, which for a selective query is most of the file.
 class KeptRecords final : public SqlKeptRows {
 public:
-    KeptRecords(const std::vector<DbfField>& fields, const DbfMemo* memo, int recordLength)
-        : fields_(fields), memo_(memo), recordLength_(recordLength) {}
+    KeptRecords(const std::vector<DbfField>& fields, const DbfMemo* memo, int recordLength, qsizetype limit)
+        : fields_(fields), memo_(memo), recordLength_(recordLength), limit_(limit) {}
 
     bool keep(const char* record)
     {
-        if (bytes_.size() + recordLength_ > kSqlKeptBytesLimit)
+        if (bytes_.size() + recordLength_ > limit_)
             return false;
         bytes_.append(record, recordLength_);
         return true;
@@ -48,14 +48,15 @@ private:
     const std::vector<DbfField>& fields_;
     const DbfMemo* memo_;
     qsizetype recordLength_;
+    qsizetype limit_;
     QByteArray bytes_;
 };
 
-SqlSelection scanFile(DbfFile& file, const SqlCondition* where)
+SqlSelection scanFile(DbfFile& file, const SqlCondition* where, qsizetype keepLimit)
 {
     SqlSelection found;
     RecordRow row(file.fields(), file.memo());
-    auto kept = std::make_unique<KeptRecords>(file.fields(), file.memo(), file.recordLength());
+    auto kept = std::make_unique<KeptRecords>(file.fields(), file.memo(), file.recordLength(), keepLimit);
     bool keeping = true;
     file.scan(0, file.recordCount(), [&](int index, const char* record) {
         // The same test as DbfFile::isDeleted, without a lookup per row.
@@ -79,10 +80,10 @@ SqlSelection scanFile(DbfFile& file, const SqlCondition* where)
 
 } // namespace
 
-SqlSelection selectSqlRows(SqlTable& table, const SqlCondition* where)
+SqlSelection selectSqlRows(SqlTable& table, const SqlCondition* where, qsizetype keepLimit)
 {
     if (auto* dbf = dynamic_cast<DbfSqlTable*>(&table))
-        return scanFile(dbf->file(), where);
+        return scanFile(dbf->file(), where, keepLimit);
 
     SqlSelection found;
     std::vector<int>& rows = found.rows;

@@ -16,4 +16,4 @@ struct SqlSelection {
 constexpr qsizetype kSqlKeptBytesLimit = 128 * 1024 * 1024;
 
 // Rows that pass; a null condition passes every row not deleted.
-SqlSelection selectSqlRows(SqlTable& table, const SqlCondition* where);
+SqlSelection selectSqlRows(SqlTable& table, const SqlCondition* where, qsizetype keepLimit = kSqlKeptBytesLimit);
