@@ -138,11 +138,17 @@ QRegion EmfPainter::deviceRect(const QRectF& logical) const
 void EmfPainter::applyClip()
 {
     p_.setTransform(base_);
-    if (baseClip_)
-        p_.setClipPath(*baseClip_, Qt::ReplaceClip);
-    else
-        p_.setClipping(false);
-    if (s_.clip) {
+    if (!s_.clip) {
+        if (baseClip_)
+            p_.setClipPath(*baseClip_, Qt::ReplaceClip);
+        else
+            p_.setClipping(false);
+    } else {
+        // Qt 6.4 ignores a region of several rectangles set after setClipping(false) unless
+        // clipping is switched on again first.
+        p_.setClipping(true);
+        if (baseClip_)
+            p_.setClipPath(*baseClip_, Qt::ReplaceClip);
         p_.setTransform(deviceToTarget_ * base_);
         p_.setClipRegion(*s_.clip, baseClip_ ? Qt::IntersectClip : Qt::ReplaceClip);
     }

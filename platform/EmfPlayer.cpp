@@ -5,7 +5,6 @@
 #include "platform/PageCanvasMapping.h"
 
 #include <QPainter>
-#include <QStringDecoder>
 #include <QVarLengthArray>
 #include <cmath>
 #include <vector>
@@ -136,13 +135,35 @@ EmfHeader parseHeader(const uchar* p, qint64 available)
     return h;
 }
 
+// Single-byte text of ANSI text records, in the code page of the font's character set: Russian
+// (204) is Windows-1251, anything else taken as Windows-1252.
 QString decodeAnsi(const uchar* s, qsizetype n, int charset)
 {
-    const char* enc = charset == 204 ? "windows-1251" : "windows-1252";
-    QStringDecoder dec(enc);
-    if (!dec.isValid())
-        return QString::fromLatin1(reinterpret_cast<const char*>(s), n);
-    return dec.decode(QByteArrayView(reinterpret_cast<const char*>(s), n));
+    static const char16_t cp1251High[64] = {
+        0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, 0x20AC, 0x2030, 0x0409, 0x2039, 0x040A,
+        0x040C, 0x040B, 0x040F, 0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x0098, 0x2122,
+        0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F, 0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6,
+        0x00A7, 0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407, 0x00B0, 0x00B1, 0x0406, 0x0456,
+        0x0491, 0x00B5, 0x00B6, 0x00B7, 0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457};
+    static const char16_t cp1252High[32] = {
+        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152,
+        0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122,
+        0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    QString out(n, Qt::Uninitialized);
+    for (qsizetype i = 0; i < n; ++i) {
+        const uchar c = s[i];
+        char16_t u = c;
+        if (charset == 204) {
+            if (c >= 0xC0)
+                u = char16_t(0x0410 + (c - 0xC0));
+            else if (c >= 0x80)
+                u = cp1251High[c - 0x80];
+        } else if (c >= 0x80 && c < 0xA0) {
+            u = cp1252High[c - 0x80];
+        }
+        out[i] = QChar(u);
+    }
+    return out;
 }
 
 // A device-independent bitmap out of a record. Malformed: fails; well-formed but of a kind we do
@@ -323,8 +344,6 @@ private:
                 s[i] = QChar(loadU16(r.p + offString + 2 * qint64(i)));
         } else {
             s = decodeAnsi(r.p + offString, n, gdi_.fontCharset());
-            if (s.size() != qsizetype(n))
-                s = QString::fromLatin1(reinterpret_cast<const char*>(r.p + offString), n);
         }
         QVarLengthArray<qint32, 256> dx;
         if (offDx != 0 && n > 0) {

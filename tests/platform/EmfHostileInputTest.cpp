@@ -12,34 +12,6 @@ using namespace emftest;
 
 namespace {
 
-QByteArray rec(quint32 type, const std::vector<quint32>& fields, qsizetype extra = 0)
-{
-    QByteArray out;
-    emf::Writer w(out);
-    w.u32(type);
-    w.u32(quint32(8 + fields.size() * 4 + extra));
-    for (quint32 f : fields)
-        w.u32(f);
-    w.zeros(extra);
-    return out;
-}
-
-// A metafile with our header, the given records and an end record; nBytes and nRecords correct.
-QByteArray assemble(const std::vector<QByteArray>& records, quint16 handles = 8, bool withEof = true)
-{
-    QByteArray page = recordPage([](PageCanvas&) {});
-    const qsizetype headerSize = qsizetype(emf::loadU32(reinterpret_cast<const uchar*>(page.constData()) + 4));
-    page.truncate(headerSize);
-    for (const QByteArray& r : records)
-        page += r;
-    if (withEof)
-        page += rec(emf::EMR_EOF, {0, 16, 20});
-    emf::patchU32(page, 48, quint32(page.size()));
-    emf::patchU32(page, 52, quint32(records.size() + 2));
-    qToLittleEndian(handles, page.data() + 56);
-    return page;
-}
-
 QString playError(const QByteArray& emf)
 {
     QImage img = blankPage(QSize(100, 140));
@@ -117,7 +89,7 @@ QByteArray windowsStyleRecords()
     QByteArray ansi = rec(emf::EMR_EXTTEXTOUTA, {0, 0, 10, 10, 1, 0, 0, 5, 30, 4, 76, 0, 0, 0, 0xFFFFFFFF, 0xFFFFFFFF, 80}, 20);
     ansi.replace(76, 4, QByteArray("\xc4\xe0\xf2\xe0", 4));
     QByteArray pen = rec(emf::EMR_EXTCREATEPEN, {1, 0, 0, 0, 0, 0x10000 | emf::PS_DASH, 3, 0, 0x000080, 0, 0});
-    QByteArray font = rec(emf::EMR_EXTCREATEFONTINDIRECTW, {4, quint32(-20), 0, 450, 0, 700, 0x00CC0101}, 68);
+    QByteArray font = rec(emf::EMR_EXTCREATEFONTINDIRECTW, {4, quint32(-20), 0, 450, 0, 700, 0xCC000101}, 68);
     font.replace(40, 10, QByteArray("A\0r\0i\0a\0l\0", 10));
     return assemble({
         rec(emf::EMR_SETMAPMODE, {emf::MM_ANISOTROPIC}),

@@ -1,5 +1,6 @@
 #pragma once
 // Pages and image helpers shared by the page-image tests.
+#include "platform/EmfFormat.h"
 #include "platform/EmfPlayer.h"
 #include "platform/EmfRecorder.h"
 #include "platform/PageCanvas.h"
@@ -177,5 +178,34 @@ inline QRect inkBox(const QImage& img, const QRect& area, const std::function<bo
 }
 
 inline bool isDark(QRgb c) { return qGray(c) < 128; }
+
+// A raw record: type, 32-bit fields, then extra zero bytes; the size is filled in.
+inline QByteArray rec(quint32 type, const std::vector<quint32>& fields, qsizetype extra = 0)
+{
+    QByteArray out;
+    emf::Writer w(out);
+    w.u32(type);
+    w.u32(quint32(8 + fields.size() * 4 + extra));
+    for (quint32 f : fields)
+        w.u32(f);
+    w.zeros(extra);
+    return out;
+}
+
+// A metafile with our header, the given records and an end record; nBytes and nRecords correct.
+inline QByteArray assemble(const std::vector<QByteArray>& records, quint16 handles = 8, bool withEof = true)
+{
+    QByteArray page = recordPage([](PageCanvas&) {});
+    const qsizetype headerSize = qsizetype(emf::loadU32(reinterpret_cast<const uchar*>(page.constData()) + 4));
+    page.truncate(headerSize);
+    for (const QByteArray& r : records)
+        page += r;
+    if (withEof)
+        page += rec(emf::EMR_EOF, {0, 16, 20});
+    emf::patchU32(page, 48, quint32(page.size()));
+    emf::patchU32(page, 52, quint32(records.size() + 2));
+    qToLittleEndian(handles, page.data() + 56);
+    return page;
+}
 
 } // namespace emftest
