@@ -40,6 +40,7 @@ struct EmfRecorder::Impl {
         quint32 align = 0;
         bool transparent = true;
         quint32 stretchMode = 0; // GDI's initial mode is none we use
+        int x = 0, y = 0;        // current position, for the drawn bounds of lines
     };
 
     QSize pixels;
@@ -425,6 +426,8 @@ void EmfRecorder::moveTo(int x, int y)
     Writer w(d->out);
     w.i32(x);
     w.i32(y);
+    d->s.x = x;
+    d->s.y = y;
 }
 
 void EmfRecorder::lineTo(int x, int y)
@@ -433,6 +436,13 @@ void EmfRecorder::lineTo(int x, int y)
     Writer w(d->out);
     w.i32(x);
     w.i32(y);
+    if (d->s.penSpec.style != CanvasPenStyle::Clear) {
+        const qint64 half = std::max(1, d->s.penSpec.width) / 2;
+        d->addBounds(qint64(std::min(x, d->s.x)) - half, qint64(std::min(y, d->s.y)) - half,
+                     qint64(std::max(x, d->s.x)) + half + 1, qint64(std::max(y, d->s.y)) + half + 1);
+    }
+    d->s.x = x;
+    d->s.y = y;
 }
 
 void EmfRecorder::textOut(int x, int y, const QString& text)

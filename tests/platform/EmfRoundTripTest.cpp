@@ -119,6 +119,28 @@ TEST(EmfRoundTrip, HeaderDescribesTheA4PageAtNinetySixDpi)
         }
 }
 
+TEST(EmfRoundTrip, BoundsCoverLinesShapesAndText)
+{
+    // Readers such as Inkscape place a drawing by its bounds: they must cover everything drawn.
+    const QByteArray emf = recordPage([](PageCanvas& c) {
+        c.moveTo(30, 20);
+        c.lineTo(30, 900); // vertical line, the left- and bottom-most element
+        c.setPen({CanvasPenStyle::Solid, 5, Qt::black});
+        c.rectangle({100, 15, 200, 40}); // wide pen: top edge reaches above 15
+        c.setTextAlign(CanvasTextAlign::Right);
+        c.textOut(760, 100, QStringLiteral("right edge"));
+    });
+    const EmfHeader h = EmfPlayer::readHeader(emf);
+    const QImage img = playPage(emf, false);
+    const QRect ink = inkBox(img, img.rect(), [](QRgb c) { return c != qRgb(255, 255, 255); });
+    EXPECT_LE(h.boundsLeft, ink.left());
+    EXPECT_LE(h.boundsTop, ink.top());
+    EXPECT_GE(h.boundsRight, ink.right());
+    EXPECT_GE(h.boundsBottom, ink.bottom());
+    EXPECT_NEAR(h.boundsLeft, 30, 1);
+    EXPECT_NEAR(h.boundsBottom, 900, 1);
+}
+
 TEST(EmfRoundTrip, LandscapeSwapsEveryPair)
 {
     const QByteArray emf = recordPage([](PageCanvas&) {}, QSize(1123, 794), QSizeF(297, 210));
