@@ -216,10 +216,10 @@ void TDataSetGridModel::sync()
         shownRecords_ = records;
         shownInsertRow_ = insertRow;
     }
-    if (rowCount() > 0) {
+    // Rows may have been rewritten anywhere. The view repaints only what it shows; the header
+    // is not told row by row (it would walk every section), the grid repaints its indicator.
+    if (rowCount() > 0)
         emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
-        emit headerDataChanged(Qt::Vertical, 0, rowCount() - 1);
-    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -248,10 +248,14 @@ TDBGrid::TDBGrid(TDataSource* source, QWidget* parent)
         auto refill = [this] {
             model_->sync();
             hideDeletedRows();
-            resizeColumnsToFields();
             followDataSet();
         };
-        connect(ds, &TDataSet::AfterOpen, this, refill);
+        // Columns take the fields' widths when the table opens; later the user's widths stay.
+        connect(ds, &TDataSet::AfterOpen, this, [this, refill] {
+            scannedForDeleted_ = 0;
+            refill();
+            resizeColumnsToFields();
+        });
         connect(ds, &TDataSet::AfterClose, this, refill);
         connect(ds, &TDataSet::AfterPost, this, refill);
         connect(ds, &TDataSet::AfterDelete, this, [this, refill] {
@@ -263,11 +267,8 @@ TDBGrid::TDBGrid(TDataSource* source, QWidget* parent)
             refill();
         });
         connect(ds, &TDataSet::StateChanged, this, refill);
-        connect(ds, &TDataSet::AfterScroll, this, [this] {
-            model_->sync();
-            hideDeletedRows();
-            followDataSet();
-        });
+        // A move changes no stored row: only the marked row and the view follow it.
+        connect(ds, &TDataSet::AfterScroll, this, [this] { followDataSet(); });
         connect(ds, &TDataSet::DataChanged, this, [this] {
             const int r = model_->currentRow();
             if (r >= 0)
@@ -301,7 +302,7 @@ void TDBGrid::hideDeletedRows()
     const int total = model_->rowCount();
     if (scannedForDeleted_ > total)
         scannedForDeleted_ = 0;
-    const int until = std::min(total, scannedForDeleted_ + 65536);
+    const int until = std::min(total, scannedForDeleted_ + 4096);
     for (int r = scannedForDeleted_; r < until; ++r)
         if (model_->rowDeleted(r))
             setRowHidden(r, true);

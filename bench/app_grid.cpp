@@ -1,0 +1,167 @@
+// The main window's grid over the result table: opening the table and showing its last row, and
+// moving through 1,000 rows with the grid following, at 1,000,000 rows against 10,000 rows.
+// The goal is a cost independent of the table's size (the million-row figures within 2x).
+#include "app/DBGrid.h"
+#include "engine/DataSet.h"
+#include "engine/DbfFile.h"
+#include "store/ResultTable.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+#include <chrono>
+#include <cstdio>
+#include <map>
+
+namespace {
+
+// A result table of n rows, written in bulk: the header by the engine, the rows as bytes.
+QString makeTable(const QString& folder, int n)
+{
+    const QString path = resulttable::create(folder);
+    QByteArray record;
+    int numOffset = 0;
+    {
+        DbfFile f(path, DbfFile::Access::ReadOnly);
+        record = f.blankRecord();
+        for (const DbfField& field : f.fields()) {
+            QByteArray v;
+            if (field.name == "DAT")
+                v = "20230605";
+            else if (field.name == "TIM")
+                v = "14:03:07";
+            else if (field.type == 'C' && field.length >= 5)
+                v = "7.5 |";
+            if (field.name == "NUM")
+                numOffset = field.offset;
+            record.replace(field.offset, v.size(), v);
+        }
+    }
+    QFile file(path);
+    file.open(QIODevice::ReadWrite);
+    QByteArray header = file.read(32);
+    const qint64 headerLength = quint8(header[8]) | (quint8(header[9]) << 8);
+    file.resize(headerLength);
+    file.seek(headerLength);
+    QByteArray block;
+    const int perBlock = 4096;
+    for (int i = 0; i < n; i += perBlock) {
+        block.clear();
+        for (int j = i; j < std::min(n, i + perBlock); ++j) {
+            QByteArray r = record;
+            const QByteArray num = QByteArray::number(j + 1).rightJustified(9, '0');
+            r.replace(numOffset, num.size(), num);
+            block += r;
+        }
+        file.write(block);
+    }
+    file.write("\x1a", 1);
+    file.seek(4);
+    const quint32 count = quint32(n);
+    const char le[4] = {char(count & 0xff), char((count >> 8) & 0xff), char((count >> 16) & 0xff), char(count >> 24)};
+    file.write(le, 4);
+    file.close();
+    return path;
+}
+
+struct Fixture {
+    QTemporaryDir dir;
+    QString path;
+};
+
+Fixture& tableOf(int rows)
+{
+    static std::map<int, std::unique_ptr<Fixture>> tables;
+    auto& f = tables[rows];
+    if (!f) {
+        f = std::make_unique<Fixture>();
+        f->path = makeTable(f->dir.path() + "/", rows);
+    }
+    return *f;
+}
+
+std::map<std::string, double> seconds;
+
+void BM_OpenAndShowLastRow(benchmark::State& state)
+{
+    Fixture& f = tableOf(int(state.range(0)));
+    for (auto _ : state) {
+        TTable table;
+        table.SetName("Table1");
+        TDataSource source;
+        source.DataSet = &table;
+        TDBGrid grid(&source, nullptr);
+        for (const char* field : {"NUM", "DAT", "TIM", "FIO", "RECEPTION", "WBC", "FORMULA", "RBC"})
+            grid.addColumn(field, field);
+        grid.resize(1000, 700);
+        grid.show();
+        table.SetTableName(f.path);
+        table.Open();
+        table.Last();
+        grid.showCurrentRow();
+        grid.viewport()->repaint();
+        benchmark::DoNotOptimize(table.RecNo());
+    }
+}
+
+void BM_Scroll1000Rows(benchmark::State& state)
+{
+    Fixture& f = tableOf(int(state.range(0)));
+    TTable table;
+    TDataSource source;
+    source.DataSet = &table;
+    TDBGrid grid(&source, nullptr);
+    for (const char* field : {"NUM", "DAT", "TIM", "FIO", "RECEPTION", "WBC", "FORMULA", "RBC"})
+        grid.addColumn(field, field);
+    grid.resize(1000, 700);
+    grid.show();
+    table.SetTableName(f.path);
+    table.Open();
+    table.Last();
+    for (auto _ : state) {
+        table.MoveBy(-1000 + 1);
+        for (int i = 0; i < 1000; ++i) {
+            table.Next();
+            grid.viewport()->repaint();
+        }
+    }
+}
+
+BENCHMARK(BM_OpenAndShowLastRow)->Arg(10000)->Arg(1000000)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(BM_Scroll1000Rows)->Arg(10000)->Arg(1000000)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+
+// Prints the million-to-ten-thousand ratio of each measurement after the run.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& r : runs)
+            seconds[r.benchmark_name()] = r.GetAdjustedRealTime();
+    }
+    void Finalize() override
+    {
+        ConsoleReporter::Finalize();
+        for (const char* name : {"BM_OpenAndShowLastRow", "BM_Scroll1000Rows"}) {
+            const double small = seconds[std::string(name) + "/10000/min_time:1.000"];
+            const double large = seconds[std::string(name) + "/1000000/min_time:1.000"];
+            if (small > 0)
+                std::printf("%s: 1,000,000 rows / 10,000 rows = %.2f (goal <= 2)\n", name, large / small);
+        }
+    }
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}
