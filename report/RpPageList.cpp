@@ -260,6 +260,12 @@ qint64 TRpPageList::readI32At(qint64 offset, const char* field, int page)
 
 void TRpPageList::SeekToPage(int n)
 {
+    std::lock_guard guard(lock_);
+    seekToPage(n);
+}
+
+void TRpPageList::seekToPage(int n)
+{
     if (!stream_ || n < 1 || n > pageCount_)
         fail(QStringLiteral("there is no page %1 (the store holds %2)").arg(n).arg(pageCount_));
     if (n == 1) {
@@ -318,7 +324,7 @@ std::unique_ptr<TRpPageImage> TRpPageList::GetPage(int n)
     if (!stream_ || n < 1 || n > pageCount_)
         return nullptr;
     try {
-        SeekToPage(n);
+        seekToPage(n);
         const qint64 start = stream_->Position();
         const qint64 size = stream_->Size();
         const qint32 number = readI32("page number", n);

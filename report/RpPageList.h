@@ -109,6 +109,7 @@ public:
                                                      TRpFileHeader* headerOut = nullptr);
 
 private:
+    void seekToPage(int n);
     qint64 readI32At(qint64 offset, const char* field, int page);
     qint32 readI32(const char* field, int page);
     [[noreturn]] void fail(const QString& what) const;

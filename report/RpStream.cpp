@@ -26,7 +26,9 @@ std::unique_ptr<TRpStream> TRpStream::openForReading(const QString& fileName)
     s->memoryLimit_ = 0;
     s->fileName_ = fileName;
     s->file_ = std::make_unique<QFile>(fileName);
-    if (!s->file_->open(QIODevice::ReadOnly))
+    // Unbuffered: the store reads a few link fields and then whole pages; read-ahead after every
+    // seek would copy a block that the next seek throws away.
+    if (!s->file_->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         throw ERpError(QStringLiteral("Cannot open report file %1: %2").arg(fileName, s->file_->errorString()));
     return s;
 }
@@ -91,7 +93,8 @@ void TRpStream::moveToFile()
 {
     auto temp = std::make_unique<QTemporaryFile>(QDir::tempPath() + QStringLiteral("/HRPXXXXXX.tmp"));
     temp->setAutoRemove(true);
-    if (!temp->open())
+    // QTemporaryFile's open with a mode is reached through QFile, where it is public.
+    if (!static_cast<QFile*>(temp.get())->open(QIODevice::ReadWrite | QIODevice::Unbuffered))
         throw ERpError(QStringLiteral("Cannot create a temporary page store file in %1: %2")
                            .arg(QDir::tempPath(), temp->errorString()));
     if (temp->write(memory_) != memory_.size())

@@ -15,14 +15,14 @@ using namespace rpfixtures;
 
 namespace {
 
-class NoPrinter : public ::testing::Test {
+class RpPrinterNoPrinter : public ::testing::Test {
 protected:
     PrinterInfo::ScopedOverride none_{{}};
     QTemporaryDir dir_;
     QString path(const char* name) const { return dir_.filePath(QLatin1String(name)); }
 };
 
-class WithPrinter : public NoPrinter {
+class RpPrinterWithPrinter : public RpPrinterNoPrinter {
 protected:
     PrinterInfo::ScopedOverride office_{{officePrinter()}};
 };
@@ -50,7 +50,7 @@ std::string errorOf(const std::function<void()>& f)
     return "(no error)";
 }
 
-TEST_F(NoPrinter, PaperTableGivesThePageSize)
+TEST_F(RpPrinterNoPrinter, PaperTableGivesThePageSize)
 {
     TRpPrinter rp;
     EXPECT_FALSE(rp.PrinterPresent());
@@ -81,7 +81,7 @@ TEST_F(NoPrinter, PaperTableGivesThePageSize)
     EXPECT_EQ(rp.PaperLength(), 900);
 }
 
-TEST_F(NoPrinter, LandscapeIsKeptWithoutAPrinter)
+TEST_F(RpPrinterNoPrinter, LandscapeIsKeptWithoutAPrinter)
 {
     TRpPrinter rp;
     EXPECT_TRUE(rp.SetPaperSize(TRpPaperSize::A4));
@@ -98,7 +98,7 @@ TEST_F(NoPrinter, LandscapeIsKeptWithoutAPrinter)
     EXPECT_NEAR(page->FrameHundredthsMm().width(), 29700, 2);
 }
 
-TEST_F(WithPrinter, OnlyWhatTheDriverOffersIsTaken)
+TEST_F(RpPrinterWithPrinter, OnlyWhatTheDriverOffersIsTaken)
 {
     TRpPrinter rp;
     EXPECT_TRUE(rp.PrinterPresent());
@@ -117,7 +117,7 @@ TEST_F(WithPrinter, OnlyWhatTheDriverOffersIsTaken)
     EXPECT_EQ(rp.PaperSize(), TRpPaperSize::A4);
 }
 
-TEST_F(NoPrinter, DocumentOrderErrors)
+TEST_F(RpPrinterNoPrinter, DocumentOrderErrors)
 {
     TRpPrinter rp;
     EXPECT_EQ(errorOf([&] { rp.NewPage(); }), "Illegal call to NewPage");
@@ -140,7 +140,7 @@ TEST_F(NoPrinter, DocumentOrderErrors)
     EXPECT_NO_THROW(rp.BeginDoc());
 }
 
-TEST_F(NoPrinter, DeviceMeasuresFollowTheScreen)
+TEST_F(RpPrinterNoPrinter, DeviceMeasuresFollowTheScreen)
 {
     TRpPrinter rp;
     const int dpi = TRpPrinter::ScreenPixelsPerInch();
@@ -150,7 +150,7 @@ TEST_F(NoPrinter, DeviceMeasuresFollowTheScreen)
     EXPECT_EQ(rp.LeftWaste(), 0);
 }
 
-TEST_F(NoPrinter, NotificationsAreQueuedToTheClient)
+TEST_F(RpPrinterNoPrinter, NotificationsAreQueuedToTheClient)
 {
     Client client;
     TRpPrinter rp;
@@ -178,7 +178,7 @@ TEST_F(NoPrinter, NotificationsAreQueuedToTheClient)
     QCoreApplication::sendPostedEvents();
 }
 
-TEST_F(NoPrinter, GetPageOnlyForStoredPages)
+TEST_F(RpPrinterNoPrinter, GetPageOnlyForStoredPages)
 {
     TRpPrinter rp;
     EXPECT_EQ(rp.GetPage(1), nullptr);
@@ -197,7 +197,7 @@ TEST_F(NoPrinter, GetPageOnlyForStoredPages)
     EXPECT_EQ(rp.GetPage(3), nullptr);
 }
 
-TEST_F(NoPrinter, OnePageReportFile)
+TEST_F(RpPrinterNoPrinter, OnePageReportFile)
 {
     TRpPrinter rp;
     recordDocument(rp, 1);
@@ -212,7 +212,7 @@ TEST_F(NoPrinter, OnePageReportFile)
     EXPECT_EQ(file.mid(136, page->Bytes().size()), page->Bytes());
 }
 
-TEST_F(NoPrinter, SaveOnlyWhenFinishedAndLoadGivesTheSamePages)
+TEST_F(RpPrinterNoPrinter, SaveOnlyWhenFinishedAndLoadGivesTheSamePages)
 {
     for (bool compressed : {false, true}) {
         TRpPrinter rp;
@@ -249,7 +249,7 @@ TEST_F(NoPrinter, SaveOnlyWhenFinishedAndLoadGivesTheSamePages)
     EXPECT_LT(QFileInfo(path("c.hrp")).size(), QFileInfo(path("u.hrp")).size());
 }
 
-TEST_F(NoPrinter, LoadDetectsThePaperLastMatchWins)
+TEST_F(RpPrinterNoPrinter, LoadDetectsThePaperLastMatchWins)
 {
     using O = TRpOrientation;
     struct Row {
@@ -281,7 +281,7 @@ TEST_F(NoPrinter, LoadDetectsThePaperLastMatchWins)
     }
 }
 
-TEST_F(WithPrinter, DetectedSizeTheDriverLacksIsNotTaken)
+TEST_F(RpPrinterWithPrinter, DetectedSizeTheDriverLacksIsNotTaken)
 {
     TRpPrinter rp;
     rp.SetOrientation(TRpOrientation::poLandscape);
@@ -294,7 +294,7 @@ TEST_F(WithPrinter, DetectedSizeTheDriverLacksIsNotTaken)
     EXPECT_EQ(loaded.Orientation(), TRpOrientation::poLandscape);
 }
 
-TEST_F(NoPrinter, ZeroPageFile)
+TEST_F(RpPrinterNoPrinter, ZeroPageFile)
 {
     TRpPrinter rp;
     rp.BeginDoc();
@@ -316,7 +316,7 @@ TEST_F(NoPrinter, ZeroPageFile)
     EXPECT_EQ(loaded.Orientation(), TRpOrientation::poLandscape);
 }
 
-TEST_F(NoPrinter, StoreMovesToATemporaryFileThatGoesWithTheRecorder)
+TEST_F(RpPrinterNoPrinter, StoreMovesToATemporaryFileThatGoesWithTheRecorder)
 {
     QString temp;
     {
@@ -343,7 +343,7 @@ TEST_F(NoPrinter, StoreMovesToATemporaryFileThatGoesWithTheRecorder)
     EXPECT_FALSE(QFileInfo::exists(temp));
 }
 
-TEST_F(NoPrinter, CleanupForgetsThePagesAndTheTemporaryFile)
+TEST_F(RpPrinterNoPrinter, CleanupForgetsThePagesAndTheTemporaryFile)
 {
     TRpPrinter rp;
     recordDocument(rp, 30, 50);
@@ -358,7 +358,7 @@ TEST_F(NoPrinter, CleanupForgetsThePagesAndTheTemporaryFile)
     EXPECT_NE(rp.GetPage(2), nullptr);
 }
 
-TEST_F(NoPrinter, ClosingThePreviewCancelsARun)
+TEST_F(RpPrinterNoPrinter, ClosingThePreviewCancelsARun)
 {
     TRpPrinter rp;
     int after = 0;
@@ -376,7 +376,7 @@ TEST_F(NoPrinter, ClosingThePreviewCancelsARun)
     EXPECT_NE(rp.GetPage(1), nullptr) << "the open page is kept";
 }
 
-TEST_F(NoPrinter, AbortedDocumentSavesAllItsPages)
+TEST_F(RpPrinterNoPrinter, AbortedDocumentSavesAllItsPages)
 {
     TRpPrinter rp;
     rp.BeginDoc();
@@ -392,7 +392,7 @@ TEST_F(NoPrinter, AbortedDocumentSavesAllItsPages)
     EXPECT_EQ(loaded.PageCount(), 3);
 }
 
-TEST_F(NoPrinter, LoadDuringARunEndsItCleanly)
+TEST_F(RpPrinterNoPrinter, LoadDuringARunEndsItCleanly)
 {
     TRpPrinter source;
     recordDocument(source, 2);
@@ -413,7 +413,7 @@ TEST_F(NoPrinter, LoadDuringARunEndsItCleanly)
 
 // Broken report files: each is refused with an error naming the file, and the recorder keeps the
 // report it had.
-class BrokenFile : public NoPrinter {
+class RpPrinterBrokenFile : public RpPrinterNoPrinter {
 protected:
     void SetUp() override
     {
@@ -457,7 +457,7 @@ protected:
     TRpPrinter shown_;
 };
 
-TEST_F(BrokenFile, WrongCounts)
+TEST_F(RpPrinterBrokenFile, WrongCounts)
 {
     QByteArray b = good_;
     setU32(b, 8, 4);
@@ -469,7 +469,7 @@ TEST_F(BrokenFile, WrongCounts)
     expectRefused(good_.left(100), "shorter than the header");
 }
 
-TEST_F(BrokenFile, BrokenLinks)
+TEST_F(RpPrinterBrokenFile, BrokenLinks)
 {
     const auto r = records(good_);
     QByteArray b = good_;
@@ -487,7 +487,7 @@ TEST_F(BrokenFile, BrokenLinks)
     expectRefused(good_.left(good_.size() - 10), "last record runs past the end");
 }
 
-TEST_F(BrokenFile, PagesThatAreNoMetafile)
+TEST_F(RpPrinterBrokenFile, PagesThatAreNoMetafile)
 {
     const auto r = records(good_);
     QByteArray b = good_;
@@ -501,7 +501,7 @@ TEST_F(BrokenFile, PagesThatAreNoMetafile)
     expectRefused(b, "page 2 metafile size");
 }
 
-TEST_F(BrokenFile, CompressedCountsThatLie)
+TEST_F(RpPrinterBrokenFile, CompressedCountsThatLie)
 {
     const auto r = records(goodCompressed_);
     // Page 1 is read while loading, so a lie there refuses the file.
@@ -531,7 +531,7 @@ TEST_F(BrokenFile, CompressedCountsThatLie)
     EXPECT_NE(rp.GetPage(1), nullptr);
 }
 
-TEST_F(BrokenFile, MissingFile)
+TEST_F(RpPrinterBrokenFile, MissingFile)
 {
     EXPECT_THROW(shown_.Load(path("missing.hrp")), ERpError);
     EXPECT_EQ(shown_.PageCount(), 3);

@@ -53,7 +53,7 @@ QByteArray recordPage(TRpOrientation orientation, const QString& text)
     return rp.GetPage(1)->Bytes();
 }
 
-class HematixPages : public ::testing::Test {
+class HematixPagesTool : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -73,7 +73,7 @@ protected:
     QString file_;
 };
 
-TEST_F(HematixPages, InfoListsHeaderPagesAndLinks)
+TEST_F(HematixPagesTool, InfoListsHeaderPagesAndLinks)
 {
     const ToolRun r = runPages({"info", file_});
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
@@ -86,7 +86,7 @@ TEST_F(HematixPages, InfoListsHeaderPagesAndLinks)
     EXPECT_TRUE(r.out.contains("Links: OK"));
 }
 
-TEST_F(HematixPages, InfoReportsABrokenLink)
+TEST_F(HematixPagesTool, InfoReportsABrokenLink)
 {
     QByteArray bytes = testsupport::readFile(file_);
     const quint32 second = qFromLittleEndian<quint32>(bytes.constData() + 132);
@@ -100,7 +100,7 @@ TEST_F(HematixPages, InfoReportsABrokenLink)
     EXPECT_FALSE(QFileInfo::exists(dir_.filePath("broken.pdf")));
 }
 
-TEST_F(HematixPages, PngOfOnePageAndOfAll)
+TEST_F(HematixPagesTool, PngOfOnePageAndOfAll)
 {
     const QString out = dir_.filePath("png");
     ToolRun r = runPages({"png", file_, out, "--dpi", "50", "--page", "2"});
@@ -120,7 +120,7 @@ TEST_F(HematixPages, PngOfOnePageAndOfAll)
     EXPECT_EQ(runPages({"png", file_, out, "--page", "4"}).exitCode, 1);
 }
 
-TEST_F(HematixPages, PdfKeepsEachPageSizeAndOrientation)
+TEST_F(HematixPagesTool, PdfKeepsEachPageSizeAndOrientation)
 {
     const QString pdf = dir_.filePath("three.pdf");
     const ToolRun r = runPages({"pdf", file_, pdf});
@@ -142,7 +142,7 @@ TEST_F(HematixPages, PdfKeepsEachPageSizeAndOrientation)
     EXPECT_NEAR(boxes[2].width(), 595.3, 1);
 }
 
-TEST_F(HematixPages, UsageAndMissingFiles)
+TEST_F(HematixPagesTool, UsageAndMissingFiles)
 {
     EXPECT_EQ(runPages({}).exitCode, 2);
     EXPECT_EQ(runPages({"frobnicate", file_}).exitCode, 2);
