@@ -444,12 +444,19 @@ void EmfPainter::textOut(QPointF ref, const QChar* text, qsizetype n, const qint
 
 void EmfPainter::drawImage(const QRectF& dest, const QImage& image, const QRectF& src)
 {
+    // A negative destination size mirrors the picture, and with it the source rectangle.
     QImage img = image;
+    QRectF from = src;
     const bool flipX = dest.width() < 0, flipY = dest.height() < 0;
-    if (flipX || flipY)
+    if (flipX || flipY) {
         img = img.mirrored(flipX, flipY);
+        if (flipX)
+            from.moveLeft(img.width() - src.x() - src.width());
+        if (flipY)
+            from.moveTop(img.height() - src.y() - src.height());
+    }
     p_.setRenderHint(QPainter::SmoothPixmapTransform, s_.stretchMode == 4);
-    p_.drawImage(box(dest), img, src);
+    p_.drawImage(box(dest), img, from);
 }
 
 QImage EmfPainter::flattenImage(const QImage& image)

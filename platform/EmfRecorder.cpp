@@ -19,6 +19,8 @@ constexpr quint32 kStockBlackPen = kStockObject | BLACK_PEN;
 constexpr quint32 kStockNullPen = kStockObject | NULL_PEN;
 constexpr quint32 kStockWhiteBrush = kStockObject | WHITE_BRUSH;
 constexpr quint32 kStockNullBrush = kStockObject | NULL_BRUSH;
+constexpr qint64 kMaxImageBytes = 256LL << 20;
+constexpr qsizetype kMaxTextLength = 1 << 20; // longer lines are cut: keeps a record's size in range
 constexpr quint32 kFontRecordSize = 332; // LOGFONTW with the full-name, style and panose tail, as GDI writes
 
 bool isStock(quint32 h) { return (h & kStockObject) != 0; }
@@ -452,7 +454,7 @@ void EmfRecorder::textOut(int x, int y, const QString& text)
     auto& s = d->s;
     if (s.font == 0)
         setFont(s.fontSpec);
-    const qsizetype n = text.size();
+    const qsizetype n = std::min(text.size(), kMaxTextLength);
     QVarLengthArray<qint32, 256> dx(n);
     const int width = s.measure->advances(text.constData(), n, dx.data());
     const qsizetype textBytes = (n * 2 + 3) & ~qsizetype(3);
@@ -538,7 +540,11 @@ void EmfRecorder::stretchImage(const DeviceRect& r, const QImage& image)
     if (image.isNull() || r.width() <= 0 || r.height() <= 0)
         return;
     d->setStretchMode();
-    const QImage flat = EmfPainter::flattenImage(image);
+    QImage flat = EmfPainter::flattenImage(image);
+    // A record must stay far below 4 GB: a picture beyond kMaxImageBytes is kept at the size it
+    // is drawn at, which loses nothing on the page.
+    if (qint64(flat.width()) * 3 * flat.height() > kMaxImageBytes)
+        flat = flat.scaled(std::min(r.width(), 8192), std::min(r.height(), 8192), Qt::IgnoreAspectRatio);
     const int w = flat.width(), h = flat.height();
     const qsizetype row = (qsizetype(w) * 3 + 3) & ~qsizetype(3);
     const qsizetype bits = row * h;
