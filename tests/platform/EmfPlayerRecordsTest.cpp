@@ -157,3 +157,21 @@ TEST(EmfPlayerRecords, ObjectsReplacedDeletedAndRestored)
     EXPECT_EQ(img.pixel(25, 5), qRgb(255, 0, 0));
     EXPECT_EQ(img.pixel(45, 5), qRgb(255, 255, 255));
 }
+
+TEST(EmfPlayerRecords, TextRectangleOptionsFillAndClip)
+{
+    // "WWWW" at (10, 10) with the rectangle (0, 0)-(20, 40) filled with the background colour
+    // (ETO_OPAQUE) and the glyphs cut at its right edge (ETO_CLIPPED).
+    QByteArray text = rec(emf::EMR_EXTTEXTOUTW, {0, 0, 0, 0, 1, 0, 0, 10, 10, 4, 76, emf::ETO_OPAQUE | emf::ETO_CLIPPED,
+                                                 0, 0, 20, 40, 0}, 8);
+    for (int i = 0; i < 4; ++i)
+        qToLittleEndian(quint16('W'), text.data() + 76 + 2 * i);
+    const QImage img = play({rec(emf::EMR_SETBKCOLOR, {0x00FFFF}), text}); // yellow
+    EXPECT_EQ(img.pixel(1, 1), qRgb(255, 255, 0));
+    EXPECT_EQ(img.pixel(19, 39), qRgb(255, 255, 0));
+    EXPECT_EQ(img.pixel(20, 20), qRgb(255, 255, 255));
+    const QRect ink = inkBox(img, QRect(0, 0, 100, 50), isDark);
+    ASSERT_FALSE(ink.isNull());
+    EXPECT_EQ(ink.left(), 10);
+    EXPECT_EQ(ink.right(), 19); // the rest of the four letters is clipped
+}
