@@ -371,6 +371,8 @@ TDataSet::~TDataSet()
 {
     if (d->state == dsEdit || d->state == dsInsert) {
         // A destructor cannot report; a change that cannot be written here is lost, so say so.
+        // Nobody is told of the post: whoever listens may be half destroyed already.
+        blockSignals(true);
         try {
             if (d->modified)
                 Post();

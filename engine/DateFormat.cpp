@@ -46,21 +46,42 @@ QDate parseMonthDayYear(const QString& text)
     return QDate(numbers[2], numbers[0], numbers[1]);
 }
 
+namespace {
+
+// The format with one-letter day and month, which Qt reads with or without a leading zero.
+QString relaxed(QString format)
+{
+    format.replace(QLatin1String("dd"), QLatin1String("d"));
+    if (!format.contains(QLatin1String("MMM")))
+        format.replace(QLatin1String("MM"), QLatin1String("M"));
+    return format;
+}
+
+} // namespace
+
 QDate parseUserDate(const QString& text)
 {
     const QString t = text.trimmed();
+    if (t.isEmpty())
+        return {};
     const QLocale locale = QLocale::system();
-    QDate d = locale.toDate(t, shortDateFormat());
-    if (d.isValid())
-        return d;
-    d = locale.toDate(t, locale.dateFormat(QLocale::ShortFormat));
-    if (d.isValid()) {
-        // A two-digit year means the century around now, not the 1900s.
-        if (d.year() < 1950)
-            d = d.addYears(100);
-        return d;
+    for (const QString& format : {shortDateFormat(), relaxed(shortDateFormat())}) {
+        const QDate d = locale.toDate(t, format);
+        if (d.isValid())
+            return d;
     }
-    d = parseMonthDayYear(t);
+    const QString twoDigitYear = locale.dateFormat(QLocale::ShortFormat);
+    if (!twoDigitYear.contains(QLatin1String("yyyy"))) {
+        for (const QString& format : {twoDigitYear, relaxed(twoDigitYear)}) {
+            QDate d = locale.toDate(t, format);
+            // A two-digit year means the century that ends ten years from now, not the 1900s.
+            if (d.isValid() && d.year() + 100 <= QDate::currentDate().year() + 10)
+                d = d.addYears(100);
+            if (d.isValid())
+                return d;
+        }
+    }
+    const QDate d = parseMonthDayYear(t);
     if (d.isValid())
         return d;
     return QDate::fromString(t, Qt::ISODate);

@@ -203,7 +203,7 @@ TEST(DataSetFields, TextsDatesAndNullsOfEveryType)
     t.Open();
     t.Append();
     t.FieldByName("name")->SetAsString(QStringLiteral("Петров"));
-    t.FieldByName("BORN")->SetAsString(QStringLiteral("6/5/2023"));
+    t.FieldByName("BORN")->SetAsString(QStringLiteral("6/25/2023"));
     t.FieldByName("AGE")->SetAsString(QStringLiteral("42"));
     t.FieldByName("RATE")->SetAsString(QStringLiteral("7,5"));
     t.FieldByName("OK")->SetAsString(QStringLiteral("T"));
@@ -213,8 +213,8 @@ TEST(DataSetFields, TextsDatesAndNullsOfEveryType)
     t.Open();
     EXPECT_EQ(t.Fields().size(), 7u);
     EXPECT_EQ(t.FieldByName("Name")->AsString(), QStringLiteral("Петров"));
-    EXPECT_EQ(t.FieldByName("BORN")->AsDate(), QDate(2023, 6, 5));
-    EXPECT_EQ(t.FieldByName("BORN")->DisplayText(), datefmt::formatShortDate(QDate(2023, 6, 5)));
+    EXPECT_EQ(t.FieldByName("BORN")->AsDate(), QDate(2023, 6, 25));
+    EXPECT_EQ(t.FieldByName("BORN")->DisplayText(), datefmt::formatShortDate(QDate(2023, 6, 25)));
     EXPECT_TRUE(t.FieldByName("BORN")->DisplayText().contains(QStringLiteral("2023")));
     EXPECT_EQ(t.FieldByName("AGE")->AsString(), QStringLiteral("42"));
     EXPECT_EQ(t.FieldByName("AGE")->DataType(), TFieldType::Integer);
