@@ -213,6 +213,8 @@ MessageImport::Outcome MessageImport::importOne(const QString& path)
     ++imported_;
     forget(path);
 
+    // Removed at once, before the table is refreshed: a refresh that fails must not leave an
+    // imported file behind to give a second row.
     if (!remove_(path)) {
         // The row is in; the file must never give a second one.
         ledger_.insert(ledgerKey(path, bytes));
