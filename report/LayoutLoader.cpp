@@ -537,11 +537,11 @@ private:
             for (qsizetype i = 0; i < functionNames_.size(); ++i)
                 r.Functions.emplace_back(functionNames_[i], functionData_[i]);
         }
+        QHash<QString, TRpCustomBand*> bandsByName;
+        for (const auto& b : r.BandList())
+            bandsByName.insert(b->Name.toLower(), b.get());
         for (const auto& ref : parentRefs_) {
-            TRpCustomBand* parent = nullptr;
-            for (const auto& b : r.BandList())
-                if (b->Name.compare(ref.name, Qt::CaseInsensitive) == 0)
-                    parent = b.get();
+            TRpCustomBand* parent = bandsByName.value(ref.name.toLower());
             if (!parent || parent == ref.child)
                 failAt(ref.line, QStringLiteral("ParentBand of %1: no band named %2").arg(ref.child->Name, ref.name));
             ref.child->SetParentBand(parent);

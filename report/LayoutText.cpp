@@ -205,6 +205,8 @@ private:
             fail(QStringLiteral("objects nested deeper than %1 levels").arg(layouttext::kMaxDepth));
         if (!peekWord("object"))
             fail(QStringLiteral("'object' expected, found %1").arg(describe(peek())));
+        if (++objects_ > layouttext::kMaxObjects)
+            fail(QStringLiteral("more than %1 objects").arg(layouttext::kMaxObjects));
         LayoutObject obj;
         obj.line = line_;
         identifier(false, "'object'");
@@ -237,6 +239,8 @@ private:
 
     LayoutValue parseValue(bool allowCompound)
     {
+        if (++values_ > layouttext::kMaxValues)
+            fail(QStringLiteral("more than %1 values").arg(layouttext::kMaxValues));
         skipSpace();
         const int line = line_;
         LayoutValue v;
@@ -251,8 +255,12 @@ private:
             v = LayoutValue::makeString(parseString());
         else if (isDigit(c) || c == '-' || c == '+' || c == '$')
             v = parseNumber();
-        else if (isIdentStart(c))
+        else if (isIdentStart(c)) {
+            // A missing value before 'end' or the next object reads best as what it is.
+            if (peekWord("end") || peekWord("object"))
+                fail(QStringLiteral("value expected, found '%1'").arg(QString::fromLatin1(peekWord("end") ? "end" : "object")));
             v = LayoutValue::makeIdentifier(identifier(true, "value"));
+        }
         else
             fail(QStringLiteral("value expected, found %1").arg(describe(c)));
         v.line = line;
@@ -469,6 +477,8 @@ private:
     QString source_;
     qsizetype pos_ = 0;
     int line_ = 1;
+    int objects_ = 0;
+    int values_ = 0;
 };
 
 // ---- writer ----

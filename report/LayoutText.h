@@ -76,8 +76,12 @@ struct LayoutObject {
 namespace layouttext {
 
 // Largest layout text accepted, and how deep objects may nest.
-constexpr qsizetype kMaxTextSize = 16 * 1024 * 1024;
+constexpr qsizetype kMaxTextSize = 4 * 1024 * 1024;
 constexpr int kMaxDepth = 16;
+// More objects than any report needs is damage, and would only cost time to build.
+constexpr int kMaxObjects = 10000;
+// Values (properties and list entries) in one layout: bounds the memory a layout can ask for.
+constexpr int kMaxValues = 200000;
 
 // Reads one root object. Raises ELayoutError naming the source, the line and the problem.
 LayoutObject parse(const QByteArray& text, const QString& source);

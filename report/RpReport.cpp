@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <unordered_map>
 
 // ---- presence flags ----
 
@@ -136,11 +137,12 @@ void TCustomReport::ReorderBands()
     std::vector<TRpBandType> types;
     for (const auto& b : previous)
         types.push_back(b->BandType());
+    std::unordered_map<const TRpCustomBand*, size_t> index;
+    for (size_t i = 0; i < previous.size(); ++i)
+        index.emplace(previous[i].get(), i);
     auto indexOf = [&](const TRpCustomBand* b) -> size_t {
-        for (size_t i = 0; i < previous.size(); ++i)
-            if (previous[i].get() == b)
-                return i;
-        return previous.size();
+        const auto it = index.find(b);
+        return it == index.end() ? previous.size() : it->second;
     };
     // A band goes in with its chain of child bands right behind it.
     auto place = [&](size_t i) {

@@ -172,3 +172,21 @@ TEST(LayoutTextErrors, DeepNestingAndHugeTextAreRefused)
     EXPECT_EQ(errorLine(huge, &problem), 1);
     EXPECT_TRUE(problem.contains(QLatin1String("larger than")));
 }
+
+TEST(LayoutTextErrors, ObjectAndValueCountsAreBounded)
+{
+    QByteArray many = "object R: TReport\n";
+    for (int i = 0; i <= layouttext::kMaxObjects; ++i)
+        many += "object B" + QByteArray::number(i) + ": TRpBand\nend\n";
+    many += "end\n";
+    QString problem;
+    EXPECT_EQ(errorLine(many, &problem), 2 + 2 * layouttext::kMaxObjects - 2);
+    EXPECT_TRUE(problem.contains(QLatin1String("objects")));
+
+    QByteArray values = "object R: TReport\n  A = (";
+    for (int i = 0; i <= layouttext::kMaxValues; ++i)
+        values += "1 ";
+    values += ")\nend\n";
+    EXPECT_EQ(errorLine(values, &problem), 2);
+    EXPECT_TRUE(problem.contains(QLatin1String("values")));
+}
