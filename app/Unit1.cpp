@@ -82,8 +82,11 @@ constexpr std::pair<const char*, const char*> kGridColumns[] = {
 
 QFont dialogFont()
 {
-    // The dialogs' face at 8 points where the system has it; otherwise the nearest sans face.
-    QFont f(QStringLiteral("MS Sans Serif"));
+    // The dialogs' face at 8 points where the system has it; otherwise the nearest narrow sans
+    // face (Liberation Sans measures as Arial does), so that texts fit the laid-out places.
+    QFont f;
+    f.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Arial"),
+                   QStringLiteral("Liberation Sans")});
     f.setStyleHint(QFont::SansSerif);
     f.setPointSize(8);
     return f;

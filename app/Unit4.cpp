@@ -12,7 +12,6 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QShowEvent>
-#include <QVBoxLayout>
 
 TForm4::TForm4(QWidget* parent) : QDialog(parent)
 {
@@ -27,14 +26,14 @@ TForm4::TForm4(QWidget* parent) : QDialog(parent)
     RadioGroup1 = new QGroupBox(QStringLiteral("Что вы хотите сделать"), this);
     RadioGroup1->setObjectName(QStringLiteral("RadioGroup1"));
     RadioGroup1->setGeometry(8, 0, 257, 97);
-    auto* layout = new QVBoxLayout(RadioGroup1);
     choices = new QButtonGroup(this);
     const char* texts[] = {"Вы хотите свернуть программу в трей?", "Вы хотите завершить работу с программой?",
                            "Ничего. продолжаем работу."};
     for (int i = 0; i < 3; ++i) {
         auto* r = new QRadioButton(QString::fromUtf8(texts[i]), RadioGroup1);
         r->setObjectName(QStringLiteral("Choice%1").arg(i));
-        layout->addWidget(r);
+        // The group's items share its height evenly below the caption, as a radio group lays them.
+        r->setGeometry(6, 18 + i * 25, 249, 22);
         choices->addButton(r, i);
     }
     choices->button(HideToTray)->setChecked(true);

@@ -1,6 +1,6 @@
 #include "app/Unit5.h"
 
-#include <QPlainTextEdit>
+#include <QTextEdit>
 #include <QScreen>
 #include <QShowEvent>
 #include <QTextBlock>
@@ -17,20 +17,23 @@ TForm5::TForm5(QWidget* parent) : QDialog(parent)
     setFixedSize(307, 127);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    Memo1 = new QPlainTextEdit(this);
+    Memo1 = new QTextEdit(this);
     Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setAcceptRichText(false);
+    Memo1->document()->setDocumentMargin(2);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     layout->addWidget(Memo1);
 }
 
 QStringList TForm5::creditLines()
 {
-    return {QStringLiteral("Hematix"),
-            QStringLiteral("Приём и учёт результатов гематологического анализатора"),
-            QStringLiteral("Версия 1.0"),
+    return {QStringLiteral("Hematix 1.0"),
+            QStringLiteral("Приём результатов гематологического анализатора"),
+            QStringLiteral("Для клинико-диагностических лабораторий"),
             QString(),
             QStringLiteral("Разработка: команда Hematix"),
-            QStringLiteral("Для клинико-диагностических лабораторий"),
-            QStringLiteral("Вопросы и замечания: support@hematix.example"),
+            QStringLiteral("Linux, C++20, Qt 6"),
+            QStringLiteral("Вопросы: support@hematix.example"),
             QStringLiteral("Телефон: +7 (000) 000-00-00"),
             QStringLiteral("© 2026 Hematix")};
 }
@@ -46,6 +49,7 @@ void TForm5::showEvent(QShowEvent* e)
     c.select(QTextCursor::Document);
     QTextBlockFormat centred;
     centred.setAlignment(Qt::AlignHCenter);
+    centred.setLineHeight(100, QTextBlockFormat::SingleHeight);
     c.mergeBlockFormat(centred);
     Memo1->moveCursor(QTextCursor::Start);
     if (QScreen* s = screen())

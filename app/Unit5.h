@@ -3,13 +3,13 @@
 // nothing typed is kept.
 #include <QDialog>
 
-class QPlainTextEdit;
+class QTextEdit;
 
 class TForm5 : public QDialog {
     Q_OBJECT
 public:
     explicit TForm5(QWidget* parent);
-    QPlainTextEdit* Memo1;
+    QTextEdit* Memo1;
     static QStringList creditLines();
 
 protected:

@@ -10,7 +10,7 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QLineEdit>
-#include <QPlainTextEdit>
+#include <QTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
