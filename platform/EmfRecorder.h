@@ -3,6 +3,8 @@
 // the page as the reference device. Text is kept as wide-character text with the advance of
 // every character, taken from the same metrics that textExtent() reports, so a page lays out
 // and plays identically here, on the printer, in PDF and in other programs that read the format.
+// One recorder can record page after page (finish() starts the next), which keeps its fonts
+// looked up; it belongs to the thread that uses it.
 #include "platform/PageCanvas.h"
 
 #include <QByteArray>
