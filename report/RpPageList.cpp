@@ -134,7 +134,8 @@ TRpFileHeader TRpFileHeader::decode(const QByteArray& bytes)
     h.pageCount = getI32(d + 8);
     const quint64 bits = qFromLittleEndian<quint64>(d + 16);
     std::memcpy(&h.date, &bits, 8);
-    h.compressed = d[25] == 1;
+    // Any value but 0 reads as compressed, as a boolean byte does for other readers of the format.
+    h.compressed = d[25] != 0;
     return h;
 }
 

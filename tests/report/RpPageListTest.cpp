@@ -160,6 +160,22 @@ TEST(RpPageList, SavedAndLoadedFilesMatchByteForByte)
     }
 }
 
+TEST(RpPageList, AnyNonZeroCompressionByteMeansCompressed)
+{
+    TRpPageList list;
+    list.Start(recordingStream(), true);
+    list.AddPage(a4Portrait(300, 5));
+    list.WriteHeader();
+    QByteArray file = list.Stream()->ReadAll();
+    file[25] = 2;
+    QTemporaryDir dir;
+    ASSERT_TRUE(testsupport::writeFile(dir.filePath("flag2.hrp"), file));
+    TRpPageList loaded;
+    loaded.LoadFromFile(dir.filePath("flag2.hrp"));
+    EXPECT_TRUE(loaded.Compressed());
+    EXPECT_EQ(pageAt(loaded, 1), a4Portrait(300, 5));
+}
+
 TEST(RpPageList, ExtraRecordsAfterTheCountedPagesAreIgnored)
 {
     // A document aborted by an older writer keeps "1" in its header with more records behind.
