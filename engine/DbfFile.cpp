@@ -329,6 +329,20 @@ qint64 DbfFile::preadSome(char* data, qint64 size, qint64 offset) const
     return done;
 }
 
+qint64 DbfFile::readLocked(char* data, qint64 size, qint64 offset) const
+{
+    lockRange(F_RDLCK);
+    qint64 got = 0;
+    try {
+        got = preadSome(data, size, offset);
+    } catch (...) {
+        unlock();
+        throw;
+    }
+    unlock();
+    return got;
+}
+
 const char* DbfFile::record(int index)
 {
     if (index < 0 || index >= count_)
@@ -361,16 +375,13 @@ const char* DbfFile::record(int index)
     slot->used = useClock_;
     slot->bytes.resize(qsizetype(slot->count) * recordLength_);
     const qint64 offset = qint64(headerLength_) + qint64(slot->first) * recordLength_;
-    lockRange(F_RDLCK);
     qint64 got = 0;
     try {
-        got = preadSome(slot->bytes.data(), slot->bytes.size(), offset);
+        got = readLocked(slot->bytes.data(), slot->bytes.size(), offset);
     } catch (...) {
-        unlock();
         slot->count = 0;
         throw;
     }
-    unlock();
     // Records cut off by a file that shrank underneath read as deleted blanks.
     for (int i = 0; i < slot->count; ++i)
         if (qint64(i + 1) * recordLength_ > got)
@@ -384,15 +395,7 @@ QByteArray DbfFile::readFresh(int index)
     if (index < 0 || index >= count_)
         return {};
     QByteArray bytes(recordLength_, Qt::Uninitialized);
-    lockRange(F_RDLCK);
-    qint64 got = 0;
-    try {
-        got = preadSome(bytes.data(), bytes.size(), qint64(headerLength_) + qint64(index) * recordLength_);
-    } catch (...) {
-        unlock();
-        throw;
-    }
-    unlock();
+    const qint64 got = readLocked(bytes.data(), bytes.size(), qint64(headerLength_) + qint64(index) * recordLength_);
     if (got != recordLength_)
         return {};
     patchCached(index, bytes.constData(), recordLength_, 0);
@@ -432,7 +435,7 @@ void DbfFile::patchCached(int index, const char* data, int size, int at)
 
 void DbfFile::lockRange(short type) const
 {
-    if (lockDepth_ > 0)
+    if (lockDepth_ > 0 || locksUnsupported_)
         return; // the write lock is held: it covers reading too
     struct flock fl {};
     fl.l_type = type;
@@ -442,6 +445,13 @@ void DbfFile::lockRange(short type) const
     const auto deadline = std::chrono::steady_clock::now() + kLockWait;
     int pause = 1;
     while (::fcntl(fd_, F_OFD_SETLK, &fl) != 0) {
+        if (errno == EINVAL || errno == ENOLCK || errno == EOPNOTSUPP || errno == ENOSYS) {
+            // A file system without these locks: the table still works, unshared.
+            locksUnsupported_ = true;
+            warnings_ << QStringLiteral("Table '%1': the file system cannot lock it; do not write to it from two programs at once")
+                             .arg(path_);
+            return;
+        }
         if (errno != EAGAIN && errno != EACCES && errno != EINTR)
             fail(QStringLiteral("cannot lock the table: %1").arg(sysError()));
         if (std::chrono::steady_clock::now() > deadline)
@@ -453,7 +463,7 @@ void DbfFile::lockRange(short type) const
 
 void DbfFile::unlock() const
 {
-    if (lockDepth_ > 0)
+    if (lockDepth_ > 0 || locksUnsupported_)
         return;
     struct flock fl {};
     fl.l_type = F_UNLCK;

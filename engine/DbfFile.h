@@ -140,6 +140,8 @@ private:
     void writeHeaderStamp(int count);
     void pwriteAll(const char* data, qint64 size, qint64 offset, const char* what);
     qint64 preadSome(char* data, qint64 size, qint64 offset) const;
+    // Reads under the shared lock, so that no half-written record of another process is seen.
+    qint64 readLocked(char* data, qint64 size, qint64 offset) const;
     void sync(const char* what);
     void lockRange(short type) const;
     void unlock() const;
@@ -156,7 +158,7 @@ private:
     int headerLength_ = 0;
     int recordLength_ = 0;
     std::vector<DbfField> fields_;
-    QStringList warnings_;
+    mutable QStringList warnings_;
     std::unique_ptr<DbfMemo> memo_;
     int count_ = 0;
     std::uint64_t generation_ = 0;
@@ -166,6 +168,7 @@ private:
     std::uint64_t useClock_ = 0;
     QByteArray missingRecord_;
     int lockDepth_ = 0;
+    mutable bool locksUnsupported_ = false;
 };
 
 template <class F> void DbfFile::scan(int from, int to, F&& visit)
@@ -179,8 +182,7 @@ template <class F> void DbfFile::scan(int from, int to, F&& visit)
     for (int first = from; first < to; first += perRead) {
         const int n = std::min(perRead, to - first);
         buf.resize(qsizetype(n) * recordLength_);
-        const qint64 got = preadSome(buf.data(), buf.size(),
-                                     qint64(headerLength_) + qint64(first) * recordLength_);
+        const qint64 got = readLocked(buf.data(), buf.size(), qint64(headerLength_) + qint64(first) * recordLength_);
         for (int i = 0; i < n; ++i) {
             if (qint64(i + 1) * recordLength_ <= got)
                 visit(first + i, buf.constData() + qsizetype(i) * recordLength_);

@@ -406,3 +406,30 @@ TEST(Query, ErrorsCarryTheQuerysName)
     EXPECT_TRUE(errorOf([&] { q.Open(); }).contains(QStringLiteral("ExecSQL")));
     EXPECT_FALSE(q.Active());
 }
+
+TEST(DataSetEditing, MemoEditsAndClearsAreWrittenOnPost)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("t.dbf");
+    DbfFile::create(path, everyType());
+    TTable t;
+    t.SetTableName(path);
+    t.Open();
+    t.Append();
+    t.FieldByName("NOTE")->SetAsString(QStringLiteral("первая заметка"));
+    EXPECT_EQ(t.FieldByName("NOTE")->AsString(), QStringLiteral("первая заметка"));
+    t.Post();
+    t.Edit();
+    t.FieldByName("NOTE")->SetAsString(QStringLiteral("вторая, длиннее первой: ") + QString(1000, QChar(u'я')));
+    t.Post();
+    t.Close();
+    t.Open();
+    EXPECT_EQ(t.FieldByName("NOTE")->AsString().size(), 24 + 1000);
+    EXPECT_TRUE(t.FieldByName("NOTE")->AsString().startsWith(QStringLiteral("вторая")));
+    t.Edit();
+    t.FieldByName("NOTE")->Clear();
+    t.Post();
+    t.Close();
+    t.Open();
+    EXPECT_TRUE(t.FieldByName("NOTE")->IsNull());
+}
