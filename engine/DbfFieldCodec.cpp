@@ -33,7 +33,7 @@ QString shown(const QString& text)
 
 [[noreturn]] void refuse(const DbfField& field, const QString& value, const QString& why)
 {
-    throw EDatabaseError(QStringLiteral("Value '%1' %2 for field '%3'").arg(shown(value), why, field.name));
+    throw EDatabaseError(QStringLiteral("Value '%1' for field '%2' %3").arg(shown(value), field.name, why));
 }
 
 QByteArray toBytes(const DbfField& field, const QString& text)
@@ -41,7 +41,7 @@ QByteArray toBytes(const DbfField& field, const QString& text)
     QByteArray out;
     qsizetype bad = -1;
     if (!cp1251::encode(text, out, &bad))
-        refuse(field, text, QStringLiteral("holds the character '%1' (U+%2), which code page 1251 cannot store,")
+        refuse(field, text, QStringLiteral("holds the character '%1' (U+%2), which code page 1251 cannot store")
                                 .arg(text.mid(bad, 1))
                                 .arg(text[bad].unicode(), 4, 16, QLatin1Char('0')));
     return out;
@@ -100,8 +100,7 @@ void putString(const DbfField& field, char* record, const QString& text)
 {
     const QByteArray bytes = toBytes(field, text);
     if (bytes.size() > field.length)
-        refuse(field, text, QStringLiteral("is %1 characters long, too long").arg(text.size())
-                                + QStringLiteral(" (the field holds %1)").arg(field.length));
+        refuse(field, text, QStringLiteral("is too long: %1 characters, the field holds %2").arg(text.size()).arg(field.length));
     char* p = record + field.offset;
     std::memset(p, ' ', size_t(field.length));
     std::memcpy(p, bytes.constData(), size_t(bytes.size()));

@@ -142,10 +142,10 @@ TEST(DbfValues, RefusesWhatDoesNotFitNamingFieldAndValue)
         return QStringLiteral("no error");
     };
     EXPECT_EQ(message(0, QStringLiteral("Константинопольский-Ж")),
-              QStringLiteral("Value 'Константинопольский-Ж' is 21 characters long, too long (the field holds 20) for field 'NAME'"));
+              QStringLiteral("Value 'Константинопольский-Ж' for field 'NAME' is too long: 21 characters, the field holds 20"));
     EXPECT_TRUE(message(0, QStringLiteral("Łukasz")).contains(QStringLiteral("'Ł'")));
     EXPECT_TRUE(message(0, QStringLiteral("Łukasz")).contains(QStringLiteral("'NAME'")));
-    EXPECT_EQ(message(1, QStringLiteral("13/45/2023")), QStringLiteral("Value '13/45/2023' is not a valid date for field 'BORN'"));
+    EXPECT_EQ(message(1, QStringLiteral("13/45/2023")), QStringLiteral("Value '13/45/2023' for field 'BORN' is not a valid date"));
     EXPECT_TRUE(message(2, 1234.0).contains(QStringLiteral("'AGE'")));
     EXPECT_TRUE(message(3, QStringLiteral("12x")).contains(QStringLiteral("is not a number")));
     EXPECT_TRUE(message(5, QStringLiteral("maybe")).contains(QStringLiteral("'OK'")));
