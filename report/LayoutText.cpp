@@ -1,6 +1,7 @@
 #include "report/LayoutText.h"
 
 #include <cctype>
+#include <charconv>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -457,19 +458,27 @@ private:
             fail(QStringLiteral("malformed number"));
         if (pos_ - start > 64)
             fail(QStringLiteral("number longer than 64 characters"));
-        const std::string text(s_.constData() + start, static_cast<size_t>(pos_ - start));
+        // from_chars reads the same whatever the C locale says about decimal separators.
+        const char* first = s_.constData() + start;
+        const char* last = s_.constData() + pos_;
+        const QString shown = QString::fromLatin1(first, last - first);
+        if (*first == '+')
+            ++first;
         if (!isFloat) {
-            errno = 0;
-            char* end = nullptr;
-            const long long v = std::strtoll(text.c_str(), &end, 10);
-            if (errno == ERANGE)
-                fail(QStringLiteral("number %1 out of range").arg(QString::fromStdString(text)));
+            long long v = 0;
+            const auto r = std::from_chars(first, last, v);
+            if (r.ec == std::errc::result_out_of_range)
+                fail(QStringLiteral("number %1 out of range").arg(shown));
+            if (r.ec != std::errc() || r.ptr != last)
+                fail(QStringLiteral("malformed number %1").arg(shown));
             return LayoutValue::makeInteger(v);
         }
-        char* end = nullptr;
-        const long double v = std::strtold(text.c_str(), &end);
-        if (!std::isfinite(v))
-            fail(QStringLiteral("number %1 out of range").arg(QString::fromStdString(text)));
+        long double v = 0;
+        const auto r = std::from_chars(first, last, v);
+        if (r.ec == std::errc::result_out_of_range || (r.ec == std::errc() && !std::isfinite(v)))
+            fail(QStringLiteral("number %1 out of range").arg(shown));
+        if (r.ec != std::errc() || r.ptr != last)
+            fail(QStringLiteral("malformed number %1").arg(shown));
         return LayoutValue::makeFloat(v);
     }
 
@@ -489,23 +498,23 @@ QByteArray quote(const QString& s)
         return "''";
     QByteArray out;
     bool open = false;
-    for (const QChar c : s) {
-        if (c.unicode() < 32) {
+    for (const char32_t c : s.toUcs4()) {
+        if (c < 32) {
             if (open) {
                 out += '\'';
                 open = false;
             }
-            out += '#' + QByteArray::number(c.unicode());
+            out += '#' + QByteArray::number(static_cast<uint>(c));
             continue;
         }
         if (!open) {
             out += '\'';
             open = true;
         }
-        if (c == u'\'')
+        if (c == U'\'')
             out += "''";
         else
-            out += QString(c).toUtf8();
+            out += QString::fromUcs4(&c, 1).toUtf8();
     }
     if (open)
         out += '\'';
@@ -580,9 +589,12 @@ QByteArray write(const LayoutObject& root)
 
 QString formatNumber(long double v)
 {
+    // Fifteen significant digits, a point as the separator whatever the C locale.
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%.15Lg", v);
-    return QString::fromLatin1(buf);
+    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 15);
+    if (r.ec != std::errc())
+        return QStringLiteral("0");
+    return QString::fromLatin1(buf, r.ptr - buf);
 }
 
 } // namespace layouttext

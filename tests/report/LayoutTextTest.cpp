@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <string>
+
 namespace {
 LayoutObject parse(const char* text) { return layouttext::parse(QByteArray(text), QStringLiteral("test")); }
 
@@ -189,4 +192,30 @@ TEST(LayoutTextErrors, ObjectAndValueCountsAreBounded)
     values += ")\nend\n";
     EXPECT_EQ(errorLine(values, &problem), 2);
     EXPECT_TRUE(problem.contains(QLatin1String("values")));
+}
+
+// Numbers read and write with a point whatever the C locale (the application takes the user's).
+TEST(LayoutTextValues, NumbersIgnoreTheCLocale)
+{
+    const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
+    const bool comma = std::setlocale(LC_NUMERIC, "ru_RU.UTF-8") || std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
+    const LayoutObject o = parse("object R: TReport\n  A = 240.770833333333\n  B = -1.5E+002\nend\n");
+    const QString written = layouttext::formatNumber(1899.70833333333L);
+    std::setlocale(LC_NUMERIC, saved.c_str());
+    EXPECT_NEAR(static_cast<double>(value(o, "A").number), 240.770833333333, 1e-12);
+    EXPECT_EQ(value(o, "B").asNumber(), -150);
+    EXPECT_EQ(written, QStringLiteral("1899.70833333333"));
+    if (!comma)
+        GTEST_SKIP() << "no locale with a decimal comma is installed; checked in the C locale only";
+}
+
+TEST(LayoutTextValues, TextsOutsideTheBasicPlaneWriteBack)
+{
+    LayoutObject root;
+    root.name = QStringLiteral("R");
+    root.className = QStringLiteral("TReport");
+    const QString text = QStringLiteral("µ ‰ \U0001D50A");
+    root.properties.push_back({QStringLiteral("Caption"), LayoutValue::makeString(text), 0});
+    const LayoutObject back = layouttext::parse(layouttext::write(root), QStringLiteral("written"));
+    EXPECT_EQ(back.find(QStringLiteral("Caption"))->value.text, text);
 }
