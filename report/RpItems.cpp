@@ -143,7 +143,8 @@ void TRpCustomLabel::FormatLines()
             int widest = 0;
             for (const QString& l : lines_)
                 widest = std::max(widest, width(l));
-            const int frameWidth = std::max(0, Frame.Width);
+            // A width of -1 is one device pixel.
+            const int frameWidth = Frame.Width < 0 ? 1 : Frame.Width;
             if (Frame.DrawLeft)
                 widest += frameWidth;
             if (Frame.DrawRight)
@@ -219,6 +220,21 @@ void TRpSysData::SetText(const QString& t)
     text_ = t;
     SetCaption(DesignCaption());
 }
+
+// ---- shapes and pictures: new ones have their design size ----
+
+namespace {
+void newItemSize(TRpPrintable& item, int pixels)
+{
+    item.Size.StoreNative(TRpPrintableSize::Width, rpunits::pixelsToNative(pixels));
+    item.Size.StoreNative(TRpPrintableSize::Height, rpunits::pixelsToNative(pixels));
+    item.UpdateBoundsFromSize();
+}
+} // namespace
+
+TRpShape::TRpShape() { newItemSize(*this, kNewSize); }
+
+TRpImage::TRpImage() { newItemSize(*this, kNewSize); }
 
 // ---- pictures ----
 

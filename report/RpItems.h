@@ -169,6 +169,7 @@ class TRpShape : public TRpPrintable {
 public:
     // A new shape is 65 x 65 design pixels.
     static constexpr int kNewSize = 65;
+    TRpShape();
     QString ClassName() const override { return QStringLiteral("TRpShape"); }
     TRpShapeType Shape = TRpShapeType::rpsRectangle;
     TRpPen Pen;
@@ -194,6 +195,7 @@ class TRpImage : public TRpPrintable {
 public:
     // A new picture item is 105 x 105 design pixels.
     static constexpr int kNewSize = 105;
+    TRpImage();
     QString ClassName() const override { return QStringLiteral("TRpImage"); }
     const TRpPicture& Picture() const { return picture_; }
     void SetPicture(TRpPicture picture);

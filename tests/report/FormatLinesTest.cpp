@@ -125,6 +125,10 @@ TEST(FormatLinesAutoSize, FrameSidesAddTheirWidthAndLinesTakeTheWidest)
     f.label->SetCaption(QStringLiteral("ab\r\nabcd\r\nabc"));
     EXPECT_EQ(f.label->Lines().size(), 3);
     EXPECT_EQ(f.label->Width(), 41 + 2);
+    f.label->Frame.Width = -1;   // one device pixel
+    f.label->Frame.DrawRight = false;
+    f.label->FormatLines();
+    EXPECT_EQ(f.label->Width(), 41 + 1);
 }
 
 TEST(FormatLinesHeight, RaisedToTheCellHeightNeverLowered)

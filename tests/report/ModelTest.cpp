@@ -275,6 +275,16 @@ TEST(ModelItems, AlignToBandFollowsTheBandWidth)
     EXPECT_EQ(label->Left(), (718 - 41) / 2);
 }
 
+TEST(ModelItems, NewShapesAndPicturesHaveTheirDesignSize)
+{
+    TRpShape shape;
+    EXPECT_EQ(shape.Width(), 65);
+    EXPECT_EQ(shape.Height(), 65);
+    EXPECT_NEAR(static_cast<double>(shape.Size.Native(TRpPrintableSize::Width)), 65 * 254 / 96.0, 1e-9);
+    TRpImage image;
+    EXPECT_EQ(image.Height(), 105);
+}
+
 TEST(ModelItems, PictureAutoSizeTakesThePicturePixelSize)
 {
     auto r = metricReport();
@@ -282,8 +292,9 @@ TEST(ModelItems, PictureAutoSizeTakesThePicturePixelSize)
     auto* img = static_cast<TRpImage*>(b->AddItem(std::make_unique<TRpImage>()));
     TRpPicture pic;
     pic.Image = QImage(50, 23, QImage::Format_RGB32);
+    EXPECT_EQ(img->Width(), TRpImage::kNewSize);
     img->SetPicture(pic);
-    EXPECT_EQ(img->Width(), 0);
+    EXPECT_EQ(img->Width(), TRpImage::kNewSize);
     img->SetAutoSize(true);
     EXPECT_EQ(img->Width(), 50);
     EXPECT_EQ(img->Height(), 23);
