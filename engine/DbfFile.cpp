@@ -694,7 +694,8 @@ void DbfFile::create(const QString& path, const std::vector<DbfFieldSpec>& field
         DbfMemo::createDBase3(memoPath);
     // GDAL, LibreOffice and others take the code page from here rather than from the header.
     QFile cpg(base + QStringLiteral(".cpg"));
-    if (!cpg.open(QIODevice::WriteOnly | QIODevice::Truncate) || cpg.write("1251") != 4)
+    if (!cpg.open(QIODevice::WriteOnly | QIODevice::Truncate) || cpg.write("1251") != 4 || !cpg.flush()
+        || ::fsync(cpg.handle()) != 0)
         refuse(QStringLiteral("cannot write '%1': %2").arg(cpg.fileName(), cpg.errorString()));
     cpg.close();
     const QByteArray dirName = QFile::encodeName(info.absolutePath());
