@@ -3,6 +3,9 @@
 #include "engine/DbfFieldCodec.h"
 #include "engine/DbfSqlTable.h"
 
+#include <cstring>
+#include <mutex>
+
 namespace {
 
 // Values of a row read from its record bytes during a scan.
@@ -21,27 +24,81 @@ private:
     const char* record_ = nullptr;
 };
 
+// Memory for kept records, in blocks that go back to a small pool when a result is closed: a
+// query run again (the period query is, day after day) then writes into pages already mapped
+// instead of having the system hand out and clear fresh ones.
+class BlockPool {
+public:
+    static constexpr qsizetype kBlockBytes = 1 << 20;
+    static constexpr size_t kMaxPooled = 128;   // as much as one result may keep
+
+    static BlockPool& instance()
+    {
+        static BlockPool pool;
+        return pool;
+    }
+
+    std::unique_ptr<char[]> take()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!free_.empty()) {
+                auto b = std::move(free_.back());
+                free_.pop_back();
+                return b;
+            }
+        }
+        return std::make_unique_for_overwrite<char[]>(kBlockBytes);
+    }
+
+    void give(std::unique_ptr<char[]> block)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (free_.size() < kMaxPooled)
+            free_.push_back(std::move(block));
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<std::unique_ptr<char[]>> free_;
+};
+
 // Copies of the found records, decoded when the result is read. Reading them again from the
 // file would read every block that holds one, which for a selective query is most of the file.
 class KeptRecords final : public SqlKeptRows {
 public:
     KeptRecords(const std::vector<DbfField>& fields, const DbfMemo* memo, int recordLength, qsizetype limit)
-        : fields_(fields), memo_(memo), recordLength_(recordLength), limit_(limit) {}
+        : fields_(fields), memo_(memo), recordLength_(recordLength), limit_(limit),
+          pooled_(recordLength <= BlockPool::kBlockBytes),
+          perBlock_(pooled_ ? BlockPool::kBlockBytes / recordLength : 1)
+    {
+    }
+
+    ~KeptRecords() override
+    {
+        if (pooled_)
+            for (auto& b : blocks_)
+                BlockPool::instance().give(std::move(b));
+    }
 
     bool keep(const char* record)
     {
-        if (bytes_.size() + recordLength_ > limit_)
+        if ((qsizetype(count_) + 1) * recordLength_ > limit_)
             return false;
-        bytes_.append(record, recordLength_);
+        const qsizetype slot = count_ % perBlock_;
+        if (slot == 0)
+            blocks_.push_back(pooled_ ? BlockPool::instance().take() : std::make_unique_for_overwrite<char[]>(size_t(recordLength_)));
+        std::memcpy(blocks_.back().get() + slot * recordLength_, record, size_t(recordLength_));
+        ++count_;
         return true;
     }
 
     SqlValue value(int resultRow, int column) const override
     {
-        const qsizetype at = qsizetype(resultRow) * recordLength_;
-        if (resultRow < 0 || at + recordLength_ > bytes_.size())
+        if (resultRow < 0 || resultRow >= count_)
             return std::monostate{};
-        return dbfcodec::value(fields_[static_cast<size_t>(column)], bytes_.constData() + at, memo_);
+        const char* record = blocks_[size_t(resultRow / perBlock_)].get() + (resultRow % perBlock_) * recordLength_;
+        return dbfcodec::value(fields_[static_cast<size_t>(column)], record, memo_);
     }
 
 private:
@@ -49,7 +106,10 @@ private:
     const DbfMemo* memo_;
     qsizetype recordLength_;
     qsizetype limit_;
-    QByteArray bytes_;
+    bool pooled_;
+    qsizetype perBlock_;
+    qsizetype count_ = 0;
+    std::vector<std::unique_ptr<char[]>> blocks_;
 };
 
 SqlSelection scanFile(DbfFile& file, const SqlCondition* where, qsizetype keepLimit)
