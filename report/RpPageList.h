@@ -98,7 +98,11 @@ public:
     // Gives up the stream (deleting a temporary file) and forgets the pages.
     void ReleaseStream();
 
-    int PageCount() const { return pageCount_; }
+    int PageCount() const
+    {
+        std::lock_guard guard(lock_);
+        return pageCount_;
+    }
     bool Compressed() const { return compressed_; }
     void SetCompressed(bool compressed) { compressed_ = compressed; }
     TRpStream* Stream() const { return stream_.get(); }
@@ -114,7 +118,7 @@ private:
     qint32 readI32(const char* field, int page);
     [[noreturn]] void fail(const QString& what) const;
 
-    std::mutex lock_;
+    mutable std::mutex lock_;
     std::unique_ptr<TRpStream> stream_;
     int pageCount_ = 0;
     bool compressed_ = false;

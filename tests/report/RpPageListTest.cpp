@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <atomic>
+#include <thread>
 
 using namespace rpfixtures;
 
@@ -80,6 +82,38 @@ TEST(RpPageList, PagesComeBackInAnyOrder)
         EXPECT_EQ(list.GetPage(0), nullptr);
         EXPECT_EQ(list.GetPage(8), nullptr);
     }
+}
+
+TEST(RpPageList, ReadsDoNotInterleaveWithAppends)
+{
+    // One thread appends (the store moves to its file on the way) while another reads pages that
+    // are already stored: every page read must be whole and the right one.
+    TRpPageList list;
+    list.Start(recordingStream(), false);
+    constexpr int kPages = 150;
+    std::atomic<bool> done{false};
+    std::atomic<int> wrong{0}, reads{0};
+    std::thread reader([&] {
+        QRandomGenerator rng(3);
+        while (!done.load()) {
+            const int count = list.PageCount();
+            if (count == 0)
+                continue;
+            const int n = 1 + int(rng.bounded(quint32(count)));
+            auto page = list.GetPage(n);
+            if (!page || page->Bytes() != a4Portrait(1000, quint32(n)))
+                ++wrong;
+            ++reads;
+        }
+    });
+    for (int n = 1; n <= kPages; ++n)
+        list.AddPage(a4Portrait(1000, quint32(n)));
+    while (reads.load() < 200)
+        std::this_thread::yield();
+    done = true;
+    reader.join();
+    EXPECT_FALSE(list.Stream()->InMemory());
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 TEST(RpPageList, WalkFromTheEndToPageTwoOfThree)
