@@ -34,8 +34,9 @@ public:
 
     static BlockPool& instance()
     {
-        static BlockPool pool;
-        return pool;
+        // Never destroyed: a result held by a static object may give its blocks back at exit.
+        static BlockPool* pool = new BlockPool;
+        return *pool;
     }
 
     std::unique_ptr<char[]> take()

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <random>
 
 namespace {
 
@@ -155,4 +156,36 @@ TEST_F(SqlOnFile, KeptAndReReadResultsAgree)
     for (int i = 0; i < a.rowCount(); ++i)
         for (int c = 0; c < 4; ++c)
             EXPECT_EQ(a.value(i, c), b.value(i, c)) << i << "," << c;
+}
+
+TEST_F(SqlOnFile, MutatedStatementsNeverHarmTheFile)
+{
+    insert("6/5/2023", "1", "7", "note");
+    const QString seeds[] = {
+        QStringLiteral("INSERT INTO \"%1\" (DAT,NUM,AGE,NOTE) VALUES (\"6/5/2023\",\"a\"\"b\",\"12\",\"x\")").arg(path),
+        QStringLiteral("SELECT NUM, NOTE FROM \"%1\" WHERE DAT BETWEEN \"6/1/2023\" AND \"6/30/2023\" OR NOT AGE < 5").arg(path),
+    };
+    std::mt19937 rng(11);
+    for (int round = 0; round < 400; ++round) {
+        QString sql = seeds[rng() % 2];
+        for (int e = 0, n = 1 + int(rng() % 4); e < n; ++e) {
+            const qsizetype at = static_cast<qsizetype>(rng() % static_cast<unsigned>(sql.size() + 1));
+            if (rng() % 2)
+                sql.remove(at, 1 + static_cast<qsizetype>(rng() % 4));
+            else
+                sql.insert(at, QChar(QLatin1String("\"(),=9X/ -")[static_cast<qsizetype>(rng() % 11)]));
+        }
+        const QByteArray before = QFile::exists(path) ? [&] { QFile f(path); f.open(QIODevice::ReadOnly); return f.readAll(); }() : QByteArray();
+        try {
+            SqlResult r = exec(sql);
+            if (r.hasRows)
+                for (int i = 0; i < r.rows->rowCount(); ++i)
+                    for (int c = 0; c < static_cast<int>(r.rows->columns().size()); ++c)
+                        (void)r.rows->value(i, c);
+        } catch (const EDatabaseError& e) {
+            QFile f(path);
+            ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+            EXPECT_EQ(f.readAll(), before) << "refused but written: " << sql.toStdString() << " / " << e.message().toStdString();
+        }
+    }
 }
