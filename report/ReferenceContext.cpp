@@ -3,11 +3,13 @@
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetricsF>
+#include <algorithm>
 #include <cmath>
 
 namespace {
 // 96 dots per inch, the design resolution.
 constexpr int kDotsPerMetre96 = 3780;
+constexpr int kMaxExtent = 100000000;
 } // namespace
 
 QString rpFamilySubstitute(const QString& family)
@@ -45,8 +47,9 @@ int ReferenceContext::TextExtent(const TRpFont& font, const QString& text) const
     if (text.isEmpty())
         return 0;
     const QFontMetricsF fm(rpQFont(font), &device_);
-    // Whole pixels that cover the text.
-    return static_cast<int>(std::ceil(fm.horizontalAdvance(text) - 1e-6));
+    // Whole pixels that cover the text; a kilometre of text is as wide as it gets.
+    const double w = std::ceil(fm.horizontalAdvance(text) - 1e-6);
+    return static_cast<int>(std::clamp(w, 0.0, static_cast<double>(kMaxExtent)));
 }
 
 int ReferenceContext::CellHeight(const TRpFont& font) const
