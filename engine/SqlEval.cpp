@@ -286,7 +286,8 @@ int SqlCondition::bind(const SqlExpr& e, const std::vector<SqlColumn>& columns, 
                 switch (kind.value_or(ValueKind::Text)) {
                 case ValueKind::Text:
                     if (!isText)
-                        failAt(c->pos, QStringLiteral("the number %1 cannot be compared with text%2; write it in quotes").arg(c->text, against));
+                        failAt(c->pos, kindSource ? QStringLiteral("the number %1 cannot be compared with column %2 (text); write it in quotes").arg(c->text, kindSource->text)
+                                                  : QStringLiteral("the number %1 cannot be compared with a text").arg(c->text));
                     o.constant = c->text;
                     break;
                 case ValueKind::Number: {

@@ -178,7 +178,7 @@ TEST_F(SqlExec, ConditionsThatCannotMeanAnythingAreRefusedWithPlace)
         {"DAT = \"2023-06-05\"", "SQL error at line 1, column 53: '2023-06-05' is not a date (month/day/year) to compare with column DAT"},
         {"DAT BETWEEN \"6/5/2023\" AND \"6/31/2023\"", "SQL error at line 1, column 74: '6/31/2023' is not a date (month/day/year) to compare with column DAT"},
         {"DAT = 5", "SQL error at line 1, column 53: the number 5 is not a date to compare with column DAT; write month/day/year in quotes"},
-        {"NUM = 5", "SQL error at line 1, column 53: the number 5 cannot be compared with text to compare with column NUM; write it in quotes"},
+        {"NUM = 5", "SQL error at line 1, column 53: the number 5 cannot be compared with column NUM (text); write it in quotes"},
         {"XYZ = \"1\"", "SQL error at line 1, column 47: column 'XYZ' not found in table /opt/lab/DB/HEMATIX.dbf"},
         {"DAT = NUM", "SQL error at line 1, column 53: column NUM (text) cannot be compared with DAT (date)"},
         {"\"a\" = 1", "SQL error at line 1, column 53: a number cannot be compared with a text"},
