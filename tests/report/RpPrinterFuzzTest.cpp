@@ -3,6 +3,7 @@
 // sanitizer build to see the latter).
 #include "platform/Exception.h"
 #include "report/RpPrinter.h"
+#include "report/RpStream.h"
 
 #include "RpPageListFixtures.h"
 #include "RpPrinterFixtures.h"
@@ -96,12 +97,23 @@ TEST(RpPrinterFuzz, MutatedReportFilesNeverCrash)
         rp.Save(dir.filePath("seed.hrp"));
         seeds.append(testsupport::readFile(dir.filePath("seed.hrp")));
     }
+    // A file holding a page that Windows GDI recorded next to one of ours.
+    {
+        TRpPrinter rp;
+        recordDocument(rp, 1);
+        TRpPageList list;
+        list.Start(std::make_unique<TRpStream>(), false);
+        list.AddPage(testsupport::readFile(testsupport::sourceDir() + QStringLiteral("/tests/platform/data/windows-gdi-page.emf")));
+        list.AddPage(rp.GetPage(1)->Bytes());
+        list.WriteHeader();
+        seeds.append(list.Stream()->ReadAll());
+    }
     QRandomGenerator rng(20261207);
     int loaded = 0, played = 0;
     const QString file = dir.filePath("mutant.hrp");
     const int rounds = 3000;
     for (int i = 0; i < rounds; ++i) {
-        const QByteArray bytes = mutate(seeds[i % 2], rng);
+        const QByteArray bytes = mutate(seeds[i % seeds.size()], rng);
         ASSERT_TRUE(testsupport::writeFile(file, bytes));
         loadAndPlay(file, loaded, played);
     }

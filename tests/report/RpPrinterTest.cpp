@@ -8,6 +8,8 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QImage>
+#include <QPainter>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -409,6 +411,42 @@ TEST_F(RpPrinterNoPrinter, LoadDuringARunEndsItCleanly)
     EXPECT_EQ(rp.Status(), TRpPrinterStatus::Finished);
     EXPECT_EQ(rp.PageCount(), 2);
     EXPECT_EQ(rp.GetPage(2)->Bytes(), source.GetPage(2)->Bytes());
+}
+
+TEST_F(RpPrinterNoPrinter, ReportFileWithAPageDrawnByWindows)
+{
+    // A page as the Windows build records it (GDI metafile, reference screen of 1024 x 768 px on
+    // 271 x 203 mm), stored in a report file both ways.
+    const QByteArray windowsPage =
+        testsupport::readFile(testsupport::sourceDir() + QStringLiteral("/tests/platform/data/windows-gdi-page.emf"));
+    ASSERT_FALSE(windowsPage.isEmpty());
+    for (bool compressed : {false, true}) {
+        TRpPageList list;
+        list.Start(std::make_unique<TRpStream>(), compressed);
+        list.AddPage(windowsPage);
+        list.AddPage(windowsPage);
+        list.WriteHeader();
+        list.SaveToFile(path("windows.hrp"));
+
+        TRpPrinter rp;
+        rp.Load(path("windows.hrp"));
+        EXPECT_EQ(rp.PageCount(), 2);
+        EXPECT_EQ(rp.PaperSize(), TRpPaperSize::A4Small);
+        EXPECT_EQ(rp.Orientation(), TRpOrientation::poPortrait);
+        auto page = rp.GetPage(2);
+        ASSERT_TRUE(page);
+        EXPECT_EQ(page->Bytes(), windowsPage);
+        QImage img(210, 297, QImage::Format_RGB32);
+        img.fill(Qt::white);
+        QPainter painter(&img);
+        page->Play(painter, QRectF(0, 0, 210, 297));
+        painter.end();
+        int dark = 0;
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x)
+                dark += qGray(img.pixel(x, y)) < 128;
+        EXPECT_GT(dark, 50) << "the page's text and frame are drawn";
+    }
 }
 
 // Broken report files: each is refused with an error naming the file, and the recorder keeps the
