@@ -61,8 +61,9 @@ public:
 };
 
 // Rows returned by a SELECT. The place of each row is kept, and the rows' bytes while they are
-// few enough; otherwise values are read from the table when asked for, so that a large result
-// costs little more memory than its row numbers.
+// few enough (up to 128 MB), so that values are those the statement found; past that values are
+// read from the table when asked for, so that a huge result costs little more memory than its
+// row numbers.
 class SqlRowSet {
 public:
     SqlRowSet(std::shared_ptr<SqlTable> table, std::vector<SqlColumn> columns,
