@@ -1,6 +1,49 @@
 #include "report/FormatLines.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace formatlines {
+
+namespace {
+constexpr double kMaxExtent = 100000000;   // a kilometre of text is as wide as it gets
+
+bool isBreak(QChar c) { return c == u' ' || c == u'-' || c == u'\r'; }
+
+// Widths of ranges of one segment from the prefix sums of its advances.
+class SegmentWidths {
+public:
+    SegmentWidths(const QString& segment, const Measure& m) : m_(m), prefix_(static_cast<size_t>(segment.size()) + 1, 0.0)
+    {
+        const std::vector<double> adv = m.advances(segment);
+        for (size_t i = 0; i < static_cast<size_t>(segment.size()); ++i)
+            prefix_[i + 1] = prefix_[i] + (i < adv.size() ? adv[i] : 0.0);
+    }
+    int operator()(qsizetype from, qsizetype to) const
+    {
+        return m_.width(extentOf(prefix_[static_cast<size_t>(to)] - prefix_[static_cast<size_t>(from)]));
+    }
+
+private:
+    const Measure& m_;
+    std::vector<double> prefix_;
+};
+} // namespace
+
+int extentOf(double advanceSum)
+{
+    if (!(advanceSum > 0))
+        return 0;
+    return static_cast<int>(std::min(std::ceil(advanceSum - 1e-6), kMaxExtent));
+}
+
+int textWidth(const QString& text, const Measure& m)
+{
+    double sum = 0;
+    for (double a : m.advances(text))
+        sum += a;
+    return m.width(extentOf(sum));
+}
 
 QStringList splitSegments(const QString& text)
 {
@@ -14,8 +57,7 @@ QStringList splitWords(const QString& segment)
     QStringList words;
     qsizetype start = 0;
     for (qsizetype i = 0; i < segment.size(); ++i) {
-        const QChar c = segment[i];
-        if (c == u' ' || c == u'-' || c == u'\r') {
+        if (isBreak(segment[i])) {
             words << segment.mid(start, i - start + 1);
             start = i + 1;
         }
@@ -25,70 +67,75 @@ QStringList splitWords(const QString& segment)
     return words;
 }
 
-void wrapSegment(const QString& segment, int itemWidth, bool wordWrap, const WidthFn& width,
+void wrapSegment(const QString& segment, int itemWidth, bool wordWrap, const Measure& m,
                  QStringList& out)
 {
+    const SegmentWidths width(segment, m);
     const qsizetype before = out.size();
-    QString line;
+    // The current line is always the run [lineStart, lineEnd) of the segment.
+    qsizetype lineStart = 0, lineEnd = 0;
+    auto emitLine = [&](qsizetype from, qsizetype to) { out << segment.mid(from, to - from); };
     // Without WordWrap, once a word has overflowed the segment's last partial line is dropped.
     bool dropLast = false;
-    for (const QString& word : splitWords(segment)) {
-        if (width(line + word) <= itemWidth) {
-            line += word;
-            continue;
+    qsizetype wordStart = 0;
+    while (wordStart < segment.size()) {
+        qsizetype wordEnd = wordStart;
+        while (wordEnd < segment.size() && !isBreak(segment[wordEnd]))
+            ++wordEnd;
+        if (wordEnd < segment.size())
+            ++wordEnd;   // the break character belongs to the word
+        const qsizetype next = wordEnd;
+
+        if (lineStart == lineEnd) {
+            lineStart = lineEnd = wordStart;
         }
-        if (line.isEmpty()) {
+        if (width(lineStart, wordEnd) <= itemWidth) {
+            lineEnd = wordEnd;
+        } else if (lineStart == lineEnd) {
             // A word wider than the box on its own line keeps what fits; the rest is dropped.
-            for (const QChar c : word) {
-                if (width(line + c) < itemWidth)
-                    line += c;
-                else
-                    break;
-            }
-            out << line;
-            line.clear();
+            qsizetype end = wordStart;
+            while (end < wordEnd && width(wordStart, end + 1) < itemWidth)
+                ++end;
+            emitLine(wordStart, end);
+            lineStart = lineEnd = next;
             if (!wordWrap)
                 dropLast = true;
-            continue;
-        }
-        out << line;
-        line.clear();
-        if (!wordWrap) {
-            dropLast = true;
-            continue;
-        }
-        if (width(word) > itemWidth) {
-            if (itemWidth <= 0)
-                continue;
-            // Shortened from its end until it fits: the longest fitting start. Grown from the
-            // front so that a huge word costs no more measures than the box is wide.
-            QString cut;
-            for (const QChar c : word) {
-                if (width(cut + c) <= itemWidth)
-                    cut += c;
-                else
-                    break;
-            }
-            out << cut;
         } else {
-            line = word;
+            emitLine(lineStart, lineEnd);
+            lineStart = lineEnd = next;
+            if (!wordWrap) {
+                dropLast = true;
+            } else if (width(wordStart, wordEnd) > itemWidth) {
+                // Shortened from its end until it fits, on a line of its own; nothing fits a
+                // box of no width.
+                if (itemWidth > 0) {
+                    qsizetype end = wordStart;
+                    while (end < wordEnd && width(wordStart, end + 1) <= itemWidth)
+                        ++end;
+                    emitLine(wordStart, end);
+                }
+            } else {
+                lineStart = wordStart;
+                lineEnd = wordEnd;
+            }
         }
+        wordStart = next;
     }
     if (dropLast)
         return;
-    if (!line.isEmpty() || out.size() == before)
-        out << line;
+    if (lineEnd > lineStart || out.size() == before)
+        emitLine(lineStart, lineEnd);
 }
 
 QStringList formatText(const QString& text, bool autoSize, bool wordWrap, int itemWidth,
-                       const WidthFn& width)
+                       const Measure& m)
 {
     QStringList out;
     for (const QString& segment : splitSegments(text)) {
         if (autoSize)
             out << segment;
         else
-            wrapSegment(segment, itemWidth, wordWrap, width, out);
+            wrapSegment(segment, itemWidth, wordWrap, m, out);
     }
     return out;
 }

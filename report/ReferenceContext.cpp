@@ -1,15 +1,15 @@
 #include "report/ReferenceContext.h"
 
+#include "report/FormatLines.h"
+
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetricsF>
-#include <algorithm>
 #include <cmath>
 
 namespace {
 // 96 dots per inch, the design resolution.
 constexpr int kDotsPerMetre96 = 3780;
-constexpr int kMaxExtent = 100000000;
 } // namespace
 
 QString rpFamilySubstitute(const QString& family)
@@ -42,14 +42,29 @@ ReferenceContext::ReferenceContext() : device_(1, 1, QImage::Format_RGB32)
     device_.setDotsPerMeterY(kDotsPerMetre96);
 }
 
-int ReferenceContext::TextExtent(const TRpFont& font, const QString& text) const
+std::vector<double> ReferenceContext::Advances(const TRpFont& font, const QString& text) const
 {
+    std::vector<double> out(static_cast<size_t>(text.size()), 0.0);
     if (text.isEmpty())
-        return 0;
+        return out;
     const QFontMetricsF fm(rpQFont(font), &device_);
-    // Whole pixels that cover the text; a kilometre of text is as wide as it gets.
-    const double w = std::ceil(fm.horizontalAdvance(text) - 1e-6);
-    return static_cast<int>(std::clamp(w, 0.0, static_cast<double>(kMaxExtent)));
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            out[static_cast<size_t>(i)] = fm.horizontalAdvance(text.mid(i, 2));
+            ++i;
+        } else {
+            out[static_cast<size_t>(i)] = fm.horizontalAdvance(text[i]);
+        }
+    }
+    return out;
+}
+
+int TRpTextMeasure::TextExtent(const TRpFont& font, const QString& text) const
+{
+    double sum = 0;
+    for (double a : Advances(font, text))
+        sum += a;
+    return formatlines::extentOf(sum);
 }
 
 int ReferenceContext::CellHeight(const TRpFont& font) const

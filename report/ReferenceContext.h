@@ -5,14 +5,18 @@
 
 #include <QFont>
 #include <QImage>
+#include <vector>
 
 class TRpTextMeasure {
 public:
     virtual ~TRpTextMeasure() = default;
-    // Width of the text in pixels of the context.
-    virtual int TextExtent(const TRpFont& font, const QString& text) const = 0;
+    // Advance of each character in pixels of the context, without kerning or ligatures, so that
+    // the width of any run is the sum over it (a surrogate pair: all on its first half).
+    virtual std::vector<double> Advances(const TRpFont& font, const QString& text) const = 0;
     // Cell height (ascent + descent) in pixels of the context.
     virtual int CellHeight(const TRpFont& font) const = 0;
+    // Width of the text in whole pixels of the context.
+    int TextExtent(const TRpFont& font, const QString& text) const;
 };
 
 // The font a stored font stands for on this system. Arial is Liberation Sans (same metrics);
@@ -25,7 +29,7 @@ QString rpFamilySubstitute(const QString& family);
 class ReferenceContext : public TRpTextMeasure {
 public:
     ReferenceContext();
-    int TextExtent(const TRpFont& font, const QString& text) const override;
+    std::vector<double> Advances(const TRpFont& font, const QString& text) const override;
     int CellHeight(const TRpFont& font) const override;
     // The paint device measured on (96 dots per inch).
     const QImage& Device() const { return device_; }

@@ -118,20 +118,19 @@ void TRpCustomLabel::FormatLines()
     const int zoom = report ? report->Zoom() : 100;
     const TRpFont& font = Font();
     // On a report a text is its extent plus one pixel, scaled by the zoom.
-    const formatlines::WidthFn width = [&](const QString& s) {
-        const int e = measure.TextExtent(font, s);
-        return report ? rpunits::mulDiv(e + 1, zoom, 100) : e;
-    };
+    const formatlines::Measure m{
+        [&](const QString& s) { return measure.Advances(font, s); },
+        [&](int extent) { return report ? rpunits::mulDiv(extent + 1, zoom, 100) : extent; }};
 
     if (memoMode_) {
         for (const QString& source : memoLines_) {
             if (AutoSize)
                 lines_ << source;
             else
-                lines_ << formatlines::formatText(source, false, WordWrap, Width(), width);
+                lines_ << formatlines::formatText(source, false, WordWrap, Width(), m);
         }
     } else {
-        lines_ = formatlines::formatText(PrintCaption, AutoSize, WordWrap, Width(), width);
+        lines_ = formatlines::formatText(PrintCaption, AutoSize, WordWrap, Width(), m);
     }
 
     if (report) {
@@ -142,7 +141,7 @@ void TRpCustomLabel::FormatLines()
         if (AutoSize) {
             int widest = 0;
             for (const QString& l : lines_)
-                widest = std::max(widest, width(l));
+                widest = std::max(widest, formatlines::textWidth(l, m));
             // A width of -1 is one device pixel.
             const int frameWidth = Frame.Width < 0 ? 1 : Frame.Width;
             if (Frame.DrawLeft)

@@ -6,13 +6,16 @@
 #include "report/ReferenceContext.h"
 #include "report/RpItems.h"
 
+#include <QFontMetricsF>
 #include <gtest/gtest.h>
 
 using namespace modeltest;
 
 namespace {
 // As items measure on a report at zoom 100 with 10-pixel characters: extent + 1.
-int width10(const QString& s) { return static_cast<int>(s.size()) * 10 + 1; }
+const formatlines::Measure width10{
+    [](const QString& s) { return std::vector<double>(static_cast<size_t>(s.size()), 10.0); },
+    [](int extent) { return extent + 1; }};
 
 QStringList wrap(const QString& text, int width, bool wordWrap = true)
 {
@@ -66,6 +69,15 @@ TEST(FormatLinesWrap, OverlongWordsAreCut)
 
 TEST(FormatLinesWrap, ZeroWidthOrHugeWordsEndWithoutHanging)
 {
+    // A wide box and a long text of short words: every width is a sum over the advances, so
+    // this takes as long as the text is long, not its square.
+    QString words;
+    for (int i = 0; i < 200000; ++i)
+        words += QStringLiteral("ab ");
+    EXPECT_EQ(wrap(words, 10000000).size(), 1);
+    EXPECT_EQ(wrap(words, 1000000).size(), 7);   // 6 000 000 pixels of text
+    EXPECT_EQ(wrap(words, 301).size(), 200000 / 10);
+
     const QString huge(200000, QLatin1Char('x'));
     const QStringList lines = wrap(QStringLiteral("ab ") + huge, 35);
     ASSERT_EQ(lines.size(), 2);
@@ -193,6 +205,12 @@ TEST_F(ReferenceFonts, MeasuresAt96DotsPerInch)
     EXPECT_EQ(context.TextExtent(arial, QString()), 0);
     // Liberation Sans has Arial's advances: "WBC" is 2.333 em, 30.3 pixels.
     EXPECT_EQ(context.TextExtent(arial, QStringLiteral("WBC")), 31);
+    // A run is as wide as the sum of its characters: no kerning ("AV") and no ligatures.
+    const QString text = QStringLiteral("AVATAR fi fl Та");
+    double sum = 0;
+    for (double a : context.Advances(arial, text))
+        sum += a;
+    EXPECT_NEAR(sum, QFontMetricsF(rpQFont(arial), &context.Device()).horizontalAdvance(text), 0.5);
 }
 
 TEST_F(ReferenceFonts, SameTextSameWidthOnEveryContext)

@@ -13,9 +13,9 @@ class FixedMeasure : public TRpTextMeasure {
 public:
     explicit FixedMeasure(int charWidth = 10, int cellHeight = 15)
         : charWidth_(charWidth), cellHeight_(cellHeight) {}
-    int TextExtent(const TRpFont&, const QString& text) const override
+    std::vector<double> Advances(const TRpFont&, const QString& text) const override
     {
-        return static_cast<int>(text.size()) * charWidth_;
+        return std::vector<double>(static_cast<size_t>(text.size()), charWidth_);
     }
     int CellHeight(const TRpFont&) const override { return cellHeight_; }
 
