@@ -6,7 +6,7 @@ set -euo pipefail
 build_pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev libgmock-dev
             libbenchmark-dev libsqlite3-dev fonts-liberation2 fonts-dejavu-core)
 # Independent readers and renderers that the tests check our files against.
-test_pkgs=(python3 python3-dbfread gdal-bin inkscape ghostscript xvfb xauth trayer xdotool imagemagick)
+test_pkgs=(locales-all python3 python3-dbfread gdal-bin inkscape ghostscript xvfb xauth trayer xdotool imagemagick)
 run_pkgs=(xvfb xauth)
 
 want=("${build_pkgs[@]}")
