@@ -9,5 +9,5 @@ if [ "${1:-}" = "--sanitize" ]; then
   args=(-DCMAKE_BUILD_TYPE=Debug -DHEMATIX_SANITIZE=ON -DHEMATIX_BENCH=OFF)
 fi
 cmake -S . -B "$dir" -G Ninja "${args[@]}" >/dev/null
-cmake --build "$dir" -j"$(nproc)"
+cmake --build "$dir" -j"$(nproc)" >&2
 echo "$dir"
