@@ -5,7 +5,9 @@
 
 namespace datefmt {
 
-QString shortDateFormat()
+namespace {
+
+QString computeShortDateFormat()
 {
     QString format = QLocale::system().dateFormat(QLocale::ShortFormat);
     if (!format.contains(QLatin1String("yyyy"))) {
@@ -18,11 +20,29 @@ QString shortDateFormat()
     return format;
 }
 
+// The system's locale does not change while the program runs; asking it for every date shown
+// costs more than reading the row.
+struct SystemDates {
+    QLocale locale = QLocale::system();
+    QString format = computeShortDateFormat();
+};
+
+const SystemDates& systemDates()
+{
+    static const SystemDates dates;
+    return dates;
+}
+
+} // namespace
+
+QString shortDateFormat() { return systemDates().format; }
+
 QString formatShortDate(const QDate& date)
 {
     if (!date.isValid())
         return {};
-    return QLocale::system().toString(date, shortDateFormat());
+    const SystemDates& d = systemDates();
+    return d.locale.toString(date, d.format);
 }
 
 QDate parseMonthDayYear(const QString& text)
