@@ -98,6 +98,8 @@ QFont dialogFont()
 TRecordPanel::TRecordPanel(QWidget* parent) : QGroupBox(QStringLiteral("Запись"), parent)
 {
     setObjectName(QStringLiteral("GroupBox1"));
+    // The panel lies above the grid and hides what is under it.
+    setAutoFillBackground(true);
 }
 
 void TRecordPanel::mousePressEvent(QMouseEvent* e)
