@@ -2,6 +2,7 @@
 // moving through 1,000 rows with the grid following, at 1,000,000 rows against 10,000 rows.
 // The goal is a cost independent of the table's size (the million-row figures within 2x).
 #include "app/DBGrid.h"
+#include "bench/support/BulkTable.h"
 #include "engine/DataSet.h"
 #include "engine/DbfFile.h"
 #include "store/ResultTable.h"
@@ -20,53 +21,24 @@
 
 namespace {
 
-// A result table of n rows, written in bulk: the header by the engine, the rows as bytes.
+// A result table of n rows with the sample number counting up and the same values in each.
 QString makeTable(const QString& folder, int n)
 {
-    const QString path = resulttable::create(folder);
-    QByteArray record;
-    int numOffset = 0;
-    {
-        DbfFile f(path, DbfFile::Access::ReadOnly);
-        record = f.blankRecord();
-        for (const DbfField& field : f.fields()) {
-            QByteArray v;
-            if (field.name == "DAT")
-                v = "20230605";
-            else if (field.name == "TIM")
-                v = "14:03:07";
+    return benchsupport::writeResultTable(folder, n, [](int i, const std::vector<DbfField>& fields, char* rec) {
+        for (const DbfField& field : fields) {
+            QString v;
+            if (field.name == QLatin1String("DAT"))
+                v = QStringLiteral("6/5/2023");
+            else if (field.name == QLatin1String("TIM"))
+                v = QStringLiteral("14:03:07");
+            else if (field.name == QLatin1String("NUM"))
+                v = QString::number(i + 1).rightJustified(9, u'0');
             else if (field.type == 'C' && field.length >= 5)
-                v = "7.5 |";
-            if (field.name == "NUM")
-                numOffset = field.offset;
-            record.replace(field.offset, v.size(), v);
+                v = QStringLiteral("7.5 |");
+            if (!v.isEmpty())
+                dbfcodec::put(field, rec, DbfValue(v));
         }
-    }
-    QFile file(path);
-    file.open(QIODevice::ReadWrite);
-    QByteArray header = file.read(32);
-    const qint64 headerLength = quint8(header[8]) | (quint8(header[9]) << 8);
-    file.resize(headerLength);
-    file.seek(headerLength);
-    QByteArray block;
-    const int perBlock = 4096;
-    for (int i = 0; i < n; i += perBlock) {
-        block.clear();
-        for (int j = i; j < std::min(n, i + perBlock); ++j) {
-            QByteArray r = record;
-            const QByteArray num = QByteArray::number(j + 1).rightJustified(9, '0');
-            r.replace(numOffset, num.size(), num);
-            block += r;
-        }
-        file.write(block);
-    }
-    file.write("\x1a", 1);
-    file.seek(4);
-    const quint32 count = quint32(n);
-    const char le[4] = {char(count & 0xff), char((count >> 8) & 0xff), char((count >> 16) & 0xff), char(count >> 24)};
-    file.write(le, 4);
-    file.close();
-    return path;
+    });
 }
 
 struct Fixture {

@@ -5,6 +5,7 @@
 //      setting; ours through TQuery::ExecSQL with the import's statement).
 // Each SQLite figure is measured first and each of ours reports ours/SQLite as "ratio"; a
 // summary of the ratios is printed at the end.
+#include "bench/support/BulkTable.h"
 #include "engine/DataSet.h"
 #include "engine/DbfFieldCodec.h"
 #include "engine/DbfFile.h"
@@ -85,53 +86,20 @@ QTemporaryDir& workDir()
 
 void makeOurs(const QString& folder, int rows)
 {
-    const QString path = resulttable::create(folder);
-    std::vector<DbfField> fields;
-    int headerLength = 0, recordLength = 0;
-    QByteArray blank;
-    {
-        DbfFile f(path, DbfFile::Access::ReadOnly);
-        fields = f.fields();
-        headerLength = f.headerLength();
-        recordLength = f.recordLength();
-        blank = f.blankRecord();
-    }
-    // Records are written in bulk here (one durable append per row would take hours); the
-    // layout is the file layer's own, through its field codec.
-    std::vector<int> fieldOf(kColumnCount);
-    for (int c = 0; c < kColumnCount; ++c) {
-        fieldOf[static_cast<size_t>(c)] = -1;
-        for (size_t k = 0; k < fields.size(); ++k)
-            if (fields[k].name == QLatin1String(kColumns[c]))
-                fieldOf[static_cast<size_t>(c)] = static_cast<int>(k);
-    }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadWrite)) {
-        std::fprintf(stderr, "cannot open %s\n", qPrintable(path));
-        std::exit(1);
-    }
-    file.seek(headerLength);
-    QByteArray chunk;
-    for (int i = 0; i < rows; ++i) {
-        QByteArray rec = blank;
-        const auto t = textsOf(i);
-        dbfcodec::put(fields[static_cast<size_t>(fieldOf[0])], rec.data(), DbfValue(dayOf(i)));
-        for (int c = 1; c < kColumnCount; ++c)
-            dbfcodec::put(fields[static_cast<size_t>(fieldOf[static_cast<size_t>(c)])], rec.data(), DbfValue(t[static_cast<size_t>(c)]));
-        chunk += rec;
-        if (chunk.size() > (4 << 20)) {
-            file.write(chunk);
-            chunk.clear();
+    std::vector<int> fieldOf;
+    benchsupport::writeResultTable(folder, rows, [&](int i, const std::vector<DbfField>& fields, char* rec) {
+        if (fieldOf.empty()) {
+            fieldOf.assign(kColumnCount, -1);
+            for (int c = 0; c < kColumnCount; ++c)
+                for (size_t k = 0; k < fields.size(); ++k)
+                    if (fields[k].name == QLatin1String(kColumns[c]))
+                        fieldOf[static_cast<size_t>(c)] = static_cast<int>(k);
         }
-    }
-    chunk += '\x1A';
-    file.write(chunk);
-    const quint32 n = static_cast<quint32>(rows);
-    const char count[4] = {char(n & 0xFF), char((n >> 8) & 0xFF), char((n >> 16) & 0xFF), char((n >> 24) & 0xFF)};
-    file.seek(4);
-    file.write(count, 4);
-    file.close();
-    (void)recordLength;
+        const auto t = textsOf(i);
+        dbfcodec::put(fields[static_cast<size_t>(fieldOf[0])], rec, DbfValue(dayOf(i)));
+        for (int c = 1; c < kColumnCount; ++c)
+            dbfcodec::put(fields[static_cast<size_t>(fieldOf[static_cast<size_t>(c)])], rec, DbfValue(t[static_cast<size_t>(c)]));
+    });
 }
 
 void makeSqlite(const QString& path, int rows)
