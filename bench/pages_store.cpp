@@ -7,9 +7,9 @@
 // Peak memory is measured in child processes (this program run with --child), each recording a
 // given number of pages, so that one measurement does not inherit another's heap.
 #include "platform/PrinterInfo.h"
-#include "report/RpPageList.h"
-#include "report/RpPrinter.h"
-#include "report/RpStream.h"
+#include "report/pages/RpPageList.h"
+#include "report/pages/RpPrinter.h"
+#include "report/pages/RpStream.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -1,8 +1,8 @@
 // Prints a loaded layout, one object a line, for comparison with the layout tables:
 //   hematix-layout FILE | Report | Unit7
 #include "platform/Exception.h"
-#include "report/LayoutDump.h"
-#include "report/LayoutLoader.h"
+#include "report/model/LayoutDump.h"
+#include "report/model/LayoutLoader.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

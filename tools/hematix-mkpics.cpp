@@ -2,7 +2,7 @@
 //   hematix-mkpics [--bmp DIR] LAYOUT...
 // Each LAYOUT has the Picture.Data of its unit picture items replaced in place; with --bmp the
 // bitmaps are also written to DIR for viewing.
-#include "report/UnitPictures.h"
+#include "report/model/UnitPictures.h"
 
 #include <QDir>
 #include <QFile>

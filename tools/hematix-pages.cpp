@@ -1,6 +1,6 @@
 // hematix-pages: looks into saved report files (header, pages, links) and renders their pages to
 // PNG or PDF, so that a saved report can be sent on or inspected without the program.
-#include "report/ReportFile.h"
+#include "report/pages/ReportFile.h"
 
 #include <QGuiApplication>
 #include <QTextStream>

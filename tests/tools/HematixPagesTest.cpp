@@ -1,8 +1,8 @@
 // The hematix-pages program as users run it: on report files recorded by the page recorder.
 #include "platform/PrinterInfo.h"
-#include "report/RpPageList.h"
-#include "report/RpPrinter.h"
-#include "report/RpStream.h"
+#include "report/pages/RpPageList.h"
+#include "report/pages/RpPrinter.h"
+#include "report/pages/RpStream.h"
 
 #include "support/TestSupport.h"
 
