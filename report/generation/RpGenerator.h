@@ -11,6 +11,7 @@
 // Untrusted: the layout's measures (margins, band heights) may be anything a loaded layout holds;
 // negative printable sizes are set to 0, and every position is clamped to int range.
 #include "report/generation/RpItemPrint.h"
+#include "report/model/RpTypes.h"
 
 #include <QDateTime>
 #include <functional>
@@ -82,12 +83,13 @@ public:
     std::function<void(int page)> BeforeEndPage;
 
 private:
-    struct Run;
-    void runGeneration(TRpPrinter& recorder);
     void executeDriver();
     void printEmpty();
     void printBand(TRpCustomBand* band);
-    void makeSpace(TRpCustomBand& band);
+    // Prints a band in a role: a page footer's child bands print as page footers.
+    void printBandAs(TRpCustomBand* band, TRpBandType type);
+    void printItems(TRpCustomBand& band, TRpBandType type);
+    void makeSpace(TRpCustomBand& band, TRpBandType type);
     void forcedPageBreak();
     void forcedColumnBreak();
     void newColumn();
@@ -95,9 +97,12 @@ private:
     void endPage();
     void processEvents();
     int paperLengthForAlign() const;
+    static int clampAdd(int a, int b);
+    static constexpr int kMaxChildDepth = 1000;
 
     TReport& report_;
     std::unique_ptr<TRpPrinter> recorder_;
+    std::unique_ptr<TRpPrinter> retired_;   // released, kept until the next preview
     TRpPrinter* printer_ = nullptr;   // the recorder of the run going on
     TRpItemPrinter items_;
     bool available_ = true;
@@ -105,6 +110,8 @@ private:
     bool lastPage_ = false;
     bool skipNextForcedPage_ = false;
     bool columnForced_ = false;
+    bool pageFresh_ = false;   // nothing but headers on the page yet
+    int depth_ = 0;
     int currentX_ = 0;
     int currentY_ = -1;
     int pageCount_ = 0;

@@ -18,6 +18,7 @@
 class TCustomReport;
 class TField;
 class TRpPrintable;
+class TRpBasePanel;
 class TRpCustomLabel;
 class TRpDBText;
 class TRpSysData;
@@ -64,6 +65,10 @@ public:
     bool Print(TRpPrintable& item, int x, int y, TRpBandExtent& band, const TRpPrintRun& run);
     // Whether the item finished its last print (true for items that have not printed).
     bool Finished(const TRpPrintable& item) const;
+    // The next line an unfinished text item prints; 0 otherwise.
+    qsizetype NextLine(const TRpPrintable& item) const;
+    // Every item of a panel counts as finished (lines left over are dropped).
+    void FinishAll(const TRpBasePanel& panel);
 
     // The print text of a field text from the current row of its data set, as the run would set it.
     void SetFieldText(TRpDBText& item);
