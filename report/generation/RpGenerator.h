@@ -112,6 +112,8 @@ private:
     bool columnForced_ = false;
     bool pageFresh_ = false;   // nothing but headers on the page yet
     int depth_ = 0;
+    DeviceRect previousBottomLine_;   // the last band's bottom frame line on this page
+    QColor previousBottomColor_;
     int currentX_ = 0;
     int currentY_ = -1;
     int pageCount_ = 0;

@@ -378,3 +378,30 @@ TEST(Items, LayoutsThatCouldPrintForEverEnd)
 }
 
 } // namespace
+
+namespace {
+
+TEST(Items, EveryRowLineOfThePeriodReportShows)
+{
+    // Each detail's bottom frame line lies one native unit inside the next detail, whose fill
+    // would cover it about every third row at 96 pixels per inch.
+    QTemporaryDir dir;
+    TTable data;
+    data.SetTableName(gentest::writeRows(dir.path(), 34));
+    data.Open();
+    auto r = gentest::layout("Unit7");
+    r->SetDataSet(&data);
+    NotedRun run(*r);
+    run.run();
+    const QImage page = gentest::pageImage(run.recorder, 1);
+    ASSERT_FALSE(page.isNull());
+    const auto details = run.named(QStringLiteral("RpBand3"));
+    ASSERT_EQ(details.size(), 34u);
+    const int x = run.recorder.XPos(2800);
+    for (const BandAt& d : details) {
+        const int row = run.recorder.YPos(d.y + 53 + 1) - 1;
+        EXPECT_LT(qGray(page.pixel(x, row)), 128) << "row line of the detail at " << d.y;
+    }
+}
+
+} // namespace
