@@ -400,7 +400,11 @@ TEST(Items, EveryRowLineOfThePeriodReportShows)
     const int x = run.recorder.XPos(2800);
     for (const BandAt& d : details) {
         const int row = run.recorder.YPos(d.y + 53 + 1) - 1;
-        EXPECT_LT(qGray(page.pixel(x, row)), 128) << "row line of the detail at " << d.y;
+        // Played pages are scaled from their frame in hundredths of a millimetre: a row may move
+        // by one.
+        const bool line = qGray(page.pixel(x, row - 1)) < 128 || qGray(page.pixel(x, row)) < 128
+                          || qGray(page.pixel(x, row + 1)) < 128;
+        EXPECT_TRUE(line) << "row line of the detail at " << d.y;
     }
 }
 
