@@ -270,3 +270,25 @@ TEST(Pagination, AnErrorEndsTheRunFinishesTheRecorderAndLaterRunsWork)
 }
 
 } // namespace
+
+namespace {
+
+TEST(Pagination, ResultSheetOfAnEmptyTableStillPrintsItsPage)
+{
+    QTemporaryDir dir;
+    TTable table;
+    table.SetTableName(gentest::writeRows(dir.path(), 0));
+    table.Open();
+    auto sheet = gentest::layout("Report");
+    layoutloader::resolveDataSets(*sheet, [&](const QString&, const QString&) -> TDataSet* { return &table; });
+    NotedRun run(*sheet);
+    EXPECT_NO_THROW(run.run());
+    EXPECT_EQ(run.recorder.PageCount(), 1);
+    QStringList texts;
+    for (const gentest::TextAt& t : gentest::textsOfPage(run.recorder, 1))
+        texts << t.text;
+    EXPECT_TRUE(texts.contains(QStringLiteral("Пациент")));
+    EXPECT_TRUE(texts.contains(QStringLiteral("WBC")));
+}
+
+} // namespace
