@@ -366,7 +366,10 @@ void TRpGenerator::printItems(TRpCustomBand& band, TRpBandType type)
         rpframe::draw(*p.Canvas(), band.Frame, frame, p.XFactor(), p.YFactor());
         previousBottomLine_ = {};
         if (band.Frame.DrawBottom) {
-            previousBottomLine_ = {frame.left, frame.bottom - rpframe::horizontalThickness(band.Frame, p.YFactor()),
+            const long long top = static_cast<long long>(frame.bottom)
+                                  - rpframe::horizontalThickness(band.Frame, p.YFactor());
+            previousBottomLine_ = {frame.left,
+                                   static_cast<int>(std::max<long long>(top, std::numeric_limits<int>::min())),
                                    frame.right, frame.bottom};
             previousBottomColor_ = rpcolor::toQColor(band.Frame.Color);
         }
