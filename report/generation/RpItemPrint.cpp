@@ -1,5 +1,7 @@
 #include "report/generation/RpItemPrint.h"
 
+#include "report/generation/FieldMask.h"
+
 #include "engine/DataSet.h"
 #include "engine/DateFormat.h"
 #include "report/model/RpItems.h"
@@ -45,23 +47,6 @@ DeviceRect deviceRect(const TRpPrinter& p, long double l, long double t, long do
 {
     return rpdevice::clampRect({p.XPos(static_cast<double>(l)), p.YPos(static_cast<double>(t)),
                                 p.XPos(static_cast<double>(r)), p.YPos(static_cast<double>(b))});
-}
-
-// Qt's long time format may carry the time zone ("t", "tttt"); the desktop's long time does not.
-QString longTimeFormat()
-{
-    QString f = QLocale::system().timeFormat(QLocale::LongFormat);
-    QString out;
-    bool quoted = false;
-    for (qsizetype i = 0; i < f.size(); ++i) {
-        const QChar c = f[i];
-        if (c == u'\'')
-            quoted = !quoted;
-        if (!quoted && c == u't')
-            continue;
-        out += c;
-    }
-    return out.simplified();
 }
 
 } // namespace
@@ -185,17 +170,18 @@ void TRpItemPrinter::Unprepare(TCustomReport& report)
 void TRpItemPrinter::SetFieldText(TRpDBText& item)
 {
     State& s = state(item);
-    item.PrintCaption.clear();
-    if (!s.found)
-        return;
-    // The data set renews its field objects when it reopens: take the field by its place.
+    // The data set renews its field objects when it reopens: the field is taken by its place.
     TDataSet* ds = item.DataSet();
-    if (!ds)
+    if (!s.found || !ds) {
+        item.PrintCaption.clear();
         return;
+    }
     try {
         const auto& fields = ds->Fields();
-        if (s.fieldIndex < 0 || static_cast<size_t>(s.fieldIndex) >= fields.size())
+        if (s.fieldIndex < 0 || static_cast<size_t>(s.fieldIndex) >= fields.size()) {
+            item.PrintCaption.clear();
             return;
+        }
         const TField* f = fields[static_cast<size_t>(s.fieldIndex)].get();
         if (f->DataType() == TFieldType::Memo) {
             QString text = f->DisplayText();
@@ -203,21 +189,30 @@ void TRpItemPrinter::SetFieldText(TRpDBText& item)
             item.SetMemoLines(text.split(QChar(u'\n')));
             return;
         }
-        // Masks are not used by the program's layouts; a text field ignores one anyway.
-        item.PrintCaption = f->DisplayText();
+        if (item.Mask.isEmpty() || f->DataType() == TFieldType::String) {
+            item.PrintCaption = f->DisplayText();
+            return;
+        }
+        switch (f->DataType()) {
+        case TFieldType::Integer:
+        case TFieldType::Float:
+            item.PrintCaption = f->IsNull() ? QString() : fieldmask::formatFloat(item.Mask, f->AsFloat());
+            break;
+        case TFieldType::Date:
+            item.PrintCaption = f->IsNull() ? QString()
+                                            : fieldmask::formatDateTime(item.Mask, QDateTime(f->AsDate(), QTime(0, 0)));
+            break;
+        default:
+            // Any other field keeps the text it had.
+            break;
+        }
     } catch (const Exception&) {
         // A value that cannot be read prints as an empty text, silently.
         item.PrintCaption.clear();
     }
 }
 
-QString TRpItemPrinter::DateTimeText(const QDateTime& t)
-{
-    const QString date = datefmt::formatShortDate(t.date());
-    if (t.time() == QTime(0, 0))
-        return date;
-    return date + QLatin1Char(' ') + QLocale::system().toString(t.time(), longTimeFormat());
-}
+QString TRpItemPrinter::DateTimeText(const QDateTime& t) { return fieldmask::dateTimeText(t); }
 
 QString TRpItemPrinter::SysDataValue(const TRpSysData& item, const TRpPrintRun& run)
 {

@@ -492,3 +492,32 @@ TEST(Items, HostileMeasuresEndInAFewPages)
 }
 
 } // namespace
+
+namespace {
+
+TEST(Items, MaskFormatsDatesAndLeavesTextFields)
+{
+    REQUIRE_FONTS();
+    QTemporaryDir dir;
+    TTable data;
+    data.SetTableName(gentest::writeRows(dir.path(), 1));
+    data.Open();
+    auto r = blankReport();
+    TRpCustomBand* band = addBand(*r, TRpBandType::rbTitle, 200, "T");
+    auto* date = addItem<TRpDBText>(*band, 0, 0, 200, 45);
+    date->SetDataSet(&data);
+    date->SetDataField(QStringLiteral("DAT"));
+    date->Mask = QStringLiteral("dd.mm.yyyy");
+    auto* name = addItem<TRpDBText>(*band, 0, 100, 200, 45);
+    name->SetDataSet(&data);
+    name->SetDataField(QStringLiteral("FIO"));
+    name->Mask = QStringLiteral("0.00");
+    NotedRun run(*r);
+    run.run();
+    QStringList texts;
+    for (const TextAt& t : gentest::textsOfPage(run.recorder, 1))
+        texts << t.text;
+    EXPECT_EQ(texts, (QStringList{"05.06.2023", "Иванов И. И."}));
+}
+
+} // namespace
