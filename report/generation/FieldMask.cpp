@@ -142,8 +142,15 @@ QString formatFloat(const QString& mask, double value)
         whole.prepend(u'0');
     const QLocale locale = QLocale::system();
     if (groups) {
-        for (qsizetype i = whole.size() - 3; i > 0; i -= 3)
-            whole.insert(i, locale.groupSeparator());
+        // Built in one pass: a mask may ask for any number of digits.
+        QString grouped;
+        grouped.reserve(whole.size() * 2);
+        for (qsizetype i = 0; i < whole.size(); ++i) {
+            if (i > 0 && (whole.size() - i) % 3 == 0)
+                grouped += locale.groupSeparator();
+            grouped += whole[i];
+        }
+        whole = grouped;
     }
     QString out = whole;
     if (!frac.isEmpty())
