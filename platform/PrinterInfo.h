@@ -16,6 +16,20 @@ struct PrinterDescription {
     // millimetres (empty when the driver does not say).
     int defaultPaperCode = 0;
     QSizeF defaultPaperMm;
+    // The driver (make and model) and the port (the service's device address), for the settings
+    // that name them.
+    QString driver;
+    QString port;
+    // Dots per inch of its finest output, and the unprintable edge at the left and top of the
+    // default sheet in millimetres.
+    int resolution = 300;
+    QSizeF offsetMm;
+    bool copiesSupported = true;
+    // Paper sources by the service's media-source keywords, and the one taken when none is chosen.
+    QList<QString> paperSources;
+    QString defaultPaperSource;
+    bool duplexSupported = false;
+    bool duplexDefault = false;
 };
 
 namespace PrinterInfo {
