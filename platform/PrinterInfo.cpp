@@ -4,6 +4,7 @@
 #include <QPageSize>
 #include <QPrinter>
 #include <QPrinterInfo>
+#include <algorithm>
 #include <cups/cups.h>
 
 namespace {
@@ -27,6 +28,8 @@ void describeFromService(PrinterDescription& d)
             for (int i = 0; i < ippGetCount(a); ++i)
                 if (const char* v = ippGetString(a, i, nullptr))
                     d.paperSources.append(QString::fromUtf8(v));
+        if (ipp_attribute_t* a = cupsFindDestDefault(CUPS_HTTP_DEFAULT, dest, dinfo, CUPS_COPIES))
+            d.defaultCopies = std::max(1, ippGetInteger(a, 0));
         if (ipp_attribute_t* a = cupsFindDestDefault(CUPS_HTTP_DEFAULT, dest, dinfo, CUPS_MEDIA_SOURCE))
             if (const char* v = ippGetString(a, 0, nullptr))
                 d.defaultPaperSource = QString::fromUtf8(v);

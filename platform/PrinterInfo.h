@@ -25,6 +25,8 @@ struct PrinterDescription {
     int resolution = 300;
     QSizeF offsetMm;
     bool copiesSupported = true;
+    // Copies a job gets when it asks for none.
+    int defaultCopies = 1;
     // Paper sources by the service's media-source keywords, and the one taken when none is chosen.
     QList<QString> paperSources;
     QString defaultPaperSource;

@@ -115,6 +115,7 @@ void TRpPrinter::BeginDoc()
     topWaste_ = 0;
     pageNumber_ = 0;
     pageCount_ = 0;
+    jobError_.clear();
     if (destination_ == TRpPrinterDestination::Printer) {
         if (!settings_.PrinterPresent())
             throw ERpError(QStringLiteral("No printer is installed"));
@@ -228,7 +229,8 @@ void TRpPrinter::EndDoc()
         try {
             lastJob_ = job->finish(settings_.JobOptions());
         } catch (const PrintJobError& e) {
-            throw ERpError(e.message());
+            // Kept for whoever started the run: EndDoc ends a generation, which must finish.
+            jobError_ = e.message();
         }
         return;
     }

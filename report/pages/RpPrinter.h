@@ -54,9 +54,9 @@ public:
     TRpPrinter& operator=(const TRpPrinter&) = delete;
 
     // Document. BeginDoc requires ready ("Report printer not ready"), NewPage busy ("Illegal call
-    // to NewPage"); both raise ERpError otherwise. On the printer, EndDoc raises ERpError when the
-    // print service refuses the job (the recorder is finished all the same); with the cancelled
-    // flag set it discards the job instead of printing it.
+    // to NewPage"); both raise ERpError otherwise. On the printer, EndDoc hands the job to the
+    // print service, or discards it when the cancelled flag is set; a job the service refuses
+    // leaves its reason in JobError() (EndDoc ends a generation run and must not fail it).
     void BeginDoc();
     void NewPage();
     void EndDoc();
@@ -133,6 +133,8 @@ public:
     void PrintStoredPages();
     // Number the print service gave the last job this recorder handed over (0: none yet).
     int LastJob() const { return lastJob_; }
+    // Why the service refused the last document's job; empty when it took it (or had none).
+    const QString& JobError() const { return jobError_; }
 
     // Printer settings that give the page size. Setters answer whether the value was taken: with
     // a printer installed only what its driver offers, with none every size and orientation.
@@ -185,6 +187,7 @@ private:
     std::unique_ptr<PrintJob> job_;
     std::unique_ptr<PainterCanvas> printCanvas_;
     int lastJob_ = 0;
+    QString jobError_;
     TRpPageList pages_;
     bool compression_ = false;
     QPointer<QObject> client_;

@@ -128,12 +128,8 @@ TEST_F(RecorderPrint, RefusedJobIsAnErrorNotAPrint)
 {
     ASSERT_TRUE(printqueue::setAccepting(false));
     TRpPrinter rp;
-    std::string error;
-    try {
-        printDocument(rp, 2, 0, 0);
-    } catch (const ERpError& e) {
-        error = e.message().toStdString();
-    }
+    printDocument(rp, 2, 0, 0);
+    const std::string error = rp.JobError().toStdString();
     ASSERT_TRUE(printqueue::setAccepting(true));
     EXPECT_NE(error.find(printqueue::queueName().toStdString()), std::string::npos) << error;
     EXPECT_EQ(rp.Status(), TRpPrinterStatus::Finished);
