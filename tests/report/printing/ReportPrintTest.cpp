@@ -244,8 +244,11 @@ TEST_F(ReportPrint, CancelBetweenDetailsAbortsTheJob)
         if (form && !form->Info->text().isEmpty() && !shown.contains(form->Info->text()))
             shown << form->Info->text();
         // The user presses Cancel on the third page (pages 2 and 3 in the range were drawn).
-        if (form && period->gen.DetailNumber() == 80)
+        if (form && period->gen.DetailNumber() == 80) {
+            if (const QString keep = qEnvironmentVariable("HEMATIX_KEEP_PRINTS"); !keep.isEmpty())
+                form->grab().save(keep + QStringLiteral("/progress.png"));
             form->CancelButton->click();
+        }
     };
     period->report->PrinterSettings.FirstPage = 2;
     period->report->PrinterSettings.LastPage = 3;
@@ -322,6 +325,8 @@ TEST_F(ReportPrint, SetupChoicesReachTheNextPreviewAndPrint)
         placed = d.frameGeometry();
         screen = d.screen()->geometry();
         minPage = d.minPage();
+        if (const QString keep = qEnvironmentVariable("HEMATIX_KEEP_PRINTS"); !keep.isEmpty())
+            d.grab().save(keep + QStringLiteral("/print-setup.png"));
         maxPage = d.maxPage();
         d.printer()->setPageOrientation(QPageLayout::Landscape);
         if (auto* copies = d.findChild<QSpinBox*>(QStringLiteral("copies")))
