@@ -378,3 +378,110 @@ TEST(Items, LayoutsThatCouldPrintForEverEnd)
 }
 
 } // namespace
+
+namespace {
+
+TEST(Items, EveryRowLineOfThePeriodReportShows)
+{
+    // Each detail's bottom frame line lies one native unit inside the next detail, whose fill
+    // would cover it about every third row at 96 pixels per inch.
+    QTemporaryDir dir;
+    TTable data;
+    data.SetTableName(gentest::writeRows(dir.path(), 34));
+    data.Open();
+    auto r = gentest::layout("Unit7");
+    r->SetDataSet(&data);
+    NotedRun run(*r);
+    run.run();
+    const QImage page = gentest::pageImage(run.recorder, 1);
+    ASSERT_FALSE(page.isNull());
+    const auto details = run.named(QStringLiteral("RpBand3"));
+    ASSERT_EQ(details.size(), 34u);
+    const int x = run.recorder.XPos(2800);
+    for (const BandAt& d : details) {
+        const int row = run.recorder.YPos(d.y + 53 + 1) - 1;
+        // Played pages are scaled from their frame in hundredths of a millimetre: a row may move
+        // by one.
+        const bool line = qGray(page.pixel(x, row - 1)) < 128 || qGray(page.pixel(x, row)) < 128
+                          || qGray(page.pixel(x, row + 1)) < 128;
+        EXPECT_TRUE(line) << "row line of the detail at " << d.y;
+    }
+}
+
+} // namespace
+
+namespace {
+
+// Layouts are untrusted: measures anywhere in range end in a few pages, without a crash, a hang
+// or an overflow (the sanitizer build runs this too).
+TEST(Items, HostileMeasuresEndInAFewPages)
+{
+    QTemporaryDir dir;
+    TTable data;
+    data.SetTableName(gentest::writeRows(dir.path(), 3));
+    data.Open();
+    using Mutate = std::function<void(TReport&)>;
+    auto eachBand = [](TReport& r, const std::function<void(TRpCustomBand&)>& f) {
+        for (const auto& b : r.BandList())
+            f(*b);
+    };
+    auto eachItem = [](TReport& r, const std::function<void(TRpPrintable&)>& f) { r.ForEachItem(f); };
+    const std::pair<const char*, Mutate> cases[] = {
+        {"bands 1e30 high", [&](TReport& r) { eachBand(r, [](TRpCustomBand& b) { b.Size.StoreNative(TRpBandSize::Height, 1e30L); }); }},
+        {"bands -500 high", [&](TReport& r) { eachBand(r, [](TRpCustomBand& b) { b.Size.StoreNative(TRpBandSize::Height, -500); }); }},
+        {"bands 1e-30 high", [&](TReport& r) { eachBand(r, [](TRpCustomBand& b) { b.Size.StoreNative(TRpBandSize::Height, 1e-30L); }); }},
+        {"items far away", [&](TReport& r) { eachItem(r, [](TRpPrintable& it) {
+             it.Size.StoreNative(TRpPrintableSize::Left, -1e15L);
+             it.Size.StoreNative(TRpPrintableSize::Top, 1e15L);
+             it.Size.StoreNative(TRpPrintableSize::Width, 1e18L);
+         }); }},
+        {"huge frames", [&](TReport& r) {
+             r.Frame.DrawTop = r.Frame.DrawRight = true;
+             r.Frame.Width = std::numeric_limits<int>::max();
+             eachBand(r, [](TRpCustomBand& b) { b.Frame.DrawBottom = b.Frame.DrawRight = true; b.Frame.Width = std::numeric_limits<int>::max(); });
+             eachItem(r, [](TRpPrintable& it) { it.Frame.DrawTop = it.Frame.DrawLeft = true; it.Frame.Width = std::numeric_limits<int>::min(); });
+         }},
+        {"stretching texts in a huge font", [&](TReport& r) { eachItem(r, [](TRpPrintable& it) {
+             if (auto* l = dynamic_cast<TRpCustomLabel*>(&it)) {
+                 TRpFont f;
+                 f.Height = -3000;
+                 l->SetFont(f);
+                 l->AutoStretch = true;
+                 l->SetCaption(QStringLiteral("a\r\nb\r\nc"));
+             }
+         }); }},
+        {"margins beyond the page", [&](TReport& r) {
+             r.Page.SetNative(TRpPage::TopMargin, 1e9L);
+             r.Page.SetNative(TRpPage::LeftMargin, -1e9L);
+         }},
+        {"many columns", [&](TReport& r) {
+             r.Page.SetColumns(1000);
+             r.Page.SetNative(TRpPage::ColumnSpace, 1e9L);
+             r.FindBand(TRpBandType::rbDetail)->ForceNewPage = true;
+             r.FindBand(TRpBandType::rbDetail)->ForceNewColumn = true;
+         }},
+        {"page footer chain taller than the page", [&](TReport& r) {
+             r.Bands().SetHas(TRpBandType::rbPageFooter, true);
+             TRpCustomBand* footer = r.FindBand(TRpBandType::rbPageFooter);
+             footer->Size.StoreNative(TRpBandSize::Height, 2000);
+             auto child = std::make_unique<TRpChildBand>();
+             child->Size.StoreNative(TRpBandSize::Height, 2000);
+             r.AddBand(std::move(child))->SetParentBand(footer);
+             eachBand(r, [](TRpCustomBand& b) { b.AlignToBottom = true; });
+         }},
+    };
+    for (const auto& [what, mutate] : cases) {
+        for (const char* name : {"Report", "Unit7"}) {
+            auto r = gentest::layout(name);
+            if (QLatin1String(name) == QLatin1String("Unit7"))
+                r->SetDataSet(&data);
+            mutate(*r);
+            NotedRun run(*r);
+            EXPECT_NO_THROW(run.run()) << what << " " << name;
+            EXPECT_LE(run.recorder.PageCount(), 12) << what << " " << name;
+            EXPECT_TRUE(run.gen.Available()) << what << " " << name;
+        }
+    }
+}
+
+} // namespace

@@ -150,11 +150,33 @@ TEST_F(RecordedRow, PeriodReportRowLandsWhereTheLayoutPutsIt)
         return w == QLatin1String("Form6") && c == QLatin1String("Query1") ? &query : nullptr;
     });
     ASSERT_TRUE(missing.isEmpty());
+    // The period dialog names the fields before every preview.
+    const std::pair<const char*, const char*> bindings[] = {
+        {"RpDBText1", "DAT"},   {"RpDBText2", "NUM"},   {"RpDBText3", "FIO"},   {"RpDBText4", "RECEPTION"},
+        {"RpDBText5", "WBC"},   {"RpDBText6", "RBC"},   {"RpDBText7", "HGB"},   {"RpDBText8", "HCT"},
+        {"RpDBText9", "PLT"},   {"RpDBText13", "MCV"},  {"RpDBText14", "MCH"},  {"RpDBText15", "MCHC"},
+        {"RpDBText16", "RDV"},  {"RpDBText17", "MPV"},  {"RpDBText18", "PCT"},  {"RpDBText19", "PDW"},
+        {"RpDBText20", "COE"},  {"RpDBText21", "RETIC"}, {"RpDBText22", "FORMULA"},
+    };
+    int bound = 0;
+    report->ForEachItem([&](TRpPrintable& it) {
+        for (const auto& [item, field] : bindings)
+            if (it.Name == QLatin1String(item)) {
+                dynamic_cast<TRpDBText&>(it).SetDataField(QString::fromLatin1(field));
+                ++bound;
+            }
+    });
+    ASSERT_EQ(bound, 19);
     const auto expected = expectations(*report, {{"RpBand1", 100}, {"RpBand2", 171}, {"RpBand3", 235}, {"RpBand4", 288}}, query);
     NotedRun run(*report);
     run.run();
     ASSERT_EQ(run.recorder.PageCount(), 1);
     checkPositions(expected, gentest::textsOfPage(run.recorder, 1), run.recorder, 50);
+    QStringList texts;
+    for (const TextAt& t : gentest::textsOfPage(run.recorder, 1))
+        texts << t.text;
+    for (const char* v : {"123456789", "7.5 |", "245", "15.6", "1"})
+        EXPECT_TRUE(texts.contains(QString::fromLatin1(v))) << v;
 }
 
 } // namespace
