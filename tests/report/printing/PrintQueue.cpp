@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
+#include <cstdlib>
 #include <cups/cups.h>
 
 namespace {
@@ -38,6 +39,20 @@ int activeJobs()
     return n;
 }
 
+// A queue this program started (run outside ctest) is stopped when the program ends.
+struct StartedHere {
+    bool started = false;
+    ~StartedHere()
+    {
+        if (started)
+            std::system(QStringLiteral("'%1' stop '%2' '%3'")
+                            .arg(QStringLiteral(HEMATIX_SOURCE_DIR "/scripts/print-queue.sh"),
+                                 QStringLiteral(HEMATIX_PRINT_QUEUE_DIR), QStringLiteral(HEMATIX_PRINT_QUEUE))
+                            .toLocal8Bit()
+                            .constData());
+    }
+} startedHere;
+
 } // namespace
 
 namespace printqueue {
@@ -54,6 +69,7 @@ bool available()
         return true;
     run(QStringLiteral(HEMATIX_SOURCE_DIR "/scripts/print-queue.sh"),
         {QStringLiteral("start"), QStringLiteral(HEMATIX_PRINT_QUEUE_DIR), queueName()}, &status);
+    startedHere.started = startedHere.started || status == 0;
     return status == 0;
 }
 
