@@ -1,8 +1,9 @@
 #pragma once
 // What the recorder needs to know about the installed printers: whether there is any, and which
-// paper sizes (as Windows paper codes) and default sheet each one offers. Tests replace the
-// system's answer with a scripted one, so that both "no printer" and "a printer that knows only
-// A4" can be exercised on any machine.
+// paper sizes (as Windows paper codes), default sheet, resolution, unprintable edges, copies,
+// paper sources and two-sided printing each one offers, as Qt and the print service (CUPS) tell.
+// Tests replace the system's answer with a scripted one, so that both "no printer" and "a printer
+// that knows only A4" can be exercised on any machine without touching the print service.
 #include <QList>
 #include <QSizeF>
 #include <QString>
