@@ -330,9 +330,9 @@ void TRpGenerator::printItems(TRpCustomBand& band, TRpBandType type)
     const long double width = band.Size.Native(TRpBandSize::Width);
     if (OnBandPrinted)
         OnBandPrinted(band, pageCount_, currentY_);
-    p.Canvas()->fillRect({p.XPos(currentX_), p.YPos(currentY_),
-                          p.XPos(static_cast<double>(currentX_ + width)),
-                          p.YPos(static_cast<double>(currentY_ + extent.height))},
+    p.Canvas()->fillRect(rpdevice::clampRect({p.XPos(currentX_), p.YPos(currentY_),
+                                              p.XPos(static_cast<double>(currentX_ + width)),
+                                              p.YPos(static_cast<double>(currentY_ + extent.height))}),
                          rpcolor::toQColor(band.Color));
     TRpPrintRun run;
     run.printer = printer_;
@@ -364,17 +364,15 @@ void TRpGenerator::printItems(TRpCustomBand& band, TRpBandType type)
             p.Canvas()->fillRect(previousBottomLine_, previousBottomColor_);
             previousBottomLine_ = {};
         }
-        const DeviceRect frame{p.XPos(currentX_), p.YPos(currentY_),
-                               p.XPos(static_cast<double>(currentX_ + width)),
-                               p.YPos(static_cast<double>(currentY_ + extent.height + extent.expansion + 1))};
+        const DeviceRect frame = rpdevice::clampRect(
+            {p.XPos(currentX_), p.YPos(currentY_), p.XPos(static_cast<double>(currentX_ + width)),
+             p.YPos(static_cast<double>(currentY_ + extent.height + extent.expansion + 1))});
         rpframe::draw(*p.Canvas(), band.Frame, frame, p.XFactor(), p.YFactor());
         previousBottomLine_ = {};
         if (band.Frame.DrawBottom) {
             const long long top = static_cast<long long>(frame.bottom)
                                   - rpframe::horizontalThickness(band.Frame, p.YFactor());
-            previousBottomLine_ = {frame.left,
-                                   static_cast<int>(std::max<long long>(top, std::numeric_limits<int>::min())),
-                                   frame.right, frame.bottom};
+            previousBottomLine_ = {frame.left, rpdevice::clamp(top), frame.right, frame.bottom};
             previousBottomColor_ = rpcolor::toQColor(band.Frame.Color);
         }
         if (!unfinished)

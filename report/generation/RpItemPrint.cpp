@@ -17,12 +17,9 @@ using rpunits::roundToInt;
 
 int roundNative(long double v) { return roundToInt(v); }
 
-// Device coordinates from a hostile layout can be anywhere in int range: sums are clamped.
-int sum(long long a, long long b)
-{
-    return static_cast<int>(std::clamp<long long>(a + b, std::numeric_limits<int>::min(),
-                                                  std::numeric_limits<int>::max()));
-}
+int sum(long long a, long long b) { return rpdevice::clamp(a + b); }
+
+constexpr int kMaxFontPixels = 20000;
 
 CanvasFont canvasFont(const TRpFont& f, long double yFactor)
 {
@@ -31,6 +28,8 @@ CanvasFont canvasFont(const TRpFont& f, long double yFactor)
     // The stored height is in pixels of a 96-per-inch surface; the device may be finer.
     c.height = roundToInt(static_cast<long double>(f.Height) * yFactor * rpunits::kNativePerInch
                           / rpunits::kDesignPixelsPerInch);
+    // A font beyond a sheet's height is of no use, and a text engine asked for one costs much.
+    c.height = std::clamp(c.height, -kMaxFontPixels, kMaxFontPixels);
     if (c.height == 0)
         c.height = f.Height < 0 ? -1 : 1;
     c.bold = f.Style.has(TFontStyle::fsBold);
@@ -44,8 +43,8 @@ CanvasFont canvasFont(const TRpFont& f, long double yFactor)
 DeviceRect deviceRect(const TRpPrinter& p, long double l, long double t, long double r,
                       long double b)
 {
-    return {p.XPos(static_cast<double>(l)), p.YPos(static_cast<double>(t)),
-            p.XPos(static_cast<double>(r)), p.YPos(static_cast<double>(b))};
+    return rpdevice::clampRect({p.XPos(static_cast<double>(l)), p.YPos(static_cast<double>(t)),
+                                p.XPos(static_cast<double>(r)), p.YPos(static_cast<double>(b))});
 }
 
 // Qt's long time format may carry the time zone ("t", "tttt"); the desktop's long time does not.
@@ -67,6 +66,15 @@ QString longTimeFormat()
 
 } // namespace
 
+// ---- device coordinates ----
+
+int rpdevice::clamp(long long v) { return static_cast<int>(std::clamp(v, -kLimit, kLimit)); }
+
+DeviceRect rpdevice::clampRect(const DeviceRect& r)
+{
+    return {clamp(r.left), clamp(r.top), clamp(r.right), clamp(r.bottom)};
+}
+
 // ---- frames ----
 
 namespace rpframe {
@@ -84,11 +92,12 @@ int thickness(const TRpFrame& frame, long double factor)
 int verticalThickness(const TRpFrame& frame, long double xFactor) { return thickness(frame, xFactor); }
 int horizontalThickness(const TRpFrame& frame, long double yFactor) { return thickness(frame, yFactor); }
 
-void draw(PageCanvas& canvas, const TRpFrame& frame, const DeviceRect& r, long double xFactor,
+void draw(PageCanvas& canvas, const TRpFrame& frame, const DeviceRect& rect, long double xFactor,
           long double yFactor)
 {
     if (!frame.AnySide())
         return;
+    const DeviceRect r = rpdevice::clampRect(rect);
     const int d = verticalThickness(frame, xFactor);
     const int t = horizontalThickness(frame, yFactor);
     const QColor color = rpcolor::toQColor(frame.Color);
@@ -336,8 +345,8 @@ void TRpItemPrinter::printText(TRpCustomLabel& item, int x, int y, TRpBandExtent
             }
         }
         if (!lines[line].isEmpty())
-            canvas.textOut(p.XPos(static_cast<double>(anchor)), p.YPos(static_cast<double>(pos)),
-                           lines[line]);
+            canvas.textOut(rpdevice::clamp(p.XPos(static_cast<double>(anchor))),
+                           rpdevice::clamp(p.YPos(static_cast<double>(pos))), lines[line]);
         pos += lineHeight;
     }
     s.finished = finished;
@@ -371,12 +380,12 @@ void TRpItemPrinter::printShape(TRpShape& item, int x, int y, const TRpPrintRun&
     case TRpShapeType::rpsRectangle: canvas.rectangle(r); break;
     case TRpShapeType::rpsCircle: canvas.ellipse(r); break;
     case TRpShapeType::rpsVertLine: {
-        const int mx = p.XPos(static_cast<double>(left + w / 2));
+        const int mx = rpdevice::clamp(p.XPos(static_cast<double>(left + w / 2)));
         line(mx, r.top, mx, r.bottom);
         break;
     }
     case TRpShapeType::rpsHorLine: {
-        const int my = p.YPos(static_cast<double>(top + h / 2));
+        const int my = rpdevice::clamp(p.YPos(static_cast<double>(top + h / 2)));
         line(r.left, my, r.right, my);
         break;
     }

@@ -26,6 +26,14 @@ class TRpShape;
 class TRpImage;
 class TRpPrinter;
 
+namespace rpdevice {
+// Device coordinates handed to a canvas stay within +-2^26 pixels, far beyond any sheet at any
+// resolution, so that no canvas overflows working out a width or height from a hostile layout.
+constexpr long long kLimit = 1LL << 26;
+int clamp(long long v);
+DeviceRect clampRect(const DeviceRect& r);
+} // namespace rpdevice
+
 namespace rpframe {
 // Line thicknesses of a frame in device pixels: vertical lines from the x factor, horizontal from
 // the y factor (native units per device pixel); 1 pixel at least when the frame has a width.

@@ -5,7 +5,9 @@
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetricsF>
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 namespace {
 // 96 dots per inch, the design resolution.
@@ -24,7 +26,9 @@ QString rpFamilySubstitute(const QString& family)
 QFont rpQFont(const TRpFont& f)
 {
     QFont q(rpFamilySubstitute(f.Name));
-    q.setPixelSize(std::max(1, std::abs(f.Height)));
+    // Any stored height is taken, even the most negative one, whose absolute value has no int.
+    constexpr long long kMaxPixels = 20000;
+    q.setPixelSize(static_cast<int>(std::clamp<long long>(std::llabs(static_cast<long long>(f.Height)), 1, kMaxPixels)));
     const bool black = f.Name.compare(QLatin1String("Arial Black"), Qt::CaseInsensitive) == 0;
     q.setWeight(black ? QFont::Black : (f.Style.has(TFontStyle::fsBold) ? QFont::Bold
                                                                          : QFont::Normal));

@@ -450,6 +450,13 @@ TEST(Items, HostileMeasuresEndInAFewPages)
                  l->SetCaption(QStringLiteral("a\r\nb\r\nc"));
              }
          }); }},
+        {"the most negative font height", [&](TReport& r) { eachItem(r, [](TRpPrintable& it) {
+             if (auto* l = dynamic_cast<TRpCustomLabel*>(&it)) {
+                 TRpFont f;
+                 f.Height = std::numeric_limits<int>::min();
+                 l->SetFont(f);
+             }
+         }); }},
         {"margins beyond the page", [&](TReport& r) {
              r.Page.SetNative(TRpPage::TopMargin, 1e9L);
              r.Page.SetNative(TRpPage::LeftMargin, -1e9L);
