@@ -1,13 +1,41 @@
 #include "platform/PrinterInfo.h"
 
+#include <QPageLayout>
 #include <QPageSize>
+#include <QPrinter>
 #include <QPrinterInfo>
+#include <algorithm>
+#include <cups/cups.h>
 
 namespace {
 std::optional<QList<PrinterDescription>>& overridden()
 {
     static std::optional<QList<PrinterDescription>> list;
     return list;
+}
+
+// What Qt does not tell: the device address and the paper sources.
+void describeFromService(PrinterDescription& d)
+{
+    const QByteArray name = d.name.toUtf8();
+    cups_dest_t* dest = cupsGetNamedDest(CUPS_HTTP_DEFAULT, name.constData(), nullptr);
+    if (!dest)
+        return;
+    if (const char* uri = cupsGetOption("device-uri", dest->num_options, dest->options))
+        d.port = QString::fromUtf8(uri);
+    if (cups_dinfo_t* dinfo = cupsCopyDestInfo(CUPS_HTTP_DEFAULT, dest)) {
+        if (ipp_attribute_t* a = cupsFindDestSupported(CUPS_HTTP_DEFAULT, dest, dinfo, CUPS_MEDIA_SOURCE))
+            for (int i = 0; i < ippGetCount(a); ++i)
+                if (const char* v = ippGetString(a, i, nullptr))
+                    d.paperSources.append(QString::fromUtf8(v));
+        if (ipp_attribute_t* a = cupsFindDestDefault(CUPS_HTTP_DEFAULT, dest, dinfo, CUPS_COPIES))
+            d.defaultCopies = std::max(1, ippGetInteger(a, 0));
+        if (ipp_attribute_t* a = cupsFindDestDefault(CUPS_HTTP_DEFAULT, dest, dinfo, CUPS_MEDIA_SOURCE))
+            if (const char* v = ippGetString(a, 0, nullptr))
+                d.defaultPaperSource = QString::fromUtf8(v);
+        cupsFreeDestInfo(dinfo);
+    }
+    cupsFreeDests(1, dest);
 }
 
 PrinterDescription describe(const QPrinterInfo& info)
@@ -25,6 +53,21 @@ PrinterDescription describe(const QPrinterInfo& info)
         const QSizeF mm = def.size(QPageSize::Millimeter);
         d.defaultPaperMm = mm.width() <= mm.height() ? mm : mm.transposed();
     }
+    d.driver = info.makeAndModel();
+    const QPrinter printer(info, QPrinter::HighResolution);
+    d.resolution = printer.resolution();
+    d.copiesSupported = printer.supportsMultipleCopies();
+    const QPageLayout layout = printer.pageLayout();
+    const QMarginsF edges = layout.minimumMargins();
+    const double toMm = layout.units() == QPageLayout::Millimeter ? 1.0
+                        : layout.units() == QPageLayout::Point    ? 25.4 / 72.0
+                        : layout.units() == QPageLayout::Inch     ? 25.4
+                                                                   : 25.4 / 72.0;
+    d.offsetMm = QSizeF(edges.left() * toMm, edges.top() * toMm);
+    const auto duplex = info.supportedDuplexModes();
+    d.duplexSupported = duplex.contains(QPrinter::DuplexLongSide) || duplex.contains(QPrinter::DuplexAuto);
+    d.duplexDefault = info.defaultDuplexMode() != QPrinter::DuplexNone;
+    describeFromService(d);
     return d;
 }
 } // namespace

@@ -7,6 +7,8 @@ build_pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev libgmock-
             libbenchmark-dev libsqlite3-dev fonts-liberation2 fonts-dejavu-core)
 # Independent readers and renderers that the tests check our files against.
 test_pkgs=(locales-all python3 python3-dbfread gdal-bin inkscape ghostscript xvfb xauth trayer xdotool imagemagick)
+test_pkgs+=(cups printer-driver-cups-pdf poppler-utils)  # a PDF print queue for the printing tests; pdftoppm reads what it printed
+build_pkgs+=(libcups2-dev)  # printing asks the print service whether it took a job
 run_pkgs=(xvfb xauth)
 
 want=("${build_pkgs[@]}")

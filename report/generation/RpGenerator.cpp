@@ -63,6 +63,8 @@ void TRpGenerator::Preview()
             PrintSetup();
     };
     recorder->OnAfterPreview = [this] { ReleaseRecorder(); };
+    // The preview's Print regenerates the report onto the printer.
+    recorder->PrintRequest = [this] { Print(); };
     // The previous recorder may still be inside one of its own calls (its preview closing).
     retired_ = std::move(recorder_);
     recorder_ = std::move(recorder);
@@ -159,6 +161,8 @@ void TRpGenerator::Generate(TRpPrinter& recorder)
             recorder.SetPaperLength(roundToInt(page.Native(TRpPage::Length)));
         }
         recorder.SetOrientation(page.Orientation());
+        recorder.SetCopies(report_.PrinterSettings.Copies);
+        recorder.SetOutputBin(report_.PrinterSettings.OutputBin);
         recorder.SetFirstPage(report_.PrinterSettings.FirstPage);
         recorder.SetLastPage(report_.PrinterSettings.LastPage);
         recorder.SetTitle(report_.ReportTitle);

@@ -1,13 +1,11 @@
 #pragma once
 // Printer settings a report carries: handed to the page recorder at the start of generation.
+#include "report/pages/PrinterSettings.h"
+
 #include <QString>
 #include <optional>
 
-// Paper sources by their stored names, in order; the Windows bin code of each is BinCode().
-enum class TRpBin {
-    First, Lower, Middle, Manual, Envelope, EnvManual, Auto, Tractor, SmallFormat, LargeFormat,
-    LargeCapacity, Cassette, Last
-};
+// Paper sources (TRpBin) are the printer settings' own; the Windows bin code of each is BinCode().
 
 struct TReportPrinterSettings {
     int Copies = 1;

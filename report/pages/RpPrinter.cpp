@@ -1,12 +1,16 @@
 #include "report/pages/RpPrinter.h"
 
+#include "platform/PainterCanvas.h"
+#include "platform/PrintJob.h"
 #include "platform/PrinterInfo.h"
 #include "report/pages/RpError.h"
 #include "report/pages/RpStream.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QPainter>
 #include <QScreen>
+#include <QTimer>
 #include <cmath>
 #include <limits>
 
@@ -23,8 +27,6 @@ int roundEven(long double v)
     return static_cast<int>(r);
 }
 
-int tenthsOfMm(double mm) { return static_cast<int>(std::lround(mm * 10.0)); }
-
 // 4-mm buckets of the paper detection; trunc as in the loaded file's page size.
 int bucket(double mm) { return static_cast<int>(std::trunc(mm / 4.0)); }
 
@@ -32,27 +34,43 @@ int bucket(double mm) { return static_cast<int>(std::trunc(mm / 4.0)); }
 
 TRpPrinter::TRpPrinter()
 {
-    printerPresent_ = PrinterInfo::printerInstalled();
     const long double f = static_cast<long double>(ScreenPixelsPerInch()) / 254.0L;
     xFactor_ = yFactor_ = f;
-    if (printerPresent_) {
-        // The supported sizes and the physical sheet come from the printer; the size itself
-        // starts as A4 until a report or the printer setup chooses one.
-        const auto info = PrinterInfo::printer(printerIndex_);
-        if (info) {
-            supportedPaperCodes_ = info->paperCodes;
-            printerPaperWidth_ = tenthsOfMm(info->defaultPaperMm.width());
-            printerPaperLength_ = tenthsOfMm(info->defaultPaperMm.height());
-        }
-    }
 }
 
 TRpPrinter::~TRpPrinter()
 {
     if (status_ != TRpPrinterStatus::Ready)
         Cleanup();
+    discardJob();
     page_.reset();
     pages_.ReleaseStream();
+}
+
+PageCanvas* TRpPrinter::Canvas() const
+{
+    if (printCanvas_)
+        return printCanvas_.get();
+    return page_.get();
+}
+
+void TRpPrinter::SetDestination(TRpPrinterDestination destination)
+{
+    if (status_ == TRpPrinterStatus::Ready)
+        destination_ = destination;
+}
+
+bool TRpPrinter::inRange(int page) const
+{
+    return (firstPage_ <= 0 || page >= firstPage_) && (lastPage_ <= 0 || page <= lastPage_);
+}
+
+void TRpPrinter::discardJob()
+{
+    printCanvas_.reset();
+    if (job_)
+        job_->abort();
+    job_.reset();
 }
 
 int TRpPrinter::ScreenPixelsPerInch()
@@ -97,6 +115,21 @@ void TRpPrinter::BeginDoc()
     topWaste_ = 0;
     pageNumber_ = 0;
     pageCount_ = 0;
+    jobError_.clear();
+    if (destination_ == TRpPrinterDestination::Printer) {
+        if (!settings_.PrinterPresent())
+            throw ERpError(QStringLiteral("No printer is installed"));
+        // The settings go to the job now; the job itself starts at the first page printed.
+        discardJob();
+        job_ = std::make_unique<PrintJob>(settings_.Device(), title_, settings_.PageLayout(),
+                                          settings_.XPixelsPerInch());
+        leftWaste_ = settings_.LeftOffset();
+        topWaste_ = settings_.TopOffset();
+        xFactor_ = static_cast<long double>(settings_.XPixelsPerInch()) / 254.0L;
+        yFactor_ = static_cast<long double>(settings_.YPixelsPerInch()) / 254.0L;
+        status_ = TRpPrinterStatus::Busy;
+        return;
+    }
     status_ = TRpPrinterStatus::Busy;
     pages_.Start(std::make_unique<TRpStream>(TRpStream::kDefaultMemoryLimit), compression_);
     xFactor_ = yFactor_ = static_cast<long double>(ScreenPixelsPerInch()) / 254.0L;
@@ -115,13 +148,21 @@ void TRpPrinter::NewPage()
 {
     if (status_ != TRpPrinterStatus::Busy)
         throw ERpError(QStringLiteral("Illegal call to NewPage"));
+    const bool printer = destination_ == TRpPrinterDestination::Printer;
     if (pageNumber_ > 0) {
-        storeCurrentPage();
+        if (printer)
+            finishPrinterPage();
+        else
+            storeCurrentPage();
         ++availablePages_;
         notify(TRpNotifyEvent::PagesAvailableType, availablePages_);
     }
     ++pageCount_;
     ++pageNumber_;
+    if (printer) {
+        startPrinterPage();
+        return;
+    }
     xFactor_ = yFactor_ = static_cast<long double>(ScreenPixelsPerInch()) / 254.0L;
     const int w = PaperWidth();
     const int l = PaperLength();
@@ -130,10 +171,69 @@ void TRpPrinter::NewPage()
     page_ = std::make_unique<EmfRecorder>(pixels, mm, QStringLiteral("Hematix") + QChar(0) + title_);
 }
 
+void TRpPrinter::finishPrinterPage()
+{
+    // A printed page ends with its canvas (the next printed page starts it on the job); a page
+    // outside the range was drawn on a throwaway image.
+    printCanvas_.reset();
+    page_.reset();
+}
+
+void TRpPrinter::startPrinterPage()
+{
+    if (!job_)
+        throw ERpError(QStringLiteral("Illegal call to NewPage"));
+    xFactor_ = static_cast<long double>(settings_.XPixelsPerInch()) / 254.0L;
+    yFactor_ = static_cast<long double>(settings_.YPixelsPerInch()) / 254.0L;
+    if (inRange(pageCount_)) {
+        QPainter* painter = nullptr;
+        try {
+            if (job_->started()) {
+                job_->newPage();
+                painter = &job_->begin();
+            } else {
+                painter = &job_->begin();
+            }
+        } catch (const PrintJobError& e) {
+            throw ERpError(e.message());
+        }
+        // The job's resolution is the one the page is measured in.
+        xFactor_ = yFactor_ = static_cast<long double>(job_->resolution()) / 254.0L;
+        printCanvas_ = std::make_unique<PainterCanvas>(*painter, QSize(job_->pageWidth(), job_->pageHeight()));
+        return;
+    }
+    const int w = PaperWidth();
+    const int l = PaperLength();
+    const QSize pixels(std::max(1, XSize(w)), std::max(1, YSize(l)));
+    const QSizeF mm(std::max(1, w) / 10.0, std::max(1, l) / 10.0);
+    page_ = std::make_unique<EmfRecorder>(pixels, mm);
+}
+
 void TRpPrinter::EndDoc()
 {
     if (status_ != TRpPrinterStatus::Busy)
         return;
+    if (destination_ == TRpPrinterDestination::Printer) {
+        finishPrinterPage();
+        ++availablePages_;
+        notify(TRpNotifyEvent::PagesAvailableType, availablePages_);
+        status_ = TRpPrinterStatus::Finished;
+        std::unique_ptr<PrintJob> job = std::move(job_);
+        if (!job || !job->started())
+            return;
+        // A run cancelled from the progress window still ends normally; the job must not print.
+        if (cancelled_) {
+            job->abort();
+            return;
+        }
+        try {
+            lastJob_ = job->finish(settings_.JobOptions());
+        } catch (const PrintJobError& e) {
+            // Kept for whoever started the run: EndDoc ends a generation, which must finish.
+            jobError_ = e.message();
+        }
+        return;
+    }
     if (pageCount_ > 0)
         storeCurrentPage();
     ++availablePages_;
@@ -144,6 +244,12 @@ void TRpPrinter::EndDoc()
 
 void TRpPrinter::Abort()
 {
+    if (destination_ == TRpPrinterDestination::Printer) {
+        discardJob();
+        page_.reset();
+        status_ = TRpPrinterStatus::Finished;
+        return;
+    }
     // Only a running document adds its open page; after a Cleanup the page belongs to no store.
     if (status_ == TRpPrinterStatus::Busy && pages_.Stream()) {
         storeCurrentPage();
@@ -173,6 +279,13 @@ void TRpPrinter::Cleanup()
 {
     if (status_ == TRpPrinterStatus::Busy)
         Cancel();
+    // A job under way is given up; the canvas on its page goes with it, so a run still drawing
+    // draws on the throwaway image that stays (below).
+    if (job_) {
+        printCanvas_.reset();
+        job_->abort();
+        job_.reset();
+    }
     // The open page image stays until the next document: a run still holding its canvas must not
     // draw on freed memory; it will not be stored anywhere.
     pages_.ReleaseStream();
@@ -242,92 +355,52 @@ void TRpPrinter::SetShowingPreview(bool showing)
     }
 }
 
-void TRpPrinter::SetPrinterIndex(int index)
+void TRpPrinter::Print()
 {
-    printerIndex_ = index;
-    printerPresent_ = PrinterInfo::printerInstalled();
-    if (!printerPresent_)
+    if (!reportLoaded_ && PrintRequest) {
+        QTimer::singleShot(0, QCoreApplication::instance(), PrintRequest);
         return;
-    readPrinterPaper();
+    }
+    if (status_ == TRpPrinterStatus::Finished && PrinterInfo::printerInstalled())
+        PrintStoredPages();
 }
 
-void TRpPrinter::readPrinterPaper()
+void TRpPrinter::PrintStoredPages()
 {
-    const auto info = PrinterInfo::printer(printerIndex_);
-    if (!info)
+    if (status_ != TRpPrinterStatus::Finished)
         return;
-    supportedPaperCodes_ = info->paperCodes;
-    printerPaperWidth_ = tenthsOfMm(info->defaultPaperMm.width());
-    printerPaperLength_ = tenthsOfMm(info->defaultPaperMm.height());
-    const auto size = paperSizeFromWindowsCode(info->defaultPaperCode);
-    paperSize_ = size ? *size : TRpPaperSize::Default;
-}
-
-bool TRpPrinter::SetPaperSize(TRpPaperSize size)
-{
-    // Without a printer nothing restricts the page: every size of the table is taken, so that a
-    // landscape report is not recorded on a portrait sheet.
-    bool accepted = !printerPresent_ || size == TRpPaperSize::Default || size == TRpPaperSize::Custom
-                    || supportedPaperCodes_.contains(paperSizeInfo(size).windowsCode);
-    if (accepted)
-        paperSize_ = size;
-    return accepted;
-}
-
-bool TRpPrinter::SetOrientation(TRpOrientation orientation)
-{
-    // Every driver we reach through the print system turns pages; with no printer nothing refuses.
-    orientation_ = orientation;
-    return true;
-}
-
-bool TRpPrinter::SetPaperWidth(int width)
-{
-    if (paperSize_ != TRpPaperSize::Custom)
-        return false;
-    customWidth_ = width;
-    return true;
-}
-
-bool TRpPrinter::SetPaperLength(int length)
-{
-    if (paperSize_ != TRpPaperSize::Custom)
-        return false;
-    customLength_ = length;
-    return true;
-}
-
-int TRpPrinter::PaperWidth() const
-{
-    switch (paperSize_) {
-    case TRpPaperSize::Custom:
-        return customWidth_;
-    case TRpPaperSize::Default: {
-        // The printer's physical sheet; A4 when no printer says otherwise.
-        const int w = printerPaperWidth_ > 0 ? printerPaperWidth_ : 2100;
-        const int l = printerPaperLength_ > 0 ? printerPaperLength_ : 2970;
-        return orientation_ == TRpOrientation::poLandscape ? l : w;
+    if (!PrinterInfo::printerInstalled())
+        return;
+    // A recorder made while no printer was installed learns of the one there is now.
+    if (!settings_.PrinterPresent())
+        settings_.SelectPrinter(settings_.PrinterIndex());
+    // The range keeps to the stored pages: a bound past them prints no empty sheets.
+    int from = 1;
+    int to = pageCount_;
+    if (firstPage_ != 0 || lastPage_ != 0) {
+        from = std::max(1, firstPage_);
+        to = lastPage_ > 0 ? std::min(lastPage_, pageCount_) : pageCount_;
     }
-    default: {
-        const PaperSizeInfo& p = paperSizeInfo(paperSize_);
-        return tenthsOfMm(orientation_ == TRpOrientation::poLandscape ? p.heightMm : p.widthMm);
-    }
-    }
-}
-
-int TRpPrinter::PaperLength() const
-{
-    switch (paperSize_) {
-    case TRpPaperSize::Custom:
-        return customLength_;
-    case TRpPaperSize::Default: {
-        const int w = printerPaperWidth_ > 0 ? printerPaperWidth_ : 2100;
-        const int l = printerPaperLength_ > 0 ? printerPaperLength_ : 2970;
-        return orientation_ == TRpOrientation::poLandscape ? w : l;
-    }
-    default: {
-        const PaperSizeInfo& p = paperSizeInfo(paperSize_);
-        return tenthsOfMm(orientation_ == TRpOrientation::poLandscape ? p.widthMm : p.heightMm);
-    }
+    if (from > to)
+        return;
+    // A cancel from before (a run the load ended) must not stop this print.
+    cancelled_ = false;
+    PrintJob job(settings_.Device(), title_, settings_.PageLayout(), settings_.XPixelsPerInch());
+    try {
+        for (int i = from; i <= to; ++i) {
+            QCoreApplication::processEvents();
+            if (i > from)
+                job.newPage();
+            QPainter& painter = job.begin();
+            if (auto page = GetPage(i))
+                page->Play(painter, QRectF(0, 0, job.pageWidth(), job.pageHeight()));
+            if (cancelled_) {
+                job.abort();
+                return;
+            }
+        }
+        lastJob_ = job.finish(settings_.JobOptions());
+    } catch (const PrintJobError& e) {
+        throw ERpError(e.message());
     }
 }

@@ -1,10 +1,20 @@
 #pragma once
-// The page recorder, recording side: a generation run draws each page on the canvas of a fresh page
-// image; every finished page goes into the page store, from which the preview reads pages back by
-// number while the run goes on. The recorder also holds the paper size and orientation that give
-// the page its size, and tells its client window how far the run has got through queued events.
+// The page recorder: a generation run draws each page on the canvas the recorder hands out. With
+// the page store as destination every page is a page image that goes into the store, from which
+// the preview reads pages back by number while the run goes on. With the printer as destination
+// the pages of the page range are drawn straight onto the pages of a print job (through the same
+// painting code that plays page images, so paper and screen agree) and the others onto throwaway
+// page images; the job goes to the print service at EndDoc, and is discarded when the run was
+// cancelled. The recorder also holds the printer settings that give the page its size, prints the
+// stored pages of a loaded report, and tells its client window how far the run has got through
+// queued events.
+//
+// Knows: page images, the page store, the printer settings and print jobs. Knows nothing of the
+// report model or of generation: print and print-setup requests go to its report through hooks.
+// Untrusted: report files (through the page store) and their pages.
 #include "platform/EmfRecorder.h"
 #include "report/pages/PaperSize.h"
+#include "report/pages/PrinterSettings.h"
 #include "report/pages/RpPageList.h"
 
 #include <QEvent>
@@ -32,6 +42,9 @@ private:
     int value_;
 };
 
+class PainterCanvas;
+class PrintJob;
+
 class TRpPrinter {
 public:
     TRpPrinter();
@@ -41,7 +54,9 @@ public:
     TRpPrinter& operator=(const TRpPrinter&) = delete;
 
     // Document. BeginDoc requires ready ("Report printer not ready"), NewPage busy ("Illegal call
-    // to NewPage"); both raise ERpError otherwise.
+    // to NewPage"); both raise ERpError otherwise. On the printer, EndDoc hands the job to the
+    // print service, or discards it when the cancelled flag is set; a job the service refuses
+    // leaves its reason in JobError() (EndDoc ends a generation run and must not fail it).
     void BeginDoc();
     void NewPage();
     void EndDoc();
@@ -50,7 +65,7 @@ public:
 
     // The canvas of the page being drawn; null before the first NewPage. A new canvas comes with
     // every NewPage, so callers ask for it again after each one.
-    PageCanvas* Canvas() const { return page_.get(); }
+    PageCanvas* Canvas() const;
 
     // Native units (0.1 mm) to device pixels, rounded to the nearest integer, halves to even.
     int XPos(double x) const;
@@ -77,6 +92,8 @@ public:
 
     TRpPrinterStatus Status() const { return status_; }
     TRpPrinterDestination Destination() const { return destination_; }
+    // Only while ready: a document keeps the destination it began with.
+    void SetDestination(TRpPrinterDestination destination);
     int PageNumber() const { return pageNumber_; }
     int PageCount() const { return pageCount_; }
     int AvailablePages() const { return availablePages_; }
@@ -103,23 +120,42 @@ public:
     std::function<void()> OnAfterPreview;
     std::function<void()> PrintSetupRequest;
     std::function<void()> ExportRequest;
+    // The report's print (a new run onto the printer); a loaded report has none to run.
+    std::function<void()> PrintRequest;
+
+    // The preview's Print: the report prints itself anew (queued, so that it runs once the
+    // caller's handler has returned) unless the pages were loaded from a file; the stored pages
+    // of a finished recorder are printed otherwise; with no printer installed nothing happens.
+    void Print();
+    // Plays the stored pages FirstPage..LastPage (all when both are 0) onto the printable area of
+    // a print job, letting pending events run before each page; the cancelled flag aborts the job.
+    // Raises ERpError when the print service refuses the job or a stored page is damaged.
+    void PrintStoredPages();
+    // Number the print service gave the last job this recorder handed over (0: none yet).
+    int LastJob() const { return lastJob_; }
+    // Why the service refused the last document's job; empty when it took it (or had none).
+    const QString& JobError() const { return jobError_; }
 
     // Printer settings that give the page size. Setters answer whether the value was taken: with
     // a printer installed only what its driver offers, with none every size and orientation.
-    bool PrinterPresent() const { return printerPresent_; }
-    int PrinterIndex() const { return printerIndex_; }
-    // Selects a printer (-1 the default) and reads its default paper, as a fresh device mode has it.
-    void SetPrinterIndex(int index);
-    TRpPaperSize PaperSize() const { return paperSize_; }
-    TRpOrientation Orientation() const { return orientation_; }
-    bool SetPaperSize(TRpPaperSize size);
-    bool SetOrientation(TRpOrientation orientation);
+    TPrinterSettings& PrinterSettings() { return settings_; }
+    const TPrinterSettings& PrinterSettings() const { return settings_; }
+    bool PrinterPresent() const { return settings_.PrinterPresent(); }
+    int PrinterIndex() const { return settings_.PrinterIndex(); }
+    // Selects a printer (-1 the default) and reads its defaults, as a fresh device mode has them.
+    void SetPrinterIndex(int index) { settings_.SelectPrinter(index); }
+    TRpPaperSize PaperSize() const { return settings_.PaperSize(); }
+    TRpOrientation Orientation() const { return settings_.Orientation(); }
+    bool SetPaperSize(TRpPaperSize size) { return settings_.SetPaperSize(size); }
+    bool SetOrientation(TRpOrientation orientation) { return settings_.SetOrientation(orientation); }
+    bool SetCopies(int copies) { return settings_.SetCopies(copies); }
+    bool SetOutputBin(TRpBin bin) { return settings_.SetOutputBin(bin); }
     // The custom sheet in native units; taken only while the paper size is Custom.
-    bool SetPaperWidth(int width);
-    bool SetPaperLength(int length);
+    bool SetPaperWidth(int width) { return settings_.SetPaperWidth(width); }
+    bool SetPaperLength(int length) { return settings_.SetPaperLength(length); }
     // Page size in native units in the current orientation.
-    int PaperWidth() const;
-    int PaperLength() const;
+    int PaperWidth() const { return settings_.PaperWidth(); }
+    int PaperLength() const { return settings_.PaperLength(); }
 
     // Resolution of the screen the page images refer to, in pixels per inch.
     static int ScreenPixelsPerInch();
@@ -128,7 +164,10 @@ private:
     void notify(QEvent::Type type, int value);
     void storeCurrentPage();
     void detectPaper(const TRpPageImage& page);
-    void readPrinterPaper();
+    bool inRange(int page) const;
+    void finishPrinterPage();
+    void startPrinterPage();
+    void discardJob();
 
     TRpPrinterDestination destination_ = TRpPrinterDestination::PageStore;
     TRpPrinterStatus status_ = TRpPrinterStatus::Ready;
@@ -143,6 +182,12 @@ private:
     int leftWaste_ = 0;
     int topWaste_ = 0;
     std::unique_ptr<EmfRecorder> page_;
+    // Printer destination: the job, and the canvas on its current page while that page is printed
+    // (declared after the job, so that it goes first).
+    std::unique_ptr<PrintJob> job_;
+    std::unique_ptr<PainterCanvas> printCanvas_;
+    int lastJob_ = 0;
+    QString jobError_;
     TRpPageList pages_;
     bool compression_ = false;
     QPointer<QObject> client_;
@@ -151,13 +196,5 @@ private:
     int firstPage_ = 0;
     int lastPage_ = 0;
 
-    bool printerPresent_ = false;
-    int printerIndex_ = -1;
-    QList<int> supportedPaperCodes_;
-    int printerPaperWidth_ = 0;  // physical sheet of the printer's default paper, portrait
-    int printerPaperLength_ = 0;
-    TRpPaperSize paperSize_ = TRpPaperSize::A4;
-    TRpOrientation orientation_ = TRpOrientation::poPortrait;
-    int customWidth_ = 0;
-    int customLength_ = 0;
+    TPrinterSettings settings_;
 };

@@ -1,0 +1,162 @@
+#include "report/printing/RpPrintSetup.h"
+
+#include "platform/PrinterInfo.h"
+#include "report/generation/RpGenerator.h"
+#include "report/model/RpReport.h"
+#include "report/pages/RpPrinter.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QPrinterInfo>
+#include <QScreen>
+#include <QTimer>
+#include <memory>
+
+std::function<void(QPrintDialog&)> PrintSetupDialogShown;
+
+namespace {
+
+std::unique_ptr<QPrinter>& shared()
+{
+    static std::unique_ptr<QPrinter> printer;
+    return printer;
+}
+
+// Places the dialog when it first shows: centred across, at one third down.
+class ThirdOfScreen : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Show) {
+            auto* w = static_cast<QWidget*>(watched);
+            const QScreen* screen = w->screen() ? w->screen() : QGuiApplication::primaryScreen();
+            if (screen) {
+                const QRect s = screen->geometry();
+                const QRect frame = w->frameGeometry();
+                w->move(s.x() + (s.width() - frame.width()) / 2, s.y() + (s.height() - frame.height()) / 3);
+            }
+            if (!announced_ && PrintSetupDialogShown) {
+                announced_ = true;
+                auto* dialog = static_cast<QPrintDialog*>(w);
+                QTimer::singleShot(0, dialog, [dialog] { PrintSetupDialogShown(*dialog); });
+            }
+        }
+        return false;
+    }
+
+private:
+    bool announced_ = false;
+};
+
+int indexOfPrinter(const QString& name)
+{
+    const auto printers = PrinterInfo::printers();
+    for (int i = 0; i < printers.size(); ++i)
+        if (printers[i].name == name)
+            return i;
+    return -1;
+}
+
+} // namespace
+
+QPrinter& SharedPrinter()
+{
+    if (!shared())
+        shared() = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    return *shared();
+}
+
+TRpPrintSetupLimits PrintSetupLimits(const TRpPrinter* recorder)
+{
+    TRpPrintSetupLimits l;
+    if (recorder && recorder->Status() == TRpPrinterStatus::Finished) {
+        l.minPage = 1;
+        l.maxPage = std::max(1, recorder->PageCount());
+        l.fromPage = 1;
+        l.toPage = l.maxPage;
+    }
+    return l;
+}
+
+void ApplyPrintSetup(TRpGenerator& generator, const TRpPrintSetupChoice& choice)
+{
+    TReport& report = generator.Report();
+    const int index = indexOfPrinter(choice.printer);
+    int copies = choice.copies;
+    if (copies == 1) {
+        if (const auto printer = PrinterInfo::printer(index))
+            copies = printer->defaultCopies;
+    }
+    report.PrinterSettings.Copies = std::max(1, copies);
+    generator.SetPrinterIndex(index);
+    report.Page.SetOrientation(choice.orientation);
+    if (choice.range == TRpPrintSetupChoice::Range::PageNumbers) {
+        report.PrinterSettings.FirstPage = choice.fromPage;
+        report.PrinterSettings.LastPage = choice.toPage;
+    } else {
+        report.PrinterSettings.FirstPage = 0;
+        report.PrinterSettings.LastPage = 0;
+    }
+}
+
+std::optional<TRpPrintSetupChoice> RunPrintSetupDialog(TRpGenerator& generator, QWidget* parent)
+{
+    if (!PrinterInfo::printerInstalled())
+        return std::nullopt;
+    TReport& report = generator.Report();
+    // The shared printer reloads the chosen printer's defaults: only what the dialog returns counts.
+    const auto described = PrinterInfo::printer(generator.PrinterIndex());
+    QPrinterInfo info = described ? QPrinterInfo::printerInfo(described->name) : QPrinterInfo();
+    if (info.isNull())
+        info = QPrinterInfo::defaultPrinter();
+    shared() = info.isNull() ? std::make_unique<QPrinter>(QPrinter::HighResolution)
+                             : std::make_unique<QPrinter>(info, QPrinter::HighResolution);
+    QPrinter& printer = *shared();
+
+    const TRpPrintSetupLimits limits = PrintSetupLimits(generator.Recorder());
+    printer.setPageOrientation(report.Page.Orientation() == TRpOrientation::poLandscape ? QPageLayout::Landscape
+                                                                                        : QPageLayout::Portrait);
+    printer.setCopyCount(std::max(1, report.PrinterSettings.Copies));
+    printer.setPrintRange(QPrinter::AllPages);
+
+    QPrintDialog dialog(&printer, parent ? parent : QApplication::activeWindow());
+    dialog.setOptions(QAbstractPrintDialog::PrintPageRange | QAbstractPrintDialog::PrintCollateCopies
+                      | QAbstractPrintDialog::PrintShowPageSize);
+    dialog.setMinMax(limits.minPage, limits.maxPage);
+    printer.setFromTo(limits.fromPage, limits.toPage);
+    ThirdOfScreen placer;
+    dialog.installEventFilter(&placer);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+
+    TRpPrintSetupChoice choice;
+    choice.printer = printer.printerName();
+    choice.copies = printer.copyCount();
+    choice.orientation = printer.pageLayout().orientation() == QPageLayout::Landscape ? TRpOrientation::poLandscape
+                                                                                      : TRpOrientation::poPortrait;
+    switch (dialog.printRange()) {
+    case QAbstractPrintDialog::Selection:
+        choice.range = TRpPrintSetupChoice::Range::Selection;
+        break;
+    case QAbstractPrintDialog::PageRange:
+        choice.range = TRpPrintSetupChoice::Range::PageNumbers;
+        break;
+    default:
+        choice.range = TRpPrintSetupChoice::Range::AllPages;
+        break;
+    }
+    choice.fromPage = dialog.fromPage();
+    choice.toPage = dialog.toPage();
+    return choice;
+}
+
+void PrintSetup(TRpGenerator& generator, QWidget* parent)
+{
+    if (const auto choice = RunPrintSetupDialog(generator, parent))
+        ApplyPrintSetup(generator, *choice);
+}

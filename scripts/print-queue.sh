@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# A print service of our own with one PDF queue, for the printing tests and the printing benchmark.
+# It runs its own cupsd on a private socket with its state in DIR, so it neither needs nor touches
+# the machine's print service, and two builds (build/, build-asan/) can each run one at a time.
+#   scripts/print-queue.sh start DIR QUEUE   starts it (stopping a leftover one first); PDFs land in DIR/out
+#   scripts/print-queue.sh stop DIR QUEUE    stops it and removes the queue's cups-pdf settings
+# Clients reach it with CUPS_SERVER=/tmp/QUEUE.sock. Needs root: the cups-pdf backend runs as root.
+set -euo pipefail
+action=${1:?start or stop}
+dir=${2:?state folder}
+queue=${3:?queue name}
+sock=/tmp/$queue.sock
+# cups-pdf reads the settings of a queue named by its device URI from this file.
+pdfconf=/etc/cups/cups-pdf-$queue.conf
+
+stop() {
+  if [ -f "$dir/cupsd.pid" ]; then
+    pid=$(cat "$dir/cupsd.pid")
+    if kill "$pid" 2>/dev/null; then
+      for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    fi
+    rm -f "$dir/cupsd.pid"
+  fi
+  rm -f "$sock" "$pdfconf"
+}
+
+case "$action" in
+  stop) stop; exit 0 ;;
+  start) ;;
+  *) echo "print-queue.sh: unknown action '$action'" >&2; exit 2 ;;
+esac
+
+command -v cupsd >/dev/null || PATH=$PATH:/usr/sbin
+command -v cupsd >/dev/null || { echo "print-queue.sh: cupsd missing (scripts/setup.sh test)" >&2; exit 1; }
+stop
+rm -rf "$dir"
+mkdir -p "$dir"/{etc/ppd,spool/tmp,cache,run,log,out}
+mkdir -p -m 1777 "$dir/tmp"
+chmod 755 "$dir" "$dir"/{etc,spool,cache,run,log}
+chmod 1777 "$dir/spool/tmp"
+
+cat >"$dir/etc/cups-files.conf" <<EOF
+ServerRoot $dir/etc
+RequestRoot $dir/spool
+CacheDir $dir/cache
+StateDir $dir/run
+TempDir $dir/tmp
+ServerBin /usr/lib/cups
+DataDir /usr/share/cups
+ErrorLog $dir/log/error_log
+AccessLog $dir/log/access_log
+PageLog $dir/log/page_log
+SystemGroup root
+EOF
+cat >"$dir/etc/cupsd.conf" <<EOF
+Listen $sock
+LogLevel info
+WebInterface No
+Browsing No
+DefaultAuthType None
+<Location />
+  Order allow,deny
+  Allow all
+</Location>
+<Policy default>
+  <Limit All>
+    Order deny,allow
+  </Limit>
+</Policy>
+EOF
+# Label 1 puts the job number into the file name, so two jobs of one title keep both files.
+printf 'Out %s\nLabel 1\n' "$dir/out" >"$pdfconf"
+
+cupsd -f -c "$dir/etc/cupsd.conf" -s "$dir/etc/cups-files.conf" >"$dir/log/cupsd.out" 2>&1 &
+echo $! >"$dir/cupsd.pid"
+export CUPS_SERVER=$sock
+for _ in $(seq 100); do lpstat -r >/dev/null 2>&1 && break; sleep 0.1; done
+lpstat -r >/dev/null 2>&1 || { echo "print-queue.sh: cupsd did not start" >&2; cat "$dir/log/cupsd.out" >&2; exit 1; }
+# The driver list is built on the first request after a start; give it a few tries.
+for _ in 1 2 3 4 5; do
+  lpadmin -p "$queue" -E -v "cups-pdf:/$queue" -m lsb/usr/cups-pdf/CUPS-PDF_opt.ppd 2>"$dir/log/lpadmin.err" && break
+  sleep 0.5
+done
+lpadmin -d "$queue"
+lpstat -p "$queue" >/dev/null
+echo "print queue $queue on $sock, PDFs in $dir/out"

@@ -1,0 +1,211 @@
+// The recorder with the printer as destination and the printing of stored pages, against the
+// build's own PDF queue: what reaches paper is read back from the PDF the queue wrote.
+#include "report/pages/RpError.h"
+#include "report/pages/RpPrinter.h"
+
+#include "PrintQueue.h"
+#include "report/pages/RpPrinterFixtures.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace rpfixtures;
+
+namespace {
+
+class RecorderPrint : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!printqueue::available())
+            GTEST_SKIP() << "the test print queue could not be started (scripts/print-queue.sh)";
+        ASSERT_TRUE(printqueue::waitIdle());
+        before_ = printqueue::pdfs();
+    }
+    // PDFs the queue wrote since the test began.
+    QStringList newPdfs() const
+    {
+        printqueue::waitIdle();
+        QStringList now = printqueue::pdfs();
+        for (const QString& f : before_)
+            now.removeAll(f);
+        return now;
+    }
+    QStringList before_;
+    QTemporaryDir dir_;
+};
+
+// A document of `pages` pages drawn onto the printer with the given range.
+int printDocument(TRpPrinter& rp, int pages, int first, int last)
+{
+    rp.SetDestination(TRpPrinterDestination::Printer);
+    rp.SetFirstPage(first);
+    rp.SetLastPage(last);
+    rp.BeginDoc();
+    for (int p = 1; p <= pages; ++p) {
+        rp.NewPage();
+        drawPage(rp, p);
+    }
+    rp.EndDoc();
+    return rp.LastJob();
+}
+
+TEST_F(RecorderPrint, PageRangeCopiesAndOrientationReachThePaper)
+{
+    struct Row {
+        const char* what;
+        int pages, first, last, copies;
+        TRpOrientation orientation;
+        int expectedPdfPages;
+    };
+    const Row rows[] = {
+        {"whole document", 3, 0, 0, 1, TRpOrientation::poPortrait, 3},
+        {"pages 2 and 3 of 5", 5, 2, 3, 1, TRpOrientation::poPortrait, 2},
+        {"from page 4 on", 5, 4, 0, 1, TRpOrientation::poPortrait, 2},
+        {"up to page 1", 5, 0, 1, 1, TRpOrientation::poPortrait, 1},
+        {"two copies of pages 2 and 3", 5, 2, 3, 2, TRpOrientation::poPortrait, 4},
+        {"landscape", 2, 0, 0, 1, TRpOrientation::poLandscape, 2},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        TRpPrinter rp;
+        ASSERT_TRUE(rp.PrinterPresent());
+        rp.SetTitle(QStringLiteral("range"));
+        ASSERT_TRUE(rp.SetPaperSize(TRpPaperSize::A4));
+        rp.SetOrientation(r.orientation);
+        ASSERT_TRUE(rp.SetCopies(r.copies));
+        const int job = printDocument(rp, r.pages, r.first, r.last);
+        EXPECT_EQ(rp.Status(), TRpPrinterStatus::Finished);
+        EXPECT_EQ(rp.PageCount(), r.pages);
+        ASSERT_GT(job, 0);
+        const QString pdf = printqueue::pdfOfJob(job);
+        ASSERT_FALSE(pdf.isEmpty()) << "no PDF for job " << job;
+        EXPECT_EQ(printqueue::pdfPages(pdf), r.expectedPdfPages);
+        // The queue writes every sheet portrait; a landscape page arrives turned on it.
+        const QList<QImage> sheets = printqueue::render(pdf, 20);
+        ASSERT_FALSE(sheets.isEmpty());
+        EXPECT_LT(sheets.front().width(), sheets.front().height());
+    }
+}
+
+TEST_F(RecorderPrint, NothingInTheRangeStartsNoJob)
+{
+    TRpPrinter rp;
+    EXPECT_EQ(printDocument(rp, 3, 4, 5), 0);
+    EXPECT_EQ(rp.Status(), TRpPrinterStatus::Finished);
+    EXPECT_TRUE(newPdfs().isEmpty());
+}
+
+TEST_F(RecorderPrint, CancelledRunDiscardsTheJob)
+{
+    // Cancel between pages (the progress window's button), then the run ends normally: EndDoc.
+    TRpPrinter rp;
+    rp.SetDestination(TRpPrinterDestination::Printer);
+    rp.BeginDoc();
+    rp.NewPage();
+    drawPage(rp, 1);
+    rp.NewPage();
+    drawPage(rp, 2);
+    rp.Cancel();
+    rp.EndDoc();
+    EXPECT_EQ(rp.Status(), TRpPrinterStatus::Finished);
+    EXPECT_EQ(rp.LastJob(), 0);
+
+    // Closing the preview during a run: Abort.
+    TRpPrinter aborted;
+    aborted.SetDestination(TRpPrinterDestination::Printer);
+    aborted.BeginDoc();
+    aborted.NewPage();
+    drawPage(aborted, 1);
+    aborted.Abort();
+    EXPECT_EQ(aborted.Status(), TRpPrinterStatus::Finished);
+    EXPECT_TRUE(newPdfs().isEmpty());
+}
+
+TEST_F(RecorderPrint, RefusedJobIsAnErrorNotAPrint)
+{
+    ASSERT_TRUE(printqueue::setAccepting(false));
+    TRpPrinter rp;
+    printDocument(rp, 2, 0, 0);
+    const std::string error = rp.JobError().toStdString();
+    ASSERT_TRUE(printqueue::setAccepting(true));
+    EXPECT_NE(error.find(printqueue::queueName().toStdString()), std::string::npos) << error;
+    EXPECT_EQ(rp.Status(), TRpPrinterStatus::Finished);
+    EXPECT_EQ(rp.LastJob(), 0);
+    EXPECT_TRUE(newPdfs().isEmpty());
+
+    // The stored pages of a loaded report meet the same refusal.
+    TRpPrinter recorded;
+    {
+        PrinterInfo::ScopedOverride none{{}};
+        TRpPrinter store;
+        recordDocument(store, 2);
+        store.Save(dir_.filePath(QStringLiteral("two.hrp")));
+    }
+    recorded.Load(dir_.filePath(QStringLiteral("two.hrp")));
+    ASSERT_TRUE(printqueue::setAccepting(false));
+    EXPECT_THROW(recorded.PrintStoredPages(), ERpError);
+    ASSERT_TRUE(printqueue::setAccepting(true));
+}
+
+TEST_F(RecorderPrint, StoredPagesPrintExactlyTheRange)
+{
+    const QString file = dir_.filePath(QStringLiteral("five.hrp"));
+    {
+        TRpPrinter store;
+        recordDocument(store, 5);
+        store.Save(file);
+    }
+    struct Row {
+        int first, last, expected;
+    };
+    for (const Row& r : {Row{2, 3, 2}, Row{0, 0, 5}, Row{4, 0, 2}, Row{0, 2, 2}, Row{4, 9, 2}, Row{6, 7, 0}}) {
+        SCOPED_TRACE(testing::Message() << r.first << ".." << r.last);
+        TRpPrinter rp;
+        rp.Load(file);
+        rp.SetFirstPage(r.first);
+        rp.SetLastPage(r.last);
+        rp.Print();
+        if (r.expected == 0) {
+            EXPECT_EQ(rp.LastJob(), 0);
+            continue;
+        }
+        const QString pdf = printqueue::pdfOfJob(rp.LastJob());
+        ASSERT_FALSE(pdf.isEmpty());
+        EXPECT_EQ(printqueue::pdfPages(pdf), r.expected);
+    }
+}
+
+TEST_F(RecorderPrint, NoPrinterInstalledPrintsNothing)
+{
+    const QString file = dir_.filePath(QStringLiteral("one.hrp"));
+    {
+        TRpPrinter store;
+        recordDocument(store, 1);
+        store.Save(file);
+    }
+    PrinterInfo::ScopedOverride none{{}};
+    TRpPrinter loaded;
+    loaded.Load(file);
+    loaded.Print();
+    EXPECT_EQ(loaded.LastJob(), 0);
+
+    // The live path's request is only queued; the report decides (and with no printer does nothing).
+    TRpPrinter live;
+    int requests = 0;
+    live.PrintRequest = [&] { ++requests; };
+    recordDocument(live, 1);
+    live.Print();
+    EXPECT_EQ(requests, 0);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(requests, 1);
+
+    TRpPrinter printer;
+    printer.SetDestination(TRpPrinterDestination::Printer);
+    EXPECT_THROW(printer.BeginDoc(), ERpError);
+    EXPECT_TRUE(newPdfs().isEmpty());
+}
+
+} // namespace

@@ -1,0 +1,408 @@
+// The program's two reports printed through the build's own PDF queue, the way the preview's
+// buttons print them: the live path (a new run onto the printer), the stored pages of a loaded
+// report, print setup, Cancel in the progress window, no printer, a queue that refuses jobs.
+// Each printed page is rendered at 150 dpi and its elements' boxes compared with the preview's.
+#include "report/printing/RpPrintSetup.h"
+#include "report/printing/RpPrinting.h"
+#include "report/printing/RpProgressForm.h"
+
+#include "PageCompare.h"
+#include "PrintQueue.h"
+#include "report/generation/GenerationFixtures.h"
+
+#include "platform/PrinterInfo.h"
+#include "report/model/ReferenceContext.h"
+#include "store/ResultTable.h"
+#include "store/Statements.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QPrinter>
+#include <QPrintDialog>
+#include <QPushButton>
+#include <QScreen>
+#include <QSpinBox>
+#include <QTimer>
+#include <gtest/gtest.h>
+#include <map>
+
+namespace {
+
+const QDateTime kPrintTime(QDate(2023, 6, 5), QTime(14, 30, 0));
+
+// A report with its generator as the program sets them up: printing installed, the clock fixed.
+struct Printable {
+    explicit Printable(std::unique_ptr<TReport> r) : report(std::move(r)), gen(*report)
+    {
+        rpprinting::Install(gen);
+        gen.Now = [] { return kPrintTime; };
+    }
+    std::unique_ptr<TReport> report;
+    TRpGenerator gen;
+};
+
+class ReportPrint : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!ReferenceContext::FontAvailable(QStringLiteral("Arial")))
+            GTEST_SKIP() << "Liberation Sans (fonts-liberation2) is not installed; pages cannot be compared";
+        if (!printqueue::available())
+            GTEST_SKIP() << "the test print queue could not be started (scripts/print-queue.sh)";
+        ASSERT_TRUE(printqueue::waitIdle());
+        before_ = printqueue::pdfs();
+        rpprinting::ShowError = [this](const QString& m) { errors_ << m; };
+    }
+    void TearDown() override
+    {
+        rpprinting::ProgressShown = nullptr;
+        PrintSetupDialogShown = nullptr;
+    }
+    QStringList newPdfs() const
+    {
+        printqueue::waitIdle();
+        QStringList now = printqueue::pdfs();
+        for (const QString& f : before_)
+            now.removeAll(f);
+        return now;
+    }
+    // The only PDF printed since the test began (or the last one); fails when there is none.
+    QString printedPdf()
+    {
+        const QStringList pdfs = newPdfs();
+        EXPECT_EQ(pdfs.size(), 1);
+        return pdfs.isEmpty() ? QString() : pdfs.back();
+    }
+
+    // The period report over `rows` rows of one day.
+    std::unique_ptr<Printable> periodReport(int rows)
+    {
+        const QString table = gentest::writeRows(dir_.path(), rows);
+        table_.SetTableName(table);
+        table_.Open();
+        table_.SetName(QStringLiteral("Query1"));
+        auto r = gentest::layout("Unit7");
+        layoutloader::resolveDataSets(*r, [&](const QString& w, const QString& c) -> TDataSet* {
+            return w == QLatin1String("Form6") && c == QLatin1String("Query1") ? &table_ : nullptr;
+        });
+        r->SetDataSet(&table_);
+        // The period dialog's binding of the detail band's field texts.
+        const std::map<QString, QString> fields = {
+            {"RpDBText1", "DAT"},  {"RpDBText2", "NUM"},  {"RpDBText3", "FIO"},   {"RpDBText4", "RECEPTION"},
+            {"RpDBText5", "WBC"},  {"RpDBText6", "RBC"},  {"RpDBText7", "HGB"},   {"RpDBText8", "HCT"},
+            {"RpDBText9", "PLT"},  {"RpDBText13", "MCV"}, {"RpDBText14", "MCH"},  {"RpDBText15", "MCHC"},
+            {"RpDBText16", "RDV"}, {"RpDBText17", "MPV"}, {"RpDBText18", "PCT"},  {"RpDBText19", "PDW"},
+            {"RpDBText20", "COE"}, {"RpDBText21", "RETIC"}, {"RpDBText22", "FORMULA"}};
+        r->ForEachItem([&](TRpPrintable& item) {
+            if (auto* text = dynamic_cast<TRpDBText*>(&item); text && fields.count(text->Name))
+                text->SetDataField(fields.at(text->Name));
+        });
+        return std::make_unique<Printable>(std::move(r));
+    }
+    // The result sheet of an imported row.
+    std::unique_ptr<Printable> resultSheet()
+    {
+        const QString folder = dir_.path() + QLatin1Char('/');
+        resulttable::create(folder);
+        ImportedRow row;
+        row.date = QStringLiteral("6/5/2023");
+        row.time = QStringLiteral("10:15:42");
+        row.num = QStringLiteral("123456789");
+        row.values = {"7.5 |", "4.52", "138", "41.2", "245", "30.1", "6.2", "63.7", "2.3",
+                      "0.5", "4.8", "91.2", "30.5", "335", "12.9", "8.1", "0.19", "15.6"};
+        TQuery insert;
+        insert.SQL = insertStatement(folder, row);
+        insert.ExecSQL();
+        table_.SetName(QStringLiteral("Table1"));
+        table_.SetTableName(resultTablePath(folder));
+        table_.Open();
+        table_.Last();
+        auto sheet = gentest::layout("Report");
+        layoutloader::resolveDataSets(*sheet, [&](const QString& w, const QString& c) -> TDataSet* {
+            return w == QLatin1String("Form1") && c == QLatin1String("Table1") ? &table_ : nullptr;
+        });
+        return std::make_unique<Printable>(std::move(sheet));
+    }
+
+    // Printed sheet `sheet` (from 0) of the PDF against page `page` of the preview's recorder.
+    void expectSameBoxes(const QString& pdf, const QList<int>& pages, TRpPrinter& preview)
+    {
+        const QList<QImage> sheets = printqueue::render(pdf, 150);
+        ASSERT_EQ(sheets.size(), pages.size());
+        for (int i = 0; i < pages.size(); ++i) {
+            SCOPED_TRACE(testing::Message() << "printed sheet " << i + 1 << ", preview page " << pages[i]);
+            auto page = preview.GetPage(pages[i]);
+            ASSERT_TRUE(page);
+            const bool landscape = page->Width(96) > page->Height(96);
+            const QImage printed = landscape ? pagecompare::unturn(sheets[i]) : sheets[i];
+            const QImage shown = pagecompare::render(page->Bytes(), printed.size());
+            const QSize pagePixels(page->Width(TRpPrinter::ScreenPixelsPerInch()),
+                                   page->Height(TRpPrinter::ScreenPixelsPerInch()));
+            const auto r = pagecompare::compare(page->Bytes(), pagePixels, shown, printed);
+            // HEMATIX_KEEP_PRINTS=folder keeps both images for a look.
+            if (const QString keep = qEnvironmentVariable("HEMATIX_KEEP_PRINTS"); !keep.isEmpty()) {
+                const QString name = QString::fromLatin1(::testing::UnitTest::GetInstance()->current_test_info()->name());
+                shown.save(QStringLiteral("%1/%2-%3-preview.png").arg(keep, name).arg(i + 1));
+                printed.save(QStringLiteral("%1/%2-%3-printed.png").arg(keep, name).arg(i + 1));
+            }
+            EXPECT_TRUE(r.problems.isEmpty()) << r.problems.join(QLatin1Char('\n')).toStdString();
+            EXPECT_GT(r.texts, 10);
+            EXPECT_GT(r.lines, 0);
+            std::printf("[ compared ] sheet %d: %d text boxes, %d ruled lines, worst edge %d px, %d lines only on paper\n",
+                        i + 1, r.texts, r.lines, r.worst, r.extraLines);
+        }
+    }
+
+    QTemporaryDir dir_;
+    TTable table_;
+    QStringList before_;
+    QStringList errors_;
+};
+
+TEST_F(ReportPrint, ResultSheetOfAnImportedRowPrintsWhereThePreviewShowsIt)
+{
+    auto sheet = resultSheet();
+    sheet->gen.Preview();
+    TRpPrinter* preview = sheet->gen.Recorder();
+    ASSERT_TRUE(preview);
+    ASSERT_EQ(preview->PageCount(), 1);
+    sheet->gen.Print();
+    EXPECT_TRUE(errors_.isEmpty()) << errors_.join(QLatin1Char('\n')).toStdString();
+    const QString pdf = printedPdf();
+    ASSERT_FALSE(pdf.isEmpty());
+    EXPECT_EQ(printqueue::pdfPages(pdf), 1);
+    expectSameBoxes(pdf, {1}, *preview);
+}
+
+TEST_F(ReportPrint, PeriodReportPrintsExactlyItsPageRange)
+{
+    // 150 rows: 34 details on page 1, 35 on each later one, five pages.
+    auto period = periodReport(150);
+    period->gen.Preview();
+    TRpPrinter* preview = period->gen.Recorder();
+    ASSERT_TRUE(preview);
+    ASSERT_EQ(preview->PageCount(), 5);
+    period->report->PrinterSettings.FirstPage = 2;
+    period->report->PrinterSettings.LastPage = 3;
+    period->gen.Print();
+    EXPECT_TRUE(errors_.isEmpty()) << errors_.join(QLatin1Char('\n')).toStdString();
+    const QString pdf = printedPdf();
+    ASSERT_FALSE(pdf.isEmpty());
+    EXPECT_EQ(printqueue::pdfPages(pdf), 2);
+    expectSameBoxes(pdf, {2, 3}, *preview);
+    // The preview keeps its own pages throughout.
+    EXPECT_EQ(period->gen.Recorder(), preview);
+    EXPECT_EQ(preview->Status(), TRpPrinterStatus::Finished);
+    EXPECT_EQ(preview->PageCount(), 5);
+}
+
+TEST_F(ReportPrint, LoadedReportPrintsTheRecordersPageRange)
+{
+    auto period = periodReport(150);
+    period->gen.Preview();
+    const QString file = dir_.filePath(QStringLiteral("period.hrp"));
+    period->gen.Recorder()->Save(file);
+    if (const QString keep = qEnvironmentVariable("HEMATIX_KEEP_PRINTS"); !keep.isEmpty())
+        period->gen.Recorder()->Save(keep + QStringLiteral("/period.hrp"));
+
+    TRpPrinter loaded;
+    loaded.Load(file);
+    ASSERT_EQ(loaded.PageCount(), 5);
+    loaded.SetFirstPage(2);
+    loaded.SetLastPage(3);
+    rpprinting::PrintFromPreview(loaded);
+    EXPECT_TRUE(errors_.isEmpty()) << errors_.join(QLatin1Char('\n')).toStdString();
+    const QString pdf = printedPdf();
+    ASSERT_FALSE(pdf.isEmpty());
+    // Exactly pages 2 and 3, no empty sheet after them.
+    EXPECT_EQ(printqueue::pdfPages(pdf), 2);
+    expectSameBoxes(pdf, {2, 3}, loaded);
+}
+
+TEST_F(ReportPrint, CopiesAreHonoured)
+{
+    auto sheet = resultSheet();
+    sheet->report->PrinterSettings.Copies = 2;
+    sheet->gen.Preview();
+    sheet->gen.Print();
+    const QString pdf = printedPdf();
+    ASSERT_FALSE(pdf.isEmpty());
+    EXPECT_EQ(printqueue::pdfPages(pdf), 2);
+    expectSameBoxes(pdf, {1, 1}, *sheet->gen.Recorder());
+}
+
+TEST_F(ReportPrint, CancelBetweenDetailsAbortsTheJob)
+{
+    auto period = periodReport(150);
+    period->gen.Preview();
+    TRpPrinter* preview = period->gen.Recorder();
+    TRpProgressForm* form = nullptr;
+    QStringList shown;
+    rpprinting::ProgressShown = [&](TRpProgressForm& f) { form = &f; };
+    period->gen.ProcessEvents = [&] {
+        QCoreApplication::processEvents();
+        if (form && !form->Info->text().isEmpty() && !shown.contains(form->Info->text()))
+            shown << form->Info->text();
+        // The user presses Cancel on the third page (pages 2 and 3 in the range were drawn).
+        if (form && period->gen.DetailNumber() == 80) {
+            if (const QString keep = qEnvironmentVariable("HEMATIX_KEEP_PRINTS"); !keep.isEmpty())
+                form->grab().save(keep + QStringLiteral("/progress.png"));
+            form->CancelButton->click();
+        }
+    };
+    period->report->PrinterSettings.FirstPage = 2;
+    period->report->PrinterSettings.LastPage = 3;
+    period->gen.Print();
+    EXPECT_TRUE(errors_.isEmpty());
+    EXPECT_TRUE(newPdfs().isEmpty());
+    // The window counted up in steps of 5 until the cancel.
+    EXPECT_TRUE(shown.contains(QStringLiteral("50%  Completed"))) << shown.join(QLatin1Char('|')).toStdString();
+    EXPECT_FALSE(shown.contains(QStringLiteral("60%  Completed")));
+    for (const QString& s : shown)
+        EXPECT_EQ(s.section(QLatin1Char('%'), 0, 0).toInt() % 5, 0) << s.toStdString();
+    EXPECT_EQ(preview->PageCount(), 5);
+    // The report prints again afterwards.
+    period->gen.ProcessEvents = nullptr;
+    period->gen.Print();
+    EXPECT_EQ(newPdfs().size(), 1);
+}
+
+TEST_F(ReportPrint, RefusedJobIsShownAsAnError)
+{
+    auto sheet = resultSheet();
+    sheet->gen.Preview();
+    ASSERT_TRUE(printqueue::setAccepting(false));
+    sheet->gen.Print();
+    ASSERT_TRUE(printqueue::setAccepting(true));
+    ASSERT_EQ(errors_.size(), 1);
+    EXPECT_TRUE(errors_.front().contains(printqueue::queueName())) << errors_.front().toStdString();
+    EXPECT_TRUE(newPdfs().isEmpty());
+    // The report is not left in a run.
+    EXPECT_TRUE(sheet->gen.Available());
+}
+
+TEST_F(ReportPrint, NoPrinterInstalledPrintAndSetupDoNothing)
+{
+    auto sheet = resultSheet();
+    sheet->gen.Preview();
+    const QString file = dir_.filePath(QStringLiteral("sheet.hrp"));
+    sheet->gen.Recorder()->Save(file);
+    PrinterInfo::ScopedOverride none{{}};
+    int dialogs = 0;
+    PrintSetupDialogShown = [&](QPrintDialog& d) {
+        ++dialogs;
+        d.reject();
+    };
+    // Print and Printer setup on the live path, then Print of a loaded report.
+    sheet->gen.Print();
+    ASSERT_TRUE(sheet->gen.PrintSetup);
+    sheet->gen.PrintSetup();
+    TRpPrinter loaded;
+    loaded.Load(file);
+    rpprinting::PrintFromPreview(loaded);
+    EXPECT_EQ(dialogs, 0);
+    EXPECT_TRUE(errors_.isEmpty());
+    EXPECT_TRUE(newPdfs().isEmpty());
+    // The program stays responsive: the event loop still runs what is queued for it.
+    bool ran = false;
+    QTimer::singleShot(0, [&] { ran = true; });
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(ran);
+    EXPECT_TRUE(sheet->gen.Available());
+}
+
+TEST_F(ReportPrint, SetupChoicesReachTheNextPreviewAndPrint)
+{
+    auto sheet = resultSheet();
+    sheet->gen.Preview();
+    ASSERT_EQ(sheet->gen.Recorder()->Orientation(), TRpOrientation::poPortrait);
+
+    // The dialog as the user sees it: page limits of the finished pages, placed a third down.
+    QRect placed;
+    QRect screen;
+    int minPage = -1, maxPage = -1;
+    PrintSetupDialogShown = [&](QPrintDialog& d) {
+        placed = d.frameGeometry();
+        screen = d.screen()->geometry();
+        minPage = d.minPage();
+        if (const QString keep = qEnvironmentVariable("HEMATIX_KEEP_PRINTS"); !keep.isEmpty())
+            d.grab().save(keep + QStringLiteral("/print-setup.png"));
+        maxPage = d.maxPage();
+        d.printer()->setPageOrientation(QPageLayout::Landscape);
+        if (auto* copies = d.findChild<QSpinBox*>(QStringLiteral("copies")))
+            copies->setValue(2);
+        d.accept();
+    };
+    sheet->gen.PrintSetup();
+    EXPECT_TRUE(errors_.isEmpty()) << errors_.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(minPage, 1);
+    EXPECT_EQ(maxPage, 1);
+    EXPECT_EQ(sheet->report->Page.Orientation(), TRpOrientation::poLandscape);
+    EXPECT_EQ(sheet->report->PrinterSettings.Copies, 2);
+    EXPECT_EQ(sheet->report->PrinterSettings.FirstPage, 0);
+    EXPECT_EQ(sheet->report->PrinterSettings.LastPage, 0);
+    EXPECT_EQ(sheet->gen.PrinterIndex(), 0);
+    EXPECT_EQ(placed.x(), screen.x() + (screen.width() - placed.width()) / 2);
+    EXPECT_EQ(placed.y(), screen.y() + (screen.height() - placed.height()) / 3);
+
+    // The next preview is landscape, and so is the next print.
+    sheet->gen.Preview();
+    TRpPrinter* preview = sheet->gen.Recorder();
+    EXPECT_EQ(preview->Orientation(), TRpOrientation::poLandscape);
+    EXPECT_EQ(preview->PaperWidth(), 2970);
+    sheet->gen.Print();
+    const QString pdf = printedPdf();
+    ASSERT_FALSE(pdf.isEmpty());
+    EXPECT_EQ(printqueue::pdfPages(pdf), 2);
+    expectSameBoxes(pdf, {1, 1}, *preview);
+
+    // Cancelling the dialog changes nothing.
+    PrintSetupDialogShown = [](QPrintDialog& d) {
+        d.printer()->setPageOrientation(QPageLayout::Portrait);
+        d.reject();
+    };
+    sheet->gen.PrintSetup();
+    EXPECT_EQ(sheet->report->Page.Orientation(), TRpOrientation::poLandscape);
+    EXPECT_EQ(sheet->report->PrinterSettings.Copies, 2);
+}
+
+} // namespace
+
+namespace {
+
+// The comparison itself: a page moved by one pixel more than the tolerance is caught, one moved
+// by the tolerance is not; a missing line is caught.
+TEST(PageCompare, SeesAShiftBeyondTheTolerance)
+{
+    PrinterInfo::ScopedOverride none{{}};
+    TRpPrinter rp;
+    rp.BeginDoc();
+    rp.NewPage();
+    PageCanvas& c = *rp.Canvas();
+    c.setPen({CanvasPenStyle::Solid, 1, Qt::black});
+    c.moveTo(rp.XPos(100), rp.YPos(300));
+    c.lineTo(rp.XPos(1900), rp.YPos(300));
+    c.setFont(CanvasFont{});
+    c.setTextColor(Qt::black);
+    c.textOut(rp.XPos(200), rp.YPos(400), QStringLiteral("WBC 6.4 RBC 4.52"));
+    rp.EndDoc();
+    auto page = rp.GetPage(1);
+    ASSERT_TRUE(page);
+    const QSize pixels(page->Width(TRpPrinter::ScreenPixelsPerInch()), page->Height(TRpPrinter::ScreenPixelsPerInch()));
+    const QImage shown = pagecompare::render(page->Bytes(), QSize(1240, 1754));
+    auto shifted = [&](int dx, int dy) {
+        QImage moved(shown.size(), shown.format());
+        moved.fill(Qt::white);
+        QPainter p(&moved);
+        p.drawImage(dx, dy, shown);
+        return moved;
+    };
+    EXPECT_TRUE(pagecompare::compare(page->Bytes(), pixels, shown, shifted(2, 2)).problems.isEmpty());
+    EXPECT_EQ(pagecompare::compare(page->Bytes(), pixels, shown, shifted(3, 0)).problems.size(), 2);
+    EXPECT_EQ(pagecompare::compare(page->Bytes(), pixels, shown, shifted(0, -3)).problems.size(), 2);
+    QImage blank(shown.size(), shown.format());
+    blank.fill(Qt::white);
+    EXPECT_EQ(pagecompare::compare(page->Bytes(), pixels, shown, blank).problems.size(), 2);
+}
+
+} // namespace
