@@ -553,7 +553,7 @@ private:
                 l->OwnFont().SetSize(l->FontSize);
             }
         });
-        r.SetUnits(units_);
+        r.SetUnits(units_.value_or(r.Units()));
         r.SetZoom(zoom_);
         for (const auto& b : r.BandList()) {
             b->UpdateBoundsFromSize();
@@ -591,7 +591,8 @@ private:
     TReport* report_ = nullptr;
     QString currentObject_;
     QHash<QString, int> names_;
-    TRpUnit units_ = TRpUnit::MM;
+    // Unset when the layout names no unit: the report keeps its locale's default.
+    std::optional<TRpUnit> units_;
     int zoom_ = 100;
     QStringList functionNames_, functionData_;
     int functionLine_ = 0;

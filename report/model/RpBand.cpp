@@ -65,12 +65,10 @@ void TRpCustomBand::AttachToReport(TCustomReport* report)
 void TRpCustomBand::UpdateBoundsFromSize()
 {
     Height = Size.PixelValue(TRpBandSize::Height);
-    // A derived height of a new band's 40 pixels gives way to the stored pixel height.
-    if (Height == kNewBandHeight && StoredHeight && *StoredHeight != Height && *StoredHeight >= 0) {
+    // A derived height of a new band's 40 pixels gives way to the stored pixel height on the
+    // design surface; the stored native height stays the authority for printing.
+    if (Height == kNewBandHeight && StoredHeight && *StoredHeight != Height && *StoredHeight >= 0)
         Height = *StoredHeight;
-        Size.StoreNative(TRpBandSize::Height,
-                         rpunits::pixelsToNative(Height, Size.Zoom(), Size.PixelsPerInch()));
-    }
     Width = Size.PixelValue(TRpBandSize::Width);
 }
 

@@ -18,12 +18,10 @@ void TRpPrintable::UpdateBoundsFromSize()
     using S = TRpPrintableSize;
     auto derive = [this](int index, const std::optional<int>& stored) {
         int px = Size.PixelValue(index);
-        if (px == 0 && stored && *stored != 0) {
-            // Size.Values said nothing usable: the stored pixel value stands, and the native
-            // value follows it.
+        // Size.Values said nothing usable: the stored pixel value stands on the design surface;
+        // the stored native value is left as it was.
+        if (px == 0 && stored && *stored != 0)
             px = *stored;
-            Size.StoreNative(index, rpunits::pixelsToNative(px, Size.Zoom(), Size.PixelsPerInch()));
-        }
         return px;
     };
     height_ = derive(S::Height, StoredHeight);

@@ -75,6 +75,47 @@ TEST(LayoutLoad, PixelBoundsAreHeldBackUntilSizeValuesAreKnown)
     EXPECT_EQ(s.Height(), 26);
 }
 
+TEST(LayoutLoad, StoredPixelFallbacksNeverRewriteTheNativeMeasures)
+{
+    // A band whose Size.Values give a new band's 40 pixels shows its stored Height of 57 on the
+    // design surface but keeps its 105.83 native height; an item's zero Top stays zero.
+    auto r = load(withBody("", "    Height = 57\n"
+                               "    Size.Values = (\n      105.833333333333\n      0)\n"
+                               "    object S: TRpShape\n"
+                               "      Top = 3\n"
+                               "      Size.Values = (\n        70\n        317.5\n        0\n        100)\n"
+                               "    end\n"));
+    const TRpCustomBand& b = *r->BandList()[0];
+    EXPECT_EQ(b.Height, 57);
+    EXPECT_NEAR(static_cast<double>(b.Size.Native(TRpBandSize::Height)), 105.833333333333, 1e-9);
+    const TRpPrintable& s = *b.Items()[0];
+    EXPECT_EQ(s.Top(), 3);
+    EXPECT_EQ(s.Size.Native(TRpPrintableSize::Top), 0);
+}
+
+TEST(LayoutLoad, UnitsFollowTheLayoutOrElseTheLocale)
+{
+    const QByteArray noUnits = withBody("", "");
+    const QByteArray mm = withBody("  Units = MM\n", "");
+    const QByteArray inches = withBody("  Units = Inches\n", "");
+    struct Case {
+        const QByteArray* text;
+        QLocale locale;
+        TRpUnit expected;
+    };
+    const Case cases[] = {
+        {&noUnits, QLocale(QLocale::Russian, QLocale::Russia), TRpUnit::MM},
+        {&noUnits, QLocale(QLocale::English, QLocale::UnitedStates), TRpUnit::Inches},
+        {&mm, QLocale(QLocale::English, QLocale::UnitedStates), TRpUnit::MM},
+        {&inches, QLocale(QLocale::Russian, QLocale::Russia), TRpUnit::Inches},
+    };
+    for (const Case& c : cases) {
+        auto r = layoutloader::load(*c.text, QStringLiteral("test"), c.locale);
+        EXPECT_EQ(r->Units(), c.expected) << c.locale.name().toStdString();
+        EXPECT_EQ(r->Page.Units(), c.expected) << c.locale.name().toStdString();
+    }
+}
+
 TEST(LayoutLoad, ChildBandsFollowTheirParent)
 {
     auto r = load("object R: TReport\n"

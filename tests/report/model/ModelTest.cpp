@@ -220,7 +220,9 @@ TEST(ModelBounds, ItemBoundsComeFromSizeValuesWithStoredPixelsOnlyForZero)
     EXPECT_EQ(it->Top(), 7);
     EXPECT_EQ(it->Width(), 65);
     EXPECT_EQ(it->Height(), 17);
-    EXPECT_NEAR(static_cast<double>(it->Size.Native(TRpPrintableSize::Width)), 65 * 254 / 96.0, 1e-9);
+    // The fallback is for the design surface only: the stored native values are not rewritten.
+    EXPECT_EQ(it->Size.Native(TRpPrintableSize::Width), 0);
+    EXPECT_EQ(it->Size.Native(TRpPrintableSize::Top), 0.5L);
 }
 
 TEST(ModelBounds, BandStoredHeightOnlyWhenTheDerivedHeightIsANewBands)

@@ -1,0 +1,123 @@
+#pragma once
+// Generation: turns a report model and its data set into pages on a page recorder. Decides where
+// each band lands, when a page ends, what repeats on every page, and keeps the page and record
+// counters. Also the report's two entry points, Preview and Print, and the hooks through which
+// the rooms above (the preview window, printing) plug in.
+//
+// Knows: the report model, the record driver's data set (moved from its first row to its end),
+// the page recorder's operations, the printable items' drawing (RpItemPrint).
+// Must not know: windows or printers; the preview window and printing install themselves through
+// OpenPreview, PrintRun and PrintSetup.
+// Untrusted: the layout's measures (margins, band heights) may be anything a loaded layout holds;
+// negative printable sizes are set to 0, and every position is clamped to int range.
+#include "report/generation/RpItemPrint.h"
+#include "report/model/RpTypes.h"
+
+#include <QDateTime>
+#include <functional>
+#include <memory>
+
+class TReport;
+class TRpCustomBand;
+class TRpPrinter;
+
+class TRpGenerator {
+public:
+    explicit TRpGenerator(TReport& report);
+    ~TRpGenerator();
+    TRpGenerator(const TRpGenerator&) = delete;
+    TRpGenerator& operator=(const TRpGenerator&) = delete;
+
+    TReport& Report() const { return report_; }
+    // False while a run goes on; requests to generate are then ignored.
+    bool Available() const { return available_; }
+
+    // One whole run onto a recorder the caller has set up (destination, client). Always finishes
+    // the recorder (Abort when the report's run was cancelled, else EndDoc); the run's error
+    // reaches the caller after that, and the report accepts later runs.
+    void Generate(TRpPrinter& recorder);
+    // The report's cancel: nothing unless a run goes on; otherwise the run stops before the next
+    // detail, gets no last EndPage, and the recorder is aborted.
+    void Cancel();
+
+    // Preview: a new page-store recorder kept by the generator (the previous recorder's client
+    // carried over), OpenPreview(recorder) if installed, Generate, then (if OpenPreview is
+    // installed and the run was not cancelled) a local event loop until the recorder is gone, no
+    // longer ShowingPreview(), or the application quits. Without OpenPreview the pages stay in
+    // Recorder() and Preview returns after the run.
+    void Preview();
+    // Print: nothing if a run goes on; otherwise PrintRun() if installed, else nothing.
+    void Print();
+    // The preview's recorder, or null.
+    TRpPrinter* Recorder() const { return recorder_.get(); }
+    // Preview closed: cancels a running run, else destroys the recorder.
+    void ReleaseRecorder();
+
+    // Hooks installed by the rooms above; empty by default.
+    std::function<void(TRpPrinter& recorder)> OpenPreview;
+    std::function<void()> PrintRun;
+    std::function<void()> PrintSetup;   // the recorder's print-setup request is routed here
+
+    // Printer chosen in print setup (-1 the default), handed to the recorder at the next run.
+    int PrinterIndex() const { return printerIndex_; }
+    void SetPrinterIndex(int index) { printerIndex_ = index; }
+
+    // Generation state, native units.
+    int CurrentX() const { return currentX_; }
+    int CurrentY() const { return currentY_; }
+    int PageCount() const { return pageCount_; }
+    int DetailNumber() const;
+    bool Cancelled() const { return cancelled_; }
+    // Native height left on the page above the bottom margin and the page footers; 0 outside a
+    // run or before the first page.
+    int AvailableSpace() const;
+
+    // Where pending window events run (before the title and before each detail). Default: the
+    // application's event loop, when there is an application.
+    std::function<void()> ProcessEvents;
+    // The clock of system data items; default the current local time.
+    std::function<QDateTime()> Now;
+    // Observers for tests and tools: a band printed with its top at y on page; an EndPage about to
+    // run (CurrentY still where the last band left it).
+    std::function<void(const TRpCustomBand& band, int page, int y)> OnBandPrinted;
+    std::function<void(int page)> BeforeEndPage;
+
+private:
+    void executeDriver();
+    void printEmpty();
+    void printBand(TRpCustomBand* band);
+    // Prints a band in a role: a page footer's child bands print as page footers.
+    void printBandAs(TRpCustomBand* band, TRpBandType type);
+    void printItems(TRpCustomBand& band, TRpBandType type);
+    void makeSpace(TRpCustomBand& band, TRpBandType type);
+    void forcedPageBreak();
+    void forcedColumnBreak();
+    void newColumn();
+    void newPage();
+    void endPage();
+    void processEvents();
+    int paperLengthForAlign() const;
+    static int clampAdd(int a, int b);
+    static constexpr int kMaxChildDepth = 1000;
+
+    TReport& report_;
+    std::unique_ptr<TRpPrinter> recorder_;
+    std::unique_ptr<TRpPrinter> retired_;   // released, kept until the next preview
+    TRpPrinter* printer_ = nullptr;   // the recorder of the run going on
+    TRpItemPrinter items_;
+    bool available_ = true;
+    bool cancelled_ = false;
+    bool lastPage_ = false;
+    bool skipNextForcedPage_ = false;
+    bool columnForced_ = false;
+    bool pageFresh_ = false;   // nothing but headers on the page yet
+    int depth_ = 0;
+    int currentX_ = 0;
+    int currentY_ = -1;
+    int pageCount_ = 0;
+    int column_ = 1;
+    int columnTop_ = 0;
+    int pageFooterSize_ = 0;
+    int printerIndex_ = -1;
+    int recordCount_ = 0;
+};

@@ -1,0 +1,117 @@
+#pragma once
+// Shared pieces of the generation tests: the built-in layouts, result tables of any number of
+// rows in a temporary folder, a run that notes where every band went, and a reader of the text
+// a recorded page holds.
+#include "bench/support/BulkTable.h"
+#include "engine/DataSet.h"
+#include "report/generation/RpGenerator.h"
+#include "report/model/LayoutLoader.h"
+#include "report/model/RpReport.h"
+#include "report/pages/RpPageList.h"
+#include "report/pages/RpPrinter.h"
+
+#include <QTemporaryDir>
+#include <QtEndian>
+#include <memory>
+#include <vector>
+
+namespace gentest {
+
+inline std::unique_ptr<TReport> layout(const char* name)
+{
+    return layoutloader::loadBuiltin(QString::fromLatin1(name), QString(),
+                                     QLocale(QLocale::Russian, QLocale::Russia));
+}
+
+// DB/HEMATIX.dbf in folder with `rows` rows of one day, sample numbers 1..rows.
+inline QString writeRows(const QString& folder, int rows, const QDate& day = QDate(2023, 6, 5))
+{
+    return benchsupport::writeResultTable(folder, rows, [&](int i, const std::vector<DbfField>& fields, char* rec) {
+        for (const DbfField& f : fields) {
+            if (f.name == QLatin1String("DAT"))
+                dbfcodec::put(f, rec, DbfValue(day));
+            else if (f.name == QLatin1String("NUM"))
+                dbfcodec::put(f, rec, DbfValue(QString::number(100000000 + i)));
+            else if (f.name == QLatin1String("TIM"))
+                dbfcodec::put(f, rec, DbfValue(QStringLiteral("10:15:00")));
+            else if (f.name == QLatin1String("FIO"))
+                dbfcodec::put(f, rec, DbfValue(QStringLiteral("Иванов И. И.")));
+            else if (f.name == QLatin1String("WBC") || f.name == QLatin1String("RBC"))
+                dbfcodec::put(f, rec, DbfValue(QStringLiteral("6.4")));
+        }
+    });
+}
+
+struct BandAt {
+    QString name;
+    int page;
+    int y;
+    bool operator==(const BandAt&) const = default;
+};
+
+// A run on a page-store recorder that notes every band printed.
+struct NotedRun {
+    explicit NotedRun(TReport& r) : report(r), gen(r)
+    {
+        gen.ProcessEvents = [] {};
+        gen.OnBandPrinted = [this](const TRpCustomBand& b, int page, int y) {
+            bands.push_back({b.Name, page, y});
+        };
+        gen.BeforeEndPage = [this](int) { yBeforeEndPage.push_back(gen.CurrentY()); };
+    }
+    void run() { gen.Generate(recorder); }
+    std::vector<BandAt> named(const QString& name) const
+    {
+        std::vector<BandAt> out;
+        for (const BandAt& b : bands)
+            if (b.name == name)
+                out.push_back(b);
+        return out;
+    }
+    TReport& report;
+    TRpGenerator gen;
+    TRpPrinter recorder;
+    std::vector<BandAt> bands;
+    std::vector<int> yBeforeEndPage;
+};
+
+// Text output of a recorded page: reference point, bounds (inclusive) and text.
+struct TextAt {
+    int x, y;
+    int left, top, right, bottom;
+    QString text;
+};
+
+inline std::vector<TextAt> textsOf(const QByteArray& emf)
+{
+    std::vector<TextAt> out;
+    auto u32 = [&](qsizetype at) {
+        return qFromLittleEndian<quint32>(reinterpret_cast<const uchar*>(emf.constData()) + at);
+    };
+    auto i32 = [&](qsizetype at) { return static_cast<qint32>(u32(at)); };
+    qsizetype at = 0;
+    while (at + 8 <= emf.size()) {
+        const quint32 type = u32(at);
+        const quint32 size = u32(at + 4);
+        if (size < 8 || at + size > emf.size())
+            break;
+        if (type == 84 && size >= 76) {
+            TextAt t{i32(at + 36), i32(at + 40), i32(at + 8), i32(at + 12), i32(at + 16), i32(at + 20), {}};
+            const quint32 n = u32(at + 44);
+            const quint32 off = u32(at + 48);
+            if (off + n * 2 <= size)
+                t.text = QString(reinterpret_cast<const QChar*>(emf.constData() + at + off), n);
+            out.push_back(t);
+        }
+        at += size;
+    }
+    return out;
+}
+
+inline std::vector<TextAt> textsOfPage(TRpPrinter& recorder, int page)
+{
+    auto image = recorder.GetPage(page);
+    return image ? textsOf(image->Bytes()) : std::vector<TextAt>{};
+}
+
+} // namespace gentest

@@ -1,0 +1,272 @@
+// Where bands land: the result sheet's fixed figures, the period report's pages for row counts on
+// either side of every break, empty reports, forced breaks, cancellation and page numbering.
+#include "GenerationFixtures.h"
+
+#include <QDir>
+#include <gtest/gtest.h>
+
+using gentest::BandAt;
+using gentest::NotedRun;
+
+namespace {
+
+TEST(Pagination, ResultSheetTitleAndDetailOnOnePage)
+{
+    auto r = gentest::layout("Report");
+    NotedRun run(*r);
+    run.run();
+    // The second title band of the layout prints nowhere: the detail follows the first directly.
+    EXPECT_EQ(run.bands, (std::vector<BandAt>{{"RpBand1", 1, 100}, {"RpBand2", 1, 341}}));
+    EXPECT_EQ(run.yBeforeEndPage, std::vector<int>{1349});
+    EXPECT_EQ(run.gen.PageCount(), 1);
+    EXPECT_EQ(run.recorder.PageCount(), 1);
+    EXPECT_EQ(run.recorder.Status(), TRpPrinterStatus::Finished);
+    EXPECT_TRUE(run.gen.Available());
+}
+
+// The period report over n rows: details on each page, where the summary goes.
+struct PeriodCase {
+    int rows;
+    std::vector<int> detailsPerPage;
+    int summaryPage;
+    int summaryY;
+};
+
+class PeriodPages : public ::testing::TestWithParam<PeriodCase> {};
+
+TEST_P(PeriodPages, DetailsPerPageAndSummaryPlace)
+{
+    const PeriodCase& c = GetParam();
+    QTemporaryDir dir;
+    const QString table = gentest::writeRows(dir.path(), c.rows);
+    TTable data;
+    data.SetTableName(table);
+    data.Open();
+    auto r = gentest::layout("Unit7");
+    r->SetDataSet(&data);
+    NotedRun run(*r);
+    run.run();
+
+    const int pages = static_cast<int>(c.detailsPerPage.size());
+    EXPECT_EQ(run.gen.PageCount(), pages);
+    EXPECT_EQ(run.recorder.PageCount(), pages);
+    const auto details = run.named(QStringLiteral("RpBand3"));
+    const auto headers = run.named(QStringLiteral("RpBand2"));
+    std::vector<int> perPage(static_cast<size_t>(pages), 0);
+    for (const BandAt& d : details)
+        ++perPage[static_cast<size_t>(d.page - 1)];
+    EXPECT_EQ(perPage, c.detailsPerPage);
+    // Title at the top margin of page 1 and nowhere else; the column header below it on page 1
+    // and at the top margin of every later page.
+    EXPECT_EQ(run.named(QStringLiteral("RpBand1")), (std::vector<BandAt>{{"RpBand1", 1, 100}}));
+    ASSERT_EQ(static_cast<int>(headers.size()), pages);
+    for (int p = 1; p <= pages; ++p)
+        EXPECT_EQ(headers[static_cast<size_t>(p - 1)], (BandAt{"RpBand2", p, p == 1 ? 171 : 100}));
+    // Details follow each other 53 apart, the first of a page right below its column header.
+    for (size_t i = 0; i < details.size(); ++i) {
+        const bool firstOfPage = i == 0 || details[i - 1].page != details[i].page;
+        const int expected = firstOfPage ? (details[i].page == 1 ? 235 : 164) : details[i - 1].y + 53;
+        EXPECT_EQ(details[i].y, expected) << "detail " << i + 1;
+    }
+    EXPECT_EQ(run.named(QStringLiteral("RpBand4")), (std::vector<BandAt>{{"RpBand4", c.summaryPage, c.summaryY}}));
+    EXPECT_EQ(run.gen.DetailNumber(), c.rows);
+}
+
+// Page 1 holds 34 rows (235 + 34 x 53 = 2037 of 2050), later pages 35 (164 + 35 x 53 = 2019).
+// The summary (106) stays with the last row when it leaves 106 above 2050.
+INSTANTIATE_TEST_SUITE_P(Generation, PeriodPages, ::testing::Values(
+    PeriodCase{1, {1}, 1, 288},
+    PeriodCase{32, {32}, 1, 1931},
+    PeriodCase{33, {33, 0}, 2, 164},
+    PeriodCase{34, {34, 0}, 2, 164},
+    PeriodCase{35, {34, 1}, 2, 217},
+    PeriodCase{67, {34, 33}, 2, 1913},
+    PeriodCase{68, {34, 34, 0}, 3, 164},
+    PeriodCase{69, {34, 35, 0}, 3, 164},
+    PeriodCase{70, {34, 35, 1}, 3, 217}));
+
+TEST(Pagination, EmptyPeriodReportHasTitleOneEmptyDetailAndSummaryWithoutColumnHeader)
+{
+    QTemporaryDir dir;
+    TTable data;
+    data.SetTableName(gentest::writeRows(dir.path(), 0));
+    data.Open();
+    auto r = gentest::layout("Unit7");
+    r->SetDataSet(&data);
+    NotedRun run(*r);
+    run.run();
+    EXPECT_EQ(run.bands, (std::vector<BandAt>{{"RpBand1", 1, 100}, {"RpBand3", 1, 171}, {"RpBand4", 1, 224}}));
+    EXPECT_EQ(run.gen.DetailNumber(), 0);
+    EXPECT_EQ(run.recorder.PageCount(), 1);
+}
+
+TEST(Pagination, WithoutPrintIfEmptyNoRowsGiveNoPages)
+{
+    QTemporaryDir dir;
+    TTable data;
+    data.SetTableName(gentest::writeRows(dir.path(), 0));
+    data.Open();
+    for (bool open : {true, false}) {
+        auto r = gentest::layout("Unit7");
+        r->SetPrintIfEmpty(false);
+        if (open)
+            r->SetDataSet(&data);
+        NotedRun run(*r);
+        run.run();
+        EXPECT_TRUE(run.bands.empty()) << "data set open: " << open;
+        EXPECT_EQ(run.recorder.PageCount(), 0);
+        EXPECT_EQ(run.recorder.Status(), TRpPrinterStatus::Finished);
+    }
+}
+
+TEST(Pagination, ForcedNewPageDetailIsSwallowedOnceThenBreaksEveryRecord)
+{
+    QTemporaryDir dir;
+    TTable data;
+    data.SetTableName(gentest::writeRows(dir.path(), 3));
+    data.Open();
+    // Without a column header the first detail's break is swallowed after the title.
+    auto r = gentest::layout("Unit7");
+    r->SetDataSet(&data);
+    r->FindBand(TRpBandType::rbColumnHeader)->Enabled = false;
+    r->FindBand(TRpBandType::rbDetail)->ForceNewPage = true;
+    NotedRun run(*r);
+    run.run();
+    EXPECT_EQ(run.named(QStringLiteral("RpBand3")),
+              (std::vector<BandAt>{{"RpBand3", 1, 171}, {"RpBand3", 2, 100}, {"RpBand3", 3, 100}}));
+    EXPECT_EQ(run.named(QStringLiteral("RpBand4")), (std::vector<BandAt>{{"RpBand4", 3, 153}}));
+}
+
+TEST(Pagination, CancelBetweenDetails)
+{
+    QTemporaryDir dir;
+    TTable data;
+    data.SetTableName(gentest::writeRows(dir.path(), 50));
+    data.Open();
+    struct Case {
+        const char* what;
+        bool reportCancel;
+        bool endPageOnLastPage;
+        TRpPrinterStatus status;
+    };
+    for (const Case& c : {Case{"recorder's cancel", false, true, TRpPrinterStatus::Finished},
+                          Case{"report's cancel", true, false, TRpPrinterStatus::Finished}}) {
+        auto r = gentest::layout("Unit7");
+        r->SetDataSet(&data);
+        NotedRun run(*r);
+        int calls = 0;
+        // Cancelled while the events before the 40th detail run (page 2).
+        run.gen.ProcessEvents = [&] {
+            if (++calls == 41) {
+                if (c.reportCancel)
+                    run.gen.Cancel();
+                else
+                    run.recorder.Cancel();
+            }
+        };
+        run.run();
+        EXPECT_EQ(run.gen.DetailNumber(), 39) << c.what;
+        EXPECT_TRUE(run.named(QStringLiteral("RpBand4")).empty()) << c.what;
+        EXPECT_EQ(run.yBeforeEndPage.size(), c.endPageOnLastPage ? 2u : 1u) << c.what;
+        EXPECT_EQ(run.gen.Cancelled(), c.reportCancel) << c.what;
+        EXPECT_EQ(run.recorder.Status(), c.status) << c.what;
+        // Both pages are kept either way: an aborted document keeps what it had drawn.
+        EXPECT_EQ(run.recorder.PageCount(), 2) << c.what;
+        EXPECT_TRUE(run.gen.Available()) << c.what;
+        // The report takes the next run normally.
+        NotedRun again(*r);
+        again.run();
+        EXPECT_EQ(again.gen.DetailNumber(), 50) << c.what;
+        EXPECT_FALSE(again.gen.Cancelled());
+    }
+}
+
+TEST(Pagination, CancelOutsideARunDoesNothing)
+{
+    auto r = gentest::layout("Report");
+    NotedRun run(*r);
+    run.gen.Cancel();
+    run.run();
+    EXPECT_FALSE(run.gen.Cancelled());
+    EXPECT_EQ(run.recorder.PageCount(), 1);
+}
+
+TEST(Pagination, PageNumbersRestartWithEveryPreview)
+{
+    QTemporaryDir dir;
+    TTable data;
+    data.SetTableName(gentest::writeRows(dir.path(), 70));
+    data.Open();
+    auto r = gentest::layout("Unit7");
+    r->SetDataSet(&data);
+    TRpGenerator gen(*r);
+    gen.ProcessEvents = [] {};
+    for (int round = 1; round <= 2; ++round) {
+        gen.Preview();
+        ASSERT_NE(gen.Recorder(), nullptr);
+        EXPECT_EQ(gen.PageCount(), 3);
+        EXPECT_EQ(gen.Recorder()->PageCount(), 3) << "round " << round;
+    }
+}
+
+TEST(Pagination, RequestsDuringARunAreIgnored)
+{
+    QTemporaryDir dir;
+    TTable data;
+    data.SetTableName(gentest::writeRows(dir.path(), 2));
+    data.Open();
+    auto p = gentest::layout("Unit7");
+    p->SetDataSet(&data);
+    TRpGenerator gen(*p);
+    int nested = 0, printed = 0;
+    gen.PrintRun = [&] { ++printed; };
+    bool inside = false;
+    gen.ProcessEvents = [&] {
+        if (inside)   // Preview lets events run before it looks at the run
+            return;
+        inside = true;
+        ++nested;
+        EXPECT_FALSE(gen.Available());
+        TRpPrinter inner;
+        gen.Generate(inner);
+        EXPECT_EQ(inner.PageCount(), 0);
+        gen.Print();
+        gen.Preview();
+        EXPECT_EQ(gen.Recorder(), nullptr);
+        inside = false;
+    };
+    TRpPrinter outer;
+    gen.Generate(outer);
+    EXPECT_EQ(nested, 3);   // before the title and before each detail
+    EXPECT_EQ(printed, 0);
+    EXPECT_EQ(outer.PageCount(), 1);
+    gen.Print();
+    EXPECT_EQ(printed, 1);
+}
+
+TEST(Pagination, AnErrorEndsTheRunFinishesTheRecorderAndLaterRunsWork)
+{
+    QTemporaryDir dir;
+    TTable data;
+    data.SetTableName(gentest::writeRows(dir.path(), 5));
+    data.Open();
+    auto r = gentest::layout("Unit7");
+    r->SetDataSet(&data);
+    NotedRun run(*r);
+    int calls = 0;
+    run.gen.ProcessEvents = [&] {
+        if (++calls == 3)
+            throw EDatabaseError(QStringLiteral("Query1: the disk went away"));
+    };
+    EXPECT_THROW(run.run(), EDatabaseError);
+    EXPECT_EQ(run.recorder.Status(), TRpPrinterStatus::Finished);
+    EXPECT_TRUE(run.gen.Available());
+    EXPECT_EQ(r->Units(), TRpUnit::MM);
+    run.gen.ProcessEvents = [] {};
+    TRpPrinter second;
+    run.gen.Generate(second);
+    EXPECT_EQ(run.gen.DetailNumber(), 5);
+    EXPECT_EQ(second.PageCount(), 1);
+}
+
+} // namespace
