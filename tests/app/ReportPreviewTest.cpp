@@ -1,0 +1,238 @@
+// The two reports in the program: "Печать" previews the current row's result sheet, "OK" in
+// "Запрос" the period report; printing from a preview prints the row that preview shows; a second
+// request runs into the open window; closing during a long run cancels it.
+#include "AppFixture.h"
+
+#include "app/RowSnapshot.h"
+#include "app/Unit3.h"
+#include "app/Unit6.h"
+#include "app/Unit7.h"
+#include "report/generation/GenerationFixtures.h"
+#include "report/generation/RpGenerator.h"
+#include "report/preview/RpPreview.h"
+#include "report/preview/RpPreviewImage.h"
+#include "report/preview/RpPreviewInstall.h"
+
+#include <QDateEdit>
+#include <QLabel>
+#include <QPushButton>
+#include <QRegularExpression>
+
+using namespace apptest;
+
+namespace {
+
+QStringList pageTexts(TRpPrinter& recorder, int page)
+{
+    QStringList out;
+    for (const gentest::TextAt& t : gentest::textsOfPage(recorder, page))
+        out << t.text;
+    return out;
+}
+
+// Sample numbers (nine digits) on a page.
+int samplesOn(TRpPrinter& recorder, int page)
+{
+    static const QRegularExpression number(QStringLiteral("^\\d{9}$"));
+    int n = 0;
+    for (const QString& t : pageTexts(recorder, page))
+        n += number.match(t).hasMatch() ? 1 : 0;
+    return n;
+}
+
+// The preview of a generator once its run has finished, or null.
+TRpStandardPreview* finishedPreview(TRpGenerator& gen)
+{
+    TRpStandardPreview* w = rppreview::OpenWindow(gen);
+    if (!w || !w->isVisible() || !w->Recorder() || w->Recorder()->Status() != TRpPrinterStatus::Finished)
+        return nullptr;
+    return w;
+}
+
+struct ReportPreview : AppFixture {
+    // Runs body once, as soon as the generator's preview has finished its run.
+    void whenShown(TRpGenerator& gen, QTimer& timer, std::function<void(TRpStandardPreview&)> body)
+    {
+        timer.setInterval(10);
+        QObject::connect(&timer, &QTimer::timeout, [&gen, &timer, body] {
+            if (TRpStandardPreview* w = finishedPreview(gen)) {
+                timer.stop();
+                body(*w);
+            }
+        });
+        timer.start();
+    }
+};
+
+TEST_F(ReportPreview, PrintPreviewsTheCurrentRowAndPrintsThatRowAfterTheGridMoved)
+{
+    makeTable();
+    addRows(3);
+    start();
+    Form1->Table1->SetRecNo(2);
+    TRpGenerator& gen = Form3->Generator();
+    // Printing is not in this room: a print run here records its pages for the test to read.
+    std::vector<QStringList> printed;
+    gen.PrintRun = [&] {
+        TRpPrinter paper;
+        gen.Generate(paper);
+        printed.push_back(pageTexts(paper, 1));
+    };
+    int shown = 0;
+    QTimer t;
+    whenShown(gen, t, [&](TRpStandardPreview& w) {
+        ++shown;
+        TRpPrinter& rp = *w.Recorder();
+        EXPECT_EQ(rp.PageCount(), 1);
+        const QStringList texts = pageTexts(rp, 1);
+        EXPECT_TRUE(texts.contains(QStringLiteral("000000002"))) << texts.join(QLatin1Char('|')).toStdString();
+        EXPECT_TRUE(texts.contains(QStringLiteral("7.5")));
+        EXPECT_TRUE(texts.contains(QStringLiteral("Номер иссл.")));
+        EXPECT_EQ(w.StatusPanel0->text(), QStringLiteral("0%")); // no data set, no progress
+        EXPECT_EQ(w.StatusPanel1->text(), QStringLiteral("Page 1 of 1"));
+        EXPECT_TRUE(w.RpPreview->PageView()->ImageShown());
+        EXPECT_EQ(w.RpPreview->ZoomMode(), TRpZoomMode::Width);
+        // Generation did not move the grid; the technician now does, then prints.
+        EXPECT_EQ(Form1->Table1->RecNo(), 2);
+        Form1->Table1->SetRecNo(3);
+        w.Print->trigger();
+        w.close();
+    });
+    Form1->N5->trigger();
+    EXPECT_EQ(shown, 1);
+    ASSERT_EQ(printed.size(), 1u);
+    EXPECT_TRUE(printed[0].contains(QStringLiteral("000000002"))) << "the previewed row is printed";
+    EXPECT_FALSE(printed[0].contains(QStringLiteral("000000003")));
+    EXPECT_EQ(gen.Recorder(), nullptr);
+    EXPECT_TRUE(gen.Available());
+}
+
+TEST_F(ReportPreview, ASecondPrintWhileThePreviewIsOpenRunsIntoTheSameWindow)
+{
+    makeTable();
+    addRows(3);
+    start();
+    Form1->Table1->SetRecNo(1);
+    TRpGenerator& gen = Form3->Generator();
+    TRpStandardPreview* first = nullptr;
+    QTimer t1, t2;
+    QStringList secondTexts;
+    TRpPrinter* firstRecorder = nullptr;
+    whenShown(gen, t1, [&](TRpStandardPreview& w) {
+        first = &w;
+        firstRecorder = w.Recorder();
+        Form1->Table1->SetRecNo(3);
+        whenShown(gen, t2, [&](TRpStandardPreview& again) {
+            if (again.Recorder() == firstRecorder) {
+                t2.start(); // the second run has not started yet
+                return;
+            }
+            EXPECT_EQ(&again, first);
+            secondTexts = pageTexts(*again.Recorder(), 1);
+            again.close();
+        });
+        // The panel's "Печать", pressed after this timer's slot has returned: timers do not fire
+        // inside a loop run from one of their own slots.
+        QMetaObject::invokeMethod(Form1->Button1, [] { Form1->Button1->click(); }, Qt::QueuedConnection);
+    });
+    Form1->N5->trigger();
+    EXPECT_TRUE(secondTexts.contains(QStringLiteral("000000003"))) << secondTexts.join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(gen.Recorder(), nullptr);
+}
+
+TEST_F(ReportPreview, ResultSheetOfAnEmptyTableStillPrintsItsPage)
+{
+    makeTable();
+    start();
+    TRpGenerator& gen = Form3->Generator();
+    QStringList texts;
+    QTimer t;
+    whenShown(gen, t, [&](TRpStandardPreview& w) {
+        texts = pageTexts(*w.Recorder(), 1);
+        w.close();
+    });
+    Form1->N5->trigger();
+    EXPECT_TRUE(texts.contains(QStringLiteral("Номер иссл.")));
+    ASSERT_NE(Form3->Snapshot(), nullptr);
+    EXPECT_TRUE(Form3->Snapshot()->Table()->IsEmpty());
+}
+
+TEST_F(ReportPreview, PeriodQueryOkPreviewsTheSelection)
+{
+    makeTable();
+    addRows(70); // 34 on page 1, 35 on page 2, the last and the summary on page 3
+    start();
+    TRpGenerator& gen = Form7->Generator();
+    std::vector<int> perPage;
+    QStringList firstPage;
+    QString progress;
+    QTimer t;
+    whenShown(gen, t, [&](TRpStandardPreview& w) {
+        TRpPrinter& rp = *w.Recorder();
+        for (int p = 1; p <= rp.PageCount(); ++p)
+            perPage.push_back(samplesOn(rp, p));
+        firstPage = pageTexts(rp, 1);
+        progress = w.StatusPanel0->text();
+        w.close();
+    });
+    Form6->DateTimePicker1->setDate(QDate(2023, 6, 1));
+    Form6->DateTimePicker2->setDate(QDate(2023, 6, 30));
+    Form6->Button1Click();
+    EXPECT_EQ(perPage, (std::vector<int>{34, 35, 1}));
+    EXPECT_TRUE(firstPage.contains(QStringLiteral("ОТЧЁТ ")));
+    EXPECT_TRUE(firstPage.contains(QStringLiteral(" - ")));
+    EXPECT_TRUE(firstPage.contains(Form6->RpLabel2));
+    EXPECT_EQ(progress, QString()); // 100 arrived: the panel is emptied
+    EXPECT_EQ(gen.Recorder(), nullptr);
+
+    // A single day: one date in the heading, no separator.
+    perPage.clear();
+    QTimer t2;
+    whenShown(gen, t2, [&](TRpStandardPreview& w) {
+        firstPage = pageTexts(*w.Recorder(), 1);
+        perPage.push_back(w.Recorder()->PageCount());
+        w.close();
+    });
+    Form6->DateTimePicker1->setDate(QDate(2023, 6, 5));
+    Form6->DateTimePicker2->setDate(QDate(2023, 6, 5));
+    Form6->Button1Click();
+    EXPECT_EQ(perPage, std::vector<int>{3});
+    EXPECT_FALSE(firstPage.contains(QStringLiteral(" - ")));
+}
+
+TEST_F(ReportPreview, ClosingDuringALongRunCancelsItAndTheProgramStaysUsable)
+{
+    gentest::writeRows(folder, 20000); // of one day
+    start();
+    TRpGenerator& gen = Form7->Generator();
+    int pagesWhenClosed = 0;
+    bool otherWork = false;
+    QTimer other; // the link and the import keep running on their timers
+    other.setInterval(1);
+    QObject::connect(&other, &QTimer::timeout, [&] { otherWork = true; });
+    other.start();
+    QTimer closer;
+    closer.setInterval(5);
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        TRpStandardPreview* w = rppreview::OpenWindow(gen);
+        if (!w || !w->Recorder() || w->Recorder()->AvailablePages() < 2)
+            return;
+        closer.stop();
+        pagesWhenClosed = w->Recorder()->PageCount();
+        EXPECT_FALSE(gen.Available());
+        EXPECT_FALSE(w->Print->isEnabled());
+        w->close();
+    });
+    closer.start();
+    Form6->DateTimePicker1->setDate(QDate(2023, 6, 5));
+    Form6->DateTimePicker2->setDate(QDate(2023, 6, 5));
+    Form6->Button1Click();
+    EXPECT_GE(pagesWhenClosed, 2);
+    EXPECT_LT(pagesWhenClosed, 100) << "20000 rows make 572 pages; the run stopped early";
+    EXPECT_TRUE(gen.Available());
+    EXPECT_EQ(gen.Recorder(), nullptr);
+    EXPECT_TRUE(otherWork);
+    EXPECT_EQ(rppreview::OpenWindow(gen), nullptr);
+}
+
+} // namespace
