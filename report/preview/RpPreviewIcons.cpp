@@ -44,7 +44,7 @@ void lines(QPainter& p, const QRectF& r, int n)
 void arrow(QPainter& p, qreal x, int dir)
 {
     QPolygonF tri;
-    tri << QPointF(x - 4.5 * dir, 12) << QPointF(x + 4.5 * dir, 5) << QPointF(x + 4.5 * dir, 19);
+    tri << QPointF(x + 4.5 * dir, 12) << QPointF(x - 4.5 * dir, 5) << QPointF(x - 4.5 * dir, 19);
     p.setPen(Qt::NoPen);
     p.setBrush(kAccent);
     p.drawPolygon(tri);

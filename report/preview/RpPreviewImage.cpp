@@ -65,6 +65,7 @@ void TRpPreviewImage::drawSheet(QPainter& painter) const
         // A damaged record in a loaded file: what was drawn before it stays; the view itself must
         // go on painting (an error box from inside a paint would come back with every repaint).
     }
+    painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setPen(QPen(Qt::black, 0));
     painter.setBrush(Qt::NoBrush);
     const QPoint outline[] = {{0, 0}, {0, h - 3}, {w - 3, h - 3}, {w - 3, 0}, {0, 0}};
@@ -82,7 +83,10 @@ void TRpPreviewImage::renderCache(const QRect& area)
     cache_.fill(palette().color(QPalette::Window));
     cacheRect_ = area;
     QPainter painter(&cache_);
-    painter.setRenderHint(QPainter::Antialiasing, false);
+    // Scaled below 100 %, one-pixel rules would fall between pixels and vanish; smoothed, they
+    // show as lighter lines, as they do on paper at the printer's resolution.
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
     painter.translate(-area.topLeft());
     painter.setClipRect(area);
     drawSheet(painter);

@@ -13,7 +13,12 @@
 #include "report/preview/RpPreviewImage.h"
 #include "report/preview/RpPreviewInstall.h"
 
+#include "link/AnalyserSimulator.h"
+#include "link/MessageImport.h"
+
 #include <QDateEdit>
+#include <QProcess>
+#include <QTest>
 #include <QLabel>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -233,6 +238,52 @@ TEST_F(ReportPreview, ClosingDuringALongRunCancelsItAndTheProgramStaysUsable)
     EXPECT_EQ(gen.Recorder(), nullptr);
     EXPECT_TRUE(otherWork);
     EXPECT_EQ(rppreview::OpenWindow(gen), nullptr);
+}
+
+// Pictures of both previews at "Zoom to width" for a person to look at: run with
+// HEMATIX_SCREENSHOTS=<folder> under Xvfb with QT_QPA_PLATFORM=xcb. Skipped otherwise.
+TEST_F(ReportPreview, Screenshots)
+{
+    if (qEnvironmentVariableIsEmpty("HEMATIX_SCREENSHOTS"))
+        GTEST_SKIP() << "set HEMATIX_SCREENSHOTS to a folder to take pictures of the previews";
+    const QString out = qEnvironmentVariable("HEMATIX_SCREENSHOTS");
+    makeTable();
+    start();
+    sim::MessageGenerator messages(3, QDateTime(QDate::currentDate(), QTime(8, 30, 0)));
+    for (int i = 0; i < 50; ++i) {
+        QByteArray wire = sim::wireBytes(messages.next());
+        wire.chop(1);
+        testsupport::writeFile(folder + "Temp/Temp.log", wire);
+        Form1->import()->tick();
+    }
+    Form1->Table1->SetRecNo(47);
+    Form1->Table1->Edit();
+    Form1->Table1->FieldByName(QStringLiteral("FIO"))->SetAsString(QStringLiteral("Петрова Анна Сергеевна"));
+    Form1->Table1->FieldByName(QStringLiteral("DOC"))->SetAsString(QStringLiteral("45 лет"));
+    Form1->Table1->FieldByName(QStringLiteral("RECEPTION"))->SetAsString(QStringLiteral("терап."));
+    Form1->Table1->Post();
+    auto shoot = [&](TRpStandardPreview& w, const QString& name) {
+        QTest::qWait(500);
+        QProcess::execute(QStringLiteral("/usr/bin/import"), {QStringLiteral("-window"), QStringLiteral("root"), out + QLatin1Char('/') + name});
+        if (!QFile::exists(out + QLatin1Char('/') + name))
+            w.grab().save(out + QLatin1Char('/') + name);
+    };
+    QTimer t1;
+    whenShown(Form3->Generator(), t1, [&](TRpStandardPreview& w) {
+        shoot(w, QStringLiteral("preview-result-sheet.png"));
+        w.close();
+    });
+    Form1->N5->trigger();
+    QTimer t2;
+    whenShown(Form7->Generator(), t2, [&](TRpStandardPreview& w) {
+        shoot(w, QStringLiteral("preview-period-report.png"));
+        w.LastPage->trigger();
+        shoot(w, QStringLiteral("preview-period-report-last.png"));
+        w.close();
+    });
+    Form6->DateTimePicker1->setDate(QDate::currentDate());
+    Form6->DateTimePicker2->setDate(QDate::currentDate());
+    Form6->Button1Click();
 }
 
 } // namespace
