@@ -4,6 +4,7 @@
 #include <QPainterPath>
 #include <QPixmap>
 #include <cmath>
+#include <map>
 
 namespace {
 
@@ -212,8 +213,12 @@ QPixmap render(TRpPreviewIcon kind, int scale)
 
 QIcon rpPreviewIcon(TRpPreviewIcon kind)
 {
-    QIcon icon;
-    icon.addPixmap(render(kind, 1));
-    icon.addPixmap(render(kind, 2));
+    // Drawn once per program run: every preview window opens with the same tool bar.
+    static std::map<TRpPreviewIcon, QIcon> icons;
+    QIcon& icon = icons[kind];
+    if (icon.isNull()) {
+        icon.addPixmap(render(kind, 1));
+        icon.addPixmap(render(kind, 2));
+    }
     return icon;
 }

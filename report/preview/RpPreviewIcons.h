@@ -20,4 +20,5 @@ enum class TRpPreviewIcon {
     Load
 };
 
+// Main thread only (the icons are drawn once and kept).
 QIcon rpPreviewIcon(TRpPreviewIcon kind);
