@@ -225,6 +225,12 @@ TEST_F(ReportPreview, ClosingDuringALongRunCancelsItAndTheProgramStaysUsable)
         closer.stop();
         pagesWhenClosed = w->Recorder()->PageCount();
         EXPECT_FALSE(gen.Available());
+        // "OK" again while the run walks the query: ignored, the query keeps its statement.
+        const QStringList sql = Form6->Query1->SQL;
+        Form6->DateTimePicker2->setDate(QDate(2023, 6, 7));
+        Form6->Button1Click();
+        EXPECT_EQ(Form6->Query1->SQL, sql);
+        EXPECT_TRUE(Form6->Query1->Active());
         EXPECT_FALSE(w->Print->isEnabled());
         w->close();
     });
@@ -238,6 +244,35 @@ TEST_F(ReportPreview, ClosingDuringALongRunCancelsItAndTheProgramStaysUsable)
     EXPECT_EQ(gen.Recorder(), nullptr);
     EXPECT_TRUE(otherWork);
     EXPECT_EQ(rppreview::OpenWindow(gen), nullptr);
+}
+
+TEST_F(ReportPreview, SnapshotHoldsTheRowAsShownPendingChangesIncluded)
+{
+    makeTable();
+    addRows(2);
+    start();
+    TTable& table = *Form1->Table1;
+    table.SetRecNo(1);
+    table.Edit();
+    table.FieldByName(QStringLiteral("FIO"))->SetAsString(QStringLiteral("Сидоров П. П."));
+    TRowSnapshot snap(table);
+    // The source is left as it was: same row, the change still pending.
+    EXPECT_EQ(table.RecNo(), 1);
+    EXPECT_EQ(table.State(), TDataSet::dsEdit);
+    TTable& copy = *snap.Table();
+    ASSERT_EQ(copy.RecordCount(), 1);
+    for (const auto& field : table.Fields())
+        EXPECT_EQ(copy.FieldByName(field->FieldName())->DisplayText(), field->DisplayText()) << field->FieldName().toStdString();
+    EXPECT_EQ(copy.FieldByName(QStringLiteral("FIO"))->AsString(), QStringLiteral("Сидоров П. П."));
+    // Later changes of the source do not reach the copy.
+    table.Cancel();
+    table.SetRecNo(2);
+    EXPECT_EQ(copy.FieldByName(QStringLiteral("NUM"))->AsString(), QStringLiteral("000000001"));
+
+    // A closed source gives an empty copy.
+    table.Close();
+    TRowSnapshot none(table);
+    EXPECT_TRUE(none.Table()->IsEmpty());
 }
 
 // Pictures of both previews at "Zoom to width" for a person to look at: run with
