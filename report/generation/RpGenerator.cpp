@@ -7,6 +7,8 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QPointer>
+#include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -351,11 +353,26 @@ void TRpGenerator::printItems(TRpCustomBand& band, TRpBandType type)
             unfinished = unfinished || !done;
         }
         // The canvas is a new one after a page break.
-        rpframe::draw(*p.Canvas(), band.Frame,
-                      {p.XPos(currentX_), p.YPos(currentY_),
-                       p.XPos(static_cast<double>(currentX_ + width)),
-                       p.YPos(static_cast<double>(currentY_ + extent.height + extent.expansion + 1))},
-                      p.XFactor(), p.YFactor());
+        // The band before drew its bottom frame line one native unit into this band, where this
+        // band's fill and item backgrounds may have covered it (at screen resolution about
+        // every third row line would vanish): it is drawn again.
+        if (firstPass && previousBottomLine_.right > previousBottomLine_.left) {
+            p.Canvas()->fillRect(previousBottomLine_, previousBottomColor_);
+            previousBottomLine_ = {};
+        }
+        const DeviceRect frame{p.XPos(currentX_), p.YPos(currentY_),
+                               p.XPos(static_cast<double>(currentX_ + width)),
+                               p.YPos(static_cast<double>(currentY_ + extent.height + extent.expansion + 1))};
+        rpframe::draw(*p.Canvas(), band.Frame, frame, p.XFactor(), p.YFactor());
+        previousBottomLine_ = {};
+        if (band.Frame.DrawBottom) {
+            const long long top = static_cast<long long>(frame.bottom)
+                                  - rpframe::horizontalThickness(band.Frame, p.YFactor());
+            previousBottomLine_ = {frame.left,
+                                   static_cast<int>(std::max<long long>(top, std::numeric_limits<int>::min())),
+                                   frame.right, frame.bottom};
+            previousBottomColor_ = rpcolor::toQColor(band.Frame.Color);
+        }
         if (!unfinished)
             break;
         // A line that fits no fresh page would ask for pages for ever: it is dropped instead.
@@ -442,6 +459,7 @@ void TRpGenerator::newPage()
     ++pageCount_;
     printer_->NewPage();
     pageFresh_ = true;
+    previousBottomLine_ = {};
     currentY_ = roundToInt(page.Native(TRpPage::TopMargin));
     if (pageCount_ > 1 || report_.Options.has(TRpReportOption::FirstPageHeader))
         printBand(enabledBand(report_, TRpBandType::rbPageHeader));

@@ -48,9 +48,12 @@ public:
     void Preview();
     // Print: nothing if a run goes on; otherwise PrintRun() if installed, else nothing.
     void Print();
-    // The preview's recorder, or null.
+    // The preview's recorder, or null. Preview makes it the recorder's master: the recorder's
+    // OnAfterPreview (the preview closed) runs ReleaseRecorder, its PrintSetupRequest PrintSetup.
     TRpPrinter* Recorder() const { return recorder_.get(); }
-    // Preview closed: cancels a running run, else destroys the recorder.
+    // Preview closed: cancels a running run, else gives the recorder up. A recorder given up stays
+    // alive until the next Preview or the generator's end, since the call may come from inside
+    // one of the recorder's own calls; after that a window must not use it.
     void ReleaseRecorder();
 
     // Hooks installed by the rooms above; empty by default.
@@ -112,6 +115,8 @@ private:
     bool columnForced_ = false;
     bool pageFresh_ = false;   // nothing but headers on the page yet
     int depth_ = 0;
+    DeviceRect previousBottomLine_;   // the last band's bottom frame line on this page
+    QColor previousBottomColor_;
     int currentX_ = 0;
     int currentY_ = -1;
     int pageCount_ = 0;

@@ -9,12 +9,20 @@
 #include <QLocale>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 
 using rpunits::roundToInt;
 
 int roundNative(long double v) { return roundToInt(v); }
+
+// Device coordinates from a hostile layout can be anywhere in int range: sums are clamped.
+int sum(long long a, long long b)
+{
+    return static_cast<int>(std::clamp<long long>(a + b, std::numeric_limits<int>::min(),
+                                                  std::numeric_limits<int>::max()));
+}
 
 CanvasFont canvasFont(const TRpFont& f, long double yFactor)
 {
@@ -85,13 +93,13 @@ void draw(PageCanvas& canvas, const TRpFrame& frame, const DeviceRect& r, long d
     const int t = horizontalThickness(frame, yFactor);
     const QColor color = rpcolor::toQColor(frame.Color);
     if (frame.DrawTop)
-        canvas.fillRect({r.left, r.top, r.right, r.top + t}, color);
+        canvas.fillRect({r.left, r.top, r.right, sum(r.top, t)}, color);
     if (frame.DrawBottom)
-        canvas.fillRect({r.left, r.bottom - t, r.right, r.bottom}, color);
+        canvas.fillRect({r.left, sum(r.bottom, -static_cast<long long>(t)), r.right, r.bottom}, color);
     if (frame.DrawLeft)
-        canvas.fillRect({r.left, r.top, r.left + d, r.bottom}, color);
+        canvas.fillRect({r.left, r.top, sum(r.left, d), r.bottom}, color);
     if (frame.DrawRight)
-        canvas.fillRect({r.right - d, r.top, r.right, r.bottom}, color);
+        canvas.fillRect({sum(r.right, -static_cast<long long>(d)), r.top, r.right, r.bottom}, color);
 }
 
 } // namespace rpframe
@@ -404,12 +412,12 @@ void TRpItemPrinter::printImage(TRpImage& item, int x, int y, const TRpPrintRun&
             const int dh = roundToInt(image.height() / ppi * rpunits::kNativePerInch * p.YFactor());
             int dx = r.left, dy = r.top;
             if (item.Center) {
-                dx += (p.XSize(static_cast<double>(w)) - dw) / 2;
-                dy += (p.YSize(static_cast<double>(h)) - dh) / 2;
+                dx = sum(dx, (static_cast<long long>(p.XSize(static_cast<double>(w))) - dw) / 2);
+                dy = sum(dy, (static_cast<long long>(p.YSize(static_cast<double>(h))) - dh) / 2);
             }
             canvas.save();
             canvas.intersectClipRect(r);
-            canvas.stretchImage({dx, dy, dx + dw, dy + dh}, image);
+            canvas.stretchImage({dx, dy, sum(dx, dw), sum(dy, dh)}, image);
             canvas.restore();
         }
     }

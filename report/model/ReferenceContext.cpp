@@ -42,12 +42,28 @@ ReferenceContext::ReferenceContext() : device_(1, 1, QImage::Format_RGB32)
     device_.setDotsPerMeterY(kDotsPerMetre96);
 }
 
+const QFontMetricsF& ReferenceContext::metrics(const TRpFont& font) const
+{
+    constexpr size_t kCached = 8;
+    for (const Cached& c : cache_)
+        if (c.font == font)
+            return c.metrics;
+    Cached entry{font, QFontMetricsF(rpQFont(font), &device_)};
+    if (cache_.size() < kCached) {
+        cache_.push_back(std::move(entry));
+        return cache_.back().metrics;
+    }
+    const size_t at = next_++ % kCached;
+    cache_[at] = std::move(entry);
+    return cache_[at].metrics;
+}
+
 std::vector<double> ReferenceContext::Advances(const TRpFont& font, const QString& text) const
 {
     std::vector<double> out(static_cast<size_t>(text.size()), 0.0);
     if (text.isEmpty())
         return out;
-    const QFontMetricsF fm(rpQFont(font), &device_);
+    const QFontMetricsF& fm = metrics(font);
     for (qsizetype i = 0; i < text.size(); ++i) {
         if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
             out[static_cast<size_t>(i)] = fm.horizontalAdvance(text.mid(i, 2));
@@ -69,7 +85,7 @@ int TRpTextMeasure::TextExtent(const TRpFont& font, const QString& text) const
 
 int ReferenceContext::CellHeight(const TRpFont& font) const
 {
-    const QFontMetricsF fm(rpQFont(font), &device_);
+    const QFontMetricsF& fm = metrics(font);
     return static_cast<int>(std::ceil(fm.ascent() - 1e-6) + std::ceil(fm.descent() - 1e-6));
 }
 

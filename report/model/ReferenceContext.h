@@ -4,6 +4,7 @@
 #include "report/model/RpTypes.h"
 
 #include <QFont>
+#include <QFontMetricsF>
 #include <QImage>
 #include <vector>
 
@@ -37,5 +38,14 @@ public:
     static bool FontAvailable(const QString& family);
 
 private:
+    // The metrics of the last few fonts asked for: every text item formats its lines at every
+    // print, and looking a font up costs more than measuring with it. One thread measures.
+    const QFontMetricsF& metrics(const TRpFont& font) const;
     QImage device_;
+    struct Cached {
+        TRpFont font;
+        QFontMetricsF metrics;
+    };
+    mutable std::vector<Cached> cache_;
+    mutable size_t next_ = 0;
 };

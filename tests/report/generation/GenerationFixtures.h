@@ -10,6 +10,8 @@
 #include "report/pages/RpPageList.h"
 #include "report/pages/RpPrinter.h"
 
+#include <QImage>
+#include <QPainter>
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <memory>
@@ -106,6 +108,41 @@ inline std::vector<TextAt> textsOf(const QByteArray& emf)
         at += size;
     }
     return out;
+}
+
+// Records of one type of a recorded page, each whole (type and size included).
+inline std::vector<QByteArray> recordsOf(const QByteArray& emf, quint32 wanted)
+{
+    std::vector<QByteArray> out;
+    qsizetype at = 0;
+    while (at + 8 <= emf.size()) {
+        const quint32 type = qFromLittleEndian<quint32>(reinterpret_cast<const uchar*>(emf.constData()) + at);
+        const quint32 size = qFromLittleEndian<quint32>(reinterpret_cast<const uchar*>(emf.constData()) + at + 4);
+        if (size < 8 || at + size > emf.size())
+            break;
+        if (type == wanted)
+            out.push_back(emf.mid(at, size));
+        at += size;
+    }
+    return out;
+}
+
+inline qint32 i32At(const QByteArray& record, qsizetype at)
+{
+    return qFromLittleEndian<qint32>(reinterpret_cast<const uchar*>(record.constData()) + at);
+}
+
+// The page drawn at 96 pixels per inch.
+inline QImage pageImage(TRpPrinter& recorder, int page)
+{
+    auto p = recorder.GetPage(page);
+    if (!p)
+        return {};
+    QImage image(p->Width(96), p->Height(96), QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    p->Play(painter, QRectF(0, 0, image.width(), image.height()));
+    return image;
 }
 
 inline std::vector<TextAt> textsOfPage(TRpPrinter& recorder, int page)

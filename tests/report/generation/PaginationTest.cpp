@@ -199,13 +199,29 @@ TEST(Pagination, PageNumbersRestartWithEveryPreview)
     data.Open();
     auto r = gentest::layout("Unit7");
     r->SetDataSet(&data);
+    // A page number at the right of the column header, which every page carries.
+    auto number = std::make_unique<TRpSysData>();
+    number->Name = QStringLiteral("PageNo");
+    number->SetData(TRpSysDataType::rpsPageNumber);
+    number->SetText(QStringLiteral("стр. "));
+    number->Size.StoreNative(TRpPrintableSize::Left, 2600);
+    number->Size.StoreNative(TRpPrintableSize::Width, 150);
+    number->Size.StoreNative(TRpPrintableSize::Height, 45);
+    number->UpdateBoundsFromSize();
+    r->FindBand(TRpBandType::rbColumnHeader)->AddItem(std::move(number));
     TRpGenerator gen(*r);
     gen.ProcessEvents = [] {};
     for (int round = 1; round <= 2; ++round) {
         gen.Preview();
         ASSERT_NE(gen.Recorder(), nullptr);
         EXPECT_EQ(gen.PageCount(), 3);
-        EXPECT_EQ(gen.Recorder()->PageCount(), 3) << "round " << round;
+        ASSERT_EQ(gen.Recorder()->PageCount(), 3) << "round " << round;
+        for (int page = 1; page <= 3; ++page) {
+            QStringList texts;
+            for (const gentest::TextAt& t : gentest::textsOfPage(*gen.Recorder(), page))
+                texts << t.text;
+            EXPECT_TRUE(texts.contains(QStringLiteral("стр. %1").arg(page))) << "round " << round << " page " << page;
+        }
     }
 }
 
@@ -267,6 +283,28 @@ TEST(Pagination, AnErrorEndsTheRunFinishesTheRecorderAndLaterRunsWork)
     run.gen.Generate(second);
     EXPECT_EQ(run.gen.DetailNumber(), 5);
     EXPECT_EQ(second.PageCount(), 1);
+}
+
+} // namespace
+
+namespace {
+
+TEST(Pagination, ResultSheetOfAnEmptyTableStillPrintsItsPage)
+{
+    QTemporaryDir dir;
+    TTable table;
+    table.SetTableName(gentest::writeRows(dir.path(), 0));
+    table.Open();
+    auto sheet = gentest::layout("Report");
+    layoutloader::resolveDataSets(*sheet, [&](const QString&, const QString&) -> TDataSet* { return &table; });
+    NotedRun run(*sheet);
+    EXPECT_NO_THROW(run.run());
+    EXPECT_EQ(run.recorder.PageCount(), 1);
+    QStringList texts;
+    for (const gentest::TextAt& t : gentest::textsOfPage(run.recorder, 1))
+        texts << t.text;
+    EXPECT_TRUE(texts.contains(QStringLiteral("Пациент")));
+    EXPECT_TRUE(texts.contains(QStringLiteral("WBC")));
 }
 
 } // namespace

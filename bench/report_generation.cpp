@@ -1,0 +1,270 @@
+// Period report generation over 1,000 and 10,000 rows (about 30 and 290 pages): time to the first
+// page, cost per page and peak memory, against drawing the same rows with QPainter straight into
+// a PDF through QPdfWriter, the floor a user could write by hand.
+//
+// Goals: the first page comes in a time independent of the row count; the cost per page is flat
+// (10,000 rows within 1.2 times the 1,000-row cost per page); memory is flat; generation into the
+// page store costs no more per page than the QPdfWriter path.
+//
+// Times are processor time of this process (the machine is shared), the best of five rounds.
+// Peak memory is measured in child processes (this program run with --child), each doing one run.
+#include "bench/support/BulkTable.h"
+#include "engine/DataSet.h"
+#include "platform/PrinterInfo.h"
+#include "report/generation/RpGenerator.h"
+#include "report/model/LayoutLoader.h"
+#include "report/model/ReferenceContext.h"
+#include "report/model/RpItems.h"
+#include "report/model/RpReport.h"
+#include "report/pages/RpPrinter.h"
+#include "store/Statements.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QGuiApplication>
+#include <QPageLayout>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+#include <ctime>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+
+namespace {
+
+const QDate kDay(2023, 6, 5);
+
+const std::pair<const char*, const char*> kFields[] = {
+    {"RpDBText1", "DAT"},   {"RpDBText2", "NUM"},   {"RpDBText3", "FIO"},   {"RpDBText4", "RECEPTION"},
+    {"RpDBText5", "WBC"},   {"RpDBText6", "RBC"},   {"RpDBText7", "HGB"},   {"RpDBText8", "HCT"},
+    {"RpDBText9", "PLT"},   {"RpDBText13", "MCV"},  {"RpDBText14", "MCH"},  {"RpDBText15", "MCHC"},
+    {"RpDBText16", "RDV"},  {"RpDBText17", "MPV"},  {"RpDBText18", "PCT"},  {"RpDBText19", "PDW"},
+    {"RpDBText20", "COE"},  {"RpDBText21", "RETIC"}, {"RpDBText22", "FORMULA"},
+};
+
+double cpuNs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e9 + double(t.tv_nsec);
+}
+
+// A program folder with a result table of n rows of one day.
+QString makeFolder(const QString& root, int n)
+{
+    const QString folder = root + QStringLiteral("/rows-%1/").arg(n);
+    benchsupport::writeResultTable(folder, n, [](int i, const std::vector<DbfField>& fields, char* rec) {
+        static const char* const names[] = {"Иванов Иван Иванович", "Петрова Анна Сергеевна", "Сидоров П. П."};
+        for (const DbfField& f : fields) {
+            const QString name = f.name;
+            if (name == QLatin1String("DAT"))
+                dbfcodec::put(f, rec, DbfValue(kDay));
+            else if (name == QLatin1String("NUM"))
+                dbfcodec::put(f, rec, DbfValue(QString::number(100000000 + i)));
+            else if (name == QLatin1String("TIM"))
+                dbfcodec::put(f, rec, DbfValue(QStringLiteral("10:15:00")));
+            else if (name == QLatin1String("FIO"))
+                dbfcodec::put(f, rec, DbfValue(QString::fromUtf8(names[i % 3])));
+            else if (name == QLatin1String("RECEPTION"))
+                dbfcodec::put(f, rec, DbfValue(QStringLiteral("Терапия")));
+            else if (name == QLatin1String("FORMULA"))
+                dbfcodec::put(f, rec, DbfValue(QStringLiteral("п3 с60 л30 м7")));
+            else if (name != QLatin1String("DOC") && name != QLatin1String("COMMENT"))
+                dbfcodec::put(f, rec, DbfValue(QStringLiteral("%1.%2").arg(i % 97).arg(i % 10)));
+        }
+    });
+    return folder;
+}
+
+struct Timing {
+    double firstPageNs = 0;
+    double totalNs = 0;
+    int pages = 0;
+};
+
+// The period report as the program makes it, into the page store.
+Timing generate(const QString& folder)
+{
+    TQuery query;
+    query.SetName(QStringLiteral("Query1"));
+    query.SQL << singleDaySelect(folder, kDay);
+    query.Open();
+    auto report = layoutloader::loadBuiltin(QStringLiteral("Unit7"), QString());
+    report->ForEachItem([](TRpPrintable& it) {
+        for (const auto& [item, field] : kFields)
+            if (it.Name == QLatin1String(item))
+                dynamic_cast<TRpDBText&>(it).SetDataField(QString::fromLatin1(field));
+    });
+    layoutloader::resolveDataSets(*report, [&](const QString&, const QString&) -> TDataSet* { return &query; });
+    TRpGenerator gen(*report);
+    gen.ProcessEvents = [] {};
+    Timing t;
+    const double t0 = cpuNs();
+    gen.BeforeEndPage = [&](int page) {
+        if (page == 1)
+            t.firstPageNs = cpuNs() - t0;
+    };
+    TRpPrinter recorder;
+    gen.Generate(recorder);
+    t.totalNs = cpuNs() - t0;
+    t.pages = recorder.PageCount();
+    return t;
+}
+
+// The same rows drawn by hand with QPainter into a PDF: the column header, the rows with their
+// lines, 35 rows a page (34 on the first below the title), the page frame.
+Timing drawPdf(const QString& folder, const QString& pdf)
+{
+    TQuery query;
+    query.SQL << singleDaySelect(folder, kDay);
+    query.Open();
+    std::vector<const TField*> fields;
+    for (const auto& [item, field] : kFields)
+        fields.push_back(query.FieldByName(QString::fromLatin1(field)));
+    static const int kLeft[] = {5, 169, 339, 699, 868, 953, 1037, 1143, 1228, 1312, 1397, 1482, 1588, 1672, 1757, 1842, 1926, 2032, 2159};
+
+    Timing t;
+    const double t0 = cpuNs();
+    QPdfWriter writer(pdf);
+    writer.setResolution(96);
+    writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Landscape, QMarginsF()));
+    QPainter p(&writer);
+    auto px = [](double native) { return int(native * 96 / 254 + 0.5); };
+    QFont font(rpFamilySubstitute(QStringLiteral("Arial")));
+    font.setPixelSize(11);
+    p.setFont(font);
+    const QFontMetrics fm(font);
+    int y = 0, onPage = 0, page = 1;
+    auto startPage = [&](bool first) {
+        y = first ? 171 : 100;
+        if (first)
+            p.drawText(px(1100), px(100) + fm.ascent(), QStringLiteral("ОТЧЁТ  ") + kDay.toString(Qt::ISODate));
+        for (size_t i = 0; i < std::size(kFields); ++i)
+            p.drawText(px(50 + kLeft[i]), px(y) + fm.ascent(), QString::fromLatin1(kFields[i].second));
+        y += 64;
+        p.drawLine(px(50), px(y), px(2870), px(y));
+        onPage = 0;
+    };
+    startPage(true);
+    for (query.First(); !query.Eof(); query.Next()) {
+        if (onPage == (page == 1 ? 34 : 35)) {
+            p.drawRect(px(50), px(100), px(2820), px(1950));
+            if (page == 1)
+                t.firstPageNs = cpuNs() - t0;
+            writer.newPage();
+            ++page;
+            startPage(false);
+        }
+        for (size_t i = 0; i < fields.size(); ++i)
+            p.drawText(px(50 + kLeft[i]), px(y) + fm.ascent(), fields[i]->DisplayText());
+        y += 53;
+        p.drawLine(px(50), px(y), px(2870), px(y));
+        ++onPage;
+    }
+    p.drawText(px(92), px(y + 64) + fm.ascent(), QString::number(query.RecordCount()));
+    p.drawRect(px(50), px(100), px(2820), px(1950));
+    if (page == 1)
+        t.firstPageNs = cpuNs() - t0;
+    p.end();
+    t.totalNs = cpuNs() - t0;
+    t.pages = page;
+    return t;
+}
+
+Timing best(const std::function<Timing()>& run)
+{
+    Timing b;
+    for (int round = 0; round < 5; ++round) {
+        const Timing t = run();
+        if (round == 0 || t.totalNs < b.totalNs)
+            b.totalNs = t.totalNs, b.pages = t.pages;
+        if (round == 0 || t.firstPageNs < b.firstPageNs)
+            b.firstPageNs = t.firstPageNs;
+    }
+    return b;
+}
+
+long maxRssKb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLong();
+    return -1;
+}
+
+int runChild(const char* mode, const QString& folder)
+{
+    QTemporaryDir out;
+    if (std::strcmp(mode, "gen") == 0)
+        benchmark::DoNotOptimize(generate(folder).pages);
+    else
+        benchmark::DoNotOptimize(drawPdf(folder, out.filePath(QStringLiteral("out.pdf"))).pages);
+    std::printf("%ld\n", maxRssKb());
+    return 0;
+}
+
+long childPeakKb(const char* mode, const QString& folder)
+{
+    QProcess p;
+    p.start(QCoreApplication::applicationFilePath(), {"--child", mode, folder});
+    if (!p.waitForFinished(600000))
+        return -1;
+    return p.readAllStandardOutput().trimmed().toLong();
+}
+
+double ratio(double a, double b) { return b > 0 ? a / b : 0.0; }
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    // The recorder's page size must not depend on the machine's printers.
+    PrinterInfo::ScopedOverride noPrinter{{}};
+    if (argc == 4 && std::strcmp(argv[1], "--make") == 0) {
+        makeFolder(QString::fromLocal8Bit(argv[2]), std::atoi(argv[3]));
+        return 0;
+    }
+    if (argc == 4 && std::strcmp(argv[1], "--child") == 0)
+        return runChild(argv[2], QString::fromLocal8Bit(argv[3]));
+
+    QTemporaryDir dir;
+    std::map<int, QString> folders;
+    std::map<int, Timing> gen, pdf;
+    for (int n : {1000, 10000}) {
+        folders[n] = makeFolder(dir.path(), n);
+        gen[n] = best([&] { return generate(folders[n]); });
+        pdf[n] = best([&] { return drawPdf(folders[n], dir.filePath(QStringLiteral("out.pdf"))); });
+    }
+    auto perPage = [](const Timing& t) { return t.pages > 0 ? t.totalNs / t.pages : 0.0; };
+    std::printf("Period report, processor time (best of 5):\n");
+    for (int n : {1000, 10000}) {
+        std::printf("  generation   %6d rows %5d pages  first page %8.2f ms  per page %8.3f ms\n", n,
+                    gen[n].pages, gen[n].firstPageNs / 1e6, perPage(gen[n]) / 1e6);
+        std::printf("  QPdfWriter   %6d rows %5d pages  first page %8.2f ms  per page %8.3f ms\n", n,
+                    pdf[n].pages, pdf[n].firstPageNs / 1e6, perPage(pdf[n]) / 1e6);
+    }
+    std::printf("Ratios:\n");
+    std::printf("  first page, 10,000 / 1,000 rows (goal about 1):      generation %.2f  QPdfWriter %.2f\n",
+                ratio(gen[10000].firstPageNs, gen[1000].firstPageNs), ratio(pdf[10000].firstPageNs, pdf[1000].firstPageNs));
+    std::printf("  per page, 10,000 / 1,000 rows (goal at most 1.2):    generation %.2f  QPdfWriter %.2f\n",
+                ratio(perPage(gen[10000]), perPage(gen[1000])), ratio(perPage(pdf[10000]), perPage(pdf[1000])));
+    std::printf("  per page, generation / QPdfWriter (goal at most 1):  1,000 rows %.2f  10,000 rows %.2f\n",
+                ratio(perPage(gen[1000]), perPage(pdf[1000])), ratio(perPage(gen[10000]), perPage(pdf[10000])));
+    const long g1 = childPeakKb("gen", folders[1000]), g10 = childPeakKb("gen", folders[10000]);
+    const long p1 = childPeakKb("pdf", folders[1000]), p10 = childPeakKb("pdf", folders[10000]);
+    std::printf("Peak memory (goal: flat):\n");
+    std::printf("  generation  1,000 rows %7ld KB  10,000 rows %7ld KB  ratio %.2f\n", g1, g10, ratio(double(g10), double(g1)));
+    std::printf("  QPdfWriter  1,000 rows %7ld KB  10,000 rows %7ld KB  ratio %.2f\n", p1, p10, ratio(double(p10), double(p1)));
+    return 0;
+}

@@ -1,0 +1,147 @@
+// The hematix-report program as a lab's script runs it: a program folder with a few imported
+// rows, the result sheet of one of them and the period report of a day, as report files or PDF.
+#include "app/Unit6.h"
+#include "engine/DataSet.h"
+#include "report/pages/RpPageList.h"
+#include "store/ResultTable.h"
+#include "store/Statements.h"
+
+#include "support/TestSupport.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct ToolRun {
+    int exitCode = -1;
+    QString err;
+};
+
+ToolRun runReport(const QStringList& args)
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    p.setProcessEnvironment(env);
+    p.start(testsupport::binDir() + QStringLiteral("/hematix-report"), args);
+    ToolRun r;
+    if (!p.waitForFinished(120000))
+        return r;
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+// Texts are stored in the pages as UTF-16.
+bool holdsText(const QByteArray& bytes, const QString& text)
+{
+    return bytes.contains(QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2));
+}
+
+class HematixReport : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        folder = dir.path() + QLatin1Char('/');
+        resulttable::create(folder);
+        for (int i = 0; i < 3; ++i) {
+            ImportedRow row;
+            row.date = i < 2 ? QStringLiteral("6/5/2023") : QStringLiteral("6/6/2023");
+            row.time = QStringLiteral("10:1%1:00").arg(i);
+            row.num = QStringLiteral("12345678%1").arg(i);
+            for (auto& v : row.values)
+                v = QStringLiteral("4.%1").arg(i);
+            TQuery insert;
+            insert.SQL = insertStatement(folder, row);
+            insert.ExecSQL();
+        }
+    }
+    QByteArray output(const char* name) const { return testsupport::readFile(dir.filePath(QString::fromLatin1(name))); }
+    QTemporaryDir dir;
+    QString folder;
+};
+
+TEST_F(HematixReport, MakesTheSheetOfARowAndThePeriodReportOfADayOrARange)
+{
+    struct Case {
+        QStringList args;
+        const char* out;
+        int pages;
+        QStringList shown, notShown;
+    };
+    const Case cases[] = {
+        {{"sheet", folder, "--record", "2", "sheet.hrp"}, "sheet.hrp", 1, {"123456781"}, {"123456780"}},
+        {{"sheet", folder, "--sample", "123456782", "sample.hrp"}, "sample.hrp", 1, {"123456782"}, {"123456781"}},
+        {{"period", folder, "2023-06-05", "day.hrp"}, "day.hrp", 1, {"123456780", "123456781"}, {"123456782"}},
+        {{"period", folder, "2023-06-05", "2023-06-06", "range.hrp"}, "range.hrp", 1,
+         {"123456780", "123456781", "123456782", " - "}, {}},
+    };
+    for (const Case& c : cases) {
+        QStringList args = c.args;
+        args.last() = dir.filePath(args.last());
+        const ToolRun r = runReport(args);
+        ASSERT_EQ(r.exitCode, 0) << c.out << ": " << r.err.toStdString();
+        TRpPageList pages;
+        pages.LoadFromFile(dir.filePath(QString::fromLatin1(c.out)));
+        EXPECT_EQ(pages.PageCount(), c.pages) << c.out;
+        const QByteArray bytes = output(c.out);
+        for (const QString& s : c.shown)
+            EXPECT_TRUE(holdsText(bytes, s)) << c.out << " lacks " << s.toStdString();
+        for (const QString& s : c.notShown)
+            EXPECT_FALSE(holdsText(bytes, s)) << c.out << " shows " << s.toStdString();
+    }
+}
+
+TEST_F(HematixReport, WritesAPdf)
+{
+    const ToolRun r = runReport({"period", folder, "2023-06-05", dir.filePath("day.pdf"), "--pdf"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(output("day.pdf").startsWith("%PDF"));
+}
+
+TEST_F(HematixReport, RefusesWhatItCannotDo)
+{
+    struct Case {
+        QStringList args;
+        int exitCode;
+        const char* says;
+    };
+    const Case cases[] = {
+        {{"sheet", folder}, 2, "too few arguments"},
+        {{"sheet", folder, "--record", "x", "o.hrp"}, 2, "not a record number"},
+        {{"sheet", folder, "--record", "9", "o.hrp"}, 1, "Record 9 not found"},
+        {{"sheet", folder, "--sample", "1", "o.hrp"}, 1, "no row with sample number 1"},
+        {{"period", folder, "yesterday", "o.hrp"}, 2, "not a date"},
+        {{"period", folder, "2023-06-06", "2023-06-05", "o.hrp"}, 2, "ends before it starts"},
+        {{"period", dir.filePath("nowhere"), "2023-06-05", "o.hrp"}, 1, "no result table"},
+        {{"print", folder, "x", "o.hrp"}, 2, "unknown mode"},
+    };
+    for (const Case& c : cases) {
+        const ToolRun r = runReport(c.args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.says;
+        EXPECT_TRUE(r.err.contains(QString::fromLatin1(c.says))) << r.err.toStdString();
+    }
+}
+
+TEST_F(HematixReport, BindsThePeriodFieldsAsThePeriodDialogDoes)
+{
+    // Every field the dialog binds shows its value in the tool's period report.
+    const ToolRun r = runReport({"period", folder, "2023-06-06", dir.filePath("day.hrp")});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const QByteArray bytes = output("day.hrp");
+    TTable table;
+    table.SetTableName(resultTablePath(folder));
+    table.Open();
+    table.Last();
+    for (const auto& [item, field] : TForm6::fieldBindings()) {
+        const QString value = table.FieldByName(field)->DisplayText();
+        if (!value.isEmpty()) {
+            EXPECT_TRUE(holdsText(bytes, value)) << item.toStdString() << " " << field.toStdString();
+        }
+    }
+}
+
+} // namespace

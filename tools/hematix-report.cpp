@@ -1,0 +1,201 @@
+// hematix-report: makes the result sheet of one row, or the period report of a day or a date
+// range, from a program folder's result table, through the program's own layouts and generation,
+// into a saved report file or a PDF. Labs archive a day's report from a script with it.
+//
+//   hematix-report sheet FOLDER (--record N | --sample NUM) OUT [--pdf]
+//   hematix-report period FOLDER FIRST [LAST] OUT [--pdf]
+//
+// FOLDER is a program folder (DB/HEMATIX.dbf inside; a layout file there replaces the built-in
+// one, as in the program). Dates are year-month-day or the system's short date format. Errors go
+// to standard error with exit status 1; a usage error exits with 2.
+#include "engine/DataSet.h"
+#include "engine/DateFormat.h"
+#include "report/generation/RpGenerator.h"
+#include "report/model/LayoutLoader.h"
+#include "report/model/RpItems.h"
+#include "report/model/RpReport.h"
+#include "report/pages/ReportFile.h"
+#include "report/pages/RpPrinter.h"
+#include "store/Statements.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: hematix-report sheet FOLDER (--record N | --sample NUM) OUT [--pdf]\n"
+    "       hematix-report period FOLDER FIRST [LAST] OUT [--pdf]\n"
+    "Makes the result sheet of one row of FOLDER/DB/HEMATIX.dbf (by record number, or the last row\n"
+    "with that sample number), or the period report of the day FIRST or of FIRST to LAST, into the\n"
+    "saved report file OUT, or into the PDF file OUT with --pdf. Dates: year-month-day or the\n"
+    "system's short date format.\n";
+
+struct UsageError {
+    QString text;
+};
+
+QDate parseDate(const QString& text)
+{
+    QDate d = QDate::fromString(text, Qt::ISODate);
+    if (!d.isValid())
+        d = datefmt::parseUserDate(text);
+    if (!d.isValid())
+        throw UsageError{QStringLiteral("not a date: %1").arg(text)};
+    return d;
+}
+
+// The period report's layout names no fields: the period dialog binds them before every preview,
+// and so does this tool (tests/tools checks that both tables agree).
+const std::pair<const char*, const char*> kPeriodFields[] = {
+    {"RpDBText1", "DAT"},   {"RpDBText2", "NUM"},   {"RpDBText3", "FIO"},   {"RpDBText4", "RECEPTION"},
+    {"RpDBText5", "WBC"},   {"RpDBText6", "RBC"},   {"RpDBText7", "HGB"},   {"RpDBText8", "HCT"},
+    {"RpDBText9", "PLT"},   {"RpDBText13", "MCV"},  {"RpDBText14", "MCH"},  {"RpDBText15", "MCHC"},
+    {"RpDBText16", "RDV"},  {"RpDBText17", "MPV"},  {"RpDBText18", "PCT"},  {"RpDBText19", "PDW"},
+    {"RpDBText20", "COE"},  {"RpDBText21", "RETIC"}, {"RpDBText22", "FORMULA"},
+};
+
+TRpCustomLabel* labelNamed(TReport& report, const QString& name)
+{
+    TRpCustomLabel* found = nullptr;
+    report.ForEachItem([&](TRpPrintable& it) {
+        if (!found && it.Name.compare(name, Qt::CaseInsensitive) == 0)
+            found = dynamic_cast<TRpCustomLabel*>(&it);
+    });
+    return found;
+}
+
+// Generates onto a page store and writes the result where it was asked for.
+void generateTo(TReport& report, const QString& out, bool pdf)
+{
+    TRpGenerator gen(report);
+    gen.ProcessEvents = [] {};
+    TRpPrinter recorder;
+    gen.Generate(recorder);
+    if (!pdf) {
+        recorder.Save(out);
+        return;
+    }
+    QTemporaryDir temp;
+    if (!temp.isValid())
+        throw Exception(QStringLiteral("cannot make a temporary folder for %1").arg(out));
+    const QString file = temp.filePath(QStringLiteral("report.hrp"));
+    recorder.Save(file);
+    reportfile::writePdf(file, out);
+}
+
+int run(const QStringList& args, QTextStream& err)
+{
+    QStringList rest = args;
+    const bool pdf = rest.removeAll(QStringLiteral("--pdf")) > 0;
+    if (rest.size() < 3)
+        throw UsageError{QStringLiteral("too few arguments")};
+    const QString mode = rest.takeFirst();
+    QString folder = QDir(rest.takeFirst()).absolutePath();
+    if (!folder.endsWith(QLatin1Char('/')))
+        folder += QLatin1Char('/');
+    const QString table = resultTablePath(folder);
+    if (!QFileInfo::exists(table))
+        throw Exception(QStringLiteral("no result table: %1").arg(table));
+
+    if (mode == QLatin1String("sheet")) {
+        if (rest.size() != 3)
+            throw UsageError{QStringLiteral("sheet takes --record N or --sample NUM, then OUT")};
+        const QString how = rest[0], what = rest[1], out = rest[2];
+        TTable data;
+        data.SetName(QStringLiteral("Table1"));
+        data.SetTableName(table);
+        data.Open();
+        if (how == QLatin1String("--record")) {
+            bool ok = false;
+            const int recNo = what.toInt(&ok);
+            if (!ok || recNo < 1)
+                throw UsageError{QStringLiteral("not a record number: %1").arg(what)};
+            data.SetRecNo(recNo);
+        } else if (how == QLatin1String("--sample")) {
+            // A sample number may come back on another day: the last row with it is the newest.
+            int found = 0;
+            const TField* num = data.FieldByName(QStringLiteral("NUM"));
+            for (data.First(); !data.Eof(); data.Next())
+                if (num->AsString() == what.trimmed())
+                    found = data.RecNo();
+            if (found == 0)
+                throw Exception(QStringLiteral("no row with sample number %1 in %2").arg(what, table));
+            data.SetRecNo(found);
+        } else {
+            throw UsageError{QStringLiteral("unknown option: %1").arg(how)};
+        }
+        auto report = layoutloader::loadBuiltin(QStringLiteral("Report"), folder);
+        layoutloader::resolveDataSets(*report, [&](const QString& w, const QString& c) -> TDataSet* {
+            return w == QLatin1String("Form1") && c == QLatin1String("Table1") ? &data : nullptr;
+        });
+        generateTo(*report, out, pdf);
+        return 0;
+    }
+    if (mode == QLatin1String("period")) {
+        if (rest.size() != 2 && rest.size() != 3)
+            throw UsageError{QStringLiteral("period takes FIRST [LAST] OUT")};
+        const QDate first = parseDate(rest[0]);
+        const QDate last = rest.size() == 3 ? parseDate(rest[1]) : first;
+        const QString out = rest.last();
+        if (last < first)
+            throw UsageError{QStringLiteral("the range ends before it starts")};
+        // The headings and the query as the period dialog makes them.
+        const QString format = datefmt::shortDateFormat();
+        const bool oneDay = first.toString(format) == last.toString(format);
+        TQuery query;
+        query.SetName(QStringLiteral("Query1"));
+        query.SQL << (oneDay ? singleDaySelect(folder, first) : rangeSelect(folder, first, last));
+        query.Open();
+        auto report = layoutloader::loadBuiltin(QStringLiteral("Unit7"), folder);
+        const QStringList headings = {first.toString(format), oneDay ? QString() : QStringLiteral(" - "),
+                                      oneDay ? QString() : last.toString(format)};
+        for (int i = 0; i < 3; ++i)
+            if (TRpCustomLabel* l = labelNamed(*report, QStringLiteral("RpLabel%1").arg(i + 2)))
+                l->SetCaption(headings[i]);
+        for (const auto& [item, field] : kPeriodFields)
+            if (auto* f = dynamic_cast<TRpDBText*>(labelNamed(*report, QString::fromLatin1(item))))
+                f->SetDataField(QString::fromLatin1(field));
+        layoutloader::resolveDataSets(*report, [&](const QString& w, const QString& c) -> TDataSet* {
+            return w == QLatin1String("Form6") && c == QLatin1String("Query1") ? &query : nullptr;
+        });
+        generateTo(*report, out, pdf);
+        return 0;
+    }
+    err << "unknown mode: " << mode << "\n";
+    throw UsageError{};
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // Nothing is shown on screen; measuring and painting text need a platform all the same.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    QTextStream err(stderr);
+    QStringList args = QCoreApplication::arguments();
+    args.removeFirst();
+    if (args.contains(QStringLiteral("--help"))) {
+        QTextStream(stdout) << kUsage;
+        return 0;
+    }
+    int rc = 0;
+    try {
+        rc = run(args, err);
+    } catch (const UsageError& e) {
+        if (!e.text.isEmpty())
+            err << e.text << "\n";
+        err << kUsage;
+        rc = 2;
+    } catch (const Exception& e) {
+        err << e.message() << "\n";
+        rc = 1;
+    }
+    err.flush();
+    return rc;
+}
