@@ -160,3 +160,55 @@ TEST(PreviewState, PageViewPlace)
 }
 
 } // namespace
+
+#include "report/preview/RpPreviewIcons.h"
+
+#include <QImage>
+#include <QPixmap>
+
+namespace {
+
+QImage iconImage(TRpPreviewIcon kind) { return rpPreviewIcon(kind).pixmap(24, 24).toImage().convertToFormat(QImage::Format_ARGB32); }
+
+TEST(PreviewIcons, EveryIconIsDrawnAndThePageMovesPointTheirWay)
+{
+    const TRpPreviewIcon all[] = {TRpPreviewIcon::ZoomFit,  TRpPreviewIcon::Zoom100,    TRpPreviewIcon::ZoomWidth,
+                                  TRpPreviewIcon::FirstPage, TRpPreviewIcon::PreviousPage, TRpPreviewIcon::NextPage,
+                                  TRpPreviewIcon::LastPage,  TRpPreviewIcon::PrintSetup, TRpPreviewIcon::Print,
+                                  TRpPreviewIcon::Save,      TRpPreviewIcon::Load};
+    std::vector<QImage> images;
+    for (TRpPreviewIcon kind : all) {
+        const QImage img = iconImage(kind);
+        ASSERT_EQ(img.size(), QSize(24, 24));
+        int inked = 0;
+        for (int y = 0; y < 24; ++y)
+            for (int x = 0; x < 24; ++x)
+                inked += qAlpha(img.pixel(x, y)) > 0 ? 1 : 0;
+        EXPECT_GT(inked, 20) << int(kind);
+        for (const QImage& other : images)
+            EXPECT_NE(img, other) << int(kind);
+        images.push_back(img);
+    }
+    // A triangle pointing left has its tip (the narrow end) on the left: fewer inked pixels in its
+    // leftmost inked column than in its rightmost.
+    auto tipOnLeft = [](const QImage& img, int from, int to) {
+        auto column = [&](int x) {
+            int n = 0;
+            for (int y = 0; y < 24; ++y)
+                n += qAlpha(img.pixel(x, y)) > 128 ? 1 : 0;
+            return n;
+        };
+        int left = from, right = to;
+        while (left < to && column(left) == 0)
+            ++left;
+        while (right > from && column(right) == 0)
+            --right;
+        return column(left) < column(right);
+    };
+    EXPECT_TRUE(tipOnLeft(iconImage(TRpPreviewIcon::PreviousPage), 0, 23));
+    EXPECT_FALSE(tipOnLeft(iconImage(TRpPreviewIcon::NextPage), 0, 23));
+    EXPECT_TRUE(tipOnLeft(iconImage(TRpPreviewIcon::FirstPage), 8, 23));  // right of its bar
+    EXPECT_FALSE(tipOnLeft(iconImage(TRpPreviewIcon::LastPage), 0, 15)); // left of its bar
+}
+
+} // namespace
