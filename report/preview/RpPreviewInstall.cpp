@@ -8,6 +8,7 @@
 #include <QDialog>
 #include <QPointer>
 #include <map>
+#include <vector>
 
 namespace rppreview {
 
@@ -29,6 +30,17 @@ TRpStandardPreview* OpenWindow(const TRpGenerator& generator)
     if (it == windows().end() || !it->second || !it->second->isVisible())
         return nullptr;
     return it->second.data();
+}
+
+void CloseAll()
+{
+    std::vector<QPointer<TRpStandardPreview>> open;
+    for (const auto& [gen, window] : windows())
+        if (window && window->isVisible())
+            open.push_back(window);
+    for (const QPointer<TRpStandardPreview>& window : open)
+        if (window)
+            window->close();
 }
 
 void Uninstall(TRpGenerator& generator)

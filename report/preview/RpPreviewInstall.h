@@ -29,6 +29,10 @@ void Install(TRpGenerator& generator, Options options = {});
 // anything, and the hook is removed.
 void Uninstall(TRpGenerator& generator);
 
+// Closes every open preview window (the program is ending): each closing releases its recorder or
+// cancels its run, so the Preview calls waiting for them return.
+void CloseAll();
+
 // The window that shows the generator's pages now, or null.
 TRpStandardPreview* OpenWindow(const TRpGenerator& generator);
 

@@ -145,6 +145,26 @@ TEST_F(ReportPreview, ASecondPrintWhileThePreviewIsOpenRunsIntoTheSameWindow)
     EXPECT_EQ(gen.Recorder(), nullptr);
 }
 
+TEST_F(ReportPreview, EndingTheProgramClosesAnOpenPreview)
+{
+    makeTable();
+    addRows(1);
+    start();
+    bool ended = false;
+    QTimer t;
+    whenShown(Form3->Generator(), t, [&](TRpStandardPreview&) {
+        // The exit dialog ends the program while the preview is open.
+        QMetaObject::invokeMethod(Form1, [&] {
+            Form1->closeProgram();
+            ended = true;
+        }, Qt::QueuedConnection);
+    });
+    Form1->N5->trigger(); // returns because the preview closed
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(rppreview::OpenWindow(Form3->Generator()), nullptr);
+    EXPECT_EQ(Form3->Generator().Recorder(), nullptr);
+}
+
 TEST_F(ReportPreview, ResultSheetOfAnEmptyTableStillPrintsItsPage)
 {
     makeTable();
