@@ -18,6 +18,7 @@
 #include "link/SerialLink.h"
 #include "platform/IniFile.h"
 #include "platform/TrayIcon.h"
+#include "report/preview/RpPreviewInstall.h"
 
 #include <QAction>
 #include <QApplication>
@@ -384,6 +385,8 @@ void TForm1::closeEvent(QCloseEvent* e)
     }
     FormClose();
     e->accept();
+    // A report preview waits in its own loop for its window; closed, it lets the program end.
+    rppreview::CloseAll();
     QApplication::quit();
 }
 

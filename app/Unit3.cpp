@@ -1,8 +1,57 @@
 #include "app/Unit3.h"
 
+#include "app/ErrorBox.h"
+#include "app/Forms.h"
+#include "app/RowSnapshot.h"
+#include "app/Unit1.h"
+#include "engine/DataSet.h"
+#include "report/generation/RpGenerator.h"
+#include "report/model/LayoutLoader.h"
+#include "report/model/RpReport.h"
+#include "report/preview/RpPreviewInstall.h"
+
 TForm3::TForm3(QObject* owner) : QObject(owner) { setObjectName(QStringLiteral("Form3")); }
+
+TForm3::~TForm3()
+{
+    if (generator_)
+        rppreview::Uninstall(*generator_);
+}
+
+void TForm3::load()
+{
+    if (generator_)
+        return;
+    report_ = layoutloader::loadBuiltin(QStringLiteral("Report"), Form1 ? Form1->ProgramFolder : QString());
+    generator_ = std::make_unique<TRpGenerator>(*report_);
+    rppreview::Options options;
+    options.ShowError = [](const QString& text) { ui::showError(text); };
+    rppreview::Install(*generator_, options);
+}
+
+TReport& TForm3::Report1()
+{
+    load();
+    return *report_;
+}
+
+TRpGenerator& TForm3::Generator()
+{
+    load();
+    return *generator_;
+}
 
 void TForm3::Preview()
 {
-    // Report generation and the preview window are not part of the program yet: nothing to show.
+    load();
+    // A run going on (a print from the preview) keeps the row it prints.
+    if (!generator_->Available())
+        return;
+    auto snapshot = std::make_unique<TRowSnapshot>(*Form1->Table1);
+    report_->ForEachItem([&](TRpPrintable& item) {
+        if (auto* field = dynamic_cast<TRpDBText*>(&item))
+            field->SetDataSet(snapshot->Table());
+    });
+    snapshot_ = std::move(snapshot);
+    generator_->Preview();
 }

@@ -81,6 +81,10 @@ QString TForm6::statementFor(const QDate& start, const QDate& end) const
 
 void TForm6::Button1Click()
 {
+    // While the report's run goes on it walks Query1: a new statement must not pull the rows
+    // from under it. The request is ignored, as a second run would be.
+    if (!Form7->Available())
+        return;
     const QDate start = DateTimePicker1->date();
     const QDate end = DateTimePicker2->date();
     const QString format = datefmt::shortDateFormat();
@@ -88,11 +92,13 @@ void TForm6::Button1Click()
     RpLabel2 = start.toString(format);
     RpLabel3 = oneDay ? QString() : QStringLiteral(" - ");
     RpLabel4 = oneDay ? QString() : end.toString(format);
+    Form7->SetHeadings(RpLabel2, RpLabel3, RpLabel4);
 
     Query1->Close();
     Query1->SQL.clear();
     Query1->SQL << statementFor(start, end);
     Query1->Open();
+    Form7->BindFields(Query1, fieldBindings());
     Form7->Preview();
 }
 

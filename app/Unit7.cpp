@@ -1,8 +1,83 @@
 #include "app/Unit7.h"
 
+#include "app/ErrorBox.h"
+#include "app/Forms.h"
+#include "app/Unit1.h"
+#include "app/Unit6.h"
+#include "engine/DataSet.h"
+#include "report/generation/RpGenerator.h"
+#include "report/model/LayoutLoader.h"
+#include "report/model/RpReport.h"
+#include "report/preview/RpPreviewInstall.h"
+
 TForm7::TForm7(QObject* owner) : QObject(owner) { setObjectName(QStringLiteral("Form7")); }
+
+TForm7::~TForm7()
+{
+    if (generator_)
+        rppreview::Uninstall(*generator_);
+}
+
+void TForm7::load()
+{
+    if (generator_)
+        return;
+    report_ = layoutloader::loadBuiltin(QStringLiteral("Unit7"), Form1 ? Form1->ProgramFolder : QString());
+    // The report walks the period query of the query dialog.
+    layoutloader::resolveDataSets(*report_, [](const QString& window, const QString& component) -> TDataSet* {
+        if (window == QLatin1String("Form6") && component == QLatin1String("Query1") && Form6)
+            return Form6->Query1;
+        return nullptr;
+    });
+    generator_ = std::make_unique<TRpGenerator>(*report_);
+    rppreview::Options options;
+    options.ShowError = [](const QString& text) { ui::showError(text); };
+    rppreview::Install(*generator_, options);
+}
+
+TReport& TForm7::Report1()
+{
+    load();
+    return *report_;
+}
+
+TRpGenerator& TForm7::Generator()
+{
+    load();
+    return *generator_;
+}
+
+bool TForm7::Available() { return Generator().Available(); }
+
+void TForm7::SetHeadings(const QString& first, const QString& separator, const QString& second)
+{
+    load();
+    const std::pair<const char*, QString> captions[] = {{"RpLabel2", first}, {"RpLabel3", separator}, {"RpLabel4", second}};
+    report_->ForEachItem([&](TRpPrintable& item) {
+        for (const auto& [name, text] : captions)
+            if (item.Name == QLatin1String(name))
+                if (auto* label = dynamic_cast<TRpLabel*>(&item))
+                    label->SetCaption(text);
+    });
+}
+
+void TForm7::BindFields(TDataSet* dataSet, const std::vector<std::pair<QString, QString>>& bindings)
+{
+    load();
+    report_->ForEachItem([&](TRpPrintable& item) {
+        auto* field = dynamic_cast<TRpDBText*>(&item);
+        if (!field)
+            return;
+        for (const auto& [name, fieldName] : bindings)
+            if (item.Name == name) {
+                field->SetDataSet(dataSet);
+                field->SetDataField(fieldName);
+            }
+    });
+}
 
 void TForm7::Preview()
 {
-    // Report generation and the preview window are not part of the program yet: nothing to show.
+    load();
+    generator_->Preview();
 }

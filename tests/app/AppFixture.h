@@ -4,6 +4,8 @@
 #include "app/Forms.h"
 #include "app/Startup.h"
 #include "app/Unit1.h"
+#include "report/pages/RpPrinter.h"
+#include "report/preview/RpStandardPreview.h"
 #include "engine/DataSet.h"
 #include "store/ResultTable.h"
 #include "support/TestSupport.h"
@@ -130,6 +132,35 @@ struct AppFixture : ::testing::Test {
     }
     void writeIni(const QByteArray& text) { testsupport::writeFile(folder + "set.ini", text); }
     void start() { forms::createAll(); }
+};
+
+} // namespace apptest
+
+namespace apptest {
+
+// Closes every preview window as soon as it has finished its run, noting its page count, so that
+// a command that waits for its preview to close returns.
+class PreviewCloser {
+public:
+    PreviewCloser()
+    {
+        poll_.setInterval(10);
+        QObject::connect(&poll_, &QTimer::timeout, [this] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                auto* preview = qobject_cast<TRpStandardPreview*>(w);
+                if (!preview || !preview->isVisible() || !preview->Recorder()
+                    || preview->Recorder()->Status() != TRpPrinterStatus::Finished)
+                    continue;
+                pages.push_back(preview->Recorder()->PageCount());
+                preview->close();
+            }
+        });
+        poll_.start();
+    }
+    std::vector<int> pages;
+
+private:
+    QTimer poll_;
 };
 
 } // namespace apptest

@@ -185,6 +185,7 @@ TEST_F(Dialogs, PeriodQueryBuildsTheStatementsAndHeadings)
 {
     addRows(2);
     start();
+    apptest::PreviewCloser previews; // "OK" returns when its preview closes
     EXPECT_EQ(Form6->windowTitle(), QStringLiteral("Запрос"));
     Form6->DateTimePicker1->setDate(QDate(2016, 3, 1));
     Form6->DateTimePicker2->setDate(QDate(2016, 3, 1));

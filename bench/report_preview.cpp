@@ -1,0 +1,189 @@
+// Opening the preview of a period report of 30 and of 290 pages: how long until the first page is
+// visible, and how long a page flip (next, last, first) takes once the pages are there. Both
+// should not depend on the report's length: the window shows page 1 as soon as it is recorded,
+// and the page store reaches page 2, the last and the first page in one or two record hops.
+//
+// Baseline, measured in the same run: generating a 2-page period report with no window. Goals:
+// first page visible within the time of generating 2 pages; 290 pages within 1.3 x of 30 pages,
+// for both measurements. Times are processor time of this process (the machine is shared).
+#include "app/Unit6.h"
+#include "bench/support/BulkTable.h"
+#include "engine/DataSet.h"
+#include "report/generation/RpGenerator.h"
+#include "report/model/LayoutLoader.h"
+#include "report/model/RpReport.h"
+#include "report/pages/RpPrinter.h"
+#include "report/preview/RpPreview.h"
+#include "report/preview/RpPreviewImage.h"
+#include "report/preview/RpPreviewInstall.h"
+#include "report/preview/RpStandardPreview.h"
+
+#include <QApplication>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <memory>
+#include <vector>
+
+namespace {
+
+double cpuMs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+}
+
+// Rows that fill `pages` pages of the period report: 34 on page 1, 35 on every further page.
+int rowsFor(int pages) { return 34 + 35 * (pages - 1) - 5; }
+
+// A period report over a table of its own.
+struct PeriodReport {
+    explicit PeriodReport(int pages)
+    {
+        benchsupport::writeResultTable(dir.path() + QLatin1Char('/'), rowsFor(pages),
+                                       [](int i, const std::vector<DbfField>& fields, char* rec) {
+            for (const DbfField& f : fields) {
+                if (f.name == QLatin1String("DAT"))
+                    dbfcodec::put(f, rec, DbfValue(QDate(2023, 6, 5)));
+                else if (f.name == QLatin1String("NUM"))
+                    dbfcodec::put(f, rec, DbfValue(QString::number(100000000 + i)));
+                else if (f.name == QLatin1String("FIO"))
+                    dbfcodec::put(f, rec, DbfValue(QStringLiteral("Иванов Иван Иванович")));
+                else if (f.name.size() <= 4 && f.name != QLatin1String("DOC"))
+                    dbfcodec::put(f, rec, DbfValue(QStringLiteral("6.4")));
+            }
+        });
+        query.SQL << QStringLiteral("SELECT * FROM \"%1/DB/HEMATIX.dbf\"").arg(dir.path());
+        query.Open();
+        report = layoutloader::loadBuiltin(QStringLiteral("Unit7"), QString());
+        report->SetDataSet(&query);
+        report->ForEachItem([&](TRpPrintable& item) {
+            if (auto* field = dynamic_cast<TRpDBText*>(&item))
+                for (const auto& [name, fieldName] : TForm6::fieldBindings())
+                    if (item.Name == name) {
+                        field->SetDataSet(&query);
+                        field->SetDataField(fieldName);
+                    }
+        });
+        generator = std::make_unique<TRpGenerator>(*report);
+    }
+    QTemporaryDir dir;
+    TQuery query;
+    std::unique_ptr<TReport> report;
+    std::unique_ptr<TRpGenerator> generator;
+};
+
+// Generating the report with no window, to the end.
+double generateMs(PeriodReport& r, int* pages = nullptr)
+{
+    TRpPrinter rp;
+    const double t0 = cpuMs();
+    r.generator->Generate(rp);
+    const double t = cpuMs() - t0;
+    if (pages)
+        *pages = rp.PageCount();
+    return t;
+}
+
+// Preview until page 1 has been played onto the screen; the window is then closed, which ends
+// the run.
+double firstPageVisibleMs(PeriodReport& r)
+{
+    TRpStandardPreview* window = nullptr;
+    rppreview::Options options;
+    options.OnOpened = [&](TRpStandardPreview& w) { window = &w; };
+    rppreview::Install(*r.generator, options);
+    double t0 = 0, seen = -1;
+    r.generator->ProcessEvents = [&] {
+        QCoreApplication::processEvents();
+        if (seen < 0 && window && window->RpPreview->PageView()->PlayCount() > 0) {
+            seen = cpuMs() - t0;
+            window->close();
+        }
+    };
+    t0 = cpuMs();
+    r.generator->Preview();
+    rppreview::Uninstall(*r.generator);
+    r.generator->ProcessEvents = nullptr;
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return seen;
+}
+
+struct Flips {
+    double next = 0, last = 0, first = 0;
+};
+
+// Page flips in a window on the finished pages: each flip fetches the page and plays it.
+Flips flipMs(PeriodReport& r, int rounds)
+{
+    TRpPrinter rp;
+    r.generator->Generate(rp);
+    TRpStandardPreview w(rp);
+    w.Show();
+    w.ZoomToWidthClick();
+    QCoreApplication::processEvents();
+    TRpPreviewImage* view = w.RpPreview->PageView();
+    Flips f;
+    auto timed = [&](void (TRpStandardPreview::*move)(), double& total) {
+        const double t0 = cpuMs();
+        (w.*move)();
+        view->repaint();
+        total += cpuMs() - t0;
+    };
+    for (int i = 0; i < rounds; ++i) {
+        timed(&TRpStandardPreview::NextPageClick, f.next);
+        timed(&TRpStandardPreview::LastPageClick, f.last);
+        timed(&TRpStandardPreview::FirstPageClick, f.first);
+    }
+    f.next /= rounds;
+    f.last /= rounds;
+    f.first /= rounds;
+    w.close();
+    return f;
+}
+
+template <typename F> double best(int rounds, F&& f)
+{
+    double b = 1e300;
+    for (int i = 0; i < rounds; ++i)
+        b = std::min(b, f());
+    return b;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+
+    PeriodReport two(2), small(30), large(290);
+    int pages2 = 0, pages30 = 0, pages290 = 0;
+    generateMs(two, &pages2);
+    const double gen2 = best(7, [&] { return generateMs(two); });
+    const double first30 = best(7, [&] { return firstPageVisibleMs(small); });
+    const double first290 = best(7, [&] { return firstPageVisibleMs(large); });
+    const double gen30 = generateMs(small, &pages30);
+    const double gen290 = generateMs(large, &pages290);
+    Flips flips30{1e300, 1e300, 1e300}, flips290{1e300, 1e300, 1e300};
+    for (int round = 0; round < 3; ++round) {
+        const Flips a = flipMs(small, 20), b = flipMs(large, 20);
+        flips30 = {std::min(flips30.next, a.next), std::min(flips30.last, a.last), std::min(flips30.first, a.first)};
+        flips290 = {std::min(flips290.next, b.next), std::min(flips290.last, b.last), std::min(flips290.first, b.first)};
+    }
+
+    std::printf("period report pages: %d, %d, %d (baseline, small, large)\n", pages2, pages30, pages290);
+    std::printf("generating %d pages, no window (baseline): %.2f ms; %d pages: %.1f ms; %d pages: %.1f ms\n",
+                pages2, gen2, pages30, gen30, pages290, gen290);
+    std::printf("first page visible: %d pages %.2f ms, %d pages %.2f ms\n", pages30, first30, pages290, first290);
+    std::printf("  ratio to generating 2 pages: %.2f and %.2f (goal < 1)\n", first30 / gen2, first290 / gen2);
+    std::printf("  ratio 290 / 30 pages: %.2f (goal <= 1.3)\n", first290 / first30);
+    std::printf("page flips (ms): next %.2f / %.2f, last %.2f / %.2f, first %.2f / %.2f (30 / 290 pages)\n",
+                flips30.next, flips290.next, flips30.last, flips290.last, flips30.first, flips290.first);
+    std::printf("  ratio 290 / 30 pages: next %.2f, last %.2f, first %.2f (goal <= 1.3)\n",
+                flips290.next / flips30.next, flips290.last / flips30.last, flips290.first / flips30.first);
+    return 0;
+}
