@@ -9,6 +9,7 @@
 #include "report/model/LayoutLoader.h"
 #include "report/model/RpReport.h"
 #include "report/preview/RpPreviewInstall.h"
+#include "report/printing/RpPrinting.h"
 
 TForm3::TForm3(QObject* owner) : QObject(owner) { setObjectName(QStringLiteral("Form3")); }
 
@@ -26,7 +27,10 @@ void TForm3::load()
     generator_ = std::make_unique<TRpGenerator>(*report_);
     rppreview::Options options;
     options.ShowError = [](const QString& text) { ui::showError(text); };
+    options.PrintStoredPages = rpprinting::PrintFromPreview;
     rppreview::Install(*generator_, options);
+    rpprinting::ShowError = [](const QString& text) { ui::showError(text); };
+    rpprinting::Install(*generator_);
 }
 
 TReport& TForm3::Report1()

@@ -9,6 +9,7 @@
 #include "report/model/LayoutLoader.h"
 #include "report/model/RpReport.h"
 #include "report/preview/RpPreviewInstall.h"
+#include "report/printing/RpPrinting.h"
 
 TForm7::TForm7(QObject* owner) : QObject(owner) { setObjectName(QStringLiteral("Form7")); }
 
@@ -32,7 +33,10 @@ void TForm7::load()
     generator_ = std::make_unique<TRpGenerator>(*report_);
     rppreview::Options options;
     options.ShowError = [](const QString& text) { ui::showError(text); };
+    options.PrintStoredPages = rpprinting::PrintFromPreview;
     rppreview::Install(*generator_, options);
+    rpprinting::ShowError = [](const QString& text) { ui::showError(text); };
+    rpprinting::Install(*generator_);
 }
 
 TReport& TForm7::Report1()
