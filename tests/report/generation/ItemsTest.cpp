@@ -560,3 +560,36 @@ TEST(Items, PictureStretchedOrCentred)
 }
 
 } // namespace
+
+namespace {
+
+TEST(Items, ShapesDrawInStoredOrder)
+{
+    for (bool shapeFirst : {true, false}) {
+        auto r = blankReport();
+        TRpCustomBand* band = addBand(*r, TRpBandType::rbTitle, 300, "T");
+        auto addShape = [&] {
+            auto* s = addItem<TRpShape>(*band, 0, 0, 600, 200);
+            s->Brush.Color = rpcolor::clBlack;
+            s->Pen.Color = rpcolor::clBlack;
+        };
+        if (shapeFirst)
+            addShape();
+        auto* label = addItem<TRpLabel>(*band, 100, 50, 300, 100);
+        label->AutoSize = false;
+        // Added with AutoSize on, it took the width of its empty caption.
+        label->Size.StoreNative(TRpPrintableSize::Width, 300);
+        label->UpdateBoundsFromSize();
+        label->SetCaption(QStringLiteral("."));
+        if (!shapeFirst)
+            addShape();
+        NotedRun run(*r);
+        run.run();
+        const QImage page = gentest::pageImage(run.recorder, 1);
+        // Inside the label's white box, away from its text.
+        const QPoint inside(run.recorder.XPos(100 + 300), run.recorder.YPos(100 + 130));
+        EXPECT_EQ(qGray(page.pixel(inside)) > 128, shapeFirst) << "shape first: " << shapeFirst;
+    }
+}
+
+} // namespace
