@@ -55,8 +55,10 @@ void TRpGenerator::Preview()
     if (!available_)
         return;
     auto recorder = std::make_unique<TRpPrinter>();
-    if (recorder_)
-        recorder->SetClient(recorder_->Client());
+    // The preview window that was the client of the last recorder (kept or given up) stays the
+    // client; a window that is gone is no client.
+    if (const TRpPrinter* previous = recorder_ ? recorder_.get() : retired_.get())
+        recorder->SetClient(previous->Client());
     recorder->SetTitle(report_.ReportTitle);
     recorder->PrintSetupRequest = [this] {
         if (PrintSetup)

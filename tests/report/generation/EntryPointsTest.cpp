@@ -96,6 +96,10 @@ TEST(EntryPoints, HooksAndTheClientCarriedOver)
     gen.Preview();
     EXPECT_NE(gen.Recorder(), first);
     EXPECT_EQ(gen.Recorder()->Client(), &client);
+    // Also after the preview closed and gave its recorder up.
+    gen.ReleaseRecorder();
+    gen.Preview();
+    EXPECT_EQ(gen.Recorder()->Client(), &client);
     gen.SetPrinterIndex(-1);
     EXPECT_EQ(gen.PrinterIndex(), -1);
 }

@@ -521,3 +521,75 @@ TEST(Items, MaskFormatsDatesAndLeavesTextFields)
 }
 
 } // namespace
+
+namespace {
+
+TEST(Items, PictureStretchedOrCentred)
+{
+    QImage image(50, 23, QImage::Format_RGB32);
+    image.fill(Qt::black);
+    struct Case {
+        bool stretch, center;
+        int dx, dy, w, h;   // drawn rectangle relative to the item's corner, device pixels
+    };
+    // The item is 200 x 100 native at (200, 150) on the page: 76 x 38 pixels long at 96 per inch.
+    const Case cases[] = {
+        {true, false, 0, 0, 75, 37},   // XPos(300) - XPos(100), YPos(250) - YPos(150)
+        {false, true, 13, 7, 50, 23},
+        {false, false, 0, 0, 50, 23},
+    };
+    for (const Case& c : cases) {
+        auto r = blankReport();
+        TRpCustomBand* band = addBand(*r, TRpBandType::rbTitle, 300, "T");
+        auto* item = addItem<TRpImage>(*band, 100, 50, 200, 100);
+        TRpPicture picture;
+        picture.Image = image;
+        item->SetPicture(picture);
+        item->Stretch = c.stretch;
+        item->Center = c.center;
+        NotedRun run(*r);
+        run.run();
+        const auto pictures = gentest::recordsOf(run.recorder.GetPage(1)->Bytes(), 81);
+        ASSERT_EQ(pictures.size(), 1u);
+        const int x = run.recorder.XPos(200), y = run.recorder.YPos(150);
+        EXPECT_EQ(gentest::i32At(pictures[0], 24) - x, c.dx) << c.stretch << c.center;
+        EXPECT_EQ(gentest::i32At(pictures[0], 28) - y, c.dy) << c.stretch << c.center;
+        EXPECT_EQ(gentest::i32At(pictures[0], 72), c.w) << c.stretch << c.center;
+        EXPECT_EQ(gentest::i32At(pictures[0], 76), c.h) << c.stretch << c.center;
+    }
+}
+
+} // namespace
+
+namespace {
+
+TEST(Items, ShapesDrawInStoredOrder)
+{
+    for (bool shapeFirst : {true, false}) {
+        auto r = blankReport();
+        TRpCustomBand* band = addBand(*r, TRpBandType::rbTitle, 300, "T");
+        auto addShape = [&] {
+            auto* s = addItem<TRpShape>(*band, 0, 0, 600, 200);
+            s->Brush.Color = rpcolor::clBlack;
+            s->Pen.Color = rpcolor::clBlack;
+        };
+        if (shapeFirst)
+            addShape();
+        auto* label = addItem<TRpLabel>(*band, 100, 50, 300, 100);
+        label->AutoSize = false;
+        // Added with AutoSize on, it took the width of its empty caption.
+        label->Size.StoreNative(TRpPrintableSize::Width, 300);
+        label->UpdateBoundsFromSize();
+        label->SetCaption(QStringLiteral("."));
+        if (!shapeFirst)
+            addShape();
+        NotedRun run(*r);
+        run.run();
+        const QImage page = gentest::pageImage(run.recorder, 1);
+        // Inside the label's white box, away from its text.
+        const QPoint inside(run.recorder.XPos(100 + 300), run.recorder.YPos(100 + 130));
+        EXPECT_EQ(qGray(page.pixel(inside)) > 128, shapeFirst) << "shape first: " << shapeFirst;
+    }
+}
+
+} // namespace
