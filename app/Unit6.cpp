@@ -13,6 +13,20 @@
 #include <QDateTime>
 #include <QPushButton>
 
+namespace {
+
+// A date picker is one stop of the dialog's keyboard order: Tab leaves it instead of stepping
+// through its day, month and year (the arrow keys still do that).
+class TDatePicker : public QDateEdit {
+public:
+    using QDateEdit::QDateEdit;
+
+protected:
+    bool focusNextPrevChild(bool next) override { return QWidget::focusNextPrevChild(next); }
+};
+
+} // namespace
+
 TForm6::TForm6(QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("Form6"));
@@ -23,7 +37,7 @@ TForm6::TForm6(QWidget* parent) : QDialog(parent)
 
     const QString format = datefmt::shortDateFormat();
     auto picker = [&](const char* name, int x) {
-        auto* p = new QDateEdit(this);
+        auto* p = new TDatePicker(this);
         p->setObjectName(QString::fromLatin1(name));
         p->setCalendarPopup(true);
         p->setDisplayFormat(format);
