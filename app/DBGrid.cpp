@@ -283,14 +283,29 @@ void TDBGrid::addColumn(const QString& field, const QString& title)
     resizeColumnsToFields();
 }
 
+int TDBGrid::shownCharacters(const QString& field, int displayWidth)
+{
+    // The fields' display widths, narrowed where a column would be wider than what it holds: the
+    // analyser's values have 4 or 5 characters (the field has room for a corrected one), and the
+    // long texts show their start and open whole in the cell editor or the record panel. So the
+    // measured values, COE and RETIC stay on a screen 1280 pixels wide. Columns stay resizable.
+    static const std::pair<const char*, int> narrowed[] = {
+        {"FIO", 30}, {"RECEPTION", 16}, {"FORMULA", 20}, {"WBC", 8}, {"RBC", 8}, {"HGB", 8}, {"HCT", 8},
+        {"PLT", 8},  {"LY1", 8},        {"MO1", 8},      {"GR1", 8}, {"COE", 8}, {"RETIC", 8},
+    };
+    for (const auto& [name, chars] : narrowed)
+        if (field.compare(QLatin1String(name), Qt::CaseInsensitive) == 0)
+            return std::min(displayWidth, chars);
+    return displayWidth;
+}
+
 void TDBGrid::resizeColumnsToFields()
 {
     const QFontMetrics fm(font());
     const int charWidth = fm.horizontalAdvance(QLatin1Char('0'));
     for (int c = 0; c < model_->columnCount(); ++c) {
         const int title = fm.horizontalAdvance(model_->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString()) + 12;
-        // Wide text fields would push everything else off the screen; they stay resizable.
-        const int chars = std::min(model_->fieldDisplayWidth(c), 40);
+        const int chars = shownCharacters(model_->columnField(c), model_->fieldDisplayWidth(c));
         setColumnWidth(c, std::max(title, chars * charWidth + 8));
     }
 }
@@ -362,6 +377,32 @@ void TDBGrid::commitEditor()
                 commitData(editor);
                 closeEditor(editor, QAbstractItemDelegate::NoHint);
             }
+}
+
+void TDBGrid::mousePressEvent(QMouseEvent* e)
+{
+    // The right button toggles the record panel on its release and moves nothing.
+    if (e->button() == Qt::RightButton) {
+        e->accept();
+        return;
+    }
+    QTableView::mousePressEvent(e);
+}
+
+bool TDBGrid::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event)
+{
+    // Opening a cell's editor is typing into a bound control: the row goes into edit mode at
+    // once (the indicator shows it), not only when the cell is written.
+    const bool opens = trigger & (QAbstractItemView::AnyKeyPressed | QAbstractItemView::EditKeyPressed
+                                  | QAbstractItemView::DoubleClicked);
+    TDataSet* ds = source_ ? source_->DataSet : nullptr;
+    if (opens && index.isValid() && ds && ds->Active() && ds->State() == TDataSet::dsBrowse
+        && index.row() == model_->currentRow() && state() != QAbstractItemView::EditingState) {
+        bool editable = false;
+        if (!ui::guarded([&] { editable = source_->Edit(); }) || !editable)
+            return false;
+    }
+    return QTableView::edit(index, trigger, event);
 }
 
 void TDBGrid::mouseReleaseEvent(QMouseEvent* e)

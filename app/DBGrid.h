@@ -63,12 +63,16 @@ public:
     void commitEditor();
     // Selects the data set's current row and scrolls it into view.
     void showCurrentRow();
+    // Characters a column shows at first for a field of that display width.
+    static int shownCharacters(const QString& field, int displayWidth);
 
 signals:
     void mouseReleased(Qt::MouseButton button);
 
 protected:
+    void mousePressEvent(QMouseEvent* e) override;
     void mouseReleaseEvent(QMouseEvent* e) override;
+    bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
     void keyPressEvent(QKeyEvent* e) override;
     void focusOutEvent(QFocusEvent* e) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;

@@ -4,6 +4,7 @@
 #include "app/Forms.h"
 #include "app/Unit1.h"
 #include "app/Unit7.h"
+#include "app/WindowFrame.h"
 #include "engine/DataSet.h"
 #include "engine/DateFormat.h"
 #include "store/Statements.h"
@@ -33,7 +34,8 @@ TForm6::TForm6(QWidget* parent) : QDialog(parent)
     setWindowTitle(QStringLiteral("Запрос"));
     setFont(parent ? parent->font() : font());
     setModal(true);
-    setGeometry(572, 303, 424, 198);
+    // 424 x 198 with the frame and title bar, the frame's corner at 572, 303 of the screen.
+    WindowFrame::keep(this, QSize(424, 198), WindowFrame::Resizing::Sizeable, QPoint(572, 303));
 
     const QString format = datefmt::shortDateFormat();
     auto picker = [&](const char* name, int x) {

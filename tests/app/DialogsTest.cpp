@@ -46,7 +46,7 @@ TEST_F(Dialogs, SettingsWithoutFileShowErrorAndSaveWritesFourKeysAsTyped)
     bool stillOpenAfterSave = false;
     runModal(Form2, [&] {
         EXPECT_EQ(Form2->windowTitle(), "Settings");
-        EXPECT_EQ(Form2->size(), QSize(556, 220));
+        EXPECT_EQ(Form2->frameGeometry().size(), QSize(556, 220)) << "the size includes the frame";
         EXPECT_EQ(Form2->ComboBox1->currentText(), "ERROR");
         EXPECT_EQ(Form2->ComboBox2->currentText(), "ERROR");
         EXPECT_EQ(Form2->Edit1->text(), "ERROR");

@@ -1,0 +1,81 @@
+#include "app/WindowFrame.h"
+
+#include <QEvent>
+#include <QScreen>
+#include <QTimer>
+#include <QWidget>
+#include <QWindow>
+
+namespace {
+QMargins& seenFrame()
+{
+    static QMargins frame;
+    return frame;
+}
+// The window manager frames a new window within a few event rounds; past this there is none.
+constexpr int kPollMs = 20;
+constexpr int kMaxPolls = 50;
+} // namespace
+
+QMargins WindowFrame::lastFrame() { return seenFrame(); }
+
+WindowFrame* WindowFrame::keep(QWidget* window, QSize outer, Resizing resizing, Place place)
+{
+    return new WindowFrame(window, outer, resizing, place);
+}
+
+WindowFrame::WindowFrame(QWidget* window, QSize outer, Resizing resizing, Place place)
+    : QObject(window), window_(window), outer_(outer), resizing_(resizing), place_(place), poll_(new QTimer(this))
+{
+    poll_->setInterval(kPollMs);
+    connect(poll_, &QTimer::timeout, this, &WindowFrame::measure);
+    window->installEventFilter(this);
+    apply(seenFrame());
+}
+
+void WindowFrame::apply(const QMargins& frame)
+{
+    const QSize client(std::max(1, outer_.width() - frame.left() - frame.right()),
+                       std::max(1, outer_.height() - frame.top() - frame.bottom()));
+    if (resizing_ == Resizing::Fixed)
+        window_->setFixedSize(client);
+    else
+        window_->resize(client);
+    // A window's position is its frame's.
+    if (place_) {
+        window_->move(*place_);
+    } else if (QScreen* s = window_->screen()) {
+        const QRect screen = s->geometry();
+        window_->move(screen.x() + (screen.width() - outer_.width()) / 2,
+                      screen.y() + (screen.height() - outer_.height()) / 2);
+    }
+}
+
+void WindowFrame::measure()
+{
+    QWindow* handle = window_->windowHandle();
+    const QMargins frame = handle ? handle->frameMargins() : QMargins();
+    if (frame.isNull() && ++polls_ < kMaxPolls)
+        return;
+    poll_->stop();
+    measured_ = true;
+    if (frame.isNull())
+        return;
+    seenFrame() = frame;
+    if (window_->frameGeometry().size() != outer_)
+        apply(frame);
+}
+
+bool WindowFrame::eventFilter(QObject* watched, QEvent* e)
+{
+    if (watched == window_ && e->type() == QEvent::Show && !e->spontaneous()) {
+        // Sized with the frame seen last before it appears; measured again once it is framed.
+        apply(seenFrame());
+        polls_ = 0;
+        measured_ = false;
+        measure();
+        if (!measured_)
+            poll_->start();
+    }
+    return false;
+}
