@@ -43,14 +43,12 @@ TDBNavigator::TDBNavigator(TDataSource* source, QWidget* parent) : QWidget(paren
 
 void TDBNavigator::choose(int step)
 {
-    // The next enabled button that way, if any.
-    for (int i = chosen_ + step; i >= 0 && i < 6; i += step)
-        if (buttons_[i]->isEnabled()) {
-            buttons_[chosen_]->update();
-            chosen_ = i;
-            buttons_[chosen_]->update();
-            return;
-        }
+    const int next = chosen_ + step;
+    if (next < 0 || next >= 6)
+        return;
+    buttons_[chosen_]->update();
+    chosen_ = next;
+    buttons_[chosen_]->update();
 }
 
 void TDBNavigator::keyPressEvent(QKeyEvent* e)

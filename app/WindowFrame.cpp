@@ -42,28 +42,36 @@ void WindowFrame::apply(const QMargins& frame)
     else
         window_->resize(client);
     // A window's position is its frame's.
-    if (place_) {
-        window_->move(*place_);
-    } else if (QScreen* s = window_->screen()) {
-        const QRect screen = s->geometry();
-        window_->move(screen.x() + (screen.width() - outer_.width()) / 2,
-                      screen.y() + (screen.height() - outer_.height()) / 2);
-    }
+    window_->move(corner());
+}
+
+QPoint WindowFrame::corner() const
+{
+    if (place_)
+        return *place_;
+    const QScreen* s = window_->screen();
+    const QRect screen = s ? s->geometry() : QRect();
+    return {screen.x() + (screen.width() - outer_.width()) / 2, screen.y() + (screen.height() - outer_.height()) / 2};
 }
 
 void WindowFrame::measure()
 {
+    // Polled until the frame is known and the window stands where and as large as it should: a
+    // manager busy framing the window may still move it after the first answer.
     QWindow* handle = window_->windowHandle();
     const QMargins frame = handle ? handle->frameMargins() : QMargins();
-    if (frame.isNull() && ++polls_ < kMaxPolls)
+    const bool last = ++polls_ >= kMaxPolls;
+    if (frame.isNull()) {
+        if (last)
+            poll_->stop();
         return;
-    poll_->stop();
-    measured_ = true;
-    if (frame.isNull())
-        return;
+    }
     seenFrame() = frame;
-    if (window_->frameGeometry().size() != outer_)
-        apply(frame);
+    if (window_->frameGeometry() == QRect(corner(), outer_) || last) {
+        poll_->stop();
+        return;
+    }
+    apply(frame);
 }
 
 bool WindowFrame::eventFilter(QObject* watched, QEvent* e)
@@ -72,10 +80,7 @@ bool WindowFrame::eventFilter(QObject* watched, QEvent* e)
         // Sized with the frame seen last before it appears; measured again once it is framed.
         apply(seenFrame());
         polls_ = 0;
-        measured_ = false;
-        measure();
-        if (!measured_)
-            poll_->start();
+        poll_->start();
     }
     return false;
 }

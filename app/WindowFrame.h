@@ -33,6 +33,7 @@ private:
     WindowFrame(QWidget* window, QSize outer, Resizing resizing, Place place);
     void apply(const QMargins& frame);
     void measure();
+    QPoint corner() const;
 
     QWidget* window_;
     QSize outer_;
@@ -40,5 +41,4 @@ private:
     Place place_;
     QTimer* poll_;
     int polls_ = 0;
-    bool measured_ = false;
 };

@@ -7,6 +7,7 @@ build_pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev libgmock-
             libbenchmark-dev libsqlite3-dev fonts-liberation2 fonts-dejavu-core)
 # Independent readers and renderers that the tests check our files against.
 test_pkgs=(locales-all python3 python3-dbfread gdal-bin inkscape ghostscript xvfb xauth trayer xdotool imagemagick)
+test_pkgs+=(openbox x11-utils desktop-file-utils)  # windows under a real window manager (openbox, xprop, xwininfo); desktop entry check
 run_pkgs=(xvfb xauth)
 
 want=("${build_pkgs[@]}")

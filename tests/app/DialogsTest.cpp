@@ -46,6 +46,8 @@ TEST_F(Dialogs, SettingsWithoutFileShowErrorAndSaveWritesFourKeysAsTyped)
     bool stillOpenAfterSave = false;
     runModal(Form2, [&] {
         EXPECT_EQ(Form2->windowTitle(), "Settings");
+        // Sized again once the frame is known.
+        apptest::waitUntil([] { return Form2->frameGeometry().size() == QSize(556, 220); }, 2000);
         EXPECT_EQ(Form2->frameGeometry().size(), QSize(556, 220)) << "the size includes the frame";
         EXPECT_EQ(Form2->ComboBox1->currentText(), "ERROR");
         EXPECT_EQ(Form2->ComboBox2->currentText(), "ERROR");
