@@ -116,6 +116,13 @@ QVariant TDataSetGridModel::data(const QModelIndex& index, int role) const
             return f->DisplayText();
         return {};
     }
+    // A row deleted since the grid last looked (another program's delete, seen after a refresh)
+    // is hidden as soon as it is met, without looking at every row again.
+    if (index.column() == 0 && rows_->isDeleted(index.row() + 1)) {
+        const int row = index.row();
+        QMetaObject::invokeMethod(const_cast<TDataSetGridModel*>(this), [this, row] { emit rowFoundDeleted(row); },
+                                  Qt::QueuedConnection);
+    }
     return rows_->text(index.row() + 1, field);
 }
 
@@ -258,14 +265,16 @@ TDBGrid::TDBGrid(TDataSource* source, QWidget* parent)
         });
         connect(ds, &TDataSet::AfterClose, this, refill);
         connect(ds, &TDataSet::AfterPost, this, refill);
+        // The row just deleted is hidden; other rows keep what the grid knows of them. A refresh
+        // looks at the appended rows only, so that an import costs the same at any table size;
+        // rows another program deleted are hidden when they are next shown.
         connect(ds, &TDataSet::AfterDelete, this, [this, refill] {
-            scannedForDeleted_ = 0;
+            const int gone = lastRow_;
             refill();
+            hideIfDeleted(gone);
         });
-        connect(ds, &TDataSet::AfterRefresh, this, [this, refill] {
-            scannedForDeleted_ = 0;
-            refill();
-        });
+        connect(ds, &TDataSet::AfterRefresh, this, refill);
+        connect(model_, &TDataSetGridModel::rowFoundDeleted, this, &TDBGrid::hideIfDeleted);
         connect(ds, &TDataSet::StateChanged, this, refill);
         // A move changes no stored row: only the marked row and the view follow it.
         connect(ds, &TDataSet::AfterScroll, this, [this] { followDataSet(); });
@@ -313,7 +322,8 @@ void TDBGrid::resizeColumnsToFields()
 void TDBGrid::hideDeletedRows()
 {
     // Deleted rows are found a block at a time: the rows on screen at once, the rest in the
-    // background, so opening a large table does not wait for the scan.
+    // background, so opening a large table does not wait for the scan. Each row is looked at once
+    // per opening of the table; later only rows appended since.
     const int total = model_->rowCount();
     if (scannedForDeleted_ > total)
         scannedForDeleted_ = 0;
@@ -322,13 +332,26 @@ void TDBGrid::hideDeletedRows()
         if (model_->rowDeleted(r))
             setRowHidden(r, true);
     scannedForDeleted_ = until;
-    if (scannedForDeleted_ < total)
-        QTimer::singleShot(0, this, [this] { hideDeletedRows(); });
+    if (scannedForDeleted_ < total && !scanScheduled_) {
+        scanScheduled_ = true;
+        QTimer::singleShot(0, this, [this] {
+            scanScheduled_ = false;
+            hideDeletedRows();
+        });
+    }
+}
+
+void TDBGrid::hideIfDeleted(int row)
+{
+    if (row >= 0 && row < model_->rowCount() && !isRowHidden(row) && model_->rowDeleted(row))
+        setRowHidden(row, true);
 }
 
 void TDBGrid::followDataSet()
 {
     const int row = model_->currentRow();
+    if (row >= 0)
+        lastRow_ = row;
     following_ = true;
     if (row >= 0) {
         const int column = currentIndex().isValid() ? currentIndex().column() : 0;

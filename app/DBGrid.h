@@ -37,6 +37,10 @@ public:
     // Takes in what changed in the file: rows appended, rows rewritten, the table reopened.
     void sync();
 
+signals:
+    // A row asked for while painting turned out deleted (by this program or another one).
+    void rowFoundDeleted(int row) const;
+
 private:
     struct Column {
         QString field;
@@ -80,10 +84,13 @@ protected:
 private:
     void followDataSet();
     void hideDeletedRows();
+    void hideIfDeleted(int row);
     void resizeColumnsToFields();
     TDataSource* source_;
     TDataSetGridModel* model_;
     std::function<void()> beforeMove_;
     bool following_ = false;
     int scannedForDeleted_ = 0;
+    bool scanScheduled_ = false;
+    int lastRow_ = -1; // the grid row the data set last stood on
 };

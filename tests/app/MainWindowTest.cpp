@@ -278,3 +278,24 @@ TEST_F(MainWindow, MeasuredValuesFitA1280PixelScreenAndMenusTakeTheMenuBarFont)
     for (QMenu* menu : {Form1->N1, Form1->N8})
         EXPECT_EQ(menu->font(), Form1->menuBar()->font()) << menu->title().toStdString();
 }
+
+TEST_F(MainWindow, RowsDeletedByAnotherProgramAreHiddenWhenShownAfterAnImport)
+{
+    {
+        TTable other;
+        other.SetName("Other");
+        other.SetTableName(folder + "DB/HEMATIX.dbf");
+        other.Open();
+        other.SetRecNo(2);
+        other.Delete();
+    }
+    dropCaptureFile("000000777");
+    Form1->Timer1Timer();
+    QTableView* grid = Form1->DBGrid1;
+    EXPECT_EQ(grid->model()->rowCount(), 6) << "the appended row is shown";
+    grid->viewport()->repaint();
+    EXPECT_TRUE(apptest::waitUntil([grid] { return grid->isRowHidden(1); }, 2000)) << "the deleted row is hidden once shown";
+    for (int r : {0, 2, 3, 4, 5})
+        EXPECT_FALSE(grid->isRowHidden(r)) << r;
+    EXPECT_EQ(grid->model()->index(5, 0).data().toString(), "000000777");
+}
