@@ -7,17 +7,22 @@
 
 #include <QApplication>
 
-
 namespace hematix {
+
+void setUpApplication()
+{
+    // The title is the application's name only, not its display name: Qt would add a display
+    // name to every window's caption ("Выход — Hematix"), and each window has its own caption.
+    QApplication::setApplicationName(startup::applicationTitleOf(startup::executablePath()));
+    QApplication::setWindowIcon(applicationIcon());
+    // The main window ends the program; hiding it to the tray must not.
+    QApplication::setQuitOnLastWindowClosed(false);
+}
 
 int run(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationDisplayName(startup::applicationTitleOf(startup::executablePath()));
-    QApplication::setApplicationName(QApplication::applicationDisplayName());
-    QApplication::setWindowIcon(applicationIcon());
-    // The main window ends the program; hiding it to the tray must not.
-    QApplication::setQuitOnLastWindowClosed(false);
+    setUpApplication();
 
     forms::createAll();
     Form1->showMaximized();

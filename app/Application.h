@@ -3,4 +3,7 @@
 // shown maximised, and the message loop until the main window closes.
 namespace hematix {
 int run(int argc, char** argv);
+// What run() sets on the application object before any window exists (title, icon, quitting);
+// tests that show the windows on a real display do the same.
+void setUpApplication();
 }

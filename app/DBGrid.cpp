@@ -116,6 +116,13 @@ QVariant TDataSetGridModel::data(const QModelIndex& index, int role) const
             return f->DisplayText();
         return {};
     }
+    // A row deleted since the grid last looked (another program's delete, seen after a refresh)
+    // is hidden as soon as it is met, without looking at every row again.
+    if (index.column() == 0 && rows_->isDeleted(index.row() + 1)) {
+        const int row = index.row();
+        QMetaObject::invokeMethod(const_cast<TDataSetGridModel*>(this), [this, row] { emit rowFoundDeleted(row); },
+                                  Qt::QueuedConnection);
+    }
     return rows_->text(index.row() + 1, field);
 }
 
@@ -258,14 +265,16 @@ TDBGrid::TDBGrid(TDataSource* source, QWidget* parent)
         });
         connect(ds, &TDataSet::AfterClose, this, refill);
         connect(ds, &TDataSet::AfterPost, this, refill);
+        // The row just deleted is hidden; other rows keep what the grid knows of them. A refresh
+        // looks at the appended rows only, so that an import costs the same at any table size;
+        // rows another program deleted are hidden when they are next shown.
         connect(ds, &TDataSet::AfterDelete, this, [this, refill] {
-            scannedForDeleted_ = 0;
+            const int gone = lastRow_;
             refill();
+            hideIfDeleted(gone);
         });
-        connect(ds, &TDataSet::AfterRefresh, this, [this, refill] {
-            scannedForDeleted_ = 0;
-            refill();
-        });
+        connect(ds, &TDataSet::AfterRefresh, this, refill);
+        connect(model_, &TDataSetGridModel::rowFoundDeleted, this, &TDBGrid::hideIfDeleted);
         connect(ds, &TDataSet::StateChanged, this, refill);
         // A move changes no stored row: only the marked row and the view follow it.
         connect(ds, &TDataSet::AfterScroll, this, [this] { followDataSet(); });
@@ -283,14 +292,29 @@ void TDBGrid::addColumn(const QString& field, const QString& title)
     resizeColumnsToFields();
 }
 
+int TDBGrid::shownCharacters(const QString& field, int displayWidth)
+{
+    // The fields' display widths, narrowed where a column would be wider than what it holds: the
+    // analyser's values have 4 or 5 characters (the field has room for a corrected one), and the
+    // long texts show their start and open whole in the cell editor or the record panel. So the
+    // measured values, COE and RETIC stay on a screen 1280 pixels wide. Columns stay resizable.
+    static const std::pair<const char*, int> narrowed[] = {
+        {"FIO", 30}, {"RECEPTION", 16}, {"FORMULA", 20}, {"WBC", 8}, {"RBC", 8}, {"HGB", 8}, {"HCT", 8},
+        {"PLT", 8},  {"LY1", 8},        {"MO1", 8},      {"GR1", 8}, {"COE", 8}, {"RETIC", 8},
+    };
+    for (const auto& [name, chars] : narrowed)
+        if (field.compare(QLatin1String(name), Qt::CaseInsensitive) == 0)
+            return std::min(displayWidth, chars);
+    return displayWidth;
+}
+
 void TDBGrid::resizeColumnsToFields()
 {
     const QFontMetrics fm(font());
     const int charWidth = fm.horizontalAdvance(QLatin1Char('0'));
     for (int c = 0; c < model_->columnCount(); ++c) {
         const int title = fm.horizontalAdvance(model_->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString()) + 12;
-        // Wide text fields would push everything else off the screen; they stay resizable.
-        const int chars = std::min(model_->fieldDisplayWidth(c), 40);
+        const int chars = shownCharacters(model_->columnField(c), model_->fieldDisplayWidth(c));
         setColumnWidth(c, std::max(title, chars * charWidth + 8));
     }
 }
@@ -298,7 +322,8 @@ void TDBGrid::resizeColumnsToFields()
 void TDBGrid::hideDeletedRows()
 {
     // Deleted rows are found a block at a time: the rows on screen at once, the rest in the
-    // background, so opening a large table does not wait for the scan.
+    // background, so opening a large table does not wait for the scan. Each row is looked at once
+    // per opening of the table; later only rows appended since.
     const int total = model_->rowCount();
     if (scannedForDeleted_ > total)
         scannedForDeleted_ = 0;
@@ -307,13 +332,26 @@ void TDBGrid::hideDeletedRows()
         if (model_->rowDeleted(r))
             setRowHidden(r, true);
     scannedForDeleted_ = until;
-    if (scannedForDeleted_ < total)
-        QTimer::singleShot(0, this, [this] { hideDeletedRows(); });
+    if (scannedForDeleted_ < total && !scanScheduled_) {
+        scanScheduled_ = true;
+        QTimer::singleShot(0, this, [this] {
+            scanScheduled_ = false;
+            hideDeletedRows();
+        });
+    }
+}
+
+void TDBGrid::hideIfDeleted(int row)
+{
+    if (row >= 0 && row < model_->rowCount() && !isRowHidden(row) && model_->rowDeleted(row))
+        setRowHidden(row, true);
 }
 
 void TDBGrid::followDataSet()
 {
     const int row = model_->currentRow();
+    if (row >= 0)
+        lastRow_ = row;
     following_ = true;
     if (row >= 0) {
         const int column = currentIndex().isValid() ? currentIndex().column() : 0;
@@ -362,6 +400,32 @@ void TDBGrid::commitEditor()
                 commitData(editor);
                 closeEditor(editor, QAbstractItemDelegate::NoHint);
             }
+}
+
+void TDBGrid::mousePressEvent(QMouseEvent* e)
+{
+    // The right button toggles the record panel on its release and moves nothing.
+    if (e->button() == Qt::RightButton) {
+        e->accept();
+        return;
+    }
+    QTableView::mousePressEvent(e);
+}
+
+bool TDBGrid::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event)
+{
+    // Opening a cell's editor is typing into a bound control: the row goes into edit mode at
+    // once (the indicator shows it), not only when the cell is written.
+    const bool opens = trigger & (QAbstractItemView::AnyKeyPressed | QAbstractItemView::EditKeyPressed
+                                  | QAbstractItemView::DoubleClicked);
+    TDataSet* ds = source_ ? source_->DataSet : nullptr;
+    if (opens && index.isValid() && ds && ds->Active() && ds->State() == TDataSet::dsBrowse
+        && index.row() == model_->currentRow() && state() != QAbstractItemView::EditingState) {
+        bool editable = false;
+        if (!ui::guarded([&] { editable = source_->Edit(); }) || !editable)
+            return false;
+    }
+    return QTableView::edit(index, trigger, event);
 }
 
 void TDBGrid::mouseReleaseEvent(QMouseEvent* e)

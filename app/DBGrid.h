@@ -37,6 +37,10 @@ public:
     // Takes in what changed in the file: rows appended, rows rewritten, the table reopened.
     void sync();
 
+signals:
+    // A row asked for while painting turned out deleted (by this program or another one).
+    void rowFoundDeleted(int row) const;
+
 private:
     struct Column {
         QString field;
@@ -63,12 +67,16 @@ public:
     void commitEditor();
     // Selects the data set's current row and scrolls it into view.
     void showCurrentRow();
+    // Characters a column shows at first for a field of that display width.
+    static int shownCharacters(const QString& field, int displayWidth);
 
 signals:
     void mouseReleased(Qt::MouseButton button);
 
 protected:
+    void mousePressEvent(QMouseEvent* e) override;
     void mouseReleaseEvent(QMouseEvent* e) override;
+    bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
     void keyPressEvent(QKeyEvent* e) override;
     void focusOutEvent(QFocusEvent* e) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
@@ -76,10 +84,13 @@ protected:
 private:
     void followDataSet();
     void hideDeletedRows();
+    void hideIfDeleted(int row);
     void resizeColumnsToFields();
     TDataSource* source_;
     TDataSetGridModel* model_;
     std::function<void()> beforeMove_;
     bool following_ = false;
     int scannedForDeleted_ = 0;
+    bool scanScheduled_ = false;
+    int lastRow_ = -1; // the grid row the data set last stood on
 };

@@ -4,6 +4,9 @@
 #include "engine/DataSet.h"
 
 #include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QStyleOptionFocusRect>
 #include <QStyle>
 #include <QToolButton>
 
@@ -23,7 +26,8 @@ TDBNavigator::TDBNavigator(TDataSource* source, QWidget* parent) : QWidget(paren
         b->setToolTip(QString::fromLatin1(hints[i]));
         b->setObjectName(QString::fromLatin1(names[i]));
         b->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-        b->setFocusPolicy(Qt::TabFocus);
+        b->setFocusPolicy(Qt::NoFocus);
+        b->installEventFilter(this);
         layout->addWidget(b);
         buttons_[i] = b;
         connect(b, &QToolButton::clicked, this, [this, i] { BtnClick(Button(i)); });
@@ -33,7 +37,61 @@ TDBNavigator::TDBNavigator(TDataSource* source, QWidget* parent) : QWidget(paren
                          &TDataSet::AfterPost, &TDataSet::AfterDelete})
             connect(ds, sig, this, &TDBNavigator::updateEnabled);
     }
+    setFocusPolicy(Qt::TabFocus);
     updateEnabled();
+}
+
+void TDBNavigator::choose(int step)
+{
+    const int next = chosen_ + step;
+    if (next < 0 || next >= 6)
+        return;
+    buttons_[chosen_]->update();
+    chosen_ = next;
+    buttons_[chosen_]->update();
+}
+
+void TDBNavigator::keyPressEvent(QKeyEvent* e)
+{
+    switch (e->key()) {
+    case Qt::Key_Left: choose(-1); return;
+    case Qt::Key_Right: choose(1); return;
+    case Qt::Key_Space:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (buttons_[chosen_]->isEnabled())
+            buttons_[chosen_]->click();
+        return;
+    default: QWidget::keyPressEvent(e);
+    }
+}
+
+void TDBNavigator::focusInEvent(QFocusEvent* e)
+{
+    QWidget::focusInEvent(e);
+    buttons_[chosen_]->update();
+}
+
+void TDBNavigator::focusOutEvent(QFocusEvent* e)
+{
+    QWidget::focusOutEvent(e);
+    buttons_[chosen_]->update();
+}
+
+bool TDBNavigator::eventFilter(QObject* watched, QEvent* e)
+{
+    // The chosen button carries the focus mark while the navigator has the focus.
+    if (e->type() == QEvent::Paint && hasFocus() && watched == buttons_[chosen_]) {
+        QToolButton* b = buttons_[chosen_];
+        static_cast<QObject*>(b)->event(e); // the button paints itself first
+        QPainter p(b);
+        QStyleOptionFocusRect mark;
+        mark.initFrom(b);
+        mark.rect = b->rect().adjusted(3, 3, -3, -3);
+        b->style()->drawPrimitive(QStyle::PE_FrameFocusRect, &mark, &p, b);
+        return true;
+    }
+    return QWidget::eventFilter(watched, e);
 }
 
 void TDBNavigator::updateEnabled()

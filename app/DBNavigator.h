@@ -19,8 +19,18 @@ public:
     void setBeforeAction(std::function<void()> f) { beforeAction_ = std::move(f); }
     void BtnClick(Button b);
 
+protected:
+    // The navigator is one stop of the keyboard order: Left and Right choose a button, Space or
+    // Enter presses it, Tab leaves for the next control.
+    void keyPressEvent(QKeyEvent* e) override;
+    void focusInEvent(QFocusEvent* e) override;
+    void focusOutEvent(QFocusEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+
 private:
     void updateEnabled();
+    void choose(int step);
+    int chosen_ = 0;
     TDataSource* source_;
     QToolButton* buttons_[6] = {};
     std::function<void()> beforeAction_;

@@ -1,5 +1,6 @@
 #include "app/ErrorBox.h"
 
+#include "app/Startup.h"
 #include "platform/Exception.h"
 
 #include <QApplication>
@@ -11,7 +12,7 @@ namespace ui {
 
 void showError(const QString& message)
 {
-    QMessageBox box(QMessageBox::Critical, QApplication::applicationDisplayName(), message, QMessageBox::Ok,
+    QMessageBox box(QMessageBox::Critical, startup::applicationTitleOf(startup::executablePath()), message, QMessageBox::Ok,
                     QApplication::activeWindow());
     box.setObjectName(QStringLiteral("ErrorBox"));
     box.exec();

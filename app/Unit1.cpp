@@ -209,6 +209,9 @@ void TForm1::buildMenu()
     N10 = bar->addAction(QStringLiteral("Справка"));
     N10->setObjectName(QStringLiteral("N10"));
     connect(N10, &QAction::triggered, this, [this] { ui::guarded([this] { N10Click(); }); });
+    // A pop-up is a window of its own and does not take the window's font by itself.
+    for (QMenu* menu : {N1, N8})
+        menu->setFont(bar->font());
 }
 
 void TForm1::buildPanel()

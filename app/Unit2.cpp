@@ -3,13 +3,13 @@
 #include "app/ErrorBox.h"
 #include "app/Forms.h"
 #include "app/Unit1.h"
+#include "app/WindowFrame.h"
 
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QShowEvent>
 
 TForm2::TForm2(QWidget* parent) : QDialog(parent)
@@ -18,7 +18,8 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent)
     setWindowTitle(QStringLiteral("Settings"));
     setFont(parent ? parent->font() : font());
     setModal(true);
-    resize(556, 220);
+    // 556 x 220 with the frame and title bar, centred on the screen.
+    WindowFrame::keep(this, QSize(556, 220), WindowFrame::Resizing::Sizeable);
 
     GroupBox1 = new QGroupBox(QStringLiteral("Setting Port"), this);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
@@ -80,8 +81,6 @@ void TForm2::showEvent(QShowEvent* e)
     QDialog::showEvent(e);
     if (e->spontaneous())
         return;
-    if (QScreen* s = screen())
-        move(s->geometry().center() - rect().center());
     FormActivate();
 }
 

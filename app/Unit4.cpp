@@ -3,6 +3,7 @@
 #include "app/ErrorBox.h"
 #include "app/Forms.h"
 #include "app/Unit1.h"
+#include "app/WindowFrame.h"
 #include "platform/TrayIcon.h"
 
 #include <QButtonGroup>
@@ -10,8 +11,6 @@
 #include <QKeyEvent>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
-#include <QShowEvent>
 
 TForm4::TForm4(QWidget* parent) : QDialog(parent)
 {
@@ -21,7 +20,8 @@ TForm4::TForm4(QWidget* parent) : QDialog(parent)
     // A title bar without buttons: the dialog ends through "ОК" only.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     setModal(true);
-    setFixedSize(276, 174);
+    // 276 x 174 with the frame and title bar, centred on the screen.
+    WindowFrame::keep(this, QSize(276, 174), WindowFrame::Resizing::Fixed);
 
     RadioGroup1 = new QGroupBox(QStringLiteral("Что вы хотите сделать"), this);
     RadioGroup1->setObjectName(QStringLiteral("RadioGroup1"));
@@ -50,14 +50,6 @@ void TForm4::SetItemIndex(int index)
 {
     if (QAbstractButton* b = choices->button(index))
         b->setChecked(true);
-}
-
-void TForm4::showEvent(QShowEvent* e)
-{
-    QDialog::showEvent(e);
-    if (!e->spontaneous())
-        if (QScreen* s = screen())
-            move(s->geometry().center() - rect().center());
 }
 
 void TForm4::keyPressEvent(QKeyEvent* e)

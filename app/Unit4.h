@@ -23,6 +23,5 @@ public:
     void Button1Click(); // "ОК": acts on the choice, then closes the dialog
 
 protected:
-    void showEvent(QShowEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
 };

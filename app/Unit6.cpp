@@ -4,6 +4,7 @@
 #include "app/Forms.h"
 #include "app/Unit1.h"
 #include "app/Unit7.h"
+#include "app/WindowFrame.h"
 #include "engine/DataSet.h"
 #include "engine/DateFormat.h"
 #include "store/Statements.h"
@@ -13,17 +14,32 @@
 #include <QDateTime>
 #include <QPushButton>
 
+namespace {
+
+// A date picker is one stop of the dialog's keyboard order: Tab leaves it instead of stepping
+// through its day, month and year (the arrow keys still do that).
+class TDatePicker : public QDateEdit {
+public:
+    using QDateEdit::QDateEdit;
+
+protected:
+    bool focusNextPrevChild(bool next) override { return QWidget::focusNextPrevChild(next); }
+};
+
+} // namespace
+
 TForm6::TForm6(QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("Form6"));
     setWindowTitle(QStringLiteral("Запрос"));
     setFont(parent ? parent->font() : font());
     setModal(true);
-    setGeometry(572, 303, 424, 198);
+    // 424 x 198 with the frame and title bar, the frame's corner at 572, 303 of the screen.
+    WindowFrame::keep(this, QSize(424, 198), WindowFrame::Resizing::Sizeable, QPoint(572, 303));
 
     const QString format = datefmt::shortDateFormat();
     auto picker = [&](const char* name, int x) {
-        auto* p = new QDateEdit(this);
+        auto* p = new TDatePicker(this);
         p->setObjectName(QString::fromLatin1(name));
         p->setCalendarPopup(true);
         p->setDisplayFormat(format);

@@ -660,6 +660,13 @@ void TDataSet::Post()
         DbfFile& file = *d->file;
         QByteArray rec = d->buffer;
         DbfFile::WriteLock lock(file);
+        if (d->state == dsEdit) {
+            // Another program may have deleted the row since the edit began: writing it would
+            // bring it back with this program's flag.
+            const QByteArray now = file.readFresh(d->cur);
+            if (now.isEmpty() || now[0] == '*')
+                d->raise(QStringLiteral("Record %1 has been deleted by another program").arg(d->cur + 1));
+        }
         for (auto& [index, memo] : d->memos) {
             const DbfField& f = file.fields()[size_t(index)];
             if (!memo) {

@@ -125,12 +125,18 @@ int SerialPort::bytesWaiting() const
     return n;
 }
 
+namespace {
+SerialPort::ReadFunction readForTesting = nullptr;
+}
+
+void SerialPort::setReadForTesting(ReadFunction read) { readForTesting = read; }
+
 int SerialPort::read(char* buffer, int max)
 {
     if (fd_ < 0 || max <= 0)
         return max == 0 ? 0 : -1;
     for (;;) {
-        ssize_t r = ::read(fd_, buffer, size_t(max));
+        const ssize_t r = readForTesting ? ssize_t(readForTesting(fd_, buffer, size_t(max))) : ::read(fd_, buffer, size_t(max));
         if (r >= 0)
             return int(r);
         if (errno == EINTR)

@@ -42,6 +42,12 @@ public:
     // Makes a waitForInput() in another thread return Woken. Safe from any thread.
     void wake();
 
+    // Tests put a read of their own in place of the system's, for what a real device does only
+    // now and then (a read that finds nothing after the wait said bytes had come). Null restores
+    // the system's read. Not for use while a reader thread runs.
+    using ReadFunction = long (*)(int fd, char* buffer, unsigned long max);
+    static void setReadForTesting(ReadFunction read);
+
 private:
     int fd_ = -1;
     int wakeFd_ = -1;

@@ -12,6 +12,9 @@ for exe in "$dir"/bin/hematix*; do cp -f "$exe" "$prog/"; done
 if [ ! -f "$prog/DB/HEMATIX.dbf" ]; then
   "$prog/hematix-mkdb" "$prog"
 fi
+# The applications menu's entry for this program folder, with the program's icon beside it.
+"$prog/hematix-desktop" "$PWD/$prog" "${XDG_DATA_HOME:-$HOME/.local/share}/applications" >/dev/null \
+  || echo "The desktop entry could not be installed; Hematix still runs from $prog/hematix." >&2
 
 port=""
 if [ -f "$prog/set.ini" ]; then

@@ -19,6 +19,7 @@
 #include <functional>
 #include <QMessageBox>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -48,6 +49,28 @@ inline void typeText(QWidget* w, const QString& text)
         QKeyEvent release(QEvent::KeyRelease, 0, Qt::NoModifier, QString(c));
         QApplication::sendEvent(target, &release);
     }
+}
+
+// Gives start the focus, then presses Tab count - 1 times: the widgets that held the focus, in
+// turn. A focus held inside a compound control (a combo box's line edit) counts as that control.
+inline std::vector<QWidget*> focusOrderByTab(QWidget* start, int count)
+{
+    start->setFocus(Qt::TabFocusReason);
+    std::vector<QWidget*> order;
+    auto owner = [start](QWidget* w) {
+        QWidget* top = start->window();
+        while (w && w->parentWidget() && w->parentWidget() != top && !w->parentWidget()->inherits("QGroupBox"))
+            w = w->parentWidget();
+        return w;
+    };
+    for (int i = 0; i < count; ++i) {
+        QCoreApplication::processEvents();
+        QWidget* f = QApplication::focusWidget();
+        order.push_back(owner(f));
+        if (i + 1 < count && f)
+            QTest::keyClick(f, Qt::Key_Tab);
+    }
+    return order;
 }
 
 // Answers the next modal box by pressing the button with that text; remembers its text.

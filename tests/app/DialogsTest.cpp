@@ -46,7 +46,9 @@ TEST_F(Dialogs, SettingsWithoutFileShowErrorAndSaveWritesFourKeysAsTyped)
     bool stillOpenAfterSave = false;
     runModal(Form2, [&] {
         EXPECT_EQ(Form2->windowTitle(), "Settings");
-        EXPECT_EQ(Form2->size(), QSize(556, 220));
+        // Sized again once the frame is known.
+        apptest::waitUntil([] { return Form2->frameGeometry().size() == QSize(556, 220); }, 2000);
+        EXPECT_EQ(Form2->frameGeometry().size(), QSize(556, 220)) << "the size includes the frame";
         EXPECT_EQ(Form2->ComboBox1->currentText(), "ERROR");
         EXPECT_EQ(Form2->ComboBox2->currentText(), "ERROR");
         EXPECT_EQ(Form2->Edit1->text(), "ERROR");
@@ -70,11 +72,24 @@ TEST_F(Dialogs, SettingsCancelWritesNothingAndKeyboardOrderIsAsLaidOut)
     start();
     runModal(Form2, [&] {
         Form2->ComboBox1->setEditText("COM3");
-        EXPECT_EQ(Form2->ComboBox1->nextInFocusChain(), Form2->ComboBox2->lineEdit() ? Form2->ComboBox1->nextInFocusChain()
-                                                                                     : Form2->ComboBox2);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(Form2));
+        EXPECT_EQ(apptest::focusOrderByTab(Form2->ComboBox1, 7),
+                  (std::vector<QWidget*>{Form2->ComboBox1, Form2->ComboBox2, Form2->Edit1, Form2->Edit2, Form2->Button1,
+                                         Form2->Button2, Form2->ComboBox1}));
         QTest::mouseClick(Form2->Button2, Qt::LeftButton);
     });
     EXPECT_FALSE(QFile::exists(folder + "set.ini"));
+}
+
+TEST_F(Dialogs, PeriodQueryTabGoesDateDateOkCloseWithoutStoppingAtDateSections)
+{
+    start();
+    runModal(Form6, [&] {
+        ASSERT_TRUE(QTest::qWaitForWindowActive(Form6));
+        EXPECT_EQ(apptest::focusOrderByTab(Form6->DateTimePicker1, 5),
+                  (std::vector<QWidget*>{Form6->DateTimePicker1, Form6->DateTimePicker2, Form6->Button1, Form6->Button2,
+                                         Form6->DateTimePicker1}));
+    });
 }
 
 TEST_F(Dialogs, ExitDialogChoicesAreRememberedAndActed)

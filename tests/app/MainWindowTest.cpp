@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QLabel>
 #include <QMenu>
+#include <QMenuBar>
 #include <QTest>
 #include <QToolButton>
 
@@ -233,4 +234,68 @@ TEST_F(MainWindow, GridEditsInPlaceAndInsertStartsAnEmptyRow)
     Form1->editFor("FIO")->setFocus();
     EXPECT_EQ(Form1->Table1->State(), TDataSet::dsBrowse) << "an unchanged new row is dropped when the grid loses the focus";
     EXPECT_EQ(storedRows(), 5);
+}
+
+TEST_F(MainWindow, RightClickTogglesThePanelOnlyAndTypingIntoACellStartsEditingAtOnce)
+{
+    QTableView* grid = Form1->DBGrid1;
+    ASSERT_EQ(Form1->Table1->RecNo(), 5);
+    QTest::mouseClick(grid->viewport(), Qt::RightButton, {}, gridCell(1, 3));
+    EXPECT_TRUE(Form1->GroupBox1->isVisible());
+    EXPECT_EQ(Form1->Table1->RecNo(), 5) << "the clicked row did not become current";
+    EXPECT_EQ(grid->currentIndex().row(), 4);
+
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, gridCell(1, 3));
+    ASSERT_EQ(Form1->Table1->RecNo(), 2);
+    EXPECT_EQ(grid->model()->headerData(1, Qt::Vertical).toString(), QStringLiteral("▶"));
+    apptest::typeText(grid, QStringLiteral("П"));
+    EXPECT_EQ(Form1->Table1->State(), TDataSet::dsEdit) << "the first key puts the row into edit mode";
+    EXPECT_EQ(grid->model()->headerData(1, Qt::Vertical).toString(), "I");
+    apptest::typeText(grid, QStringLiteral("етров"));
+    QTest::keyClick(grid->focusWidget(), Qt::Key_Return);
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, gridCell(3, 3));
+    EXPECT_EQ(stored(2, "FIO"), QStringLiteral("Петров"));
+    EXPECT_EQ(Form1->Table1->State(), TDataSet::dsBrowse);
+}
+
+TEST_F(MainWindow, MeasuredValuesFitA1280PixelScreenAndMenusTakeTheMenuBarFont)
+{
+    Form1->resize(1280, 1000);
+    QCoreApplication::processEvents();
+    QTableView* grid = Form1->DBGrid1;
+    const int viewport = grid->viewport()->width();
+    ASSERT_GT(viewport, 1180);
+    for (int c = 0; c < grid->model()->columnCount(); ++c) {
+        const QString title = grid->model()->headerData(c, Qt::Horizontal).toString();
+        const int right = grid->columnViewportPosition(c) + grid->columnWidth(c);
+        EXPECT_LE(right, viewport) << title.toStdString() << " is off the screen";
+        // Wide enough for its title and for what the analyser sends.
+        const QFontMetrics fm(grid->font());
+        EXPECT_GE(grid->columnWidth(c), fm.horizontalAdvance(title)) << title.toStdString();
+        EXPECT_GE(grid->columnWidth(c), fm.horizontalAdvance(QStringLiteral("999.9 |"))) << title.toStdString();
+    }
+    EXPECT_GE(grid->columnWidth(3), QFontMetrics(grid->font()).horizontalAdvance(QStringLiteral("Константинопольская Е.А."))) << "Пациент";
+    for (QMenu* menu : {Form1->N1, Form1->N8})
+        EXPECT_EQ(menu->font(), Form1->menuBar()->font()) << menu->title().toStdString();
+}
+
+TEST_F(MainWindow, RowsDeletedByAnotherProgramAreHiddenWhenShownAfterAnImport)
+{
+    {
+        TTable other;
+        other.SetName("Other");
+        other.SetTableName(folder + "DB/HEMATIX.dbf");
+        other.Open();
+        other.SetRecNo(2);
+        other.Delete();
+    }
+    dropCaptureFile("000000777");
+    Form1->Timer1Timer();
+    QTableView* grid = Form1->DBGrid1;
+    EXPECT_EQ(grid->model()->rowCount(), 6) << "the appended row is shown";
+    grid->viewport()->repaint();
+    EXPECT_TRUE(apptest::waitUntil([grid] { return grid->isRowHidden(1); }, 2000)) << "the deleted row is hidden once shown";
+    for (int r : {0, 2, 3, 4, 5})
+        EXPECT_FALSE(grid->isRowHidden(r)) << r;
+    EXPECT_EQ(grid->model()->index(5, 0).data().toString(), "000000777");
 }

@@ -1,7 +1,9 @@
 // Pictures of the windows for a person to look at: run with HEMATIX_SCREENSHOTS=<folder>, under
-// Xvfb with QT_QPA_PLATFORM=xcb for the real window system. Skipped otherwise.
+// Xvfb (1280x1024, with a window manager such as openbox) with QT_QPA_PLATFORM=xcb for the real
+// window system. Skipped otherwise.
 #include "AppFixture.h"
 
+#include "app/Application.h"
 #include "app/Unit2.h"
 #include "app/Unit4.h"
 #include "app/Unit5.h"
@@ -29,6 +31,7 @@ TEST_F(AppFixture, Screenshots)
 {
     if (qEnvironmentVariableIsEmpty("HEMATIX_SCREENSHOTS"))
         GTEST_SKIP() << "set HEMATIX_SCREENSHOTS to a folder to take pictures of the windows";
+    hematix::setUpApplication();
     makeTable();
     start();
     // Fifty messages imported the way the program imports them.
@@ -45,7 +48,7 @@ TEST_F(AppFixture, Screenshots)
     save(Form1, "main-window.png", true);
     for (QDialog* d : std::initializer_list<QDialog*>{Form2, Form4, Form5, Form6}) {
         QTimer::singleShot(0, d, [d] {
-            save(d, d->objectName() + ".png");
+            save(d, d->objectName() + ".png", true); // with the frame a window manager draws
             d->done(0);
         });
         d->exec();

@@ -1,10 +1,16 @@
 #include "AppFixture.h"
 
 #include "app/Unit2.h"
+#include "app/Unit3.h"
+#include "app/Unit4.h"
+#include "app/Unit5.h"
 #include "app/Unit6.h"
+#include "app/Unit7.h"
 #include "link/SerialLink.h"
 
 #include <QDateEdit>
+#include <QMenuBar>
+#include <algorithm>
 
 using apptest::AppFixture;
 using apptest::ModalAnswer;
@@ -57,11 +63,39 @@ TEST_F(AppFixture, WithoutATableStartupGoesOnAndReportsTheClosedTable)
     EXPECT_EQ(ok.text(), "Table1: Cannot perform this operation on a closed dataset");
 }
 
+namespace {
+
+// The objects given a parent, in the order they got it. A window owned by the main window gets
+// it as its construction begins, so this order is the order in which they were created.
+struct Adoptions : QObject {
+    std::vector<const QObject*> children;
+    bool eventFilter(QObject*, QEvent* e) override
+    {
+        if (e->type() == QEvent::ChildAdded)
+            children.push_back(static_cast<QChildEvent*>(e)->child());
+        return false;
+    }
+    qsizetype at(const QObject* o) const { return std::find(children.begin(), children.end(), o) - children.begin(); }
+};
+
+} // namespace
+
 TEST_F(AppFixture, WindowsAreCreatedInOrderWithTheirCreateEffects)
 {
     makeTable();
+    Adoptions adoptions;
+    qApp->installEventFilter(&adoptions);
     start();
+    qApp->removeEventFilter(&adoptions);
     ASSERT_TRUE(Form1 && Form2 && Form3 && Form4 && Form5 && Form6 && Form7);
+    // The main window comes first: it owns the six others, and its own controls were adopted
+    // before any of them.
+    const QObject* forms[] = {Form1->menuBar(), Form2, Form3, Form4, Form5, Form6, Form7};
+    for (int i = 1; i < 7; ++i) {
+        ASSERT_EQ(Form1, forms[i]->parent());
+        ASSERT_LT(adoptions.at(forms[i]), qsizetype(adoptions.children.size())) << "Form" << i + 1 << " not seen";
+        EXPECT_LT(adoptions.at(forms[i - 1]), adoptions.at(forms[i])) << "Form" << i + 1 << " created out of order";
+    }
     EXPECT_EQ(Form6->DateTimePicker1->date(), QDate::currentDate());
     EXPECT_EQ(Form6->DateTimePicker2->date(), QDate::currentDate());
     EXPECT_EQ(Form1->Timer1->interval(), 2000);

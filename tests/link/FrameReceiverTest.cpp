@@ -176,6 +176,35 @@ TEST_F(FrameReceiverTest, MessageThatFillsTheBufferExactlyIsKept)
     EXPECT_TRUE(rejected().isEmpty());
 }
 
+TEST_F(FrameReceiverTest, MessageLengthOnTheBufferEdgeIsKeptOrSetAsideByItsEndMark)
+{
+    // The buffer holds the ENQ, the message and its EOT mark. A message that fills every place but
+    // the mark's is kept; one byte more leaves no place for the mark and is set aside, even when
+    // every byte of it was taken in.
+    struct Case {
+        int length;
+        bool kept;
+    };
+    for (const Case c : {Case{FrameReceiver::kBufferSize - 3, true}, Case{FrameReceiver::kBufferSize - 2, true},
+                         Case{FrameReceiver::kBufferSize - 1, false}, Case{FrameReceiver::kBufferSize, false}}) {
+        SCOPED_TRACE(c.length);
+        QDir(temp(QString())).removeRecursively();
+        ASSERT_TRUE(QDir(folder).mkpath(QStringLiteral("Temp")));
+        send(kEnq);
+        QByteArray body(c.length, 'a');
+        body.back() = astm::LF;
+        for (qsizetype at = 0; at < body.size(); at += 400)
+            send(body.mid(at, 400));
+        send(kEot);
+        EXPECT_EQ(receiver->overflowed(), !c.kept);
+        EXPECT_EQ(latestExists(), c.kept);
+        if (c.kept) {
+            EXPECT_EQ(latest(), kEnq + body);
+        }
+        EXPECT_EQ(rejected().size(), c.kept ? 0 : 2);
+    }
+}
+
 TEST_F(FrameReceiverTest, OversizeMessageIsSetAsideAcknowledgedAndTheNextOneStartsClean)
 {
     send(kEnq);

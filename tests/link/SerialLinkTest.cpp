@@ -191,3 +191,34 @@ TEST(SerialLink, ClosingTheOtherEndStopsTheReaderWithoutSpinning)
     EXPECT_TRUE(waitFor([&] { return !link.readerRunning(); }));
     link.Stop();
 }
+
+namespace {
+std::atomic<int> emptyReadsToGive{0};
+long readThatFindsNothingFirst(int fd, char* buffer, unsigned long max)
+{
+    if (emptyReadsToGive.fetch_sub(1) > 0)
+        return 0;
+    return long(::read(fd, buffer, max));
+}
+} // namespace
+
+TEST(SerialLink, ReadThatFindsNothingKeepsTheReaderListening)
+{
+    // A wait that ends with bytes announced, then a read that finds none: the line is still there,
+    // only the device had nothing yet. The reader goes on and takes what comes next.
+    PtyAnalyser analyser;
+    Collector c;
+    SerialLink link([&](const char* d, int n) { c.onChunk(d, n); });
+    c.link = &link;
+    emptyReadsToGive = 1;
+    SerialPort::setReadForTesting(readThatFindsNothingFirst);
+    ASSERT_TRUE(link.Start(analyser.portName()));
+    analyser.send("ab");
+    EXPECT_TRUE(waitFor([&] { return c.snapshot() == "ab"; })) << c.snapshot().toStdString();
+    EXPECT_LE(emptyReadsToGive.load(), 0) << "the empty read was given";
+    analyser.send("cd");
+    EXPECT_TRUE(waitFor([&] { return c.snapshot() == "abcd"; })) << c.snapshot().toStdString();
+    EXPECT_TRUE(link.readerRunning());
+    link.Stop();
+    SerialPort::setReadForTesting(nullptr);
+}

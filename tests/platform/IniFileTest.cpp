@@ -123,3 +123,29 @@ TEST_F(IniFileTest, WriteIntoMissingFolderOrWithLineBreakIsRefused)
     EXPECT_THROW(IniFile(path()).writeString("MAIN", "Port", "B\nRate=1"), EIniFileException);
     EXPECT_EQ(readFile(path()), "[MAIN]\nPort=A\n");
 }
+
+TEST_F(IniFileTest, KeyWrittenToASectionOnTheFirstLineStaysInThatSection)
+{
+    // The section on line one, another after it: a new key goes after the section's last line, an
+    // existing one is replaced where it is, and the next section is left as it was.
+    struct Case {
+        const char* before;
+        const char* key;
+        const char* after;
+    };
+    const Case cases[] = {
+        {"[MAIN]\nPort=COM1\n[Other]\nRate=1\n", "Rate", "[MAIN]\nPort=COM1\nRate=v\n[Other]\nRate=1\n"},
+        {"[MAIN]\nPort=COM1\n[Other]\nRate=1\n", "Port", "[MAIN]\nPort=v\n[Other]\nRate=1\n"},
+        {"[MAIN]\n[Other]\nPort=COM1\n", "Port", "[MAIN]\nPort=v\n[Other]\nPort=COM1\n"},
+        {"[MAIN]\r\nRate=2\r\n\r\n[Other]\r\nPort=x\r\n", "Port", "[MAIN]\r\nRate=2\r\nPort=v\r\n\r\n[Other]\r\nPort=x\r\n"},
+        {"[Other]\nPort=x\n[MAIN]\n[Last]\n", "Port", "[Other]\nPort=x\n[MAIN]\nPort=v\n[Last]\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.before);
+        ASSERT_TRUE(writeFile(path(), c.before));
+        IniFile(path()).writeString("MAIN", c.key, "v");
+        EXPECT_EQ(readFile(path()), QByteArray(c.after));
+        EXPECT_EQ(read(c.key), "v");
+        EXPECT_NE(IniFile(path()).readString("Other", c.key, "ERROR"), "v");
+    }
+}
