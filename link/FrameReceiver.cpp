@@ -20,38 +20,48 @@ void FrameReceiver::receive(const char* chunk, int n)
 {
     if (n <= 0 || chunk == nullptr)
         return;
+    // The chunk is taken byte by byte (runs of frame bytes at once), but answered once, by what
+    // its last byte did: an ACK more or less than the analyser waits for would shift every later
+    // answer by a step.
+    bool answer = false;
+    int run = 0;  // first byte of the frame bytes not yet stored
+    auto storeRun = [&](int end) {
+        if (inMessage_ && end > run)
+            append(chunk + run, end - run);
+        run = end;
+    };
+    for (int i = 0; i < n; ++i) {
+        const char c = chunk[i];
+        if (c == astm::ENQ) {
+            // A message not ended by EOT is dropped unless its capture is already made; the
+            // analyser never saw it acknowledged. EOT and the next ENQ in one read end the first
+            // message at its EOT, without an ACK of its own.
+            startMessage();
+            run = i + 1;
+            answer = true;
+        } else if (c == astm::EOT) {
+            answer = inMessage_;
+            if (inMessage_)
+                endMessage();
+            run = i + 1;
+        } else if (c == astm::STX) {
+            storeRun(i);
+            // A frame starts at its STX: unanswered bytes before it, not ended by LF, were a
+            // frame cut short, and the frame now arriving is the analyser's retry of it.
+            if (inMessage_ && position_ > frameStart_)
+                position_ = frameStart_;
+        } else if (c == astm::LF) {
+            storeRun(i + 1);
+            answer = inMessage_ && frameEnded();
+        }
+    }
     const char last = chunk[n - 1];
-    if (last == astm::ENQ) {
-        // The analyser does not wait for an answer to EOT, so EOT and the next ENQ often come
-        // in one read: the message that EOT closed is ended first, without an ACK of its own.
-        if (inMessage_ && std::memchr(chunk, astm::EOT, static_cast<size_t>(n - 1)) != nullptr)
-            endMessage();
-        // Bytes before the ENQ belong to no message.
-        startMessage();
+    if (last != astm::ENQ && last != astm::EOT && last != astm::LF) {
+        storeRun(n);
+        answer = false;
+    }
+    if (answer)
         sendAck_();
-        return;
-    }
-    if (last == astm::EOT) {
-        if (!inMessage_)
-            return;
-        endMessage();
-        sendAck_();
-        return;
-    }
-    if (!inMessage_)
-        return;
-    // A frame starts at its STX: what came before it since the last ACK was never answered, and
-    // the frame now arriving is the analyser's retry of it (or noise).
-    const void* stx = memrchr(chunk, astm::STX, static_cast<size_t>(n));
-    if (stx != nullptr) {
-        position_ = frameStart_;
-        const int skip = static_cast<int>(static_cast<const char*>(stx) - chunk);
-        chunk += skip;
-        n -= skip;
-    }
-    append(chunk, n);
-    if (last == astm::LF)
-        frameEnded();
 }
 
 void FrameReceiver::startMessage()
@@ -81,14 +91,13 @@ QByteArray FrameReceiver::pendingFrame() const
     return QByteArray(buffer_.data() + frameStart_ + 1, position_ - frameStart_);
 }
 
-void FrameReceiver::frameEnded()
+bool FrameReceiver::frameEnded()
 {
     const QByteArray frame = pendingFrame();
     if (!overflowed_ && frame == lastFrame_) {
         // Its ACK was lost and the analyser sent it again: answer, keep it once.
         position_ = frameStart_;
-        sendAck_();
-        return;
+        return true;
     }
     // STX, frame number, then the record: "L|" is the message's last record.
     const bool terminator = frame.size() >= 4 && frame[0] == astm::STX && frame[2] == 'L' && frame[3] == '|';
@@ -97,13 +106,13 @@ void FrameReceiver::frameEnded()
             // Not acknowledged, so not kept: the analyser's retry brings it again.
             position_ = frameStart_;
             terminatorRefused_ = true;
-            return;
+            return false;
         }
         terminatorRefused_ = false;
     }
     lastFrame_ = overflowed_ ? QByteArray() : frame;
     frameStart_ = position_;
-    sendAck_();
+    return true;
 }
 
 void FrameReceiver::append(const char* bytes, int n)

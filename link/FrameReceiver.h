@@ -18,7 +18,9 @@
 //  - A message without a terminator frame is captured at its EOT; an EOT writes nothing more.
 //  - A chunk ending in ENQ that holds an EOT (EOT and the next ENQ in one read) first ends the
 //    message, then starts the next; it gets one ACK, for the ENQ.
-//  - At most one ACK per chunk; bytes not acknowledged are never kept.
+//  - At most one ACK per chunk, earned by what its last byte did; bytes the analyser has not
+//    gone past are never kept (a whole frame followed by the next one in the same read is kept:
+//    the analyser sending the next frame shows it took the first as answered).
 // Runs on the reader thread only; it needs no serial port, only the send-ACK operation.
 // Untrusted: every byte of every chunk (any length, any content).
 #include "link/CaptureFiles.h"
@@ -57,7 +59,8 @@ public:
 private:
     void startMessage();
     void endMessage();
-    void frameEnded();
+    // True when the frame just ended is to be answered.
+    bool frameEnded();
     bool capture();
     void append(const char* bytes, int n);
     QByteArray pendingFrame() const;

@@ -178,6 +178,12 @@ TEST_F(FrameReceiverTest, ExchangesAcknowledgeAndCaptureEachMessageExactlyOnce)
         // A frame cut short on the line gets no ACK; its retry is kept whole, once.
         {"frame cut short, then sent again", {kEnq, frame1, frame2.left(9), frame2, kEot},
          {1, 1, 0, 1, 1}, {kEnq + frame1 + frame2}},
+        // The analyser went on to the next frame (it took an ACK for this one): the whole frame
+        // before it in the same read is kept, and the read is not answered until a frame ends it.
+        {"whole frame and the start of the next in one read", {kEnq, frame1 + frame2.left(5), frame2.mid(5), kEot},
+         {1, 0, 1, 1}, {kEnq + frame1 + frame2}},
+        {"eot and enq in separate reads", {kEnq, frame1, kEot, kEnq, frame1b, kEot},
+         {1, 1, 1, 1, 1, 1}, {kEnq + frame1, kEnq + frame1b}},
         // The terminator is answered once its capture file is written; the EOT adds nothing.
         {"terminator", {kEnq, frame1, lastFrame, kEot}, {1, 1, 1, 1}, {kEnq + frame1 + lastFrame}},
     };
