@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <csignal>
 #include <fcntl.h>
 #include <functional>
 #include <optional>
@@ -202,7 +203,20 @@ QString moveToRejected(const QString& programFolder, const QString& path, const 
     return kept;
 }
 
-CaptureWriter::CaptureWriter(QString programFolder) : programFolder_(std::move(programFolder)) {}
+CaptureWriter::CaptureWriter(QString programFolder) : programFolder_(std::move(programFolder))
+{
+    // Temporary files of a writer killed before its rename are never anyone's message; they are
+    // named after their process, so those of processes that are gone can go.
+    const QString folder = tempFolder(programFolder_);
+    const QStringList parts = QDir(folder).entryList({QStringLiteral(".*.part")}, QDir::Files | QDir::Hidden);
+    for (const QString& name : parts) {
+        const QStringList pieces = name.split(QLatin1Char('.'));
+        bool ok = false;
+        const qint64 pid = pieces.size() >= 4 ? pieces[pieces.size() - 3].toLongLong(&ok) : 0;
+        if (ok && pid > 0 && pid != ::getpid() && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+            QFile::remove(folder + name);
+    }
+}
 
 QString CaptureWriter::write(const QByteArray& bytes, QString* error)
 {

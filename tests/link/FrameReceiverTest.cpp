@@ -13,7 +13,9 @@
 #include <atomic>
 #include <gtest/gtest.h>
 #include <optional>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 using testsupport::readFile;
 using testsupport::writeFile;
@@ -392,6 +394,29 @@ TEST_F(FrameReceiverTest, NewTempLogNeverOvertakesNumberedFilesStillWaiting)
     ASSERT_EQ(waiting.size(), 2);
     EXPECT_TRUE(waiting[0].endsWith(QStringLiteral("Temp-00000001.log")));
     EXPECT_TRUE(waiting[1].endsWith(QStringLiteral("Temp-00000002.log")));
+}
+
+TEST(CaptureFiles, TemporaryFilesOfWritersThatDiedGoAndOthersStay)
+{
+    QTemporaryDir dir;
+    const QString folder = dir.path() + QLatin1Char('/');
+    QDir(folder).mkpath(QStringLiteral("Temp"));
+    const pid_t dead = ::fork();
+    if (dead == 0)
+        ::_exit(0);
+    ASSERT_GT(dead, 0);
+    ::waitpid(dead, nullptr, 0);
+    const QString ofDead = QStringLiteral(".Temp.log.%1.3.part").arg(dead);
+    const QString ofLiving = QStringLiteral(".Temp.log.%1.0.part").arg(::getppid());
+    const QString ofThis = QStringLiteral(".Temp.log.%1.7.part").arg(::getpid());
+    for (const QString& name : {ofDead, ofLiving, ofThis, QStringLiteral(".notours.part")})
+        writeFile(folder + QStringLiteral("Temp/") + name, "half a message");
+    FrameReceiver receiver(folder, [] {});
+    const QStringList left = QDir(folder + QStringLiteral("Temp")).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    EXPECT_FALSE(left.contains(ofDead));
+    EXPECT_TRUE(left.contains(ofLiving));
+    EXPECT_TRUE(left.contains(ofThis));
+    EXPECT_TRUE(left.contains(QStringLiteral(".notours.part")));
 }
 
 TEST(CaptureFiles, WaitingFilesAreOrderedByNumberNotByName)
