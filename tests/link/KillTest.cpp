@@ -117,7 +117,7 @@ TEST(KillTest, HundredKillsAtRandomPointsLeaveExactlyOneRowPerMessageInOrder)
     QString error;
     ASSERT_TRUE(line.openPseudoTerminal(&error)) << error.toStdString();
     sim::Options options;
-    options.count = 80;
+    options.count = 60;
     // At a quarter of the real line's speed a message takes about a quarter of a second, so
     // most kills fall inside an exchange.
     options.intervalMs = 100;

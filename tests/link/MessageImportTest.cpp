@@ -637,8 +637,12 @@ TEST_F(MessageImportTest, InsertThenRemovalInDurableOrderAndAFailureAtAnyStepGiv
     ASSERT_EQ(rows(), 1);
     QStringList order;
     for (const durable::Call& c : calls)
-        order.append(QStringLiteral("%1 %2").arg(QLatin1String(durable::name(c.op)), QFileInfo(c.path).fileName()));
-    EXPECT_EQ(order, (QStringList{"write HEMATIX.dbf", "sync HEMATIX.dbf", "write HEMATIX.dbf",
+        order.append(QStringLiteral("%1 %2%3")
+                         .arg(QLatin1String(durable::name(c.op)), QFileInfo(c.path).fileName(),
+                              c.op == durable::Op::Write ? QStringLiteral(" %1").arg(c.size) : QString()));
+    // The record with its end mark (781 + 1 bytes) and its flush, then the header's date and
+    // count (7 bytes) and their flush, and only then the capture file's removal.
+    EXPECT_EQ(order, (QStringList{"write HEMATIX.dbf 782", "sync HEMATIX.dbf", "write HEMATIX.dbf 7",
                                   "sync HEMATIX.dbf", "remove Temp.log"}))
         << order.join(", ").toStdString();
 
