@@ -13,6 +13,7 @@
 #include "app/Unit5.h"
 #include "app/Unit6.h"
 #include "engine/DataSet.h"
+#include "link/CaptureFiles.h"
 #include "link/FrameReceiver.h"
 #include "link/MessageImport.h"
 #include "link/SerialLink.h"
@@ -23,6 +24,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMouseEvent>
@@ -283,10 +285,15 @@ void TForm1::FormCreate()
     DatabasePath = ReadINI(QStringLiteral("MAIN"), QStringLiteral("Path1"));
 
     // The receiver and the import exist from start-up; nothing arrives before Start.
-    receiver_ = std::make_unique<FrameReceiver>(ProgramFolder, [this] { link_->SendAck(); });
+    // Nothing else makes the folder the receiver writes into.
+    if (!QDir().mkpath(capture::tempFolder(ProgramFolder)))
+        ui::showError(QStringLiteral("Cannot create the folder %1: results from the analyser cannot be stored.")
+                          .arg(capture::tempFolder(ProgramFolder)));
+    receiver_ = std::make_unique<FrameReceiver>(
+        ProgramFolder, [this] { link_->SendAck(); }, [this](const QString& m) { showErrorLater(m); });
     link_ = std::make_unique<SerialLink>([this](const char* d, int n) { receiver_->receive(d, n); });
     import_ = std::make_unique<MessageImport>(
-        ProgramFolder, *Query1, Table1, [](const QString& m) { ui::showError(m); },
+        ProgramFolder, *Query1, Table1, [this](const QString& m) { showErrorLater(m); },
         [this] {
             // What is typed but not yet written goes into the row before the refresh posts it.
             for (TDBEdit* e : GroupBox1->findChildren<TDBEdit*>())
@@ -314,6 +321,9 @@ void TForm1::showEvent(QShowEvent* e)
 
 void TForm1::FormShow()
 {
+    // The move to the last row would post the row without what the panel still holds.
+    if (!writePendingEdits())
+        return;
     Table1->Last();
     DBGrid1->showCurrentRow();
 }
@@ -331,7 +341,7 @@ void TForm1::TrayMessage(int mouseMessage)
         raise();
         activateWindow();
     } else if (mouseMessage == TrayIcon::kRightButtonDown) {
-        hide();
+        hideToTray();
     }
 }
 
@@ -375,8 +385,37 @@ void TForm1::Timer1Timer()
 
 void TForm1::closeProgram()
 {
+    if (!writePendingEdits())
+        return;
     closing_ = true;
     close();
+}
+
+void TForm1::hideToTray()
+{
+    if (writePendingEdits())
+        hide();
+}
+
+bool TForm1::writePendingEdits()
+{
+    return ui::guarded([this] {
+        updateRecordFromEdits();
+        if (!Table1->Active())
+            return;
+        const TDataSet::TDataSetState state = Table1->State();
+        if (state == TDataSet::dsEdit || state == TDataSet::dsInsert) {
+            if (Table1->Modified())
+                Table1->Post();
+            else
+                Table1->Cancel();
+        }
+    });
+}
+
+void TForm1::showErrorLater(const QString& message)
+{
+    QMetaObject::invokeMethod(this, [message] { ui::showError(message); }, Qt::QueuedConnection);
 }
 
 void TForm1::closeEvent(QCloseEvent* e)

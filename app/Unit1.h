@@ -101,7 +101,14 @@ public:
     void TrayMessage(int mouseMessage);
 
     // Ends the program the way the exit dialog does: Stop, tray icon removed, window closed.
+    // What is typed and not yet written is written first; when the row refuses it, the error
+    // is shown, the typed text stays and the program does not end.
     void closeProgram();
+    // Hides the window to the tray, on the same condition.
+    void hideToTray();
+    // Writes what is typed in the panel's boxes and a grid cell into the current row and posts
+    // it (an unchanged new row is dropped). False, with the error shown, when it is refused.
+    bool writePendingEdits();
 
 protected:
     void showEvent(QShowEvent* e) override;
@@ -111,6 +118,9 @@ private:
     void buildMenu();
     void buildPanel();
     void updateRecordFromEdits();
+    // Shows message in the error box from the event loop, so that the caller goes on at once
+    // (the import and the reader thread never wait for someone to answer a box).
+    void showErrorLater(const QString& message);
     QWidget* client_ = nullptr;
 
     std::unique_ptr<FrameReceiver> receiver_;

@@ -68,7 +68,7 @@ void TForm4::Button1Click()
     case HideToTray:
         // Without an icon in the tray a hidden window could never be brought back.
         if (Form1->tray() && Form1->tray()->added() && TrayIcon::trayAvailable())
-            Form1->hide();
+            Form1->hideToTray();
         else
             Form1->showMinimized();
         break;

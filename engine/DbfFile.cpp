@@ -2,6 +2,7 @@
 
 #include "engine/Cp1251.h"
 #include "engine/DbfMemo.h"
+#include "platform/durable/DurableIo.h"
 
 #include <QDir>
 #include <QFile>
@@ -511,20 +512,13 @@ void DbfFile::checkRecordSize(const QByteArray& record) const
 
 void DbfFile::pwriteAll(const char* data, qint64 size, qint64 offset, const char* what)
 {
-    qint64 done = 0;
-    while (done < size) {
-        const ssize_t n = ::pwrite(fd_, data + done, size_t(size - done), off_t(offset + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            fail(QStringLiteral("cannot write %1: %2").arg(QLatin1String(what), sysError(n == 0 ? EIO : errno)));
-        done += n;
-    }
+    if (!durable::pwriteAll(fd_, path_, data, size, offset))
+        fail(QStringLiteral("cannot write %1: %2").arg(QLatin1String(what), sysError()));
 }
 
 void DbfFile::sync(const char* what)
 {
-    if (::fdatasync(fd_) != 0)
+    if (!durable::sync(fd_, path_, true))
         fail(QStringLiteral("cannot flush %1 to disk: %2").arg(QLatin1String(what), sysError()));
 }
 

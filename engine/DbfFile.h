@@ -2,7 +2,9 @@
 // One dBase table file (.dbf) on disk: its header, its field list and its records as raw bytes.
 // This unit knows the file layout, the tolerant rules for opening files that other tools wrote,
 // the durable order of writes, and the locks that let two processes share a table. It knows
-// nothing about field values: DbfFieldCodec turns record bytes into values and back.
+// nothing about field values: DbfFieldCodec turns record bytes into values and back. Record and
+// header writes and their syncs go through platform/durable/DurableIo, where tests watch their
+// order and make any one fail.
 //
 // Opening reads the header and the field list only (a few kilobytes at most), whatever the size
 // of the table. Records are read on demand through a small cache of blocks, so that moving to

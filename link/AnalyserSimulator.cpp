@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -225,6 +226,12 @@ int Line::readByte(int timeoutMs, const std::atomic<bool>* stop)
     }
 }
 
+void Line::releaseExclusive()
+{
+    if (slave_ >= 0)
+        ::ioctl(slave_, TIOCNXCL);
+}
+
 void Line::drain()
 {
     char buf[256];
@@ -241,7 +248,8 @@ bool Simulator::run()
 {
     MessageGenerator generator(options_.seed, options_.start);
     for (int i = 0; options_.count == 0 || i < options_.count; ++i) {
-        if (i > 0 && !sleepMs(options_.intervalMs))
+        // An EOT held back goes out at once with the next ENQ: the analyser does not wait.
+        if (i > 0 && !eotPending_ && !sleepMs(options_.intervalMs))
             break;
         if (stop_.load())
             break;
@@ -249,7 +257,7 @@ bool Simulator::run()
         if (options_.count > 0)  // an endless run keeps no history
             history_.append(m);
         ++sent_;
-        if (!sendMessage(m)) {
+        if (!deliver(m, options_.count > 0 && i + 1 == options_.count)) {
             if (log_)
                 log_(QStringLiteral("Message %1 (sample %2): %3")
                          .arg(i + 1)
@@ -262,15 +270,51 @@ bool Simulator::run()
                      .arg(i + 1)
                      .arg(QString::fromLatin1(m.sample), QString::fromLatin1(m.timestamp)));
     }
+    if (eotPending_ && !stop_.load()) {
+        eotPending_ = false;
+        sendPieces(QByteArray(1, astm::EOT));
+    }
     if (stop_.load() && error_.isEmpty())
         error_ = QStringLiteral("Stopped");
     return error_.isEmpty();
 }
 
-bool Simulator::sendMessage(const Message& m)
+bool Simulator::roll(int oneIn)
+{
+    if (oneIn <= 0)
+        return false;
+    std::uniform_int_distribution<int> dice(1, oneIn);
+    return dice(splitRandom_) == 1;
+}
+
+bool Simulator::deliver(const Message& m, bool lastOne)
+{
+    for (;;) {
+        if (sendMessage(m, lastOne)) {
+            error_.clear();
+            return true;
+        }
+        if (!options_.persistent || stop_.load() || lineFailed_)
+            return false;
+        // Given up: EOT, then the whole message again later.
+        ++givenUp_;
+        eotPending_ = false;
+        if (!sendPieces(QByteArray(1, astm::EOT)) || !sleepMs(options_.resendDelayMs))
+            return false;
+    }
+}
+
+bool Simulator::sendMessage(const Message& m, bool lastOne)
 {
     line_.drain();  // a late ACK from an earlier exchange must not answer this one
-    if (!sendAndWaitAck(QByteArray(1, astm::ENQ), QStringLiteral("ENQ")))
+    QByteArray enq(1, astm::ENQ);
+    const bool packet = eotPending_;
+    if (eotPending_) {
+        enq.prepend(astm::EOT);
+        eotPending_ = false;
+        ++eotEnqPackets_;
+    }
+    if (!sendAndWaitAck(enq, packet ? QStringLiteral("EOT+ENQ") : QStringLiteral("ENQ"), packet))
         return false;
     int number = 1;
     int index = 0;
@@ -279,17 +323,37 @@ bool Simulator::sendMessage(const Message& m)
             if (!sendAndWaitAck(f, QStringLiteral("frame %1").arg(++index)))
                 return false;
             ++framesAcknowledged_;
+            // As if that ACK had been lost: the same frame again, which must be answered again.
+            if (roll(options_.repeatOneIn)) {
+                if (!sendAndWaitAck(f, QStringLiteral("repeated frame %1").arg(index)))
+                    return false;
+                ++framesRepeated_;
+            }
             number = astm::nextFrameNumber(number);
         }
+    }
+    // The last frame answered: the message is delivered. Its EOT may go with the next ENQ.
+    if (!lastOne && roll(options_.eotEnqOneIn)) {
+        eotPending_ = true;
+        return true;
+    }
+    if (options_.persistent) {
+        // Answered or not, the message is delivered; a late answer is drained before the next.
+        sendPieces(QByteArray(1, astm::EOT));
+        int reply = -1;
+        do
+            reply = line_.readByte(options_.timeoutMs, &stop_);
+        while (reply >= 0 && reply != astm::ACK && reply != astm::NAK);
+        return !lineFailed_;
     }
     // The receiver answers the EOT too, once the message is safely kept.
     return sendAndWaitAck(QByteArray(1, astm::EOT), QStringLiteral("EOT"));
 }
 
-bool Simulator::sendPieces(const QByteArray& bytes)
+bool Simulator::sendPieces(const QByteArray& bytes, bool whole)
 {
     QList<QByteArray> pieces;
-    switch (options_.split) {
+    switch (whole ? Split::Frames : options_.split) {
     case Split::Frames:
         pieces.append(bytes);
         break;
@@ -309,6 +373,7 @@ bool Simulator::sendPieces(const QByteArray& bytes)
     }
     for (const QByteArray& piece : pieces) {
         if (!line_.write(piece, options_.timeoutMs)) {
+            lineFailed_ = true;
             error_ = QStringLiteral("cannot write to %1: %2").arg(line_.portName(), errnoText());
             return false;
         }
@@ -319,12 +384,12 @@ bool Simulator::sendPieces(const QByteArray& bytes)
     return true;
 }
 
-bool Simulator::sendAndWaitAck(const QByteArray& bytes, const QString& what)
+bool Simulator::sendAndWaitAck(const QByteArray& bytes, const QString& what, bool whole)
 {
     // A NAK asks for the same bytes again; six refusals end the message, as the analyser does.
     constexpr int kMaxTries = 6;
     for (int tries = 1;; ++tries) {
-        if (!sendPieces(bytes))
+        if (!sendPieces(bytes, whole))
             return false;
         int reply = -1;
         // Anything but ACK or NAK is noise on the line; keep waiting for the answer.
@@ -333,7 +398,7 @@ bool Simulator::sendAndWaitAck(const QByteArray& bytes, const QString& what)
         while (reply >= 0 && reply != astm::ACK && reply != astm::NAK);
         if (reply == astm::ACK)
             return true;
-        if (reply < 0) {
+        if (reply < 0 && (stop_.load() || !options_.persistent)) {
             error_ = stop_.load() ? QStringLiteral("Stopped")
                                   : QStringLiteral("no ACK to %1 within %2 s, giving up")
                                         .arg(what)
@@ -341,8 +406,13 @@ bool Simulator::sendAndWaitAck(const QByteArray& bytes, const QString& what)
             return false;
         }
         if (tries >= kMaxTries) {
-            error_ = QStringLiteral("%1 refused %2 times, giving up").arg(what).arg(tries);
+            error_ = QStringLiteral("%1 not acknowledged after %2 tries, giving up").arg(what).arg(tries);
             return false;
+        }
+        if (reply < 0) {
+            // Nothing came back: the same bytes again, anything late dropped first.
+            ++retries_;
+            line_.drain();
         }
     }
 }
@@ -373,6 +443,11 @@ QString usage()
         "  --timeout S        seconds to wait for each ACK (default 15)\n"
         "  --pace BPS         at most this many bytes per second (default: no limit)\n"
         "  --start STAMP      time of the first message, YYYYMMDDhhmmss (default: now)\n"
+        "  --persistent       send a step again when unanswered, give a message up with EOT\n"
+        "                     after six tries and send it again whole until it is delivered\n"
+        "  --resend MS        pause before a given-up message is sent again (default 2000)\n"
+        "  --repeat N         send one frame in N twice, as after a lost ACK (default: none)\n"
+        "  --eot-enq N        send one EOT in N with the next ENQ in one write (default: none)\n"
         "  --help             this text\n");
 }
 
@@ -387,6 +462,10 @@ bool parseCommandLine(const QStringList& args, CommandLine& out, QString* error)
         const QString& a = args[i];
         if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
             out.help = true;
+            continue;
+        }
+        if (a == QLatin1String("--persistent")) {
+            out.options.persistent = true;
             continue;
         }
         if (i + 1 >= args.size())
@@ -412,6 +491,12 @@ bool parseCommandLine(const QStringList& args, CommandLine& out, QString* error)
             out.options.timeoutMs = static_cast<int>(number(1, 3600) * 1000);
         } else if (a == QLatin1String("--pace")) {
             out.options.paceBytesPerSecond = static_cast<int>(number(1, 100000000));
+        } else if (a == QLatin1String("--resend")) {
+            out.options.resendDelayMs = static_cast<int>(number(0, 3600000));
+        } else if (a == QLatin1String("--repeat")) {
+            out.options.repeatOneIn = static_cast<int>(number(0, 1000000));
+        } else if (a == QLatin1String("--eot-enq")) {
+            out.options.eotEnqOneIn = static_cast<int>(number(0, 1000000));
         } else if (a == QLatin1String("--start")) {
             out.options.start = QDateTime::fromString(v, QStringLiteral("yyyyMMddhhmmss"));
             ok = out.options.start.isValid();
@@ -481,6 +566,12 @@ int runProgram(const QStringList& args, const Simulator::Log& out, const Simulat
     if (watcher.joinable())
         watcher.join();
     out(QStringLiteral("Messages sent: %1, acknowledged: %2").arg(simulator.sent()).arg(simulator.acknowledged()));
+    if (cl.options.persistent || cl.options.repeatOneIn > 0 || cl.options.eotEnqOneIn > 0)
+        out(QStringLiteral("Frames repeated: %1, EOT+ENQ packets: %2, steps sent again: %3, messages given up and sent again: %4")
+                .arg(simulator.framesRepeated())
+                .arg(simulator.eotEnqPackets())
+                .arg(simulator.retries())
+                .arg(simulator.givenUp()));
     // Being asked to stop is not a failure; a message left unanswered is.
     if (!ok && !simulator.stopped()) {
         err(QStringLiteral("hematix-sim: %1").arg(simulator.error()));

@@ -56,6 +56,18 @@ struct Options {
     int timeoutMs = 15000;       // wait for each reply
     int paceBytesPerSecond = 0;  // 0: as fast as the line takes them
     QDateTime start;             // first message's time; invalid: now
+    // As an analyser does when the receiver is away: a step without an answer is sent again,
+    // after six tries the message is given up with EOT, and after resendDelayMs it is sent
+    // again whole, from its ENQ, until it is delivered. Off: the first step without an
+    // answer ends the run.
+    bool persistent = false;
+    int resendDelayMs = 2000;
+    // One frame in repeatOneIn (0: none) is sent a second time once acknowledged, as after
+    // a lost ACK.
+    int repeatOneIn = 0;
+    // One message end in eotEnqOneIn (0: none) goes out as EOT and the next ENQ in one write,
+    // as an analyser that does not wait after EOT and a USB adapter's packets give them.
+    int eotEnqOneIn = 0;
 };
 
 // One end of a line, opened raw: the master of a new pseudo-terminal or a serial device.
@@ -74,6 +86,10 @@ public:
 
     const QString& portName() const { return portName_; }
     int fd() const { return fd_; }
+
+    // Lets the port be opened again after a program holding it died without closing it: the
+    // terminal, not the process, keeps it for exclusive use.
+    void releaseExclusive();
 
     // Writes every byte, waiting at most timeoutMs for the line to take them.
     bool write(const QByteArray& bytes, int timeoutMs);
@@ -101,16 +117,25 @@ public:
     bool stopped() const { return stop_.load(); }
 
     int sent() const { return sent_; }
+    // Messages delivered: their last frame acknowledged.
     int acknowledged() const { return acknowledged_; }
     int framesAcknowledged() const { return framesAcknowledged_; }
+    int framesRepeated() const { return framesRepeated_; }
+    int eotEnqPackets() const { return eotEnqPackets_; }
+    // Steps sent again for want of an answer, and messages given up with EOT (to be sent again).
+    int retries() const { return retries_; }
+    int givenUp() const { return givenUp_; }
     const QString& error() const { return error_; }
     // The messages sent so far, in order (kept only when a count is given).
     const QList<Message>& history() const { return history_; }
 
 private:
-    bool sendMessage(const Message& m);
-    bool sendPieces(const QByteArray& bytes);
-    bool sendAndWaitAck(const QByteArray& bytes, const QString& what);
+    bool deliver(const Message& m, bool lastOne);
+    bool sendMessage(const Message& m, bool lastOne);
+    bool roll(int oneIn);
+    // whole: in one write whatever the split mode (a packet of the adapter).
+    bool sendPieces(const QByteArray& bytes, bool whole = false);
+    bool sendAndWaitAck(const QByteArray& bytes, const QString& what, bool whole = false);
     bool sleepMs(int ms);
 
     Line& line_;
@@ -121,6 +146,12 @@ private:
     int sent_ = 0;
     int acknowledged_ = 0;
     int framesAcknowledged_ = 0;
+    int framesRepeated_ = 0;
+    int eotEnqPackets_ = 0;
+    int retries_ = 0;
+    int givenUp_ = 0;
+    bool eotPending_ = false;  // the last message's EOT goes out with the next ENQ
+    bool lineFailed_ = false;
     QString error_;
     QList<Message> history_;
 };

@@ -1,5 +1,7 @@
 #include "link/CaptureFiles.h"
 
+#include "platform/durable/DurableIo.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -9,10 +11,10 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <csignal>
 #include <fcntl.h>
 #include <functional>
 #include <optional>
-#include <stdio.h>  // renameat2
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -69,34 +71,18 @@ FolderState scan(const QString& folder)
 
 QString errnoText(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
 
-bool writeAll(int fd, const QByteArray& bytes)
+// Creates a new file exclusively, fills it and flushes it; false with errno kept when it cannot,
+// and then nothing is left behind.
+bool createExclusive(const QString& path, const QByteArray& bytes)
 {
-    const char* p = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, static_cast<size_t>(left));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        p += n;
-        left -= n;
-    }
-    return true;
-}
-
-// Creates a new file exclusively and fills it; false with errno kept when it cannot.
-bool createExclusive(const QByteArray& path, const QByteArray& bytes)
-{
-    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    const int fd = durable::openForWrite(path, O_WRONLY | O_CREAT | O_EXCL);
     if (fd < 0)
         return false;
-    const bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
+    const bool ok = durable::writeAll(fd, path, bytes.constData(), bytes.size()) && durable::sync(fd, path);
     const int err = errno;
     ::close(fd);
     if (!ok) {
-        ::unlink(path.constData());
+        ::unlink(QFile::encodeName(path).constData());
         errno = err;
     }
     return ok;
@@ -106,7 +92,7 @@ bool createExclusive(const QByteArray& path, const QByteArray& bytes)
 // exclusively (creating or renaming without replacing), so two threads rejecting at once cannot
 // take the same one; it returns false with errno EEXIST when the name is taken.
 QString claimRejected(const QString& programFolder, const QString& baseName,
-                      const std::function<bool(const QByteArray&)>& place, QString* error)
+                      const std::function<bool(const QString&)>& place, QString* error)
 {
     const QString folder = rejectedFolder(programFolder);
     if (!QDir().mkpath(folder)) {
@@ -120,7 +106,7 @@ QString claimRejected(const QString& programFolder, const QString& baseName,
         if (attempt > 0)
             name += QStringLiteral(".%1").arg(attempt);
         const QString path = folder + name;
-        if (place(QFile::encodeName(path)))
+        if (place(path))
             return path;
         if (errno != EEXIST) {
             if (error)
@@ -172,25 +158,25 @@ bool writeWhole(const QString& path, const QByteArray& bytes, QString* error)
                                                   .arg(info.fileName())
                                                   .arg(::getpid())
                                                   .arg(counter.fetch_add(1));
-    const QByteArray tmpName = QFile::encodeName(tmp);
-    if (!createExclusive(tmpName, bytes)) {
+    // Content on disk first, then the name: a crash leaves either no file or the whole one.
+    if (!createExclusive(tmp, bytes)) {
         if (error)
             *error = QStringLiteral("Cannot write %1: %2").arg(tmp, errnoText(errno));
         return false;
     }
-    if (::rename(tmpName.constData(), QFile::encodeName(path).constData()) != 0) {
+    if (!durable::rename(tmp, path)) {
         const int err = errno;
-        ::unlink(tmpName.constData());
+        ::unlink(QFile::encodeName(tmp).constData());
         if (error)
             *error = QStringLiteral("Cannot rename %1 to %2: %3").arg(tmp, path, errnoText(err));
         return false;
     }
-    // Make the rename itself durable: the sender has been told ACK for this message.
-    const int dir = ::open(QFile::encodeName(info.absolutePath()).constData(),
-                           O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
+    // The rename itself must survive a crash before the sender is told the message is kept. When
+    // it cannot be made durable the file stays (it is whole) but the caller hears of the failure.
+    if (!durable::syncFolder(info.absolutePath())) {
+        if (error)
+            *error = QStringLiteral("Cannot flush folder %1: %2").arg(info.absolutePath(), errnoText(errno));
+        return false;
     }
     return true;
 }
@@ -199,7 +185,7 @@ QString keepRejected(const QString& programFolder, const QString& baseName,
                      const QByteArray& bytes, const QString& reason, QString* error)
 {
     const QString kept = claimRejected(
-        programFolder, baseName, [&](const QByteArray& target) { return createExclusive(target, bytes); },
+        programFolder, baseName, [&](const QString& target) { return createExclusive(target, bytes); },
         error);
     if (kept.isEmpty() || !writeReason(kept, reason, error))
         return {};
@@ -209,20 +195,28 @@ QString keepRejected(const QString& programFolder, const QString& baseName,
 QString moveToRejected(const QString& programFolder, const QString& path, const QString& reason,
                        QString* error)
 {
-    const QByteArray source = QFile::encodeName(path);
     const QString kept = claimRejected(
         programFolder, QFileInfo(path).fileName(),
-        [&](const QByteArray& target) {
-            return ::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(),
-                               RENAME_NOREPLACE) == 0;
-        },
-        error);
+        [&](const QString& target) { return durable::rename(path, target, true); }, error);
     if (kept.isEmpty() || !writeReason(kept, reason, error))
         return {};
     return kept;
 }
 
-CaptureWriter::CaptureWriter(QString programFolder) : programFolder_(std::move(programFolder)) {}
+CaptureWriter::CaptureWriter(QString programFolder) : programFolder_(std::move(programFolder))
+{
+    // Temporary files of a writer killed before its rename are never anyone's message; they are
+    // named after their process, so those of processes that are gone can go.
+    const QString folder = tempFolder(programFolder_);
+    const QStringList parts = QDir(folder).entryList({QStringLiteral(".*.part")}, QDir::Files | QDir::Hidden);
+    for (const QString& name : parts) {
+        const QStringList pieces = name.split(QLatin1Char('.'));
+        bool ok = false;
+        const qint64 pid = pieces.size() >= 4 ? pieces[pieces.size() - 3].toLongLong(&ok) : 0;
+        if (ok && pid > 0 && pid != ::getpid() && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+            QFile::remove(folder + name);
+    }
+}
 
 QString CaptureWriter::write(const QByteArray& bytes, QString* error)
 {

@@ -51,6 +51,7 @@ QString moveToRejected(const QString& programFolder, const QString& path, const 
 //    of numbered files still waiting.
 // Numbers continue after the highest one present, including files left by an earlier run, and
 // never go back within a run even when the folder empties.
+// On construction it removes the temporary files of writers that died before their rename.
 class CaptureWriter {
 public:
     explicit CaptureWriter(QString programFolder);

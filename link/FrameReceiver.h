@@ -1,12 +1,28 @@
 #pragma once
 // Turns the analyser's byte stream into one capture file per message and answers it with ACK.
 //
-// Every decision rests on a chunk's length and its last byte, never on what the frames hold:
-//  - a chunk ending in ENQ restarts the message (ENQ kept at position 0) and is acknowledged;
-//  - a chunk ending in EOT counts an EOT mark and writes the bytes before it as a capture file,
-//    then is acknowledged;
-//  - every chunk except a lone ENQ or EOT is then appended, and acknowledged when it ends in LF.
+// A message runs from a chunk ending in ENQ to a chunk ending in EOT. Inside it, chunks are
+// stored and a chunk ending in LF ends a frame, which is acknowledged. The rules that keep every
+// message exactly once:
+//  - Outside a message (from start until the first ENQ, and after an EOT) nothing is stored,
+//    acknowledged or captured: the tail of a message begun before a restart gets no ACK, so the
+//    analyser gives up and later sends it whole again.
+//  - A frame starts at its STX: unanswered bytes before it (a frame cut short on the line) are
+//    dropped, so the analyser's retry of that frame is stored whole, once.
+//  - A frame identical to the one just acknowledged (same number, same bytes: its ACK was lost)
+//    is acknowledged again and not stored again.
+//  - The terminator frame (record "L|") is acknowledged only once the message's capture file is
+//    on disk. If that cannot be done, the frame is not acknowledged (nor kept), the error is
+//    reported, and the analyser's retry of it tries again. So at any instant the analyser holds
+//    either a message it will send again or a durable capture file.
+//  - A message without a terminator frame is captured at its EOT; an EOT writes nothing more.
+//  - A chunk ending in ENQ that holds an EOT (EOT and the next ENQ in one read) first ends the
+//    message, then starts the next; it gets one ACK, for the ENQ.
+//  - At most one ACK per chunk, earned by what its last byte did; bytes the analyser has not
+//    gone past are never kept (a whole frame followed by the next one in the same read is kept:
+//    the analyser sending the next frame shows it took the first as answered).
 // Runs on the reader thread only; it needs no serial port, only the send-ACK operation.
+// Untrusted: every byte of every chunk (any length, any content).
 #include "link/CaptureFiles.h"
 
 #include <QByteArray>
@@ -18,33 +34,50 @@
 
 class FrameReceiver {
 public:
-    // Positions 0 to 50,000: the ENQ, then the message and its EOT mark.
+    // Positions 0 to 50,000: the ENQ, then the message, then room for its EOT mark.
     static constexpr std::int32_t kBufferSize = 50001;
     static constexpr int kMaxChunk = 401;
 
-    FrameReceiver(QString programFolder, std::function<void()> sendAck);
+    using ErrorReport = std::function<void(const QString&)>;
+
+    // reportError, when given, hears once of a capture file that cannot be written (again after
+    // one has been written); it runs on the reader thread.
+    FrameReceiver(QString programFolder, std::function<void()> sendAck, ErrorReport reportError = {});
 
     // One read's bytes, n >= 0 (an empty read changes nothing).
     void receive(const char* chunk, int n);
     void receive(const QByteArray& chunk) { receive(chunk.constData(), static_cast<int>(chunk.size())); }
 
-    // What the last end of message did, for logs and tests: the file written (a capture file, or
-    // the kept copy of a message that did not fit) and the error when none could be written.
+    // What the last capture did, for logs and tests: the file written (a capture file, or the
+    // kept copy of a message that did not fit) and the error when none could be written.
     const QString& lastWritten() const { return lastWritten_; }
     const QString& lastError() const { return lastError_; }
     // True from a message's first byte that did not fit until the next ENQ.
     bool overflowed() const { return overflowed_; }
+    bool inMessage() const { return inMessage_; }
 
 private:
-    void endOfMessage();
+    void startMessage();
+    void endMessage();
+    // True when the frame just ended is to be answered.
+    bool frameEnded();
+    bool capture();
     void append(const char* bytes, int n);
+    QByteArray pendingFrame() const;
 
     QString programFolder_;
     std::function<void()> sendAck_;
+    ErrorReport reportError_;
     capture::CaptureWriter writer_;
     std::vector<char> buffer_;
-    std::int32_t position_ = 0;
+    std::int32_t position_ = 0;    // last byte stored; the ENQ is at 0
+    std::int32_t frameStart_ = 0;  // last byte of the last acknowledged frame
+    QByteArray lastFrame_;         // the last acknowledged frame, for spotting its repeat
+    bool inMessage_ = false;
+    bool captured_ = false;
+    bool terminatorRefused_ = false;
     bool overflowed_ = false;
+    bool errorReported_ = false;
     QString lastWritten_;
     QString lastError_;
 };

@@ -2,9 +2,11 @@
 
 #include "engine/Cp1251.h"
 #include "engine/DataSet.h"
+#include "engine/DbfFieldCodec.h"
+#include "engine/DbfFile.h"
 #include "link/CaptureFiles.h"
+#include "platform/durable/DurableIo.h"
 
-#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QTimer>
@@ -64,6 +66,12 @@ QString afterTag(QByteArrayView line, const char* tag, int width)
     return cp1251::decode(value.data(), value.size());
 }
 
+// The table's fields that identify a stored message, in ImportedRow's order after the first three.
+constexpr std::array<const char*, 21> kKeyFields{{
+    "DAT", "TIM", "NUM", "WBC", "RBC", "HGB", "HCT", "PLT", "LY1", "MO1", "GR1",
+    "LY2", "MO2", "GR2", "MCV", "MCH", "MCHC", "RDV", "MPV", "PCT", "PDW",
+}};
+
 } // namespace
 
 CaptureMessage parseCaptureFile(const QByteArray& bytes)
@@ -74,8 +82,11 @@ CaptureMessage parseCaptureFile(const QByteArray& bytes)
     CaptureMessage m;
     m.timestamp = afterTag(line(1), "P|1|", 14);
     m.row.num = afterTag(line(5), "|1|", 9);
-    for (const ValueSpec& v : kValues)
+    for (const ValueSpec& v : kValues) {
         m.row.values[static_cast<size_t>(v.column)] = afterTag(line(v.line), v.tag, v.width);
+        if (!line(v.line).contains(QByteArrayView(v.tag)))
+            m.missingTags.append(QString::fromLatin1(v.tag).chopped(1));
+    }
     if (m.complete()) {
         // Split by position only: the analyser's text is stored as sent, digits or not.
         const QString& ts = m.timestamp;
@@ -85,6 +96,52 @@ CaptureMessage parseCaptureFile(const QByteArray& bytes)
     return m;
 }
 
+// The table as one pass sees it: its key fields and the keys of its recent undeleted rows.
+struct MessageImport::Snapshot {
+    explicit Snapshot(const QString& path) : file(path, DbfFile::Access::ReadOnly)
+    {
+        for (size_t i = 0; i < kKeyFields.size(); ++i) {
+            const int index = file.fieldIndex(QLatin1String(kKeyFields[i]));
+            if (index < 0)
+                throw EDatabaseError(QStringLiteral("The result table %1 has no field %2")
+                                         .arg(path, QLatin1String(kKeyFields[i])));
+            fields[i] = &file.fields()[static_cast<size_t>(index)];
+        }
+        const int count = file.recordCount();
+        file.scan(std::max(0, count - kRecentRows), count, [this](int, const char* record) {
+            if (record[0] != '*')
+                keys.insert(key(record));
+        });
+    }
+
+    QByteArray key(const char* record) const
+    {
+        QByteArray k;
+        for (const DbfField* f : fields)
+            k.append(record + f->offset, f->length);
+        return k;
+    }
+
+    // The key of the row that row would make; raises when the fields refuse a value.
+    QByteArray keyOf(const ImportedRow& row) const
+    {
+        QByteArray record = file.blankRecord();
+        auto put = [&](size_t i, const QString& text) {
+            dbfcodec::put(*fields[i], record.data(), DbfValue(text));
+        };
+        put(0, row.date);
+        put(1, row.time);
+        put(2, row.num);
+        for (size_t i = 0; i < row.values.size(); ++i)
+            put(3 + i, row.values[i]);
+        return key(record.constData());
+    }
+
+    DbfFile file;
+    std::array<const DbfField*, kKeyFields.size()> fields{};
+    QSet<QByteArray> keys;
+};
+
 MessageImport::MessageImport(QString programFolder, TQuery& query, TTable* table,
                              ErrorReport reportError, Hook beforeRefresh)
     : programFolder_(std::move(programFolder)),
@@ -92,10 +149,11 @@ MessageImport::MessageImport(QString programFolder, TQuery& query, TTable* table
       table_(table),
       reportError_(std::move(reportError)),
       beforeRefresh_(std::move(beforeRefresh)),
-      remove_([](const QString& path) { return QFile::remove(path); })
+      remove_([](const QString& path) { return durable::remove(path); })
 {
-    loadLedger();
 }
+
+MessageImport::~MessageImport() = default;
 
 void MessageImport::onTimer(QTimer& timer)
 {
@@ -106,42 +164,37 @@ void MessageImport::onTimer(QTimer& timer)
 
 void MessageImport::tick()
 {
-    // An error box runs its own event loop; a pass started from inside it would interleave.
+    // A report may run an event loop; a pass started from inside it would interleave.
     if (running_)
         return;
     running_ = true;
     struct Done {
-        bool& flag;
-        ~Done() { flag = false; }
-    } done{running_};
+        MessageImport& self;
+        ~Done()
+        {
+            self.snapshot_.reset();
+            self.running_ = false;
+        }
+    } done{*this};
 
     const QStringList files = capture::waitingFiles(programFolder_);
     QSet<QString> waitingNames;
     for (const QString& f : files)
         waitingNames.insert(QFileInfo(f).fileName());
-
-    // Entries of files that are gone are no longer needed.
-    bool ledgerChanged = false;
-    for (auto it = ledger_.begin(); it != ledger_.end();) {
-        if (!waitingNames.contains(it->section(QLatin1Char('\t'), 0, 0))) {
-            it = ledger_.erase(it);
-            ledgerChanged = true;
-        } else {
-            ++it;
-        }
-    }
-    if (ledgerChanged)
-        saveLedger();
-    for (auto it = failures_.begin(); it != failures_.end();) {
-        if (!waitingNames.contains(it.key()))
-            it = failures_.erase(it);
-        else
-            ++it;
-    }
+    for (auto it = failures_.begin(); it != failures_.end();)
+        it = waitingNames.contains(it.key()) ? std::next(it) : failures_.erase(it);
+    for (auto it = reported_.begin(); it != reported_.end();)
+        it = waitingNames.contains(*it) ? std::next(it) : reported_.erase(it);
 
     bool inserted = false;
-    for (const QString& f : files)
-        inserted = (importOne(f) == Outcome::Inserted) || inserted;
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        const Outcome outcome = importOne(files[i], i + 1 == files.size());
+        if (outcome == Outcome::TableAway)
+            break;  // the rest wait, in order, for the table
+        inserted = inserted || outcome == Outcome::Inserted;
+        if (outcome == Outcome::Inserted || outcome == Outcome::AlreadyStored)
+            tableAwayReported_ = false;
+    }
 
     // One refresh per pass: re-reading the table after each row of a backlog would cost a full
     // read per row.
@@ -159,7 +212,31 @@ void MessageImport::tick()
     }
 }
 
-MessageImport::Outcome MessageImport::importOne(const QString& path)
+bool MessageImport::openSnapshot()
+{
+    if (snapshot_)
+        return true;
+    try {
+        snapshot_ = std::make_unique<Snapshot>(resultTablePath(programFolder_));
+        return true;
+    } catch (const Exception& e) {
+        tableAway(e.message());
+    } catch (const std::exception& e) {
+        tableAway(QString::fromLocal8Bit(e.what()));
+    }
+    return false;
+}
+
+void MessageImport::tableAway(const QString& message)
+{
+    if (!tableAwayReported_)
+        reportError_(QStringLiteral("%1\nResults wait in the folder Temp and are stored as soon as the "
+                                    "table can be written again.")
+                         .arg(message));
+    tableAwayReported_ = true;
+}
+
+MessageImport::Outcome MessageImport::importOne(const QString& path, bool newest)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -182,21 +259,36 @@ MessageImport::Outcome MessageImport::importOne(const QString& path)
     }
     file.close();
 
-    if (!ledger_.isEmpty()) {
-        const QString key = ledgerKey(path, bytes);
-        if (ledger_.contains(key)) {
-            // Imported already; only the removal is still owed.
-            if (remove_(path)) {
-                ledger_.remove(key);
-                saveLedger();
-            }
-            return Outcome::Skipped;
+    const CaptureMessage message = parseCaptureFile(bytes);
+    if (!message.complete()) {
+        // Nothing replaces it now that messages queue; once a newer one is here it never will be.
+        if (!newest) {
+            QString error;
+            if (capture::moveToRejected(programFolder_, path,
+                                        QStringLiteral("No complete timestamp (14 characters after \"P|1|\" "
+                                                       "on line 1); a newer message has arrived."),
+                                        &error)
+                    .isEmpty())
+                reportOncePerFile(path, error);
         }
+        return Outcome::NoRow;
     }
 
-    const CaptureMessage message = parseCaptureFile(bytes);
-    if (!message.complete())
-        return Outcome::NoRow;
+    if (!openSnapshot())
+        return Outcome::TableAway;
+    QByteArray key;
+    try {
+        key = snapshot_->keyOf(message.row);
+    } catch (const Exception& e) {
+        failed(path, e.message());
+        return Outcome::Failed;
+    }
+    failures_.remove(QFileInfo(path).fileName());
+    if (snapshot_->keys.contains(key)) {
+        ++alreadyStored_;
+        dispose(path, message);
+        return Outcome::AlreadyStored;
+    }
 
     try {
         query_.Close();
@@ -204,26 +296,53 @@ MessageImport::Outcome MessageImport::importOne(const QString& path)
         query_.SQL = insertStatement(programFolder_, message.row);
         query_.ExecSQL();
     } catch (const Exception& e) {
-        failed(path, e.message());
-        return Outcome::Failed;
+        // The values fit the table's fields, so what failed is the table.
+        tableAway(e.message());
+        return Outcome::TableAway;
     } catch (const std::exception& e) {
-        failed(path, QString::fromLocal8Bit(e.what()));
-        return Outcome::Failed;
+        tableAway(QString::fromLocal8Bit(e.what()));
+        return Outcome::TableAway;
     }
     ++imported_;
-    forget(path);
-
+    snapshot_->keys.insert(key);
     // Removed at once, before the table is refreshed: a refresh that fails must not leave an
-    // imported file behind to give a second row.
-    if (!remove_(path)) {
-        // The row is in; the file must never give a second one.
-        ledger_.insert(ledgerKey(path, bytes));
-        saveLedger();
-        reportError_(QStringLiteral("Capture file %1 was imported but cannot be deleted; it will "
-                                    "not be imported again")
-                         .arg(path));
-    }
+    // imported file behind (it would not give a second row, but would be read at every pass).
+    dispose(path, message);
     return Outcome::Inserted;
+}
+
+void MessageImport::dispose(const QString& path, const CaptureMessage& message)
+{
+    if (!message.missingTags.isEmpty()) {
+        QString error;
+        const QString kept = capture::moveToRejected(
+            programFolder_, path,
+            QStringLiteral("Imported, but these results had no tag on their line and are blank in the "
+                           "row of sample %1: %2. The message is kept here so the values can be recovered.")
+                .arg(message.row.num, message.missingTags.join(QStringLiteral(", "))),
+            &error);
+        if (kept.isEmpty())
+            reportOncePerFile(path, QStringLiteral("Capture file %1 cannot be set aside: %2").arg(path, error));
+        else
+            reportError_(QStringLiteral("The result of sample %1 (%2 %3) was stored with blank values for "
+                                        "%4: their tags were missing. The message is kept in %5.")
+                             .arg(message.row.num, message.row.date, message.row.time,
+                                  message.missingTags.join(QStringLiteral(", ")), kept));
+        return;
+    }
+    if (!remove_(path))
+        reportOncePerFile(path, QStringLiteral("Capture file %1 was imported but cannot be deleted; it will "
+                                               "not be imported again")
+                                    .arg(path));
+}
+
+void MessageImport::reportOncePerFile(const QString& path, const QString& message)
+{
+    const QString name = QFileInfo(path).fileName();
+    if (reported_.contains(name))
+        return;
+    reported_.insert(name);
+    reportError_(message);
 }
 
 void MessageImport::failed(const QString& path, const QString& message)
@@ -231,7 +350,7 @@ void MessageImport::failed(const QString& path, const QString& message)
     const QString name = QFileInfo(path).fileName();
     const int tries = ++failures_[name];
     if (tries == 1)
-        reportError_(message);
+        reportOncePerFile(path, message);
     if (tries < kMaxTries)
         return;
     QString error;
@@ -243,40 +362,4 @@ void MessageImport::failed(const QString& path, const QString& message)
         failures_.remove(name);
     else
         qWarning("Import: cannot set aside %s: %s", qUtf8Printable(path), qUtf8Printable(error));
-}
-
-void MessageImport::forget(const QString& path) { failures_.remove(QFileInfo(path).fileName()); }
-
-QString MessageImport::ledgerKey(const QString& path, const QByteArray& bytes) const
-{
-    return QFileInfo(path).fileName() + QLatin1Char('\t') +
-           QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
-}
-
-void MessageImport::loadLedger()
-{
-    QFile file(capture::tempFolder(programFolder_) + QStringLiteral("Imported.ledger"));
-    if (!file.open(QIODevice::ReadOnly))
-        return;
-    const QList<QByteArray> lines = file.readAll().split('\n');
-    for (const QByteArray& line : lines) {
-        if (line.count('\t') == 1)
-            ledger_.insert(QString::fromUtf8(line));
-    }
-}
-
-void MessageImport::saveLedger()
-{
-    const QString path = capture::tempFolder(programFolder_) + QStringLiteral("Imported.ledger");
-    if (ledger_.isEmpty()) {
-        QFile::remove(path);
-        return;
-    }
-    QByteArray text;
-    for (const QString& entry : ledger_)
-        text += entry.toUtf8() + '\n';
-    QString error;
-    // When the folder refuses this too, the ledger in memory still holds for this run.
-    if (!capture::writeWhole(path, text, &error))
-        qWarning("Import: ledger not saved: %s", qUtf8Printable(error));
 }

@@ -4,20 +4,36 @@
 //
 // A pass takes every waiting file in order of arrival. For each: read its fixed lines, take the
 // timestamp, sample number and eighteen values after their tags, insert one row, remove the file.
-//  - No complete timestamp: no row, the file stays (it is looked at again at every pass).
-//  - An error (unreadable file, engine refusal) is reported once per file with its own text; the
-//    file is tried again at later passes and, after kMaxTries failures, moved to Temp/rejected/
-//    beside a text file holding the error. Later files keep flowing; nothing is deleted.
-//  - A file whose row was inserted but which cannot be removed goes into a ledger of imported
-//    files (kept in Temp/Imported.ledger, name and content digest) and is never imported again.
+//
+// Exactly one row per message, whatever happens:
+//  - A message already stored is not stored again. Before inserting, the row the message would
+//    make (date, time, sample number, the eighteen values) is looked for among the undeleted
+//    rows of the table's last kRecentRows records; if it is there the file is only removed. So
+//    a crash between the insert and the removal, or a message the analyser sends again because
+//    it never saw the last ACK, gives no second row. A row deleted by staff does not count: the
+//    same result sent again becomes a row again.
+//  - A table that cannot be opened or written (missing, locked, on a share that dropped) holds
+//    the pass: the messages wait in order, the error is reported once, and importing resumes by
+//    itself when the table is back. Only a failure of the message itself (its file cannot be
+//    read, or the table's fields refuse its values) counts towards setting it aside: after
+//    kMaxTries such failures it moves to Temp/rejected/ beside a text file with the error.
+//  - No complete timestamp: no row; the file waits while it is the newest, and moves to
+//    Temp/rejected/ once a newer message has arrived.
+//  - A message whose line lacks a result's tag is imported (that value blank), and its capture
+//    file moves to Temp/rejected/ instead of being deleted, so the value can be recovered; the
+//    user is told once.
+// Reporting never waits for the user: reportError must return at once.
+// Untrusted: every capture file (size, bytes, lines); the table's contents.
 #include "store/Statements.h"
 
 #include <QByteArray>
 #include <QHash>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
+#include <memory>
 
 class QTimer;
 class TQuery;
@@ -27,6 +43,7 @@ class TTable;
 struct CaptureMessage {
     QString timestamp;  // up to 14 characters after "P|1|" on line 1
     ImportedRow row;    // date and time filled only when the timestamp is complete
+    QStringList missingTags;  // result tags not found on their lines
     bool complete() const { return timestamp.size() == 14; }
 };
 
@@ -38,6 +55,8 @@ CaptureMessage parseCaptureFile(const QByteArray& bytes);
 class MessageImport {
 public:
     static constexpr int kMaxTries = 5;
+    // How far back a message already stored is looked for.
+    static constexpr int kRecentRows = 1000;
     // Files larger than this are not messages the receiver wrote (it keeps at most 50,000 bytes).
     static constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
 
@@ -49,6 +68,7 @@ public:
     // (the grid's repaint).
     MessageImport(QString programFolder, TQuery& query, TTable* table, ErrorReport reportError,
                   Hook beforeRefresh = {});
+    ~MessageImport();
 
     // One pass. Never throws: every error goes to the error report.
     void tick();
@@ -57,18 +77,23 @@ public:
 
     // Rows inserted since construction.
     int imported() const { return imported_; }
+    // Messages found stored already and not inserted again.
+    int alreadyStored() const { return alreadyStored_; }
+    // True while the table cannot be reached and messages wait for it.
+    bool waitingForTable() const { return tableAwayReported_; }
 
     // How files are removed; tests put a failing one here.
     void setRemoveFile(RemoveFile remove) { remove_ = std::move(remove); }
 
 private:
-    enum class Outcome { Inserted, NoRow, Failed, Skipped };
-    Outcome importOne(const QString& path);
+    struct Snapshot;
+    enum class Outcome { Inserted, AlreadyStored, NoRow, Failed, Skipped, TableAway };
+    Outcome importOne(const QString& path, bool newest);
+    bool openSnapshot();
+    void tableAway(const QString& message);
+    void dispose(const QString& path, const CaptureMessage& message);
     void failed(const QString& path, const QString& message);
-    void forget(const QString& path);
-    void loadLedger();
-    void saveLedger();
-    QString ledgerKey(const QString& path, const QByteArray& bytes) const;
+    void reportOncePerFile(const QString& path, const QString& message);
 
     QString programFolder_;
     TQuery& query_;
@@ -76,8 +101,11 @@ private:
     ErrorReport reportError_;
     Hook beforeRefresh_;
     RemoveFile remove_;
-    QHash<QString, int> failures_;     // file name -> failed tries so far
-    QSet<QString> ledger_;             // "name<TAB>sha256" of imported files still present
+    std::unique_ptr<Snapshot> snapshot_;  // the table as of this pass
+    QHash<QString, int> failures_;        // file name -> failed tries so far
+    QSet<QString> reported_;              // files whose trouble has been reported
+    bool tableAwayReported_ = false;
     bool running_ = false;
     int imported_ = 0;
+    int alreadyStored_ = 0;
 };

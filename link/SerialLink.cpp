@@ -6,8 +6,13 @@ SerialLink::~SerialLink() { Stop(); }
 
 bool SerialLink::Start(const QString& portName)
 {
-    if (listening())
-        return true;
+    if (listening()) {
+        if (running_.load())
+            return true;
+        // The reader has ended (the device went away): take the link down and open it anew.
+        reader_.join();
+        port_.close();
+    }
     if (!port_.open(portName))
         return false;
     // A device that refuses the settings is used as it is, as a real port would be.

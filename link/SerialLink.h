@@ -24,6 +24,7 @@ public:
     // Opens the port, sets 9600 8N1 raw and starts the reader thread. Returns true when the
     // link is listening afterwards (the caller then switches on the import timer). A port that
     // cannot be opened leaves the link closed; a second Start while listening changes nothing.
+    // After the reader has ended by itself (the device was removed), Start opens the port again.
     bool Start(const QString& portName);
     // Ends the reader thread, then closes the port. Harmless when never started.
     void Stop();

@@ -5,6 +5,7 @@
 #include "app/DBNavigator.h"
 #include "link/AnalyserSimulator.h"
 #include "link/MessageImport.h"
+#include "platform/TrayIcon.h"
 
 #include <QAction>
 #include <QLabel>
@@ -298,4 +299,96 @@ TEST_F(MainWindow, RowsDeletedByAnotherProgramAreHiddenWhenShownAfterAnImport)
     for (int r : {0, 2, 3, 4, 5})
         EXPECT_FALSE(grid->isRowHidden(r)) << r;
     EXPECT_EQ(grid->model()->index(5, 0).data().toString(), "000000777");
+}
+
+// Text typed into the panel is written before the window hides to the tray (and comes back on
+// the last row) and before the program ends; a value the row refuses stops both, with the
+// error shown and the text kept.
+TEST_F(MainWindow, PanelTextSurvivesTheTrayAndTheExitAndARefusedValueStopsBoth)
+{
+    struct Way {
+        const char* name;
+        std::function<void()> leave;
+        std::function<bool()> left;
+    };
+    const QList<Way> ways = {
+        {"to the tray and back",
+         [] {
+             Form1->TrayMessage(TrayIcon::kRightButtonDown);
+             if (!Form1->isVisible())
+                 Form1->TrayMessage(TrayIcon::kLeftButtonDown);
+         },
+         [] { return Form1->Table1->RecNo() == 5; }},
+        {"exit", [] { Form1->closeProgram(); }, [] { return !Form1->isVisible(); }},
+    };
+    for (const Way& way : ways) {
+        SCOPED_TRACE(way.name);
+        if (!Form1->GroupBox1->isVisible())
+            Form1->N9Click();
+        Form1->Table1->SetRecNo(2);
+        // Refused: 300 characters do not fit NUM.
+        TDBEdit* num = Form1->editFor("NUM");
+        num->setFocus();
+        num->selectAll();
+        const QString tooLong(300, u'7');
+        QTest::keyClicks(num, tooLong);
+        {
+            ModalAnswer ok("OK");
+            way.leave();
+            EXPECT_TRUE(ok.answered());
+            EXPECT_TRUE(ok.text().contains("NUM")) << ok.text().toStdString();
+        }
+        EXPECT_TRUE(Form1->isVisible());
+        EXPECT_EQ(num->text(), tooLong);
+        EXPECT_EQ(Form1->Table1->RecNo(), 2);
+        // Taken back and replaced by a name: it is stored on the way out.
+        QTest::keyClick(num, Qt::Key_Escape);
+        TDBEdit* fio = Form1->editFor("FIO");
+        fio->setFocus();
+        fio->selectAll();
+        apptest::typeText(fio, QStringLiteral("Сидоренко А.А."));
+        way.leave();
+        EXPECT_TRUE(way.left());
+        EXPECT_EQ(stored(2, "FIO"), QStringLiteral("Сидоренко А.А."));
+        EXPECT_EQ(stored(2, "NUM"), "000000002");
+    }
+}
+
+// A lab PC runs unattended: while the table is away the error is shown once, and the import
+// goes on by itself when the table is back, with nobody answering the box.
+TEST_F(MainWindow, ImportResumesAfterATableOutageWhileTheErrorBoxIsStillOpen)
+{
+    const QString table = folder + "DB/HEMATIX.dbf";
+    ASSERT_TRUE(QFile::rename(table, table + ".away"));
+    dropCaptureFile("000000901");
+    // The box runs its own event loop; what happens while it waits is watched from inside it.
+    QMessageBox* box = nullptr;
+    QString shown;
+    int boxesSeen = 0;
+    bool storedWhileOpen = false;
+    QTimer watch;
+    watch.setInterval(10);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        auto* open = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!open)
+            return;
+        if (open != box) {
+            ++boxesSeen;
+            box = open;
+            shown = open->text();
+            QFile::rename(table + ".away", table);
+        }
+        if (storedRows() == 6) {
+            storedWhileOpen = true;
+            open->done(0);
+        }
+    });
+    watch.start();
+    Form1->Timer1->setInterval(20);
+    Form1->Timer1->start();
+    EXPECT_TRUE(apptest::waitUntil([&] { return storedWhileOpen; }, 2500));
+    Form1->Timer1->stop();
+    EXPECT_EQ(boxesSeen, 1);
+    EXPECT_TRUE(shown.contains("HEMATIX.dbf")) << shown.toStdString();
+    EXPECT_EQ(stored(6, "NUM"), "000000901");
 }

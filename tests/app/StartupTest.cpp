@@ -111,3 +111,20 @@ TEST_F(AppFixture, StartWithAMissingPortChangesNothingAndCloseWithoutStartIsQuie
     EXPECT_FALSE(Form1->Timer1->isActive());
     Form1->FormClose();
 }
+
+// Nothing but start-up makes the folder the receiver writes into; when it cannot, start-up says so.
+TEST_F(AppFixture, StartupMakesTheTempFolderOrSaysItCannot)
+{
+    makeTable();
+    ASSERT_TRUE(QDir(folder + "Temp").removeRecursively());
+    start();
+    EXPECT_TRUE(QFileInfo(folder + "Temp").isDir());
+    forms::destroyAll();
+
+    ASSERT_TRUE(QDir(folder + "Temp").removeRecursively());
+    ASSERT_TRUE(testsupport::writeFile(folder + "Temp", "a file in the way"));
+    apptest::ModalAnswer ok("OK");
+    start();
+    EXPECT_TRUE(ok.answered());
+    EXPECT_TRUE(ok.text().contains(folder + "Temp/")) << ok.text().toStdString();
+}

@@ -259,7 +259,17 @@ TEST(SimulatorCommandLine, OptionsAreReadAndBadOnesRefused)
     EXPECT_EQ(cl.options.split, sim::Split::Bytes);
     EXPECT_EQ(cl.options.timeoutMs, 3000);
     EXPECT_EQ(cl.options.start, QDateTime(QDate(2023, 6, 5), QTime(14, 3, 7)));
+    EXPECT_FALSE(cl.options.persistent);
+    sim::CommandLine analyser;
+    ASSERT_TRUE(sim::parseCommandLine({"--persistent", "--resend", "500", "--repeat", "20", "--eot-enq", "4"},
+                                      analyser, &error))
+        << error.toStdString();
+    EXPECT_TRUE(analyser.options.persistent);
+    EXPECT_EQ(analyser.options.resendDelayMs, 500);
+    EXPECT_EQ(analyser.options.repeatOneIn, 20);
+    EXPECT_EQ(analyser.options.eotEnqOneIn, 4);
     for (const QStringList& bad : {QStringList{"--count"}, QStringList{"--count", "-1"},
+                                   QStringList{"--repeat", "-2"}, QStringList{"--eot-enq", "x"},
                                    QStringList{"--split", "words"}, QStringList{"--start", "2023"},
                                    QStringList{"--frobnicate", "1"}, QStringList{"--timeout", "0"}}) {
         sim::CommandLine c;

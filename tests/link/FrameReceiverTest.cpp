@@ -4,6 +4,7 @@
 #include "link/FrameReceiver.h"
 #include "support/TestSupport.h"
 #include "link/LinkTestPrint.h"
+#include "platform/durable/DurableIo.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,7 +12,10 @@
 
 #include <atomic>
 #include <gtest/gtest.h>
+#include <optional>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 using testsupport::readFile;
 using testsupport::writeFile;
@@ -109,7 +113,7 @@ TEST_F(FrameReceiverTest, FrameInSeveralChunksIsStoredWholeAndAcknowledgedOnceAt
     EXPECT_EQ(latest(), kEnq + frame1 + frame2);
 }
 
-TEST_F(FrameReceiverTest, ChunkEndingInEnqRestartsAndThenStoresItself)
+TEST_F(FrameReceiverTest, ChunkEndingInEnqRestartsAndBytesBeforeTheEnqBelongToNoMessage)
 {
     send(kEnq);
     send(frame1);
@@ -117,7 +121,7 @@ TEST_F(FrameReceiverTest, ChunkEndingInEnqRestartsAndThenStoresItself)
     EXPECT_EQ(acks, 3);
     send(frame2);
     send(kEot);
-    EXPECT_EQ(latest(), kEnq + "xy" + kEnq + frame2);
+    EXPECT_EQ(latest(), kEnq + frame2);
 }
 
 TEST_F(FrameReceiverTest, ChunkEndingInEotWritesTheMessageAsItStoodBeforeIt)
@@ -127,39 +131,91 @@ TEST_F(FrameReceiverTest, ChunkEndingInEotWritesTheMessageAsItStoodBeforeIt)
     send("zz" + kEot);
     EXPECT_EQ(acks, 3);
     EXPECT_EQ(latest(), kEnq + frame1);
-    // The chunk went after the EOT mark: a second EOT shows it.
+    // The message has ended: a second EOT writes nothing and is not answered.
     send(kEot);
-    const QByteArray second = readFile(temp(QStringLiteral("Temp-00000001.log")));
-    EXPECT_EQ(second, kEnq + frame1 + kEot + "zz" + kEot);
-}
-
-TEST_F(FrameReceiverTest, EotFollowedByEnqInOneChunkRestartsWithoutWritingAFile)
-{
-    send(kEnq);
-    send(frame1);
-    send(kEot + kEnq);
-    EXPECT_FALSE(latestExists());
     EXPECT_EQ(acks, 3);
-    send(frame2);
-    send(kEot);
-    EXPECT_EQ(latest(), kEnq + kEot + kEnq + frame2);
+    EXPECT_EQ(capture::waitingFiles(folder).size(), 1);
 }
 
-TEST_F(FrameReceiverTest, EotBeforeAnyEnqWritesAFileOfOneZeroByte)
+// Every row: the chunks as the line hands them over, the ACKs each one gets, and the capture
+// files written, in order.
+struct Exchange {
+    const char* name;
+    QList<QByteArray> chunks;
+    QList<int> acks;
+    QList<QByteArray> captures;
+};
+
+const QByteArray lastFrame = astm::frame(3, "L|1|N");
+const QByteArray frame1b = astm::frame(1, "H|\\^&|||HX^1|||||||P|1|20230605140533");
+
+TEST_F(FrameReceiverTest, ExchangesAcknowledgeAndCaptureEachMessageExactlyOnce)
 {
-    send(kEot);
-    EXPECT_EQ(acks, 1);
-    EXPECT_EQ(latest(), QByteArray(1, '\0'));
+    const QList<Exchange> exchanges = {
+        // EOT and the next ENQ in one read: the first message is kept, the chunk answered once.
+        {"eot and enq in one read", {kEnq, frame1, frame2, kEot + kEnq, frame1b, kEot},
+         {1, 1, 1, 1, 1, 1}, {kEnq + frame1 + frame2, kEnq + frame1b}},
+        {"eot and enq in one read after a terminator", {kEnq, frame1, lastFrame, kEot + kEnq, frame1b, kEot},
+         {1, 1, 1, 1, 1, 1}, {kEnq + frame1 + lastFrame, kEnq + frame1b}},
+        {"frame bytes, eot and enq in one read", {kEnq, frame1, "zz" + kEot + kEnq, kEot},
+         {1, 1, 1, 1}, {kEnq + frame1}},
+        // Started in the middle of a message: its tail is neither answered nor kept.
+        {"tail before the first enq", {frame2, lastFrame, kEot, kEnq, frame1, kEot},
+         {0, 0, 0, 1, 1, 1}, {kEnq + frame1}},
+        {"eot before any enq", {kEot}, {0}, {}},
+        {"eot and enq before any enq", {kEot + kEnq, frame1, kEot}, {1, 1, 1}, {kEnq + frame1}},
+        {"second eot", {kEnq, frame1, kEot, kEot}, {1, 1, 1, 0}, {kEnq + frame1}},
+        {"frames after the eot", {kEnq, frame1, kEot, frame2, kEot}, {1, 1, 1, 0, 0}, {kEnq + frame1}},
+        {"enq then eot without frames", {kEnq, kEot}, {1, 1}, {}},
+        // A frame whose ACK was lost comes again: answered again, kept once.
+        {"repeated frame", {kEnq, frame1, frame2, frame2, lastFrame, kEot},
+         {1, 1, 1, 1, 1, 1}, {kEnq + frame1 + frame2 + lastFrame}},
+        {"repeated frame in other pieces", {kEnq, frame1, frame2, frame2.left(5), frame2.mid(5), kEot},
+         {1, 1, 1, 0, 1, 1}, {kEnq + frame1 + frame2}},
+        {"repeated terminator", {kEnq, frame1, lastFrame, lastFrame, kEot},
+         {1, 1, 1, 1, 1}, {kEnq + frame1 + lastFrame}},
+        // Not a repeat of the frame just answered: the same text under another number is new.
+        {"same text, next number", {kEnq, astm::frame(1, "R|1"), astm::frame(2, "R|1"), kEot},
+         {1, 1, 1, 1}, {kEnq + astm::frame(1, "R|1") + astm::frame(2, "R|1")}},
+        // A frame cut short on the line gets no ACK; its retry is kept whole, once.
+        {"frame cut short, then sent again", {kEnq, frame1, frame2.left(9), frame2, kEot},
+         {1, 1, 0, 1, 1}, {kEnq + frame1 + frame2}},
+        // The analyser went on to the next frame (it took an ACK for this one): the whole frame
+        // before it in the same read is kept, and the read is not answered until a frame ends it.
+        {"whole frame and the start of the next in one read", {kEnq, frame1 + frame2.left(5), frame2.mid(5), kEot},
+         {1, 0, 1, 1}, {kEnq + frame1 + frame2}},
+        {"eot and enq in separate reads", {kEnq, frame1, kEot, kEnq, frame1b, kEot},
+         {1, 1, 1, 1, 1, 1}, {kEnq + frame1, kEnq + frame1b}},
+        // The terminator is answered once its capture file is written; the EOT adds nothing.
+        {"terminator", {kEnq, frame1, lastFrame, kEot}, {1, 1, 1, 1}, {kEnq + frame1 + lastFrame}},
+    };
+    for (const Exchange& x : exchanges) {
+        SCOPED_TRACE(x.name);
+        ASSERT_EQ(x.chunks.size(), x.acks.size());
+        for (const QString& f : capture::waitingFiles(folder))
+            QFile::remove(f);
+        FrameReceiver r(folder, [this] { ++acks; });
+        for (qsizetype i = 0; i < x.chunks.size(); ++i) {
+            acks = 0;
+            r.receive(x.chunks[i]);
+            EXPECT_EQ(acks, x.acks[i]) << "chunk " << i;
+        }
+        QList<QByteArray> written;
+        for (const QString& f : capture::waitingFiles(folder))
+            written.append(readFile(f));
+        EXPECT_EQ(written, x.captures);
+    }
 }
 
-TEST_F(FrameReceiverTest, SecondEotWithoutEnqWritesEverythingSinceTheEnqIncludingTheFirstMark)
+TEST_F(FrameReceiverTest, TerminatorIsAnsweredOnlyOnceItsCaptureFileIsOnDisk)
 {
     send(kEnq);
     send(frame1);
-    send(kEot);
-    send(kEot);
-    EXPECT_EQ(latest(), kEnq + frame1);
-    EXPECT_EQ(readFile(temp(QStringLiteral("Temp-00000001.log"))), kEnq + frame1 + kEot);
+    EXPECT_FALSE(latestExists());
+    const int before = acks;
+    send(lastFrame);
+    EXPECT_EQ(acks, before + 1);
+    EXPECT_EQ(latest(), kEnq + frame1 + lastFrame);
 }
 
 TEST_F(FrameReceiverTest, MessageThatFillsTheBufferExactlyIsKept)
@@ -213,6 +269,8 @@ TEST_F(FrameReceiverTest, OversizeMessageIsSetAsideAcknowledgedAndTheNextOneStar
     QByteArray body(FrameReceiver::kBufferSize - 1, 'b');
     for (qsizetype at = 0; at < body.size(); at += 400) {
         QByteArray chunk = body.mid(at, 400);
+        // Frames of a message differ (their numbers do); a repeat of the last one is not kept.
+        chunk.front() = char('a' + (at / 400) % 26);
         chunk.back() = astm::LF;
         body.replace(at, chunk.size(), chunk);
         send(chunk);
@@ -220,7 +278,7 @@ TEST_F(FrameReceiverTest, OversizeMessageIsSetAsideAcknowledgedAndTheNextOneStar
     }
     // Far past the end: chunks keep being answered and nothing is written past the buffer.
     for (int i = 0; i < 50; ++i) {
-        send(QByteArray(401, 'c').append(astm::LF));
+        send(QByteArray(400, char('A' + i % 26)).append(astm::LF));
         ++expectedAcks;
     }
     send(kEot);
@@ -231,7 +289,8 @@ TEST_F(FrameReceiverTest, OversizeMessageIsSetAsideAcknowledgedAndTheNextOneStar
     ASSERT_EQ(kept.size(), 2) << kept.join(QLatin1Char(' ')).toStdString();
     ASSERT_TRUE(kept[1].endsWith(QStringLiteral(".error.txt"))) << kept[1].toStdString();
     const QByteArray keptBytes = readFile(folder + QStringLiteral("Temp/rejected/") + kept[0]);
-    EXPECT_EQ(keptBytes, kEnq + body) << "what fitted is kept, byte for byte";
+    // What fitted, the place of the EOT mark aside, is kept byte for byte.
+    EXPECT_EQ(keptBytes, kEnq + body.left(FrameReceiver::kBufferSize - 2));
     EXPECT_FALSE(readFile(folder + QStringLiteral("Temp/rejected/") + kept[1]).isEmpty());
 
     send(kEnq);
@@ -250,6 +309,64 @@ TEST_F(FrameReceiverTest, MissingTempFolderLosesOnlyThatMessageAndStillAcknowled
     EXPECT_EQ(acks, 3);
     EXPECT_TRUE(receiver->lastWritten().isEmpty());
     EXPECT_TRUE(receiver->lastError().contains(QStringLiteral("Temp"))) << receiver->lastError().toStdString();
+}
+
+// The analyser is told a message is delivered (the ACK of its terminator) only after its
+// capture file is whole on disk under its name: written, flushed, renamed, folder flushed.
+// A failure at any of these leaves no ACK and no capture file; the retry of the terminator
+// tries again, and the user hears of the trouble once.
+TEST_F(FrameReceiverTest, TerminatorAckFollowsTheDurableCaptureAndAFailureAtAnyStepWithholdsIt)
+{
+    QStringList log;
+    std::optional<durable::Op> failing;
+    int reports = 0;
+    durable::ScopedObserver watch([&](const durable::Call& c) {
+        log.append(QStringLiteral("%1 %2").arg(QLatin1String(durable::name(c.op)),
+                                               QFileInfo(c.path).fileName().section(QLatin1Char('.'), 0, 2)));
+        return failing == c.op ? ENOSPC : 0;
+    });
+    FrameReceiver r(folder, [&] { log.append(QStringLiteral("ACK")); }, [&](const QString&) { ++reports; });
+    r.receive(kEnq);
+    r.receive(frame1);
+    log.clear();
+    r.receive(lastFrame);
+    EXPECT_EQ(log, (QStringList{"create .Temp.log", "write .Temp.log", "sync .Temp.log",
+                                "rename .Temp.log", "sync folder Temp", "ACK"}))
+        << log.join(", ").toStdString();
+    r.receive(kEot);
+    ASSERT_EQ(capture::waitingFiles(folder).size(), 1);
+    QFile::remove(temp(QStringLiteral("Temp.log")));
+
+    for (durable::Op op : {durable::Op::Create, durable::Op::Write, durable::Op::Sync, durable::Op::Rename,
+                           durable::Op::SyncFolder}) {
+        SCOPED_TRACE(durable::name(op));
+        reports = 0;
+        r.receive(kEnq);
+        r.receive(frame1);
+        failing = op;
+        for (int retry = 0; retry < 3; ++retry) {
+            log.clear();
+            r.receive(lastFrame);
+            EXPECT_FALSE(log.contains(QStringLiteral("ACK")));
+        }
+        EXPECT_EQ(reports, 1);
+        // A folder that cannot be flushed leaves a whole file that may not survive a crash; the
+        // analyser sends the message again and the import stores it once.
+        if (op != durable::Op::SyncFolder) {
+            EXPECT_TRUE(capture::waitingFiles(folder).isEmpty());
+        }
+        EXPECT_TRUE(QDir(folder + QStringLiteral("Temp")).entryList(QDir::Hidden | QDir::Files).filter(".part").isEmpty());
+        failing.reset();
+        log.clear();
+        r.receive(lastFrame);
+        EXPECT_TRUE(log.endsWith(QStringLiteral("ACK")));
+        r.receive(kEot);
+        const QStringList waiting = capture::waitingFiles(folder);
+        ASSERT_FALSE(waiting.isEmpty());
+        EXPECT_EQ(readFile(waiting.back()), kEnq + frame1 + lastFrame) << "the terminator once";
+        for (const QString& f : waiting)
+            QFile::remove(f);
+    }
 }
 
 // Capture file names and their order.
@@ -273,16 +390,19 @@ TEST_F(FrameReceiverTest, NumbersContinueAfterFilesLeftByAnEarlierRunAndNeverGoB
 {
     ASSERT_TRUE(writeFile(temp(QStringLiteral("Temp-00000041.log")), "old"));
     send(kEnq);
+    send(frame1);
     send(kEot);
     EXPECT_TRUE(receiver->lastWritten().endsWith(QStringLiteral("Temp-00000042.log")));
     // Everything taken: the next message is Temp.log again ...
     for (const QString& f : capture::waitingFiles(folder))
         QFile::remove(f);
     send(kEnq);
+    send(frame1);
     send(kEot);
     EXPECT_TRUE(receiver->lastWritten().endsWith(QStringLiteral("/Temp.log")));
     // ... and the numbers that follow are new ones.
     send(kEnq);
+    send(frame1);
     send(kEot);
     EXPECT_TRUE(receiver->lastWritten().endsWith(QStringLiteral("Temp-00000043.log")));
 }
@@ -291,16 +411,41 @@ TEST_F(FrameReceiverTest, NewTempLogNeverOvertakesNumberedFilesStillWaiting)
 {
     for (int i = 0; i < 2; ++i) {
         send(kEnq);
+        send(frame1);
         send(kEot);
     }
     QFile::remove(temp(QStringLiteral("Temp.log")));  // the import took the first
     send(kEnq);
+    send(frame1);
     send(kEot);
     EXPECT_FALSE(latestExists());
     const QStringList waiting = capture::waitingFiles(folder);
     ASSERT_EQ(waiting.size(), 2);
     EXPECT_TRUE(waiting[0].endsWith(QStringLiteral("Temp-00000001.log")));
     EXPECT_TRUE(waiting[1].endsWith(QStringLiteral("Temp-00000002.log")));
+}
+
+TEST(CaptureFiles, TemporaryFilesOfWritersThatDiedGoAndOthersStay)
+{
+    QTemporaryDir dir;
+    const QString folder = dir.path() + QLatin1Char('/');
+    QDir(folder).mkpath(QStringLiteral("Temp"));
+    const pid_t dead = ::fork();
+    if (dead == 0)
+        ::_exit(0);
+    ASSERT_GT(dead, 0);
+    ::waitpid(dead, nullptr, 0);
+    const QString ofDead = QStringLiteral(".Temp.log.%1.3.part").arg(dead);
+    const QString ofLiving = QStringLiteral(".Temp.log.%1.0.part").arg(::getppid());
+    const QString ofThis = QStringLiteral(".Temp.log.%1.7.part").arg(::getpid());
+    for (const QString& name : {ofDead, ofLiving, ofThis, QStringLiteral(".notours.part")})
+        writeFile(folder + QStringLiteral("Temp/") + name, "half a message");
+    FrameReceiver receiver(folder, [] {});
+    const QStringList left = QDir(folder + QStringLiteral("Temp")).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    EXPECT_FALSE(left.contains(ofDead));
+    EXPECT_TRUE(left.contains(ofLiving));
+    EXPECT_TRUE(left.contains(ofThis));
+    EXPECT_TRUE(left.contains(QStringLiteral(".notours.part")));
 }
 
 TEST(CaptureFiles, WaitingFilesAreOrderedByNumberNotByName)

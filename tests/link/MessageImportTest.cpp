@@ -7,6 +7,7 @@
 #include "link/FrameReceiver.h"
 #include "link/LinkTestPrint.h"
 #include "link/MessageImport.h"
+#include "platform/durable/DurableIo.h"
 #include "store/ResultTable.h"
 #include "support/TestSupport.h"
 
@@ -128,6 +129,7 @@ protected:
         for (size_t i = 0; i < kColumns.size(); ++i)
             EXPECT_EQ(field(kColumns[i].field), expectedValue(m, i)) << kColumns[i].field;
     }
+    int roadOnPty(sim::Simulator& simulator, sim::Line& line);
     QStringList rejected() const
     {
         return QDir(folder + QStringLiteral("Temp/rejected")).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
@@ -215,13 +217,27 @@ TEST_F(MessageImportTest, MissingTagsGiveEmptyValuesAndTheRowIsStillInserted)
     QList<QByteArray> records = sim::records(fixedMessage());
     records[2] = "O|2|000412345||^^^CBC";   // no "|1|": no sample number
     records[3].replace("^^^WBC|", "^^^wbc|");  // tags match upper and lower case exactly
+    records[20].replace("^^^PDW|", "^^^PDW ");
     ASSERT_TRUE(writeFile(latest(), captureOfRecords(records)));
     import->tick();
     ASSERT_EQ(rows(), 1);
     row(1);
     EXPECT_EQ(field("NUM"), QString());
     EXPECT_EQ(field("WBC"), QString());
+    EXPECT_EQ(field("PDW"), QString());
     EXPECT_EQ(field("LY1"), QStringLiteral("32.4"));
+    // The values are blank in the row but not lost: the message is kept, and the user told once.
+    EXPECT_FALSE(QFile::exists(latest()));
+    const QStringList kept = rejected();
+    ASSERT_EQ(kept.size(), 2) << kept.join(' ').toStdString();
+    EXPECT_EQ(readFile(folder + QStringLiteral("Temp/rejected/") + kept[0]), captureOfRecords(records));
+    EXPECT_TRUE(readFile(folder + QStringLiteral("Temp/rejected/") + kept[1]).contains("WBC, PDW"));
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].contains(QStringLiteral("WBC, PDW"))) << errors[0].toStdString();
+    EXPECT_TRUE(errors[0].contains(kept[0])) << errors[0].toStdString();
+    import->tick();
+    EXPECT_EQ(errors.size(), 1);
+    EXPECT_EQ(rows(), 1);
 }
 
 TEST_F(MessageImportTest, LinesEndAtCrAndOtherControlBytesAreText)
@@ -245,7 +261,7 @@ TEST_F(MessageImportTest, LinesEndAtCrAndOtherControlBytesAreText)
     EXPECT_EQ(parseCaptureFile("\x05\x02" "1H|P|1|20230605").timestamp, QStringLiteral("20230605"));
 }
 
-TEST_F(MessageImportTest, IncompleteTimestampMakesNoRowAndTheFileStaysWhileLaterOnesFlow)
+TEST_F(MessageImportTest, IncompleteTimestampWaitsWhileNewestAndIsSetAsideOnceANewerMessageArrives)
 {
     QList<QByteArray> records = sim::records(fixedMessage());
     records[0] = "H|\\^&|||HX-3|||||||P|1|2023060514";
@@ -261,7 +277,14 @@ TEST_F(MessageImportTest, IncompleteTimestampMakesNoRowAndTheFileStaysWhileLater
     ASSERT_TRUE(receiver.lastWritten().endsWith(QStringLiteral("Temp-00000001.log")));
     import->tick();
     EXPECT_EQ(rows(), 1);
-    EXPECT_TRUE(QFile::exists(latest()));
+    // Nothing will ever replace it: it goes aside with its reason and is not read again.
+    EXPECT_FALSE(QFile::exists(latest()));
+    const QStringList kept = rejected();
+    ASSERT_EQ(kept.size(), 2) << kept.join(' ').toStdString();
+    EXPECT_EQ(readFile(folder + QStringLiteral("Temp/rejected/") + kept[0]), captureOfRecords(records));
+    EXPECT_TRUE(readFile(folder + QStringLiteral("Temp/rejected/") + kept[1]).contains("timestamp"));
+    EXPECT_TRUE(capture::waitingFiles(folder).isEmpty());
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
 }
 
 TEST_F(MessageImportTest, MessageSentByteByByteGivesTheSameRowAsWholeFrames)
@@ -318,7 +341,9 @@ TEST_F(MessageImportTest, EngineErrorIsShownOnceLaterFilesFlowAndAfterFiveTriesT
     EXPECT_EQ(readFile(folder + QStringLiteral("Temp/rejected/") + kept[0]), captureOf(bad));
     EXPECT_TRUE(QString::fromUtf8(readFile(folder + QStringLiteral("Temp/rejected/") + kept[1])).contains(errors[0]));
     // A later message after the set-aside one is a fresh Temp.log and imports.
-    deliver(receiver, fixedMessage());
+    sim::Message later = fixedMessage();
+    later.sample = "000412399";
+    deliver(receiver, later);
     import->tick();
     EXPECT_EQ(rows(), 2);
     EXPECT_EQ(errors.size(), 1);
@@ -401,16 +426,12 @@ TEST_F(MessageImportTest, TimerIsOffDuringAPassAndOnAfterIt)
 }
 
 // The whole road on a pseudo-terminal: the simulator sends, a plain reader loop hands each read
-// to the receiver and writes its ACKs back, and the import runs tick by tick.
-TEST_F(MessageImportTest, TwoHundredMessagesSplitAtRandomBecomeTwoHundredRowsInOrder)
+// to the receiver and writes its ACKs back, and the import runs tick by tick. Returns the ACKs
+// the receiver sent.
+int MessageImportTest::roadOnPty(sim::Simulator& simulator, sim::Line& line)
 {
-    constexpr int kMessages = 200;
-    sim::Line line;
-    QString error;
-    ASSERT_TRUE(line.openPseudoTerminal(&error)) << error.toStdString();
-
     const int port = ::open(line.portName().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    ASSERT_GE(port, 0);
+    EXPECT_GE(port, 0);
     termios t{};
     ::tcgetattr(port, &t);
     ::cfmakeraw(&t);
@@ -435,13 +456,6 @@ TEST_F(MessageImportTest, TwoHundredMessagesSplitAtRandomBecomeTwoHundredRowsInO
         }
     });
 
-    sim::Options options;
-    options.count = kMessages;
-    options.intervalMs = 0;
-    options.seed = 20230605;
-    options.split = sim::Split::Random;
-    options.start = QDateTime(QDate(2023, 6, 5), QTime(8, 0, 0));
-    sim::Simulator simulator(line, options);
     std::atomic<bool> sending{true};
     bool sentAll = false;
     std::thread analyser([&] {
@@ -462,15 +476,242 @@ TEST_F(MessageImportTest, TwoHundredMessagesSplitAtRandomBecomeTwoHundredRowsInO
     reader.join();
     ::close(port);
 
-    ASSERT_TRUE(sentAll) << simulator.error().toStdString();
-    EXPECT_EQ(simulator.acknowledged(), kMessages);
-    EXPECT_EQ(simulator.framesAcknowledged(), kMessages * 22);
-    EXPECT_EQ(acksSent.load(), kMessages * 24) << "ENQ, 22 frames and EOT of every message";
+    EXPECT_TRUE(sentAll) << simulator.error().toStdString();
     EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
     EXPECT_TRUE(capture::waitingFiles(folder).isEmpty());
-    ASSERT_EQ(rows(), kMessages);
     const QList<sim::Message>& sent = simulator.history();
-    for (int i = 0; i < kMessages; ++i) {
+    EXPECT_EQ(rows(), sent.size());
+    for (int i = 0; i < sent.size() && i < rows(); ++i) {
+        SCOPED_TRACE(i);
+        row(i + 1);
+        expectRowOf(sent[i]);
+    }
+    return acksSent.load();
+}
+
+TEST_F(MessageImportTest, TwoHundredMessagesSplitAtRandomBecomeTwoHundredRowsInOrder)
+{
+    constexpr int kMessages = 200;
+    sim::Line line;
+    QString error;
+    ASSERT_TRUE(line.openPseudoTerminal(&error)) << error.toStdString();
+    sim::Options options;
+    options.count = kMessages;
+    options.intervalMs = 0;
+    options.seed = 20230605;
+    options.split = sim::Split::Random;
+    options.start = QDateTime(QDate(2023, 6, 5), QTime(8, 0, 0));
+    sim::Simulator simulator(line, options);
+    const int acks = roadOnPty(simulator, line);
+    EXPECT_EQ(simulator.acknowledged(), kMessages);
+    EXPECT_EQ(simulator.framesAcknowledged(), kMessages * 22);
+    EXPECT_EQ(acks, kMessages * 24) << "ENQ, 22 frames and EOT of every message";
+}
+
+// Repeated frames (lost ACKs) and EOT with the next ENQ in one read, mixed in at random: still
+// one row per message, in order, and one ACK per step the analyser waits for.
+TEST_F(MessageImportTest, RepeatedFramesAndEotEnqPacketsStillGiveOneRowPerMessageInOrder)
+{
+    constexpr int kMessages = 60;
+    sim::Line line;
+    QString error;
+    ASSERT_TRUE(line.openPseudoTerminal(&error)) << error.toStdString();
+    sim::Options options;
+    options.count = kMessages;
+    options.intervalMs = 0;
+    options.seed = 77;
+    options.split = sim::Split::Random;
+    options.repeatOneIn = 6;
+    options.eotEnqOneIn = 2;
+    options.start = QDateTime(QDate(2023, 6, 6), QTime(8, 0, 0));
+    sim::Simulator simulator(line, options);
+    const int acks = roadOnPty(simulator, line);
+    EXPECT_GT(simulator.framesRepeated(), 0);
+    EXPECT_GT(simulator.eotEnqPackets(), 0);
+    EXPECT_EQ(acks, kMessages * 24 + simulator.framesRepeated() - simulator.eotEnqPackets())
+        << "an EOT sent with the next ENQ is answered once, for the ENQ";
+}
+
+// Exactly one row per message: a message found among the recent rows is not stored again,
+// whatever brings it back; a row staff deleted does not count.
+TEST_F(MessageImportTest, MessageAlreadyStoredGivesNoSecondRowUnlessStaffDeletedIt)
+{
+    sim::MessageGenerator gen(11, QDateTime(QDate(2023, 6, 5), QTime(9, 0, 0)));
+    const sim::Message a = gen.next();
+    const sim::Message b = gen.next();
+    ASSERT_TRUE(writeFile(latest(), captureOf(a)));
+    import->tick();
+    ASSERT_EQ(rows(), 1);
+
+    struct Case {
+        const char* name;
+        QByteArray capture;
+        int rowsAfter;
+    };
+    QByteArray otherBytes = captureOf(a);
+    otherBytes.replace("Smith", "Smyth");           // bytes the row does not hold
+    otherBytes.append(astm::frame(0, "C|1|late comment"));
+    sim::Message sameSampleOtherValue = a;
+    sameSampleOtherValue.values[4] = "9.99";
+    const QList<Case> cases = {
+        // The crash between the insert and the removal: the same file again.
+        {"same capture file again", captureOf(a), 1},
+        // The analyser sends it again because its last ACK was lost: other bytes, same row.
+        {"same message, other bytes", otherBytes, 1},
+        {"same sample, another value", captureOf(sameSampleOtherValue), 2},
+        {"next message", captureOf(b), 3},
+        {"next message again", captureOf(b), 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(writeFile(latest(), c.capture));
+        import->tick();
+        EXPECT_EQ(rows(), c.rowsAfter);
+        EXPECT_FALSE(QFile::exists(latest()));
+    }
+    EXPECT_EQ(import->alreadyStored(), 3);
+    EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+
+    // Staff delete the row of b; the analyser sending b again makes it a row again.
+    table.Refresh();
+    table.Last();
+    table.Delete();
+    ASSERT_EQ(rows(), 2);
+    ASSERT_TRUE(writeFile(latest(), captureOf(b)));
+    import->tick();
+    EXPECT_EQ(rows(), 3);
+    table.Last();
+    expectRowOf(b);
+}
+
+TEST_F(MessageImportTest, RecentWindowEndsExactlyKRecentRowsBack)
+{
+    const sim::Message m = fixedMessage();
+    ASSERT_TRUE(writeFile(latest(), captureOf(m)));
+    import->tick();
+    ASSERT_EQ(rows(), 1);
+    // Other rows after it, written straight into the file in one go (the table counts complete
+    // records past its header's count): the message's row is then the kRecentRows-th last,
+    // still inside the window ...
+    const auto addBlankRows = [&](int n) {
+        QByteArray record;
+        {
+            DbfFile file(resulttable::tableFile(folder), DbfFile::Access::ReadOnly);
+            record = file.blankRecord();
+        }
+        QFile raw(resulttable::tableFile(folder));
+        ASSERT_TRUE(raw.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(raw.seek(raw.size() - 1));  // over the end mark
+        QByteArray bytes;
+        for (int i = 0; i < n; ++i)
+            bytes += record;
+        ASSERT_EQ(raw.write(bytes + '\x1A'), bytes.size() + 1);
+    };
+    addBlankRows(MessageImport::kRecentRows - 1);
+    ASSERT_TRUE(writeFile(latest(), captureOf(m)));
+    import->tick();
+    EXPECT_EQ(rows(), MessageImport::kRecentRows);
+    // ... and one row more puts it just outside.
+    addBlankRows(1);
+    ASSERT_TRUE(writeFile(latest(), captureOf(m)));
+    import->tick();
+    EXPECT_EQ(rows(), MessageImport::kRecentRows + 2);
+}
+
+// Crash safety rests on the order of the durable calls: the row is on disk (record, then the
+// header's count) before the capture file goes. A crash at any of them (here: that call and
+// every later one failing) and a restart give exactly one row.
+TEST_F(MessageImportTest, InsertThenRemovalInDurableOrderAndAFailureAtAnyStepGivesOneRow)
+{
+    const QString tableFile = resulttable::tableFile(folder);
+    const sim::Message m = fixedMessage();
+    std::vector<durable::Call> calls;
+    {
+        durable::ScopedObserver watch([&](const durable::Call& c) {
+            calls.push_back(c);
+            return 0;
+        });
+        ASSERT_TRUE(writeFile(latest(), captureOf(m)));
+        import->tick();
+    }
+    ASSERT_EQ(rows(), 1);
+    QStringList order;
+    for (const durable::Call& c : calls)
+        order.append(QStringLiteral("%1 %2%3")
+                         .arg(QLatin1String(durable::name(c.op)), QFileInfo(c.path).fileName(),
+                              c.op == durable::Op::Write ? QStringLiteral(" %1").arg(c.size) : QString()));
+    // The record with its end mark (781 + 1 bytes) and its flush, then the header's date and
+    // count (7 bytes) and their flush, and only then the capture file's removal.
+    EXPECT_EQ(order, (QStringList{"write HEMATIX.dbf 782", "sync HEMATIX.dbf", "write HEMATIX.dbf 7",
+                                  "sync HEMATIX.dbf", "remove Temp.log"}))
+        << order.join(", ").toStdString();
+
+    for (size_t failAt = 0; failAt < calls.size(); ++failAt) {
+        SCOPED_TRACE(failAt);
+        // A fresh table and program for each crash point.
+        ASSERT_TRUE(QFile::remove(tableFile));
+        resulttable::create(folder);
+        table.Close();
+        table.Open();
+        ASSERT_TRUE(writeFile(latest(), captureOf(m)));
+        {
+            size_t seen = 0;
+            durable::ScopedObserver crash([&](const durable::Call&) { return seen++ >= failAt ? EIO : 0; });
+            MessageImport dying(folder, query, nullptr, [](const QString&) {});
+            dying.tick();
+        }
+        MessageImport restarted(folder, query, &table, [](const QString&) {});
+        restarted.tick();
+        restarted.tick();
+        EXPECT_EQ(rows(), 1);
+        EXPECT_FALSE(QFile::exists(latest()));
+        row(1);
+        expectRowOf(m);
+    }
+}
+
+// A table that cannot be reached is no fault of the messages: they wait in order, the error is
+// shown once however long it lasts, and they are stored by themselves once the table is back.
+TEST_F(MessageImportTest, TableOutageHoldsMessagesInOrderReportsOnceAndResumesByItself)
+{
+    const QString file = resulttable::tableFile(folder);
+    struct Outage {
+        const char* name;
+        std::function<void()> begin;
+        std::function<void()> end;
+    };
+    const QList<Outage> outages = {
+        {"table missing", [&] { QFile::rename(file, file + ".away"); },
+         [&] { QFile::rename(file + ".away", file); }},
+        {"table unreadable", [&] { QFile::rename(file, file + ".away"); writeFile(file, "not a table"); },
+         [&] { QFile::remove(file); QFile::rename(file + ".away", file); }},
+    };
+    sim::MessageGenerator gen(14, QDateTime(QDate(2023, 6, 5), QTime(10, 0, 0)));
+    QList<sim::Message> sent;
+    FrameReceiver receiver(folder, [] {});
+    for (const Outage& o : outages) {
+        SCOPED_TRACE(o.name);
+        errors.clear();
+        o.begin();
+        for (int i = 0; i < 12; ++i) {
+            sent.append(gen.next());
+            deliver(receiver, sent.back());
+            import->tick();
+        }
+        for (int i = 0; i < 2 * MessageImport::kMaxTries; ++i)
+            import->tick();
+        EXPECT_EQ(errors.size(), 1) << errors.join('\n').toStdString();
+        EXPECT_TRUE(import->waitingForTable());
+        EXPECT_EQ(capture::waitingFiles(folder).size(), 12);
+        EXPECT_TRUE(rejected().isEmpty());
+        o.end();
+        import->tick();
+        EXPECT_FALSE(import->waitingForTable());
+        EXPECT_TRUE(capture::waitingFiles(folder).isEmpty());
+        EXPECT_EQ(errors.size(), 1);
+    }
+    ASSERT_EQ(rows(), sent.size());
+    for (int i = 0; i < sent.size(); ++i) {
         SCOPED_TRACE(i);
         row(i + 1);
         expectRowOf(sent[i]);

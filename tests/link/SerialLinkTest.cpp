@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <memory>
 #include <mutex>
 #include <poll.h>
 #include <sys/resource.h>
@@ -221,4 +222,29 @@ TEST(SerialLink, ReadThatFindsNothingKeepsTheReaderListening)
     EXPECT_TRUE(link.readerRunning());
     link.Stop();
     SerialPort::setReadForTesting(nullptr);
+}
+
+// An unplugged adapter ends the reader; Start must then open the port again, not count the
+// dead link as listening.
+TEST(SerialLink, StartAfterTheDeviceVanishedOpensThePortAgain)
+{
+    auto unplugged = std::make_unique<PtyAnalyser>();
+    Collector c;
+    SerialLink link([&](const char* d, int n) { c.onChunk(d, n); });
+    c.link = &link;
+    ASSERT_TRUE(link.Start(unplugged->portName()));
+    const QString gone = unplugged->portName();
+    unplugged.reset();
+    ASSERT_TRUE(waitFor([&] { return !link.readerRunning(); }));
+    // Still away: Start fails and the link is closed.
+    EXPECT_FALSE(link.Start(gone));
+    EXPECT_FALSE(link.listening());
+    // Plugged in again (a new terminal stands for it): Start listens and answers.
+    PtyAnalyser back;
+    ASSERT_TRUE(link.Start(back.portName()));
+    EXPECT_TRUE(link.readerRunning());
+    back.send("cd\n");
+    ASSERT_TRUE(waitFor([&] { return c.snapshot().endsWith("cd\n"); }));
+    EXPECT_EQ(back.receive(), QByteArray("\x06"));
+    link.Stop();
 }
