@@ -72,7 +72,6 @@ void FrameReceiver::startMessage()
     lastFrame_.clear();
     inMessage_ = true;
     captured_ = false;
-    terminatorRefused_ = false;
     overflowed_ = false;
 }
 
@@ -81,7 +80,11 @@ void FrameReceiver::endMessage()
     // Bytes after the last acknowledged frame were never answered: the analyser counts them
     // as not sent.
     position_ = frameStart_;
-    if (!captured_ && !terminatorRefused_ && frameStart_ > 0)
+    // A message whose terminator was not acknowledged was given up part-way: the analyser sends
+    // it whole again later, so keeping this part would give a blank row and then a second one.
+    // A message that did not fit is the exception: every frame of it was answered, so it never
+    // comes again, and its part is set aside for inspection.
+    if (!captured_ && overflowed_ && frameStart_ > 0)
         capture();
     inMessage_ = false;
 }
@@ -105,10 +108,8 @@ bool FrameReceiver::frameEnded()
         if (!capture()) {
             // Not acknowledged, so not kept: the analyser's retry brings it again.
             position_ = frameStart_;
-            terminatorRefused_ = true;
             return false;
         }
-        terminatorRefused_ = false;
     }
     lastFrame_ = overflowed_ ? QByteArray() : frame;
     frameStart_ = position_;

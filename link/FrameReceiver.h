@@ -15,7 +15,10 @@
 //    on disk. If that cannot be done, the frame is not acknowledged (nor kept), the error is
 //    reported, and the analyser's retry of it tries again. So at any instant the analyser holds
 //    either a message it will send again or a durable capture file.
-//  - A message without a terminator frame is captured at its EOT; an EOT writes nothing more.
+//  - A message whose EOT comes before its terminator frame was acknowledged was given up by the
+//    analyser, which sends it whole again later: it is dropped, nothing is captured. (A message
+//    too long for the buffer is set aside at its EOT instead: all of it was answered.) An EOT
+//    never writes a capture file for the import.
 //  - A chunk ending in ENQ that holds an EOT (EOT and the next ENQ in one read) first ends the
 //    message, then starts the next; it gets one ACK, for the ENQ.
 //  - At most one ACK per chunk, earned by what its last byte did; bytes the analyser has not
@@ -75,7 +78,6 @@ private:
     QByteArray lastFrame_;         // the last acknowledged frame, for spotting its repeat
     bool inMessage_ = false;
     bool captured_ = false;
-    bool terminatorRefused_ = false;
     bool overflowed_ = false;
     bool errorReported_ = false;
     QString lastWritten_;

@@ -51,16 +51,20 @@ protected:
 
 const QByteArray frame1 = astm::frame(1, "H|\\^&|||HX^1|||||||P|1|20230605140307");
 const QByteArray frame2 = astm::frame(2, "O|1|000012345||^^^CBC");
+// Every message ends with its terminator record; only its acknowledgement makes a capture file.
+const QByteArray lastFrame = astm::frame(3, "L|1|N");
+const QByteArray lastFrame2 = astm::frame(2, "L|1|N");
 
 TEST_F(FrameReceiverTest, ExchangeOfWholeChunksAcknowledgesEachAndKeepsTheFramesAfterTheEnq)
 {
     send(kEnq);
     send(frame1);
     send(frame2);
+    send(lastFrame);
     send(kEot);
-    EXPECT_EQ(acks, 4);
-    EXPECT_EQ(latest(), kEnq + frame1 + frame2);
-    EXPECT_EQ(latest().size(), 1 + frame1.size() + frame2.size());
+    EXPECT_EQ(acks, 5);
+    EXPECT_EQ(latest(), kEnq + frame1 + frame2 + lastFrame);
+    EXPECT_EQ(latest().size(), 1 + frame1.size() + frame2.size() + lastFrame.size());
 }
 
 TEST_F(FrameReceiverTest, EmptyChunkChangesNothingAndSendsNothing)
@@ -71,19 +75,20 @@ TEST_F(FrameReceiverTest, EmptyChunkChangesNothingAndSendsNothing)
     send(kEnq);
     send(QByteArray());
     send(frame1);
+    send(lastFrame2);
     send(kEot);
-    EXPECT_EQ(latest(), kEnq + frame1);
+    EXPECT_EQ(latest(), kEnq + frame1 + lastFrame2);
 }
 
 TEST_F(FrameReceiverTest, ByteByByteGivesTheSameCaptureFileAsWholeFrames)
 {
     send(kEnq);
-    for (const QByteArray& f : {frame1, frame2})
+    for (const QByteArray& f : {frame1, frame2, lastFrame})
         for (char c : f)
             send(QByteArray(1, c));
     send(kEot);
-    EXPECT_EQ(latest(), kEnq + frame1 + frame2);
-    EXPECT_EQ(acks, 4) << "one ACK per frame, after its lone LF";
+    EXPECT_EQ(latest(), kEnq + frame1 + frame2 + lastFrame);
+    EXPECT_EQ(acks, 5) << "one ACK per frame, after its lone LF";
 }
 
 TEST_F(FrameReceiverTest, LoneLfEndingAFrameIsStoredAndAcknowledged)
@@ -93,8 +98,12 @@ TEST_F(FrameReceiverTest, LoneLfEndingAFrameIsStoredAndAcknowledged)
     EXPECT_EQ(acks, 1);
     send(QByteArray(1, astm::LF));
     EXPECT_EQ(acks, 2);
+    send(lastFrame2.chopped(1));
+    EXPECT_EQ(acks, 2);
+    send(QByteArray(1, astm::LF));
+    EXPECT_EQ(acks, 3);
     send(kEot);
-    EXPECT_EQ(latest(), kEnq + frame1);
+    EXPECT_EQ(latest(), kEnq + frame1 + lastFrame2);
 }
 
 TEST_F(FrameReceiverTest, FrameInSeveralChunksIsStoredWholeAndAcknowledgedOnceAtItsEnd)
@@ -109,8 +118,9 @@ TEST_F(FrameReceiverTest, FrameInSeveralChunksIsStoredWholeAndAcknowledgedOnceAt
     send(frame2.left(3));
     send(frame2.mid(3));
     EXPECT_EQ(acks, 3);
+    send(lastFrame);
     send(kEot);
-    EXPECT_EQ(latest(), kEnq + frame1 + frame2);
+    EXPECT_EQ(latest(), kEnq + frame1 + frame2 + lastFrame);
 }
 
 TEST_F(FrameReceiverTest, ChunkEndingInEnqRestartsAndBytesBeforeTheEnqBelongToNoMessage)
@@ -120,20 +130,22 @@ TEST_F(FrameReceiverTest, ChunkEndingInEnqRestartsAndBytesBeforeTheEnqBelongToNo
     send("xy" + kEnq);
     EXPECT_EQ(acks, 3);
     send(frame2);
+    send(lastFrame);
     send(kEot);
-    EXPECT_EQ(latest(), kEnq + frame2);
+    EXPECT_EQ(latest(), kEnq + frame2 + lastFrame);
 }
 
 TEST_F(FrameReceiverTest, ChunkEndingInEotWritesTheMessageAsItStoodBeforeIt)
 {
     send(kEnq);
     send(frame1);
+    send(lastFrame2);
     send("zz" + kEot);
-    EXPECT_EQ(acks, 3);
-    EXPECT_EQ(latest(), kEnq + frame1);
+    EXPECT_EQ(acks, 4);
+    EXPECT_EQ(latest(), kEnq + frame1 + lastFrame2);
     // The message has ended: a second EOT writes nothing and is not answered.
     send(kEot);
-    EXPECT_EQ(acks, 3);
+    EXPECT_EQ(acks, 4);
     EXPECT_EQ(capture::waitingFiles(folder).size(), 1);
 }
 
@@ -146,46 +158,57 @@ struct Exchange {
     QList<QByteArray> captures;
 };
 
-const QByteArray lastFrame = astm::frame(3, "L|1|N");
 const QByteArray frame1b = astm::frame(1, "H|\\^&|||HX^1|||||||P|1|20230605140533");
 
 TEST_F(FrameReceiverTest, ExchangesAcknowledgeAndCaptureEachMessageExactlyOnce)
 {
     const QList<Exchange> exchanges = {
         // EOT and the next ENQ in one read: the first message is kept, the chunk answered once.
-        {"eot and enq in one read", {kEnq, frame1, frame2, kEot + kEnq, frame1b, kEot},
-         {1, 1, 1, 1, 1, 1}, {kEnq + frame1 + frame2, kEnq + frame1b}},
-        {"eot and enq in one read after a terminator", {kEnq, frame1, lastFrame, kEot + kEnq, frame1b, kEot},
-         {1, 1, 1, 1, 1, 1}, {kEnq + frame1 + lastFrame, kEnq + frame1b}},
-        {"frame bytes, eot and enq in one read", {kEnq, frame1, "zz" + kEot + kEnq, kEot},
-         {1, 1, 1, 1}, {kEnq + frame1}},
+        {"eot and enq in one read", {kEnq, frame1, frame2, lastFrame, kEot + kEnq, frame1b, lastFrame2, kEot},
+         {1, 1, 1, 1, 1, 1, 1, 1}, {kEnq + frame1 + frame2 + lastFrame, kEnq + frame1b + lastFrame2}},
+        {"frame bytes, eot and enq in one read", {kEnq, frame1, lastFrame2, "zz" + kEot + kEnq, kEot},
+         {1, 1, 1, 1, 1}, {kEnq + frame1 + lastFrame2}},
         // Started in the middle of a message: its tail is neither answered nor kept.
-        {"tail before the first enq", {frame2, lastFrame, kEot, kEnq, frame1, kEot},
-         {0, 0, 0, 1, 1, 1}, {kEnq + frame1}},
+        {"tail before the first enq", {frame2, lastFrame, kEot, kEnq, frame1, lastFrame2, kEot},
+         {0, 0, 0, 1, 1, 1, 1}, {kEnq + frame1 + lastFrame2}},
         {"eot before any enq", {kEot}, {0}, {}},
-        {"eot and enq before any enq", {kEot + kEnq, frame1, kEot}, {1, 1, 1}, {kEnq + frame1}},
-        {"second eot", {kEnq, frame1, kEot, kEot}, {1, 1, 1, 0}, {kEnq + frame1}},
-        {"frames after the eot", {kEnq, frame1, kEot, frame2, kEot}, {1, 1, 1, 0, 0}, {kEnq + frame1}},
+        {"eot and enq before any enq", {kEot + kEnq, frame1, lastFrame2, kEot}, {1, 1, 1, 1}, {kEnq + frame1 + lastFrame2}},
+        {"second eot", {kEnq, frame1, lastFrame2, kEot, kEot}, {1, 1, 1, 1, 0}, {kEnq + frame1 + lastFrame2}},
+        {"frames after the eot", {kEnq, frame1, lastFrame2, kEot, frame2, lastFrame, kEot},
+         {1, 1, 1, 1, 0, 0, 0}, {kEnq + frame1 + lastFrame2}},
         {"enq then eot without frames", {kEnq, kEot}, {1, 1}, {}},
+        // Given up before its terminator was answered (six tries without an ACK, or a line that
+        // dropped): the analyser sends the whole message again later, so this part is not kept,
+        // or its values would be blank in one row and whole in a second.
+        {"given up before the terminator", {kEnq, frame1, frame2, kEot}, {1, 1, 1, 1}, {}},
+        {"given up, then sent whole again", {kEnq, frame1, frame2, kEot, kEnq, frame1, frame2, lastFrame, kEot},
+         {1, 1, 1, 1, 1, 1, 1, 1, 1}, {kEnq + frame1 + frame2 + lastFrame}},
+        {"given up with the terminator cut short", {kEnq, frame1, frame2, lastFrame.left(6), kEot}, {1, 1, 1, 0, 1}, {}},
+        {"given up, the next enq in the same read", {kEnq, frame1, frame2, kEot + kEnq, frame1, frame2, lastFrame, kEot},
+         {1, 1, 1, 1, 1, 1, 1, 1}, {kEnq + frame1 + frame2 + lastFrame}},
+        {"given up, bytes, eot and enq in one read", {kEnq, frame1, "zz" + kEot + kEnq, frame1b, lastFrame2, kEot},
+         {1, 1, 1, 1, 1, 1}, {kEnq + frame1b + lastFrame2}},
+        {"given up after a lost ack", {kEnq, frame1, frame2, frame2, kEot}, {1, 1, 1, 1, 1}, {}},
         // A frame whose ACK was lost comes again: answered again, kept once.
         {"repeated frame", {kEnq, frame1, frame2, frame2, lastFrame, kEot},
          {1, 1, 1, 1, 1, 1}, {kEnq + frame1 + frame2 + lastFrame}},
-        {"repeated frame in other pieces", {kEnq, frame1, frame2, frame2.left(5), frame2.mid(5), kEot},
-         {1, 1, 1, 0, 1, 1}, {kEnq + frame1 + frame2}},
+        {"repeated frame in other pieces", {kEnq, frame1, frame2, frame2.left(5), frame2.mid(5), lastFrame, kEot},
+         {1, 1, 1, 0, 1, 1, 1}, {kEnq + frame1 + frame2 + lastFrame}},
         {"repeated terminator", {kEnq, frame1, lastFrame, lastFrame, kEot},
          {1, 1, 1, 1, 1}, {kEnq + frame1 + lastFrame}},
         // Not a repeat of the frame just answered: the same text under another number is new.
-        {"same text, next number", {kEnq, astm::frame(1, "R|1"), astm::frame(2, "R|1"), kEot},
-         {1, 1, 1, 1}, {kEnq + astm::frame(1, "R|1") + astm::frame(2, "R|1")}},
+        {"same text, next number", {kEnq, astm::frame(1, "R|1"), astm::frame(2, "R|1"), lastFrame, kEot},
+         {1, 1, 1, 1, 1}, {kEnq + astm::frame(1, "R|1") + astm::frame(2, "R|1") + lastFrame}},
         // A frame cut short on the line gets no ACK; its retry is kept whole, once.
-        {"frame cut short, then sent again", {kEnq, frame1, frame2.left(9), frame2, kEot},
-         {1, 1, 0, 1, 1}, {kEnq + frame1 + frame2}},
+        {"frame cut short, then sent again", {kEnq, frame1, frame2.left(9), frame2, lastFrame, kEot},
+         {1, 1, 0, 1, 1, 1}, {kEnq + frame1 + frame2 + lastFrame}},
         // The analyser went on to the next frame (it took an ACK for this one): the whole frame
         // before it in the same read is kept, and the read is not answered until a frame ends it.
-        {"whole frame and the start of the next in one read", {kEnq, frame1 + frame2.left(5), frame2.mid(5), kEot},
-         {1, 0, 1, 1}, {kEnq + frame1 + frame2}},
-        {"eot and enq in separate reads", {kEnq, frame1, kEot, kEnq, frame1b, kEot},
-         {1, 1, 1, 1, 1, 1}, {kEnq + frame1, kEnq + frame1b}},
+        {"whole frame and the start of the next in one read",
+         {kEnq, frame1 + frame2.left(5), frame2.mid(5), lastFrame, kEot},
+         {1, 0, 1, 1, 1}, {kEnq + frame1 + frame2 + lastFrame}},
+        {"eot and enq in separate reads", {kEnq, frame1, lastFrame2, kEot, kEnq, frame1b, lastFrame2, kEot},
+         {1, 1, 1, 1, 1, 1, 1, 1}, {kEnq + frame1 + lastFrame2, kEnq + frame1b + lastFrame2}},
         // The terminator is answered once its capture file is written; the EOT adds nothing.
         {"terminator", {kEnq, frame1, lastFrame, kEot}, {1, 1, 1, 1}, {kEnq + frame1 + lastFrame}},
     };
@@ -218,12 +241,19 @@ TEST_F(FrameReceiverTest, TerminatorIsAnsweredOnlyOnceItsCaptureFileIsOnDisk)
     EXPECT_EQ(latest(), kEnq + frame1 + lastFrame);
 }
 
+// A message of the given length: one long frame of filler, then the terminator frame.
+QByteArray longMessage(int length)
+{
+    QByteArray body(length - lastFrame.size(), 'a');
+    body.back() = astm::LF;
+    return body + lastFrame;
+}
+
 TEST_F(FrameReceiverTest, MessageThatFillsTheBufferExactlyIsKept)
 {
     // ENQ at 0, message bytes at 1 .. 49,999, the EOT mark at 50,000: the last place there is.
     send(kEnq);
-    QByteArray body(FrameReceiver::kBufferSize - 2, 'a');
-    body.back() = astm::LF;
+    const QByteArray body = longMessage(FrameReceiver::kBufferSize - 2);
     for (qsizetype at = 0; at < body.size(); at += 401)
         send(body.mid(at, 401));
     send(kEot);
@@ -247,8 +277,7 @@ TEST_F(FrameReceiverTest, MessageLengthOnTheBufferEdgeIsKeptOrSetAsideByItsEndMa
         QDir(temp(QString())).removeRecursively();
         ASSERT_TRUE(QDir(folder).mkpath(QStringLiteral("Temp")));
         send(kEnq);
-        QByteArray body(c.length, 'a');
-        body.back() = astm::LF;
+        const QByteArray body = longMessage(c.length);
         for (qsizetype at = 0; at < body.size(); at += 400)
             send(body.mid(at, 400));
         send(kEot);
@@ -295,16 +324,18 @@ TEST_F(FrameReceiverTest, OversizeMessageIsSetAsideAcknowledgedAndTheNextOneStar
 
     send(kEnq);
     send(frame1);
+    send(lastFrame2);
     send(kEot);
     EXPECT_FALSE(receiver->overflowed());
-    EXPECT_EQ(latest(), kEnq + frame1);
+    EXPECT_EQ(latest(), kEnq + frame1 + lastFrame2);
 }
 
-TEST_F(FrameReceiverTest, MissingTempFolderLosesOnlyThatMessageAndStillAcknowledges)
+TEST_F(FrameReceiverTest, MissingTempFolderWithholdsOnlyTheTerminatorsAck)
 {
     ASSERT_TRUE(QDir(folder + QStringLiteral("Temp")).removeRecursively());
     send(kEnq);
     send(frame1);
+    send(lastFrame2);
     send(kEot);
     EXPECT_EQ(acks, 3);
     EXPECT_TRUE(receiver->lastWritten().isEmpty());
@@ -376,6 +407,7 @@ TEST_F(FrameReceiverTest, MessagesArrivingBeforeTheImportTakesThemGetNumberedFil
     for (int i = 0; i < 3; ++i) {
         send(kEnq);
         send(astm::frame(1, "msg" + QByteArray::number(i)));
+        send(lastFrame2);
         send(kEot);
     }
     const QStringList waiting = capture::waitingFiles(folder);
@@ -391,6 +423,7 @@ TEST_F(FrameReceiverTest, NumbersContinueAfterFilesLeftByAnEarlierRunAndNeverGoB
     ASSERT_TRUE(writeFile(temp(QStringLiteral("Temp-00000041.log")), "old"));
     send(kEnq);
     send(frame1);
+    send(lastFrame2);
     send(kEot);
     EXPECT_TRUE(receiver->lastWritten().endsWith(QStringLiteral("Temp-00000042.log")));
     // Everything taken: the next message is Temp.log again ...
@@ -398,11 +431,13 @@ TEST_F(FrameReceiverTest, NumbersContinueAfterFilesLeftByAnEarlierRunAndNeverGoB
         QFile::remove(f);
     send(kEnq);
     send(frame1);
+    send(lastFrame2);
     send(kEot);
     EXPECT_TRUE(receiver->lastWritten().endsWith(QStringLiteral("/Temp.log")));
     // ... and the numbers that follow are new ones.
     send(kEnq);
     send(frame1);
+    send(lastFrame2);
     send(kEot);
     EXPECT_TRUE(receiver->lastWritten().endsWith(QStringLiteral("Temp-00000043.log")));
 }
@@ -412,11 +447,13 @@ TEST_F(FrameReceiverTest, NewTempLogNeverOvertakesNumberedFilesStillWaiting)
     for (int i = 0; i < 2; ++i) {
         send(kEnq);
         send(frame1);
+        send(lastFrame2);
         send(kEot);
     }
     QFile::remove(temp(QStringLiteral("Temp.log")));  // the import took the first
     send(kEnq);
     send(frame1);
+    send(lastFrame2);
     send(kEot);
     EXPECT_FALSE(latestExists());
     const QStringList waiting = capture::waitingFiles(folder);
@@ -477,6 +514,7 @@ TEST(CaptureFiles, ReceiverAndTakerRacingLoseNothingAndKeepOrder)
         for (int i = 0; i < kMessages; ++i) {
             receiver.receive(kEnq);
             receiver.receive(astm::frame(1, "n=" + QByteArray::number(i)));
+            receiver.receive(lastFrame2);
             receiver.receive(kEot);
         }
         done.store(true);
@@ -487,7 +525,7 @@ TEST(CaptureFiles, ReceiverAndTakerRacingLoseNothingAndKeepOrder)
         for (const QString& f : capture::waitingFiles(folder)) {
             const QByteArray bytes = readFile(f);
             astm::ParsedFrame pf;
-            ASSERT_TRUE(astm::parseFrame(bytes.mid(1), pf)) << f.toStdString();
+            ASSERT_TRUE(astm::parseFrame(bytes.mid(1).chopped(lastFrame2.size()), pf)) << f.toStdString();
             taken.append(pf.text.mid(2).toInt());
             ASSERT_TRUE(QFile::remove(f));
         }

@@ -301,6 +301,54 @@ TEST_F(MessageImportTest, MessageSentByteByByteGivesTheSameRowAsWholeFrames)
     expectRowOf(m);
 }
 
+// The analyser gives a message up with EOT when it gets no ACK (six tries), and later sends it
+// whole again. The receiver stays up all along: the part it took must leave no row, blank or
+// not, and the message sent again must become exactly one row.
+TEST_F(MessageImportTest, MessageGivenUpPartWayThenSentAgainBecomesOneRow)
+{
+    ASSERT_TRUE(sim::records(fixedMessage()).back().startsWith("L|"));
+    const qsizetype count = sim::records(fixedMessage()).size();
+    struct Case {
+        const char* name;
+        qsizetype recordsAnswered;  // frames acknowledged before the analyser gave up
+        bool terminatorRefused;     // the terminator came but its capture could not be written
+    };
+    int expectedRows = 0;
+    FrameReceiver receiver(folder, [] {});
+    for (const Case c : {Case{"after the header", 1, false}, Case{"after the order", 3, false},
+                         Case{"before the terminator", count - 1, false},
+                         Case{"terminator not written", count - 1, true}}) {
+        SCOPED_TRACE(c.name);
+        sim::Message m = fixedMessage();
+        m.sample = "00041234" + QByteArray::number(expectedRows);
+        const QList<QByteArray> records = sim::records(m);
+        receiver.receive(QByteArray(1, astm::ENQ));
+        int n = 1;
+        for (qsizetype i = 0; i < c.recordsAnswered; ++i) {
+            receiver.receive(astm::frame(n, records[i]));
+            n = astm::nextFrameNumber(n);
+        }
+        if (c.terminatorRefused) {
+            ASSERT_TRUE(QDir(folder + QStringLiteral("Temp")).removeRecursively());
+            for (int retry = 0; retry < 6; ++retry)
+                receiver.receive(astm::frame(n, records.back()));
+            ASSERT_TRUE(QDir(folder).mkpath(QStringLiteral("Temp")));
+        }
+        receiver.receive(QByteArray(1, astm::EOT));
+        import->tick();
+        EXPECT_EQ(rows(), expectedRows);
+        EXPECT_TRUE(capture::waitingFiles(folder).isEmpty());
+        deliver(receiver, m);
+        import->tick();
+        import->tick();
+        ASSERT_EQ(rows(), ++expectedRows);
+        row(expectedRows);
+        expectRowOf(m);
+        EXPECT_TRUE(capture::waitingFiles(folder).isEmpty());
+        EXPECT_TRUE(rejected().isEmpty()) << rejected().join(' ').toStdString();
+    }
+}
+
 TEST_F(MessageImportTest, TwoMessagesWithinOneIntervalGiveTwoRowsInOrder)
 {
     sim::MessageGenerator gen(5, QDateTime(QDate(2024, 2, 29), QTime(8, 0, 0)));
