@@ -6,17 +6,18 @@
 // Baseline, measured in the same run: generating a 2-page period report with no window. Goals:
 // first page visible within the time of generating 2 pages; 290 pages within 1.3 x of 30 pages,
 // for both measurements. Times are processor time of this process (the machine is shared).
-#include "app/Unit6.h"
 #include "bench/support/BulkTable.h"
 #include "engine/DataSet.h"
 #include "report/generation/RpGenerator.h"
 #include "report/model/LayoutLoader.h"
+#include "report/model/RpBinding.h"
 #include "report/model/RpReport.h"
 #include "report/pages/RpPrinter.h"
 #include "report/preview/RpPreview.h"
 #include "report/preview/RpPreviewImage.h"
 #include "report/preview/RpPreviewInstall.h"
 #include "report/preview/RpStandardPreview.h"
+#include "store/PeriodQuery.h"
 
 #include <QApplication>
 #include <QTemporaryDir>
@@ -59,14 +60,7 @@ struct PeriodReport {
         query.Open();
         report = layoutloader::loadBuiltin(QStringLiteral("Unit7"), QString());
         report->SetDataSet(&query);
-        report->ForEachItem([&](TRpPrintable& item) {
-            if (auto* field = dynamic_cast<TRpDBText*>(&item))
-                for (const auto& [name, fieldName] : TForm6::fieldBindings())
-                    if (item.Name == name) {
-                        field->SetDataSet(&query);
-                        field->SetDataField(fieldName);
-                    }
-        });
+        rpbinding::bindFields(*report, &query, periodquery::fieldBindings());
         generator = std::make_unique<TRpGenerator>(*report);
     }
     QTemporaryDir dir;

@@ -15,9 +15,11 @@
 #include "platform/PrinterInfo.h"
 #include "report/generation/RpGenerator.h"
 #include "report/model/LayoutLoader.h"
+#include "report/model/RpBinding.h"
 #include "report/model/RpReport.h"
 #include "report/pages/RpPrinter.h"
 #include "report/printing/RpPrinting.h"
+#include "store/PeriodQuery.h"
 
 #include <QApplication>
 #include <QDir>
@@ -92,16 +94,7 @@ struct Period {
             return w == QLatin1String("Form6") && c == QLatin1String("Query1") ? &data : nullptr;
         });
         report->SetDataSet(&data);
-        const std::map<QString, QString> bound = {
-            {"RpDBText1", "DAT"},  {"RpDBText2", "NUM"},  {"RpDBText3", "FIO"},    {"RpDBText4", "RECEPTION"},
-            {"RpDBText5", "WBC"},  {"RpDBText6", "RBC"},  {"RpDBText7", "HGB"},    {"RpDBText8", "HCT"},
-            {"RpDBText9", "PLT"},  {"RpDBText13", "MCV"}, {"RpDBText14", "MCH"},   {"RpDBText15", "MCHC"},
-            {"RpDBText16", "RDV"}, {"RpDBText17", "MPV"}, {"RpDBText18", "PCT"},   {"RpDBText19", "PDW"},
-            {"RpDBText20", "COE"}, {"RpDBText21", "RETIC"}, {"RpDBText22", "FORMULA"}};
-        report->ForEachItem([&](TRpPrintable& item) {
-            if (auto* text = dynamic_cast<TRpDBText*>(&item); text && bound.count(text->Name))
-                text->SetDataField(bound.at(text->Name));
-        });
+        rpbinding::bindFields(*report, nullptr, periodquery::fieldBindings());
         report->ShowProgress = false;
         gen = std::make_unique<TRpGenerator>(*report);
         gen->ProcessEvents = [] {};

@@ -4,6 +4,8 @@
 
 #include "report/model/FormatLines.h"
 #include "report/model/ReferenceContext.h"
+#include "report/model/RpBinding.h"
+#include "store/PeriodQuery.h"
 #include "store/ResultTable.h"
 #include "store/Statements.h"
 
@@ -151,21 +153,12 @@ TEST_F(RecordedRow, PeriodReportRowLandsWhereTheLayoutPutsIt)
     });
     ASSERT_TRUE(missing.isEmpty());
     // The period dialog names the fields before every preview.
-    const std::pair<const char*, const char*> bindings[] = {
-        {"RpDBText1", "DAT"},   {"RpDBText2", "NUM"},   {"RpDBText3", "FIO"},   {"RpDBText4", "RECEPTION"},
-        {"RpDBText5", "WBC"},   {"RpDBText6", "RBC"},   {"RpDBText7", "HGB"},   {"RpDBText8", "HCT"},
-        {"RpDBText9", "PLT"},   {"RpDBText13", "MCV"},  {"RpDBText14", "MCH"},  {"RpDBText15", "MCHC"},
-        {"RpDBText16", "RDV"},  {"RpDBText17", "MPV"},  {"RpDBText18", "PCT"},  {"RpDBText19", "PDW"},
-        {"RpDBText20", "COE"},  {"RpDBText21", "RETIC"}, {"RpDBText22", "FORMULA"},
-    };
     int bound = 0;
     report->ForEachItem([&](TRpPrintable& it) {
-        for (const auto& [item, field] : bindings)
-            if (it.Name == QLatin1String(item)) {
-                dynamic_cast<TRpDBText&>(it).SetDataField(QString::fromLatin1(field));
-                ++bound;
-            }
+        for (const auto& binding : periodquery::fieldBindings())
+            bound += it.Name == binding.first && dynamic_cast<TRpDBText*>(&it) ? 1 : 0;
     });
+    rpbinding::bindFields(*report, nullptr, periodquery::fieldBindings());
     ASSERT_EQ(bound, 19);
     const auto expected = expectations(*report, {{"RpBand1", 100}, {"RpBand2", 171}, {"RpBand3", 235}, {"RpBand4", 288}}, query);
     NotedRun run(*report);

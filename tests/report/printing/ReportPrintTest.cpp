@@ -12,6 +12,8 @@
 
 #include "platform/PrinterInfo.h"
 #include "report/model/ReferenceContext.h"
+#include "report/model/RpBinding.h"
+#include "store/PeriodQuery.h"
 #include "store/ResultTable.h"
 #include "store/Statements.h"
 
@@ -87,16 +89,7 @@ protected:
         });
         r->SetDataSet(&table_);
         // The period dialog's binding of the detail band's field texts.
-        const std::map<QString, QString> fields = {
-            {"RpDBText1", "DAT"},  {"RpDBText2", "NUM"},  {"RpDBText3", "FIO"},   {"RpDBText4", "RECEPTION"},
-            {"RpDBText5", "WBC"},  {"RpDBText6", "RBC"},  {"RpDBText7", "HGB"},   {"RpDBText8", "HCT"},
-            {"RpDBText9", "PLT"},  {"RpDBText13", "MCV"}, {"RpDBText14", "MCH"},  {"RpDBText15", "MCHC"},
-            {"RpDBText16", "RDV"}, {"RpDBText17", "MPV"}, {"RpDBText18", "PCT"},  {"RpDBText19", "PDW"},
-            {"RpDBText20", "COE"}, {"RpDBText21", "RETIC"}, {"RpDBText22", "FORMULA"}};
-        r->ForEachItem([&](TRpPrintable& item) {
-            if (auto* text = dynamic_cast<TRpDBText*>(&item); text && fields.count(text->Name))
-                text->SetDataField(fields.at(text->Name));
-        });
+        rpbinding::bindFields(*r, nullptr, periodquery::fieldBindings());
         return std::make_unique<Printable>(std::move(r));
     }
     // The result sheet of an imported row.
