@@ -9,6 +9,8 @@
 // Times are processor time of this process (the machine is shared), the best of five rounds.
 // Peak memory is measured in child processes (this program run with --child), each doing one run.
 #include "bench/support/BulkTable.h"
+#include "bench/support/CpuTime.h"
+#include "bench/support/PeakMemory.h"
 #include "engine/DataSet.h"
 #include "platform/PrinterInfo.h"
 #include "report/generation/RpGenerator.h"
@@ -39,14 +41,10 @@
 
 namespace {
 
-const QDate kDay(2023, 6, 5);
+using benchsupport::cpuNs;
+using benchsupport::maxRssKb;
 
-double cpuNs()
-{
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return double(t.tv_sec) * 1e9 + double(t.tv_nsec);
-}
+const QDate kDay(2023, 6, 5);
 
 // A program folder with a result table of n rows of one day.
 QString makeFolder(const QString& root, int n)
@@ -180,17 +178,6 @@ Timing best(const std::function<Timing()>& run)
     return b;
 }
 
-long maxRssKb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
-}
-
 int runChild(const char* mode, const QString& folder)
 {
     QTemporaryDir out;
@@ -213,11 +200,7 @@ int runChild(const char* mode, const QString& folder)
 
 long childPeakKb(const char* mode, const QString& folder)
 {
-    QProcess p;
-    p.start(QCoreApplication::applicationFilePath(), {"--child", mode, folder});
-    if (!p.waitForFinished(600000))
-        return -1;
-    return p.readAllStandardOutput().trimmed().toLong();
+    return benchsupport::childPeakKb({QString::fromLatin1(mode), folder}, 600000);
 }
 
 double ratio(double a, double b) { return b > 0 ? a / b : 0.0; }

@@ -7,6 +7,8 @@
 // first page visible within the time of generating 2 pages; 290 pages within 1.3 x of 30 pages,
 // for both measurements. Times are processor time of this process (the machine is shared).
 #include "bench/support/BulkTable.h"
+#include "bench/support/CpuTime.h"
+#include "bench/support/PeriodPages.h"
 #include "engine/DataSet.h"
 #include "report/generation/RpGenerator.h"
 #include "report/model/LayoutLoader.h"
@@ -29,15 +31,10 @@
 
 namespace {
 
-double cpuMs()
-{
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
-}
+double cpuMs() { return benchsupport::cpuNs() / 1e6; }
 
-// Rows that fill `pages` pages of the period report: 34 on page 1, 35 on every further page.
-int rowsFor(int pages) { return 34 + 35 * (pages - 1) - 5; }
+// Rows that fill `pages` pages of the period report, the last five rows short of full.
+int rowsFor(int pages) { return benchsupport::periodRowsFilling(pages) - 5; }
 
 // A period report over a table of its own.
 struct PeriodReport {

@@ -11,6 +11,8 @@
 // rendering) a report of 29 or 290 pages, so that one measurement does not inherit another's
 // heap. Goal: memory flat in page count.
 #include "bench/support/BulkTable.h"
+#include "bench/support/PeakMemory.h"
+#include "bench/support/PeriodPages.h"
 #include "engine/DataSet.h"
 #include "platform/PrinterInfo.h"
 #include "report/generation/RpGenerator.h"
@@ -39,8 +41,10 @@
 
 namespace {
 
+using benchsupport::maxRssKb;
+
 // Page 1 holds 34 details, every later page 35: 34 + 288 * 35 + 10 rows make 290 pages.
-int rowsForPages(int pages) { return pages <= 1 ? 10 : 34 + (pages - 2) * 35 + 10; }
+int rowsForPages(int pages) { return pages <= 1 ? 10 : benchsupport::periodRowsFilling(pages - 1) + 10; }
 
 const QString kQueue = QStringLiteral("HematixBench_%1").arg(QCoreApplication::applicationPid());
 
@@ -144,17 +148,6 @@ double floorOnce(Period& p, int* pages = nullptr)
     return ms;
 }
 
-long maxRssKb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
-}
-
 // Child: prints a report of n pages ("print") and reports its own peak, or renders it to PDF
 // through the tool ("floor") and reports the larger of its own peak and the tool's.
 int runChild(const char* mode, int pages)
@@ -174,12 +167,8 @@ int runChild(const char* mode, int pages)
 
 long childPeakKb(const char* mode, int pages)
 {
-    QProcess p;
-    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    p.start(QCoreApplication::applicationFilePath(), {"--child", mode, QString::number(pages)});
-    if (!p.waitForFinished(600000))
-        return -1;
-    return p.readAllStandardOutput().trimmed().toLong();
+    return benchsupport::childPeakKb({QString::fromLatin1(mode), QString::number(pages)}, 600000,
+                                     benchsupport::ChildErrors::Forwarded);
 }
 
 } // namespace
