@@ -17,17 +17,6 @@ using gentest::TextAt;
 
 namespace {
 
-ImportedRow importedRow()
-{
-    ImportedRow row;
-    row.date = QStringLiteral("6/5/2023");
-    row.time = QStringLiteral("10:15:42");
-    row.num = QStringLiteral("123456789");
-    row.values = {"7.5 |", "4.52", "138", "41.2", "245", "30.1", "6.2", "63.7", "2.3",
-                  "0.5", "4.8", "91.2", "30.5", "335", "12.9", "8.1", "0.19", "15.6"};
-    return row;
-}
-
 // Expected anchor of each text item's first line, taken from the layout before the run.
 struct Expected {
     QString item;
@@ -103,11 +92,7 @@ protected:
             GTEST_SKIP() << "Liberation Sans (fonts-liberation2) is not installed; text positions cannot be checked";
         ASSERT_TRUE(dir.isValid());
         folder = dir.path() + QLatin1Char('/');
-        resulttable::create(folder);
-        TQuery insert;
-        insert.SQL = insertStatement(folder, importedRow());
-        insert.ExecSQL();
-        ASSERT_EQ(insert.RowsAffected(), 1);
+        ASSERT_EQ(gentest::storeImportedRow(folder), 1);
     }
     QTemporaryDir dir;
     QString folder;
