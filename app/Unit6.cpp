@@ -7,7 +7,8 @@
 #include "app/WindowFrame.h"
 #include "engine/DataSet.h"
 #include "engine/DateFormat.h"
-#include "store/Statements.h"
+#include "report/model/RpBinding.h"
+#include "store/PeriodQuery.h"
 
 #include <QCalendarWidget>
 #include <QDateEdit>
@@ -75,26 +76,6 @@ void TForm6::FormCreate()
     DateTimePicker2->setDate(today);
 }
 
-const std::vector<std::pair<QString, QString>>& TForm6::fieldBindings()
-{
-    static const std::vector<std::pair<QString, QString>> bindings = {
-        {"RpDBText1", "DAT"},   {"RpDBText2", "NUM"},   {"RpDBText3", "FIO"},   {"RpDBText4", "RECEPTION"},
-        {"RpDBText5", "WBC"},   {"RpDBText6", "RBC"},   {"RpDBText7", "HGB"},   {"RpDBText8", "HCT"},
-        {"RpDBText9", "PLT"},   {"RpDBText13", "MCV"},  {"RpDBText14", "MCH"},  {"RpDBText15", "MCHC"},
-        {"RpDBText16", "RDV"},  {"RpDBText17", "MPV"},  {"RpDBText18", "PCT"},  {"RpDBText19", "PDW"},
-        {"RpDBText20", "COE"},  {"RpDBText21", "RETIC"}, {"RpDBText22", "FORMULA"},
-    };
-    return bindings;
-}
-
-QString TForm6::statementFor(const QDate& start, const QDate& end) const
-{
-    const QString format = datefmt::shortDateFormat();
-    if (start.toString(format) == end.toString(format))
-        return singleDaySelect(Form1->ProgramFolder, start);
-    return rangeSelect(Form1->ProgramFolder, start, end);
-}
-
 void TForm6::Button1Click()
 {
     // While the report's run goes on it walks Query1: a new statement must not pull the rows
@@ -103,18 +84,17 @@ void TForm6::Button1Click()
         return;
     const QDate start = DateTimePicker1->date();
     const QDate end = DateTimePicker2->date();
-    const QString format = datefmt::shortDateFormat();
-    const bool oneDay = start.toString(format) == end.toString(format);
-    RpLabel2 = start.toString(format);
-    RpLabel3 = oneDay ? QString() : QStringLiteral(" - ");
-    RpLabel4 = oneDay ? QString() : end.toString(format);
-    Form7->SetHeadings(RpLabel2, RpLabel3, RpLabel4);
+    const auto headings = periodquery::headings(start, end);
+    RpLabel2 = headings[0].second;
+    RpLabel3 = headings[1].second;
+    RpLabel4 = headings[2].second;
+    rpbinding::setCaptions(Form7->Report1(), headings);
 
     Query1->Close();
     Query1->SQL.clear();
-    Query1->SQL << statementFor(start, end);
+    Query1->SQL << periodquery::statement(Form1->ProgramFolder, start, end);
     Query1->Open();
-    Form7->BindFields(Query1, fieldBindings());
+    rpbinding::bindFields(Form7->Report1(), Query1, periodquery::fieldBindings());
     Form7->Preview();
 }
 

@@ -20,12 +20,8 @@ public:
 
     // The period report's three heading texts as last set (the report takes them from here).
     QString RpLabel2, RpLabel3, RpLabel4;
-    // Detail item name -> field of Query1, as last bound.
-    static const std::vector<std::pair<QString, QString>>& fieldBindings();
 
     void FormCreate();
     void Button1Click();
     void Button2Click();
-    // The statement "OK" sends for the picked dates.
-    QString statementFor(const QDate& start, const QDate& end) const;
 };

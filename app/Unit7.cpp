@@ -53,33 +53,6 @@ TRpGenerator& TForm7::Generator()
 
 bool TForm7::Available() { return Generator().Available(); }
 
-void TForm7::SetHeadings(const QString& first, const QString& separator, const QString& second)
-{
-    load();
-    const std::pair<const char*, QString> captions[] = {{"RpLabel2", first}, {"RpLabel3", separator}, {"RpLabel4", second}};
-    report_->ForEachItem([&](TRpPrintable& item) {
-        for (const auto& [name, text] : captions)
-            if (item.Name == QLatin1String(name))
-                if (auto* label = dynamic_cast<TRpLabel*>(&item))
-                    label->SetCaption(text);
-    });
-}
-
-void TForm7::BindFields(TDataSet* dataSet, const std::vector<std::pair<QString, QString>>& bindings)
-{
-    load();
-    report_->ForEachItem([&](TRpPrintable& item) {
-        auto* field = dynamic_cast<TRpDBText*>(&item);
-        if (!field)
-            return;
-        for (const auto& [name, fieldName] : bindings)
-            if (item.Name == name) {
-                field->SetDataSet(dataSet);
-                field->SetDataField(fieldName);
-            }
-    });
-}
-
 void TForm7::Preview()
 {
     load();

@@ -1,13 +1,11 @@
 #pragma once
 // The period report's holder: the landscape report over the period query's rows. The period
-// query dialog sets its headings and binds its field items before every preview.
+// query dialog sets its headings and binds its field items (report/model/RpBinding) before every
+// preview.
 #include <QObject>
 #include <QString>
 #include <memory>
-#include <utility>
-#include <vector>
 
-class TDataSet;
 class TReport;
 class TRpGenerator;
 
@@ -22,11 +20,6 @@ public:
     void Preview();
     // False while a run of the report goes on; a request then changes nothing.
     bool Available();
-
-    // The three heading texts RpLabel2, RpLabel3, RpLabel4 of the title band.
-    void SetHeadings(const QString& first, const QString& separator, const QString& second);
-    // Binds each named field item to its field of the data set.
-    void BindFields(TDataSet* dataSet, const std::vector<std::pair<QString, QString>>& bindings);
 
     TReport& Report1();
     TRpGenerator& Generator();

@@ -6,6 +6,8 @@
 //
 // Peak memory is measured in child processes (this program run with --child), each recording a
 // given number of pages, so that one measurement does not inherit another's heap.
+#include "bench/support/CpuTime.h"
+#include "bench/support/PeakMemory.h"
 #include "platform/PrinterInfo.h"
 #include "report/pages/RpPageList.h"
 #include "report/pages/RpPrinter.h"
@@ -78,11 +80,7 @@ void measure(benchmark::State& state, const std::string& name, int pages, F&& bo
 {
     // Processor time of this process (user and system): the machine is shared, and waiting for a
     // processor says nothing about the store.
-    auto cpuNs = [] {
-        timespec t{};
-        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-        return double(t.tv_sec) * 1e9 + double(t.tv_nsec);
-    };
+    using benchsupport::cpuNs;
     double total = 0;
     for (auto _ : state) {
         const double t0 = cpuNs();
@@ -204,18 +202,7 @@ BENCHMARK(BM_FetchReverse)->Arg(2000)->Iterations(5)->Unit(benchmark::kMilliseco
 BENCHMARK(BM_FloorRead)->Arg(200)->Iterations(50)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FloorRead)->Arg(2000)->Iterations(5)->Unit(benchmark::kMillisecond);
 
-// Peak resident set of this process image. ru_maxrss would carry the parent's peak over the
-// fork, so the kernel's high-water mark of the new address space is read instead.
-long maxRssKb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
-}
+using benchsupport::maxRssKb;
 
 // Child: records n pages into the store ("store") or draws them and writes their bytes straight
 // to a file ("floor"), then prints its peak resident set in kilobytes.
@@ -248,11 +235,7 @@ int runChild(const char* mode, int n)
 
 long childPeakKb(const char* mode, int n)
 {
-    QProcess p;
-    p.start(QCoreApplication::applicationFilePath(), {"--child", mode, QString::number(n)});
-    if (!p.waitForFinished(300000))
-        return -1;
-    return p.readAllStandardOutput().trimmed().toLong();
+    return benchsupport::childPeakKb({QString::fromLatin1(mode), QString::number(n)}, 300000);
 }
 
 void printSummary()

@@ -9,14 +9,18 @@
 // Times are processor time of this process (the machine is shared), the best of five rounds.
 // Peak memory is measured in child processes (this program run with --child), each doing one run.
 #include "bench/support/BulkTable.h"
+#include "bench/support/CpuTime.h"
+#include "bench/support/PeakMemory.h"
 #include "engine/DataSet.h"
 #include "platform/PrinterInfo.h"
 #include "report/generation/RpGenerator.h"
 #include "report/model/LayoutLoader.h"
 #include "report/model/ReferenceContext.h"
+#include "report/model/RpBinding.h"
 #include "report/model/RpItems.h"
 #include "report/model/RpReport.h"
 #include "report/pages/RpPrinter.h"
+#include "store/PeriodQuery.h"
 #include "store/Statements.h"
 
 #include <QCoreApplication>
@@ -37,22 +41,10 @@
 
 namespace {
 
+using benchsupport::cpuNs;
+using benchsupport::maxRssKb;
+
 const QDate kDay(2023, 6, 5);
-
-const std::pair<const char*, const char*> kFields[] = {
-    {"RpDBText1", "DAT"},   {"RpDBText2", "NUM"},   {"RpDBText3", "FIO"},   {"RpDBText4", "RECEPTION"},
-    {"RpDBText5", "WBC"},   {"RpDBText6", "RBC"},   {"RpDBText7", "HGB"},   {"RpDBText8", "HCT"},
-    {"RpDBText9", "PLT"},   {"RpDBText13", "MCV"},  {"RpDBText14", "MCH"},  {"RpDBText15", "MCHC"},
-    {"RpDBText16", "RDV"},  {"RpDBText17", "MPV"},  {"RpDBText18", "PCT"},  {"RpDBText19", "PDW"},
-    {"RpDBText20", "COE"},  {"RpDBText21", "RETIC"}, {"RpDBText22", "FORMULA"},
-};
-
-double cpuNs()
-{
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return double(t.tv_sec) * 1e9 + double(t.tv_nsec);
-}
 
 // A program folder with a result table of n rows of one day.
 QString makeFolder(const QString& root, int n)
@@ -95,11 +87,7 @@ Timing generate(const QString& folder)
     query.SQL << singleDaySelect(folder, kDay);
     query.Open();
     auto report = layoutloader::loadBuiltin(QStringLiteral("Unit7"), QString());
-    report->ForEachItem([](TRpPrintable& it) {
-        for (const auto& [item, field] : kFields)
-            if (it.Name == QLatin1String(item))
-                dynamic_cast<TRpDBText&>(it).SetDataField(QString::fromLatin1(field));
-    });
+    rpbinding::bindFields(*report, nullptr, periodquery::fieldBindings());
     layoutloader::resolveDataSets(*report, [&](const QString&, const QString&) -> TDataSet* { return &query; });
     TRpGenerator gen(*report);
     gen.ProcessEvents = [] {};
@@ -124,8 +112,9 @@ Timing drawPdf(const QString& folder, const QString& pdf)
     query.SQL << singleDaySelect(folder, kDay);
     query.Open();
     std::vector<const TField*> fields;
-    for (const auto& [item, field] : kFields)
-        fields.push_back(query.FieldByName(QString::fromLatin1(field)));
+    const auto& bindings = periodquery::fieldBindings();
+    for (const auto& binding : bindings)
+        fields.push_back(query.FieldByName(binding.second));
     static const int kLeft[] = {5, 169, 339, 699, 868, 953, 1037, 1143, 1228, 1312, 1397, 1482, 1588, 1672, 1757, 1842, 1926, 2032, 2159};
 
     Timing t;
@@ -144,8 +133,8 @@ Timing drawPdf(const QString& folder, const QString& pdf)
         y = first ? 171 : 100;
         if (first)
             p.drawText(px(1100), px(100) + fm.ascent(), QStringLiteral("ОТЧЁТ  ") + kDay.toString(Qt::ISODate));
-        for (size_t i = 0; i < std::size(kFields); ++i)
-            p.drawText(px(50 + kLeft[i]), px(y) + fm.ascent(), QString::fromLatin1(kFields[i].second));
+        for (size_t i = 0; i < bindings.size(); ++i)
+            p.drawText(px(50 + kLeft[i]), px(y) + fm.ascent(), bindings[i].second);
         y += 64;
         p.drawLine(px(50), px(y), px(2870), px(y));
         onPage = 0;
@@ -189,17 +178,6 @@ Timing best(const std::function<Timing()>& run)
     return b;
 }
 
-long maxRssKb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
-}
-
 int runChild(const char* mode, const QString& folder)
 {
     QTemporaryDir out;
@@ -211,8 +189,8 @@ int runChild(const char* mode, const QString& folder)
         query.SQL << singleDaySelect(folder, kDay);
         query.Open();
         for (query.First(); !query.Eof(); query.Next())
-            for (const auto& [item, field] : kFields)
-                benchmark::DoNotOptimize(query.FieldByName(QString::fromLatin1(field))->DisplayText());
+            for (const auto& binding : periodquery::fieldBindings())
+                benchmark::DoNotOptimize(query.FieldByName(binding.second)->DisplayText());
     } else {
         benchmark::DoNotOptimize(drawPdf(folder, out.filePath(QStringLiteral("out.pdf"))).pages);
     }
@@ -222,11 +200,7 @@ int runChild(const char* mode, const QString& folder)
 
 long childPeakKb(const char* mode, const QString& folder)
 {
-    QProcess p;
-    p.start(QCoreApplication::applicationFilePath(), {"--child", mode, folder});
-    if (!p.waitForFinished(600000))
-        return -1;
-    return p.readAllStandardOutput().trimmed().toLong();
+    return benchsupport::childPeakKb({QString::fromLatin1(mode), folder}, 600000);
 }
 
 double ratio(double a, double b) { return b > 0 ? a / b : 0.0; }

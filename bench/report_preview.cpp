@@ -6,17 +6,20 @@
 // Baseline, measured in the same run: generating a 2-page period report with no window. Goals:
 // first page visible within the time of generating 2 pages; 290 pages within 1.3 x of 30 pages,
 // for both measurements. Times are processor time of this process (the machine is shared).
-#include "app/Unit6.h"
 #include "bench/support/BulkTable.h"
+#include "bench/support/CpuTime.h"
+#include "bench/support/PeriodPages.h"
 #include "engine/DataSet.h"
 #include "report/generation/RpGenerator.h"
 #include "report/model/LayoutLoader.h"
+#include "report/model/RpBinding.h"
 #include "report/model/RpReport.h"
 #include "report/pages/RpPrinter.h"
 #include "report/preview/RpPreview.h"
 #include "report/preview/RpPreviewImage.h"
 #include "report/preview/RpPreviewInstall.h"
 #include "report/preview/RpStandardPreview.h"
+#include "store/PeriodQuery.h"
 
 #include <QApplication>
 #include <QTemporaryDir>
@@ -28,15 +31,10 @@
 
 namespace {
 
-double cpuMs()
-{
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
-}
+double cpuMs() { return benchsupport::cpuNs() / 1e6; }
 
-// Rows that fill `pages` pages of the period report: 34 on page 1, 35 on every further page.
-int rowsFor(int pages) { return 34 + 35 * (pages - 1) - 5; }
+// Rows that fill `pages` pages of the period report, the last five rows short of full.
+int rowsFor(int pages) { return benchsupport::periodRowsFilling(pages) - 5; }
 
 // A period report over a table of its own.
 struct PeriodReport {
@@ -59,14 +57,7 @@ struct PeriodReport {
         query.Open();
         report = layoutloader::loadBuiltin(QStringLiteral("Unit7"), QString());
         report->SetDataSet(&query);
-        report->ForEachItem([&](TRpPrintable& item) {
-            if (auto* field = dynamic_cast<TRpDBText*>(&item))
-                for (const auto& [name, fieldName] : TForm6::fieldBindings())
-                    if (item.Name == name) {
-                        field->SetDataSet(&query);
-                        field->SetDataField(fieldName);
-                    }
-        });
+        rpbinding::bindFields(*report, &query, periodquery::fieldBindings());
         generator = std::make_unique<TRpGenerator>(*report);
     }
     QTemporaryDir dir;

@@ -11,13 +11,17 @@
 // rendering) a report of 29 or 290 pages, so that one measurement does not inherit another's
 // heap. Goal: memory flat in page count.
 #include "bench/support/BulkTable.h"
+#include "bench/support/PeakMemory.h"
+#include "bench/support/PeriodPages.h"
 #include "engine/DataSet.h"
 #include "platform/PrinterInfo.h"
 #include "report/generation/RpGenerator.h"
 #include "report/model/LayoutLoader.h"
+#include "report/model/RpBinding.h"
 #include "report/model/RpReport.h"
 #include "report/pages/RpPrinter.h"
 #include "report/printing/RpPrinting.h"
+#include "store/PeriodQuery.h"
 
 #include <QApplication>
 #include <QDir>
@@ -37,8 +41,10 @@
 
 namespace {
 
+using benchsupport::maxRssKb;
+
 // Page 1 holds 34 details, every later page 35: 34 + 288 * 35 + 10 rows make 290 pages.
-int rowsForPages(int pages) { return pages <= 1 ? 10 : 34 + (pages - 2) * 35 + 10; }
+int rowsForPages(int pages) { return pages <= 1 ? 10 : benchsupport::periodRowsFilling(pages - 1) + 10; }
 
 const QString kQueue = QStringLiteral("HematixBench_%1").arg(QCoreApplication::applicationPid());
 
@@ -92,16 +98,7 @@ struct Period {
             return w == QLatin1String("Form6") && c == QLatin1String("Query1") ? &data : nullptr;
         });
         report->SetDataSet(&data);
-        const std::map<QString, QString> bound = {
-            {"RpDBText1", "DAT"},  {"RpDBText2", "NUM"},  {"RpDBText3", "FIO"},    {"RpDBText4", "RECEPTION"},
-            {"RpDBText5", "WBC"},  {"RpDBText6", "RBC"},  {"RpDBText7", "HGB"},    {"RpDBText8", "HCT"},
-            {"RpDBText9", "PLT"},  {"RpDBText13", "MCV"}, {"RpDBText14", "MCH"},   {"RpDBText15", "MCHC"},
-            {"RpDBText16", "RDV"}, {"RpDBText17", "MPV"}, {"RpDBText18", "PCT"},   {"RpDBText19", "PDW"},
-            {"RpDBText20", "COE"}, {"RpDBText21", "RETIC"}, {"RpDBText22", "FORMULA"}};
-        report->ForEachItem([&](TRpPrintable& item) {
-            if (auto* text = dynamic_cast<TRpDBText*>(&item); text && bound.count(text->Name))
-                text->SetDataField(bound.at(text->Name));
-        });
+        rpbinding::bindFields(*report, nullptr, periodquery::fieldBindings());
         report->ShowProgress = false;
         gen = std::make_unique<TRpGenerator>(*report);
         gen->ProcessEvents = [] {};
@@ -151,17 +148,6 @@ double floorOnce(Period& p, int* pages = nullptr)
     return ms;
 }
 
-long maxRssKb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
-}
-
 // Child: prints a report of n pages ("print") and reports its own peak, or renders it to PDF
 // through the tool ("floor") and reports the larger of its own peak and the tool's.
 int runChild(const char* mode, int pages)
@@ -181,12 +167,8 @@ int runChild(const char* mode, int pages)
 
 long childPeakKb(const char* mode, int pages)
 {
-    QProcess p;
-    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    p.start(QCoreApplication::applicationFilePath(), {"--child", mode, QString::number(pages)});
-    if (!p.waitForFinished(600000))
-        return -1;
-    return p.readAllStandardOutput().trimmed().toLong();
+    return benchsupport::childPeakKb({QString::fromLatin1(mode), QString::number(pages)}, 600000,
+                                     benchsupport::ChildErrors::Forwarded);
 }
 
 } // namespace

@@ -12,10 +12,11 @@
 #include "engine/DateFormat.h"
 #include "report/generation/RpGenerator.h"
 #include "report/model/LayoutLoader.h"
-#include "report/model/RpItems.h"
+#include "report/model/RpBinding.h"
 #include "report/model/RpReport.h"
 #include "report/pages/ReportFile.h"
 #include "report/pages/RpPrinter.h"
+#include "store/PeriodQuery.h"
 #include "store/Statements.h"
 
 #include <QDir>
@@ -46,26 +47,6 @@ QDate parseDate(const QString& text)
     if (!d.isValid())
         throw UsageError{QStringLiteral("not a date: %1").arg(text)};
     return d;
-}
-
-// The period report's layout names no fields: the period dialog binds them before every preview,
-// and so does this tool (tests/tools checks that both tables agree).
-const std::pair<const char*, const char*> kPeriodFields[] = {
-    {"RpDBText1", "DAT"},   {"RpDBText2", "NUM"},   {"RpDBText3", "FIO"},   {"RpDBText4", "RECEPTION"},
-    {"RpDBText5", "WBC"},   {"RpDBText6", "RBC"},   {"RpDBText7", "HGB"},   {"RpDBText8", "HCT"},
-    {"RpDBText9", "PLT"},   {"RpDBText13", "MCV"},  {"RpDBText14", "MCH"},  {"RpDBText15", "MCHC"},
-    {"RpDBText16", "RDV"},  {"RpDBText17", "MPV"},  {"RpDBText18", "PCT"},  {"RpDBText19", "PDW"},
-    {"RpDBText20", "COE"},  {"RpDBText21", "RETIC"}, {"RpDBText22", "FORMULA"},
-};
-
-TRpCustomLabel* labelNamed(TReport& report, const QString& name)
-{
-    TRpCustomLabel* found = nullptr;
-    report.ForEachItem([&](TRpPrintable& it) {
-        if (!found && it.Name.compare(name, Qt::CaseInsensitive) == 0)
-            found = dynamic_cast<TRpCustomLabel*>(&it);
-    });
-    return found;
 }
 
 // Generates onto a page store and writes the result where it was asked for.
@@ -143,22 +124,14 @@ int run(const QStringList& args, QTextStream& err)
         const QString out = rest.last();
         if (last < first)
             throw UsageError{QStringLiteral("the range ends before it starts")};
-        // The headings and the query as the period dialog makes them.
-        const QString format = datefmt::shortDateFormat();
-        const bool oneDay = first.toString(format) == last.toString(format);
+        // The headings, the query and the fields as the period dialog makes them.
         TQuery query;
         query.SetName(QStringLiteral("Query1"));
-        query.SQL << (oneDay ? singleDaySelect(folder, first) : rangeSelect(folder, first, last));
+        query.SQL << periodquery::statement(folder, first, last);
         query.Open();
         auto report = layoutloader::loadBuiltin(QStringLiteral("Unit7"), folder);
-        const QStringList headings = {first.toString(format), oneDay ? QString() : QStringLiteral(" - "),
-                                      oneDay ? QString() : last.toString(format)};
-        for (int i = 0; i < 3; ++i)
-            if (TRpCustomLabel* l = labelNamed(*report, QStringLiteral("RpLabel%1").arg(i + 2)))
-                l->SetCaption(headings[i]);
-        for (const auto& [item, field] : kPeriodFields)
-            if (auto* f = dynamic_cast<TRpDBText*>(labelNamed(*report, QString::fromLatin1(item))))
-                f->SetDataField(QString::fromLatin1(field));
+        rpbinding::setCaptions(*report, periodquery::headings(first, last));
+        rpbinding::bindFields(*report, nullptr, periodquery::fieldBindings());
         layoutloader::resolveDataSets(*report, [&](const QString& w, const QString& c) -> TDataSet* {
             return w == QLatin1String("Form6") && c == QLatin1String("Query1") ? &query : nullptr;
         });

@@ -1,8 +1,8 @@
 // The hematix-report program as a lab's script runs it: a program folder with a few imported
 // rows, the result sheet of one of them and the period report of a day, as report files or PDF.
-#include "app/Unit6.h"
 #include "engine/DataSet.h"
 #include "report/pages/RpPageList.h"
+#include "store/PeriodQuery.h"
 #include "store/ResultTable.h"
 #include "store/Statements.h"
 
@@ -136,7 +136,7 @@ TEST_F(HematixReport, BindsThePeriodFieldsAsThePeriodDialogDoes)
     table.SetTableName(resultTablePath(folder));
     table.Open();
     table.Last();
-    for (const auto& [item, field] : TForm6::fieldBindings()) {
+    for (const auto& [item, field] : periodquery::fieldBindings()) {
         const QString value = table.FieldByName(field)->DisplayText();
         if (!value.isEmpty()) {
             EXPECT_TRUE(holdsText(bytes, value)) << item.toStdString() << " " << field.toStdString();

@@ -1,6 +1,6 @@
 #pragma once
 // Shared pieces of the generation tests: the built-in layouts, result tables of any number of
-// rows in a temporary folder, a run that notes where every band went, and a reader of the text
+// rows in a temporary folder, one row stored as the import stores it, a run that notes where every band went, and a reader of the text
 // a recorded page holds.
 #include "bench/support/BulkTable.h"
 #include "engine/DataSet.h"
@@ -9,6 +9,8 @@
 #include "report/model/RpReport.h"
 #include "report/pages/RpPageList.h"
 #include "report/pages/RpPrinter.h"
+#include "store/ResultTable.h"
+#include "store/Statements.h"
 
 #include <QImage>
 #include <QPainter>
@@ -18,6 +20,29 @@
 #include <vector>
 
 namespace gentest {
+
+// One analyser row as the import takes it from a message on 5 June 2023.
+inline ImportedRow importedRow()
+{
+    ImportedRow row;
+    row.date = QStringLiteral("6/5/2023");
+    row.time = QStringLiteral("10:15:42");
+    row.num = QStringLiteral("123456789");
+    row.values = {"7.5 |", "4.52", "138", "41.2", "245", "30.1", "6.2", "63.7", "2.3",
+                  "0.5", "4.8", "91.2", "30.5", "335", "12.9", "8.1", "0.19", "15.6"};
+    return row;
+}
+
+// Makes the result table in folder (with its trailing separator) and stores importedRow() in it
+// through the import's INSERT; returns the rows the statement added.
+inline int storeImportedRow(const QString& folder)
+{
+    resulttable::create(folder);
+    TQuery insert;
+    insert.SQL = insertStatement(folder, importedRow());
+    insert.ExecSQL();
+    return insert.RowsAffected();
+}
 
 inline std::unique_ptr<TReport> layout(const char* name)
 {

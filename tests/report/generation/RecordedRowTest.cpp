@@ -4,6 +4,8 @@
 
 #include "report/model/FormatLines.h"
 #include "report/model/ReferenceContext.h"
+#include "report/model/RpBinding.h"
+#include "store/PeriodQuery.h"
 #include "store/ResultTable.h"
 #include "store/Statements.h"
 
@@ -14,17 +16,6 @@ using gentest::NotedRun;
 using gentest::TextAt;
 
 namespace {
-
-ImportedRow importedRow()
-{
-    ImportedRow row;
-    row.date = QStringLiteral("6/5/2023");
-    row.time = QStringLiteral("10:15:42");
-    row.num = QStringLiteral("123456789");
-    row.values = {"7.5 |", "4.52", "138", "41.2", "245", "30.1", "6.2", "63.7", "2.3",
-                  "0.5", "4.8", "91.2", "30.5", "335", "12.9", "8.1", "0.19", "15.6"};
-    return row;
-}
 
 // Expected anchor of each text item's first line, taken from the layout before the run.
 struct Expected {
@@ -101,11 +92,7 @@ protected:
             GTEST_SKIP() << "Liberation Sans (fonts-liberation2) is not installed; text positions cannot be checked";
         ASSERT_TRUE(dir.isValid());
         folder = dir.path() + QLatin1Char('/');
-        resulttable::create(folder);
-        TQuery insert;
-        insert.SQL = insertStatement(folder, importedRow());
-        insert.ExecSQL();
-        ASSERT_EQ(insert.RowsAffected(), 1);
+        ASSERT_EQ(gentest::storeImportedRow(folder), 1);
     }
     QTemporaryDir dir;
     QString folder;
@@ -151,21 +138,12 @@ TEST_F(RecordedRow, PeriodReportRowLandsWhereTheLayoutPutsIt)
     });
     ASSERT_TRUE(missing.isEmpty());
     // The period dialog names the fields before every preview.
-    const std::pair<const char*, const char*> bindings[] = {
-        {"RpDBText1", "DAT"},   {"RpDBText2", "NUM"},   {"RpDBText3", "FIO"},   {"RpDBText4", "RECEPTION"},
-        {"RpDBText5", "WBC"},   {"RpDBText6", "RBC"},   {"RpDBText7", "HGB"},   {"RpDBText8", "HCT"},
-        {"RpDBText9", "PLT"},   {"RpDBText13", "MCV"},  {"RpDBText14", "MCH"},  {"RpDBText15", "MCHC"},
-        {"RpDBText16", "RDV"},  {"RpDBText17", "MPV"},  {"RpDBText18", "PCT"},  {"RpDBText19", "PDW"},
-        {"RpDBText20", "COE"},  {"RpDBText21", "RETIC"}, {"RpDBText22", "FORMULA"},
-    };
     int bound = 0;
     report->ForEachItem([&](TRpPrintable& it) {
-        for (const auto& [item, field] : bindings)
-            if (it.Name == QLatin1String(item)) {
-                dynamic_cast<TRpDBText&>(it).SetDataField(QString::fromLatin1(field));
-                ++bound;
-            }
+        for (const auto& binding : periodquery::fieldBindings())
+            bound += it.Name == binding.first && dynamic_cast<TRpDBText*>(&it) ? 1 : 0;
     });
+    rpbinding::bindFields(*report, nullptr, periodquery::fieldBindings());
     ASSERT_EQ(bound, 19);
     const auto expected = expectations(*report, {{"RpBand1", 100}, {"RpBand2", 171}, {"RpBand3", 235}, {"RpBand4", 288}}, query);
     NotedRun run(*report);

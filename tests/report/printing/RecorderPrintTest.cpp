@@ -3,7 +3,7 @@
 #include "report/pages/RpError.h"
 #include "report/pages/RpPrinter.h"
 
-#include "PrintQueue.h"
+#include "PrintQueueFixture.h"
 #include "report/pages/RpPrinterFixtures.h"
 
 #include <QCoreApplication>
@@ -15,25 +15,8 @@ using namespace rpfixtures;
 
 namespace {
 
-class RecorderPrint : public ::testing::Test {
+class RecorderPrint : public PrintQueueTest {
 protected:
-    void SetUp() override
-    {
-        if (!printqueue::available())
-            GTEST_SKIP() << "the test print queue could not be started (scripts/print-queue.sh)";
-        ASSERT_TRUE(printqueue::waitIdle());
-        before_ = printqueue::pdfs();
-    }
-    // PDFs the queue wrote since the test began.
-    QStringList newPdfs() const
-    {
-        printqueue::waitIdle();
-        QStringList now = printqueue::pdfs();
-        for (const QString& f : before_)
-            now.removeAll(f);
-        return now;
-    }
-    QStringList before_;
     QTemporaryDir dir_;
 };
 

@@ -7,11 +7,13 @@
 #include "report/printing/RpProgressForm.h"
 
 #include "PageCompare.h"
-#include "PrintQueue.h"
+#include "PrintQueueFixture.h"
 #include "report/generation/GenerationFixtures.h"
 
 #include "platform/PrinterInfo.h"
 #include "report/model/ReferenceContext.h"
+#include "report/model/RpBinding.h"
+#include "store/PeriodQuery.h"
 #include "store/ResultTable.h"
 #include "store/Statements.h"
 
@@ -41,30 +43,21 @@ struct Printable {
     TRpGenerator gen;
 };
 
-class ReportPrint : public ::testing::Test {
+class ReportPrint : public PrintQueueTest {
 protected:
     void SetUp() override
     {
         if (!ReferenceContext::FontAvailable(QStringLiteral("Arial")))
             GTEST_SKIP() << "Liberation Sans (fonts-liberation2) is not installed; pages cannot be compared";
-        if (!printqueue::available())
-            GTEST_SKIP() << "the test print queue could not be started (scripts/print-queue.sh)";
-        ASSERT_TRUE(printqueue::waitIdle());
-        before_ = printqueue::pdfs();
+        PrintQueueTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
         rpprinting::ShowError = [this](const QString& m) { errors_ << m; };
     }
     void TearDown() override
     {
         rpprinting::ProgressShown = nullptr;
         PrintSetupDialogShown = nullptr;
-    }
-    QStringList newPdfs() const
-    {
-        printqueue::waitIdle();
-        QStringList now = printqueue::pdfs();
-        for (const QString& f : before_)
-            now.removeAll(f);
-        return now;
     }
     // The only PDF printed since the test began (or the last one); fails when there is none.
     QString printedPdf()
@@ -87,32 +80,14 @@ protected:
         });
         r->SetDataSet(&table_);
         // The period dialog's binding of the detail band's field texts.
-        const std::map<QString, QString> fields = {
-            {"RpDBText1", "DAT"},  {"RpDBText2", "NUM"},  {"RpDBText3", "FIO"},   {"RpDBText4", "RECEPTION"},
-            {"RpDBText5", "WBC"},  {"RpDBText6", "RBC"},  {"RpDBText7", "HGB"},   {"RpDBText8", "HCT"},
-            {"RpDBText9", "PLT"},  {"RpDBText13", "MCV"}, {"RpDBText14", "MCH"},  {"RpDBText15", "MCHC"},
-            {"RpDBText16", "RDV"}, {"RpDBText17", "MPV"}, {"RpDBText18", "PCT"},  {"RpDBText19", "PDW"},
-            {"RpDBText20", "COE"}, {"RpDBText21", "RETIC"}, {"RpDBText22", "FORMULA"}};
-        r->ForEachItem([&](TRpPrintable& item) {
-            if (auto* text = dynamic_cast<TRpDBText*>(&item); text && fields.count(text->Name))
-                text->SetDataField(fields.at(text->Name));
-        });
+        rpbinding::bindFields(*r, nullptr, periodquery::fieldBindings());
         return std::make_unique<Printable>(std::move(r));
     }
     // The result sheet of an imported row.
     std::unique_ptr<Printable> resultSheet()
     {
         const QString folder = dir_.path() + QLatin1Char('/');
-        resulttable::create(folder);
-        ImportedRow row;
-        row.date = QStringLiteral("6/5/2023");
-        row.time = QStringLiteral("10:15:42");
-        row.num = QStringLiteral("123456789");
-        row.values = {"7.5 |", "4.52", "138", "41.2", "245", "30.1", "6.2", "63.7", "2.3",
-                      "0.5", "4.8", "91.2", "30.5", "335", "12.9", "8.1", "0.19", "15.6"};
-        TQuery insert;
-        insert.SQL = insertStatement(folder, row);
-        insert.ExecSQL();
+        gentest::storeImportedRow(folder);
         table_.SetName(QStringLiteral("Table1"));
         table_.SetTableName(resultTablePath(folder));
         table_.Open();
@@ -155,7 +130,6 @@ protected:
 
     QTemporaryDir dir_;
     TTable table_;
-    QStringList before_;
     QStringList errors_;
 };
 

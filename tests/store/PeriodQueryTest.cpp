@@ -1,0 +1,45 @@
+// The period query's statement and headings for one day and for a range, and its field list.
+#include "store/PeriodQuery.h"
+#include "store/Statements.h"
+#include "engine/DateFormat.h"
+
+#include <gtest/gtest.h>
+#include <set>
+
+namespace {
+
+TEST(PeriodQuery, StatementAndHeadingsForOneDayAndARange)
+{
+    const QString folder = QStringLiteral("/lab/");
+    const QString format = datefmt::shortDateFormat();
+    const QDate a(2023, 6, 5), b(2023, 6, 9);
+    struct Case {
+        QDate first, last;
+        QString statement;
+        QStringList texts;
+    };
+    const Case cases[] = {
+        {a, a, singleDaySelect(folder, a), {a.toString(format), QString(), QString()}},
+        {a, b, rangeSelect(folder, a, b), {a.toString(format), QStringLiteral(" - "), b.toString(format)}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(periodquery::statement(folder, c.first, c.last), c.statement);
+        const auto headings = periodquery::headings(c.first, c.last);
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_EQ(headings[size_t(i)].first, QStringLiteral("RpLabel%1").arg(i + 2));
+            EXPECT_EQ(headings[size_t(i)].second, c.texts[i]) << i;
+        }
+    }
+}
+
+TEST(PeriodQuery, EveryItemAndFieldIsBoundOnce)
+{
+    std::set<QString> items, fields;
+    for (const auto& [item, field] : periodquery::fieldBindings()) {
+        EXPECT_TRUE(items.insert(item).second) << item.toStdString();
+        EXPECT_TRUE(fields.insert(field).second) << field.toStdString();
+    }
+    EXPECT_EQ(items.size(), 19u);
+}
+
+} // namespace
