@@ -1,22 +1,20 @@
 #include "app/Unit3.h"
 
-#include "app/ErrorBox.h"
 #include "app/Forms.h"
+#include "app/ReportHooks.h"
 #include "app/RowSnapshot.h"
 #include "app/Unit1.h"
 #include "engine/DataSet.h"
 #include "report/generation/RpGenerator.h"
 #include "report/model/LayoutLoader.h"
 #include "report/model/RpReport.h"
-#include "report/preview/RpPreviewInstall.h"
-#include "report/printing/RpPrinting.h"
 
 TForm3::TForm3(QObject* owner) : QObject(owner) { setObjectName(QStringLiteral("Form3")); }
 
 TForm3::~TForm3()
 {
     if (generator_)
-        rppreview::Uninstall(*generator_);
+        reporthooks::uninstall(*generator_);
 }
 
 void TForm3::load()
@@ -25,12 +23,7 @@ void TForm3::load()
         return;
     report_ = layoutloader::loadBuiltin(QStringLiteral("Report"), Form1 ? Form1->ProgramFolder : QString());
     generator_ = std::make_unique<TRpGenerator>(*report_);
-    rppreview::Options options;
-    options.ShowError = [](const QString& text) { ui::showError(text); };
-    options.PrintStoredPages = rpprinting::PrintFromPreview;
-    rppreview::Install(*generator_, options);
-    rpprinting::ShowError = [](const QString& text) { ui::showError(text); };
-    rpprinting::Install(*generator_);
+    reporthooks::install(*generator_);
 }
 
 TReport& TForm3::Report1()

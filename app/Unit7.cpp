@@ -1,22 +1,20 @@
 #include "app/Unit7.h"
 
-#include "app/ErrorBox.h"
 #include "app/Forms.h"
+#include "app/ReportHooks.h"
 #include "app/Unit1.h"
 #include "app/Unit6.h"
 #include "engine/DataSet.h"
 #include "report/generation/RpGenerator.h"
 #include "report/model/LayoutLoader.h"
 #include "report/model/RpReport.h"
-#include "report/preview/RpPreviewInstall.h"
-#include "report/printing/RpPrinting.h"
 
 TForm7::TForm7(QObject* owner) : QObject(owner) { setObjectName(QStringLiteral("Form7")); }
 
 TForm7::~TForm7()
 {
     if (generator_)
-        rppreview::Uninstall(*generator_);
+        reporthooks::uninstall(*generator_);
 }
 
 void TForm7::load()
@@ -31,12 +29,7 @@ void TForm7::load()
         return nullptr;
     });
     generator_ = std::make_unique<TRpGenerator>(*report_);
-    rppreview::Options options;
-    options.ShowError = [](const QString& text) { ui::showError(text); };
-    options.PrintStoredPages = rpprinting::PrintFromPreview;
-    rppreview::Install(*generator_, options);
-    rpprinting::ShowError = [](const QString& text) { ui::showError(text); };
-    rpprinting::Install(*generator_);
+    reporthooks::install(*generator_);
 }
 
 TReport& TForm7::Report1()
