@@ -86,4 +86,58 @@ bool parseFrame(const QByteArray& bytes, ParsedFrame& out, QByteArray* reason)
     return true;
 }
 
+void FrameCheck::start()
+{
+    started_ = true;
+    sum_ = 0;
+    count_ = 0;
+}
+
+void FrameCheck::add(char c)
+{
+    if (!started_)
+        return;
+    sum_ = (sum_ + static_cast<unsigned char>(c)) & 0xFFu;
+    if (count_ < 6)
+        ++count_;
+    for (int i = 0; i < 4; ++i)
+        tail_[i] = tail_[i + 1];
+    tail_[4] = c;
+}
+
+namespace {
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+} // namespace
+
+bool FrameCheck::intact() const
+{
+    // Frame number, end mark, two digits, CR, LF at least.
+    if (!started_ || count_ < 6)
+        return false;
+    const char mark = tail_[0];
+    if ((mark != ETX && mark != ETB) || tail_[3] != CR || tail_[4] != LF)
+        return false;
+    const int high = hexValue(tail_[1]);
+    const int low = hexValue(tail_[2]);
+    if (high < 0 || low < 0)
+        return false;
+    // The sum runs from the frame number through the end mark: take the digits, CR and LF out.
+    unsigned trailer = 0;
+    for (int i = 1; i < 5; ++i)
+        trailer += static_cast<unsigned char>(tail_[i]);
+    const unsigned body = (sum_ + 256u * 4u - trailer) & 0xFFu;
+    return body == static_cast<unsigned>(high * 16 + low);
+}
+
 } // namespace astm

@@ -45,4 +45,24 @@ struct ParsedFrame {
 // is wrong.
 bool parseFrame(const QByteArray& bytes, ParsedFrame& out, QByteArray* reason = nullptr);
 
+// Checks a frame as its bytes go past, in constant memory, so a frame of any length (one that
+// did not fit a buffer included) is judged on every byte it had. Feed it from the STX on with
+// start(), then every later byte, the final LF included; intact() then says whether what went
+// past is STX, a frame number, text, ETX or ETB, two hex digits matching the sum, CR, LF.
+// Hex digits are taken in either case: the sum is what proves the text undamaged.
+class FrameCheck {
+public:
+    void start();
+    // Forgets the frame begun (no STX seen since): what follows is not a frame.
+    void reset() { started_ = false; }
+    void add(char c);
+    bool intact() const;
+
+private:
+    bool started_ = false;
+    unsigned sum_ = 0;        // of every byte after the STX, modulo 256
+    unsigned count_ = 0;      // bytes after the STX, counted up to the few a frame needs at least
+    char tail_[5] = {};       // the last five bytes: end mark, two digits, CR, LF when whole
+};
+
 } // namespace astm

@@ -32,6 +32,12 @@ void FrameReceiver::receive(const char* chunk, int n)
     };
     for (int i = 0; i < n; ++i) {
         const char c = chunk[i];
+        if (c == astm::STX)
+            check_.start();
+        else if (c == astm::ENQ || c == astm::EOT)
+            check_.reset();
+        else
+            check_.add(c);
         if (c == astm::ENQ) {
             // A message not ended by EOT is dropped unless its capture is already made; the
             // analyser never saw it acknowledged. EOT and the next ENQ in one read end the first
@@ -53,6 +59,8 @@ void FrameReceiver::receive(const char* chunk, int n)
         } else if (c == astm::LF) {
             storeRun(i + 1);
             answer = inMessage_ && frameEnded();
+            // The next frame begins at its own STX.
+            check_.reset();
         }
     }
     const char last = chunk[n - 1];
@@ -96,6 +104,13 @@ QByteArray FrameReceiver::pendingFrame() const
 
 bool FrameReceiver::frameEnded()
 {
+    if (!check_.intact()) {
+        // Damaged on the line (its sum does not match) or not a frame at all: storing it would
+        // give the row a wrong value. Unanswered, it is dropped, and the analyser's retry of it
+        // is taken as new. Only ACK is ever sent, so silence is the refusal.
+        position_ = frameStart_;
+        return false;
+    }
     const QByteArray frame = pendingFrame();
     if (!overflowed_ && frame == lastFrame_) {
         // Its ACK was lost and the analyser sent it again: answer, keep it once.

@@ -9,6 +9,9 @@
 //    analyser gives up and later sends it whole again.
 //  - A frame starts at its STX: unanswered bytes before it (a frame cut short on the line) are
 //    dropped, so the analyser's retry of that frame is stored whole, once.
+//  - A frame is answered only when it is whole and its checksum matches (STX, frame number, text,
+//    ETX or ETB, two hex digits, CR LF); otherwise it gets no ACK (never NAK) and is not kept, so
+//    a frame damaged by line noise never reaches a row and the analyser's retry of it is new.
 //  - A frame identical to the one just acknowledged (same number, same bytes: its ACK was lost)
 //    is acknowledged again and not stored again.
 //  - The terminator frame (record "L|") is acknowledged only once the message's capture file is
@@ -26,6 +29,7 @@
 //    the analyser sending the next frame shows it took the first as answered).
 // Runs on the reader thread only; it needs no serial port, only the send-ACK operation.
 // Untrusted: every byte of every chunk (any length, any content).
+#include "link/AstmFrame.h"
 #include "link/CaptureFiles.h"
 
 #include <QByteArray>
@@ -76,6 +80,7 @@ private:
     std::int32_t position_ = 0;    // last byte stored; the ENQ is at 0
     std::int32_t frameStart_ = 0;  // last byte of the last acknowledged frame
     QByteArray lastFrame_;         // the last acknowledged frame, for spotting its repeat
+    astm::FrameCheck check_;       // the frame now arriving, checked byte by byte
     bool inMessage_ = false;
     bool captured_ = false;
     bool overflowed_ = false;

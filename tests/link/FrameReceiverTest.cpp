@@ -160,6 +160,22 @@ struct Exchange {
 
 const QByteArray frame1b = astm::frame(1, "H|\\^&|||HX^1|||||||P|1|20230605140533");
 
+// The frame with one bit of byte `at` flipped, as line noise leaves it.
+QByteArray flipped(QByteArray f, qsizetype at, char bit = 0x01)
+{
+    f[at] = static_cast<char>(f[at] ^ bit);
+    return f;
+}
+// The frame with its two checksum digits replaced.
+QByteArray withDigits(QByteArray f, const QByteArray& digits)
+{
+    f.replace(f.size() - 4, 2, digits);
+    return f;
+}
+// A frame whose checksum has a letter in it, and the same frame with the letters in lower case.
+const QByteArray frameHex = astm::frame(2, "R|1|^^^WBC|7.5|10^9/L||N");  // sum FE
+const QByteArray frameHexLower = withDigits(frameHex, frameHex.mid(frameHex.size() - 4, 2).toLower());
+
 TEST_F(FrameReceiverTest, ExchangesAcknowledgeAndCaptureEachMessageExactlyOnce)
 {
     const QList<Exchange> exchanges = {
@@ -211,7 +227,48 @@ TEST_F(FrameReceiverTest, ExchangesAcknowledgeAndCaptureEachMessageExactlyOnce)
          {1, 1, 1, 1, 1, 1, 1, 1}, {kEnq + frame1 + lastFrame2, kEnq + frame1b + lastFrame2}},
         // The terminator is answered once its capture file is written; the EOT adds nothing.
         {"terminator", {kEnq, frame1, lastFrame, kEot}, {1, 1, 1, 1}, {kEnq + frame1 + lastFrame}},
+
+        // A frame damaged on the line (its sum does not match) or not a frame at all gets no ACK
+        // and is not kept; the analyser's retry of it is taken as new, and kept once.
+        {"one bit flipped in the text, then the retry", {kEnq, frame1, flipped(frame2, 8), frame2, lastFrame, kEot},
+         {1, 1, 0, 1, 1, 1}, {kEnq + frame1 + frame2 + lastFrame}},
+        {"flipped bit in the frame number", {kEnq, frame1, flipped(frame2, 1), frame2, lastFrame, kEot},
+         {1, 1, 0, 1, 1, 1}, {kEnq + frame1 + frame2 + lastFrame}},
+        {"flipped bit in a checksum digit", {kEnq, frame1, flipped(frame2, frame2.size() - 3), frame2, lastFrame, kEot},
+         {1, 1, 0, 1, 1, 1}, {kEnq + frame1 + frame2 + lastFrame}},
+        {"damaged frame in pieces, its LF alone", {kEnq, frame1, flipped(frame2, 8).chopped(1), QByteArray(1, astm::LF),
+                                                   frame2.chopped(1), QByteArray(1, astm::LF), lastFrame, kEot},
+         {1, 1, 0, 0, 0, 1, 1, 1}, {kEnq + frame1 + frame2 + lastFrame}},
+        {"damaged twice, then whole", {kEnq, frame1, flipped(frame2, 8), flipped(frame2, 12, 0x10), frame2, lastFrame, kEot},
+         {1, 1, 0, 0, 1, 1, 1}, {kEnq + frame1 + frame2 + lastFrame}},
+        // A damaged retry of the frame just answered is neither a repeat nor new.
+        {"damaged repeat of the last frame", {kEnq, frame1, frame2, flipped(frame2, 8), frame2, lastFrame, kEot},
+         {1, 1, 1, 0, 1, 1, 1}, {kEnq + frame1 + frame2 + lastFrame}},
+        {"no stx", {kEnq, frame1, frame2.mid(1), frame2, lastFrame, kEot},
+         {1, 1, 0, 1, 1, 1}, {kEnq + frame1 + frame2 + lastFrame}},
+        {"no etx or etb", {kEnq, frame1, QByteArray(frame2).remove(frame2.size() - 5, 1), frame2, lastFrame, kEot},
+         {1, 1, 0, 1, 1, 1}, {kEnq + frame1 + frame2 + lastFrame}},
+        {"no cr before the lf", {kEnq, frame1, QByteArray(frame2).remove(frame2.size() - 2, 1), frame2, lastFrame, kEot},
+         {1, 1, 0, 1, 1, 1}, {kEnq + frame1 + frame2 + lastFrame}},
+        {"checksum digits not hex", {kEnq, frame1, withDigits(frame2, "G0"), withDigits(frame2, " 7"), frame2, lastFrame, kEot},
+         {1, 1, 0, 0, 1, 1, 1}, {kEnq + frame1 + frame2 + lastFrame}},
+        {"only the framing", {kEnq, frame1, "\x02\x03" "00\r\n", "\x02" "1\r\n", frame2, lastFrame, kEot},
+         {1, 1, 0, 0, 1, 1, 1}, {kEnq + frame1 + frame2 + lastFrame}},
+        // The sum, not the case of its digits, proves the text whole: lower case is accepted.
+        {"lower-case checksum digits", {kEnq, frame1, frameHexLower, lastFrame, kEot},
+         {1, 1, 1, 1, 1}, {kEnq + frame1 + frameHexLower + lastFrame}},
+        // A damaged terminator writes nothing; its retry writes the message once.
+        {"bad checksum on the terminator, then the retry", {kEnq, frame1, withDigits(lastFrame, "00"), lastFrame, kEot},
+         {1, 1, 0, 1, 1}, {kEnq + frame1 + lastFrame}},
+        {"bad terminator six times, given up", {kEnq, frame1, flipped(lastFrame, 3), flipped(lastFrame, 3),
+                                                flipped(lastFrame, 3), flipped(lastFrame, 3), flipped(lastFrame, 3),
+                                                flipped(lastFrame, 3), kEot},
+         {1, 1, 0, 0, 0, 0, 0, 0, 1}, {}},
+        {"damaged frame given up, then sent whole again", {kEnq, frame1, flipped(frame2, 8), kEot,
+                                                           kEnq, frame1, frame2, lastFrame, kEot},
+         {1, 1, 0, 1, 1, 1, 1, 1, 1}, {kEnq + frame1 + frame2 + lastFrame}},
     };
+    ASSERT_NE(frameHexLower, frameHex) << "the checksum must have a letter for the lower-case case";
     for (const Exchange& x : exchanges) {
         SCOPED_TRACE(x.name);
         ASSERT_EQ(x.chunks.size(), x.acks.size());
@@ -244,9 +301,16 @@ TEST_F(FrameReceiverTest, TerminatorIsAnsweredOnlyOnceItsCaptureFileIsOnDisk)
 // A message of the given length: one long frame of filler, then the terminator frame.
 QByteArray longMessage(int length)
 {
-    QByteArray body(length - lastFrame.size(), 'a');
-    body.back() = astm::LF;
+    // STX, number, CR, ETX, two digits, CR, LF around the text.
+    const QByteArray body = astm::frame(1, QByteArray(length - lastFrame.size() - 8, 'a'));
+    EXPECT_EQ(body.size() + lastFrame.size(), length);
     return body + lastFrame;
+}
+
+// A whole frame of exactly `size` bytes (ETB, so seven around its text) filled with `fill`.
+QByteArray frameOfSize(int number, qsizetype size, char fill)
+{
+    return astm::frame(number, QByteArray(size - 7, fill), false);
 }
 
 TEST_F(FrameReceiverTest, MessageThatFillsTheBufferExactlyIsKept)
@@ -295,21 +359,25 @@ TEST_F(FrameReceiverTest, OversizeMessageIsSetAsideAcknowledgedAndTheNextOneStar
     send(kEnq);
     int expectedAcks = 1;
     // One byte more than fits with its EOT mark.
-    QByteArray body(FrameReceiver::kBufferSize - 1, 'b');
-    for (qsizetype at = 0; at < body.size(); at += 400) {
-        QByteArray chunk = body.mid(at, 400);
-        // Frames of a message differ (their numbers do); a repeat of the last one is not kept.
-        chunk.front() = char('a' + (at / 400) % 26);
-        chunk.back() = astm::LF;
-        body.replace(at, chunk.size(), chunk);
+    QByteArray body;
+    static_assert((FrameReceiver::kBufferSize - 1) % 400 == 0);
+    for (int i = 0; i < (FrameReceiver::kBufferSize - 1) / 400; ++i) {
+        // Frames of a message differ (their numbers and texts do); a repeat of the last one is
+        // not kept.
+        const QByteArray chunk = frameOfSize(i + 1, 400, char('a' + i % 26));
+        body += chunk;
         send(chunk);
         ++expectedAcks;
     }
-    // Far past the end: chunks keep being answered and nothing is written past the buffer.
+    // Far past the end: whole frames keep being answered (their sums are checked on every byte,
+    // kept or not) and nothing is written past the buffer.
     for (int i = 0; i < 50; ++i) {
-        send(QByteArray(400, char('A' + i % 26)).append(astm::LF));
+        send(frameOfSize(i, 401, char('A' + i % 26)));
         ++expectedAcks;
     }
+    // A damaged one there is still refused.
+    send(flipped(frameOfSize(3, 401, 'Q'), 20));
+    EXPECT_EQ(acks, expectedAcks);
     send(kEot);
     ++expectedAcks;
     EXPECT_EQ(acks, expectedAcks);

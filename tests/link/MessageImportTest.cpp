@@ -349,6 +349,56 @@ TEST_F(MessageImportTest, MessageGivenUpPartWayThenSentAgainBecomesOneRow)
     }
 }
 
+// Line noise flips a bit in a frame: the receiver does not answer it, the analyser sends it
+// again, and the row holds what was measured: never the damaged value, never a line shifted by
+// the frame kept twice.
+TEST_F(MessageImportTest, FrameDamagedOnTheLineThenSentAgainGivesTheRowItsTrueValues)
+{
+    struct Case {
+        const char* name;
+        qsizetype record;   // the frame damaged
+        QByteArray damage;  // what is damaged: a bit of its first byte flips
+    };
+    int expectedRows = 0;
+    const sim::Message fixed = fixedMessage();
+    for (const Case& c : {Case{"timestamp", 0, fixed.timestamp.right(4)}, Case{"sample number", 2, "00041234"},
+                          Case{"first value", 3, "|" + fixed.values[0] + "|"},
+                          Case{"last value", 20, "|" + fixed.values[17] + "|"}}) {
+        SCOPED_TRACE(c.name);
+        // Each case is another sample, or the import would take it for one already stored.
+        sim::Message m = fixed;
+        m.sample = "00041234" + QByteArray::number(expectedRows);
+        const QList<QByteArray> records = sim::records(m);
+        ASSERT_LT(c.record, records.size());
+        int acks = 0;
+        FrameReceiver r(folder, [&] { ++acks; });
+        r.receive(QByteArray(1, astm::ENQ));
+        int n = 1;
+        for (qsizetype i = 0; i < records.size(); ++i) {
+            const QByteArray frame = astm::frame(n, records[i]);
+            if (i == c.record) {
+                QByteArray noisy = frame;
+                const qsizetype at = noisy.indexOf(c.damage) + (c.damage.startsWith('|') ? 1 : 0);
+                ASSERT_GT(at, 0);
+                noisy[at] = static_cast<char>(noisy[at] ^ 0x01);
+                const int before = acks;
+                r.receive(noisy);
+                EXPECT_EQ(acks, before) << "a damaged frame is not answered";
+            }
+            r.receive(frame);
+            n = astm::nextFrameNumber(n);
+        }
+        r.receive(QByteArray(1, astm::EOT));
+        EXPECT_EQ(acks, records.size() + 2);
+        import->tick();
+        ASSERT_EQ(rows(), ++expectedRows);
+        row(expectedRows);
+        expectRowOf(m);
+        EXPECT_TRUE(capture::waitingFiles(folder).isEmpty());
+        EXPECT_TRUE(rejected().isEmpty()) << rejected().join(' ').toStdString();
+    }
+}
+
 TEST_F(MessageImportTest, TwoMessagesWithinOneIntervalGiveTwoRowsInOrder)
 {
     sim::MessageGenerator gen(5, QDateTime(QDate(2024, 2, 29), QTime(8, 0, 0)));
