@@ -216,6 +216,53 @@ bool EmfPainter::restoreDC(int which)
     return true;
 }
 
+// ---- work accounting ----
+
+void EmfPainter::setWorkLimit(const QRectF& pageDevice, double limit)
+{
+    workPage_ = pageDevice.normalized();
+    workLimit_ = limit;
+}
+
+bool EmfPainter::chargeWork(double units)
+{
+    work_ += units;
+    return !workExceeded();
+}
+
+bool EmfPainter::chargeArea(const QRectF& deviceBox, double times, double units)
+{
+    const double pageArea = workPage_.width() * workPage_.height();
+    double cover = 0;
+    if (pageArea > 0) {
+        const QRectF seen = deviceBox.normalized() & workPage_;
+        cover = seen.width() * seen.height() / pageArea;
+    }
+    return chargeWork(units + times * cover * kWorkPerPageArea);
+}
+
+bool EmfPainter::chargeLogicalArea(const QRectF& logical, double times, double units)
+{
+    return chargeArea(logicalToDevice().mapRect(logical.normalized()), times, units);
+}
+
+bool EmfPainter::chargeStroke(QPointF a, QPointF b)
+{
+    if (s_.pen.null)
+        return chargeWork(1);
+    const QTransform t = logicalToDevice();
+    const QPointF da = t.map(a), db = t.map(b);
+    const double scale = std::max(std::hypot(t.m11(), t.m12()), std::hypot(t.m21(), t.m22()));
+    const double w = std::max(1.0, s_.pen.width * scale);
+    const QRectF seen = QRectF(da, db).normalized().adjusted(-w / 2, -w / 2, w / 2, w / 2) & workPage_;
+    const double pageArea = workPage_.width() * workPage_.height();
+    if (seen.isEmpty() || !(pageArea > 0))
+        return chargeWork(1);
+    // A stroke covers at most its box, and at most its visible length times its width.
+    const double cover = std::min(seen.width() * seen.height(), std::hypot(seen.width(), seen.height()) * w);
+    return chargeWork(1 + cover / pageArea * kWorkPerPageArea);
+}
+
 // ---- drawing ----
 
 QPen EmfPainter::qpen() const
@@ -245,9 +292,18 @@ void EmfPainter::fillShape(const QPainterPath& path)
 {
     if (s_.brush.null)
         return;
-    if (s_.brush.hatch != Qt::NoBrush && s_.bkOpaque)
+    const bool twice = s_.brush.hatch != Qt::NoBrush && s_.bkOpaque;
+    if (!chargeLogicalArea(path.boundingRect(), twice ? 2 : 1, double(path.elementCount())))
+        return;
+    if (twice)
         p_.fillPath(path, s_.bkColor);
     p_.fillPath(path, qbrush());
+}
+
+bool EmfPainter::chargeOutline(const QRectF& r)
+{
+    return chargeStroke(r.topLeft(), r.topRight()) && chargeStroke(r.topRight(), r.bottomRight())
+        && chargeStroke(r.bottomRight(), r.bottomLeft()) && chargeStroke(r.bottomLeft(), r.topLeft());
 }
 
 QRectF EmfPainter::outlineRect(const QRectF& r) const
@@ -260,7 +316,11 @@ QRectF EmfPainter::outlineRect(const QRectF& r) const
     return r.adjusted(0.5, 0.5, -0.5, -0.5);
 }
 
-void EmfPainter::fillRect(const QRectF& r, const QColor& color) { p_.fillRect(box(r), color); }
+void EmfPainter::fillRect(const QRectF& r, const QColor& color)
+{
+    if (chargeLogicalArea(r))
+        p_.fillRect(box(r), color);
+}
 
 void EmfPainter::patBlt(const QRectF& r, quint32 rop)
 {
@@ -288,7 +348,7 @@ void EmfPainter::rectangle(QRectF r)
     QPainterPath fill;
     fill.addRect(s_.pen.null ? r.adjusted(0, 0, -1, -1) : r);
     fillShape(fill);
-    if (!s_.pen.null) {
+    if (!s_.pen.null && chargeOutline(r)) {
         p_.setPen(qpen());
         p_.setBrush(Qt::NoBrush);
         p_.drawRect(outlineRect(r));
@@ -303,7 +363,7 @@ void EmfPainter::ellipse(QRectF r)
     QPainterPath fill;
     fill.addEllipse(s_.pen.null ? r.adjusted(0, 0, -1, -1) : r.adjusted(0.5, 0.5, -0.5, -0.5));
     fillShape(fill);
-    if (!s_.pen.null) {
+    if (!s_.pen.null && chargeOutline(r)) {
         p_.setPen(qpen());
         p_.setBrush(Qt::NoBrush);
         p_.drawEllipse(outlineRect(r));
@@ -319,7 +379,7 @@ void EmfPainter::roundRect(QRectF r, QSizeF corner)
     QPainterPath fill;
     fill.addRoundedRect(s_.pen.null ? r.adjusted(0, 0, -1, -1) : r, rx, ry);
     fillShape(fill);
-    if (!s_.pen.null) {
+    if (!s_.pen.null && chargeOutline(r)) {
         p_.setPen(qpen());
         p_.setBrush(Qt::NoBrush);
         p_.drawRoundedRect(outlineRect(r), rx, ry);
@@ -328,7 +388,7 @@ void EmfPainter::roundRect(QRectF r, QSizeF corner)
 
 void EmfPainter::lineTo(QPointF to)
 {
-    if (!s_.pen.null) {
+    if (!s_.pen.null && chargeStroke(s_.position, to)) {
         // Pixel centres lie half a pixel off the grid; the end point itself is not drawn.
         QPointF a = s_.position, b = to;
         if (std::abs(b.x() - a.x()) >= std::abs(b.y() - a.y())) {
@@ -350,7 +410,10 @@ void EmfPainter::polyline(const QPolygonF& points, bool fromCurrent)
     if (fromCurrent)
         poly << s_.position;
     poly << points;
-    if (!s_.pen.null && poly.size() > 1) {
+    bool affordable = true;
+    for (qsizetype i = 1; i < poly.size() && affordable; ++i)
+        affordable = chargeStroke(poly[i - 1], poly[i]);
+    if (!s_.pen.null && poly.size() > 1 && affordable) {
         p_.setPen(qpen());
         p_.setBrush(Qt::NoBrush);
         p_.drawPolyline(poly.translated(0.5, 0.5));
@@ -368,7 +431,10 @@ void EmfPainter::polygon(const QPolygonF& points)
     path.closeSubpath();
     path.setFillRule(s_.winding ? Qt::WindingFill : Qt::OddEvenFill);
     fillShape(path);
-    if (!s_.pen.null) {
+    bool affordable = true;
+    for (qsizetype i = 0; i < points.size() && affordable; ++i)
+        affordable = chargeStroke(points[i], points[(i + 1) % points.size()]);
+    if (!s_.pen.null && affordable) {
         p_.setPen(qpen());
         p_.setBrush(Qt::NoBrush);
         p_.drawPolygon(points.translated(0.5, 0.5), s_.winding ? Qt::WindingFill : Qt::OddEvenFill);
@@ -421,6 +487,20 @@ void EmfPainter::textOut(QPointF ref, const QChar* text, qsizetype n, const qint
     else if (v == 8)
         baseline = refDevice.y() - f->descent();
 
+    // Each glyph covers at most a cell-sized square of what the run shows of the page.
+    const double cell = std::max(1, f->cellHeight());
+    const double reach = std::abs(total) + cell;
+    const QRectF runBox = f->spec().escapement != 0
+        ? QRectF(refDevice.x() - reach, refDevice.y() - reach, 2 * reach, 2 * reach)
+        : QRectF(std::min(x0, x0 + total), baseline - f->ascent(), std::max(std::abs(total), cell), cell);
+    const QRectF seen = runBox & workPage_;
+    const double pageArea = workPage_.width() * workPage_.height();
+    const double glyphCover = pageArea > 0 ? std::min(cell * cell, seen.width() * seen.height()) / pageArea : 0;
+    if (!chargeWork(double(n) * (1 + glyphCover * kWorkPerPageArea)))
+        return;
+    if ((opaqueRect && !chargeLogicalArea(*opaqueRect)) || (s_.bkOpaque && !chargeArea(runBox)))
+        return;
+
     p_.save();
     p_.setTransform(deviceToTarget_ * base_);
     if (opaqueRect)
@@ -444,6 +524,9 @@ void EmfPainter::textOut(QPointF ref, const QChar* text, qsizetype n, const qint
 
 void EmfPainter::drawImage(const QRectF& dest, const QImage& image, const QRectF& src)
 {
+    // Decoding and copying a bitmap costs one unit per hundred of its pixels.
+    if (!chargeLogicalArea(dest, 1, 1 + double(image.width()) * image.height() / 100))
+        return;
     // A negative destination size mirrors the picture, and with it the source rectangle.
     QImage img = image;
     QRectF from = src;

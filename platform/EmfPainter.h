@@ -11,6 +11,7 @@
 #include <QPolygonF>
 #include <QRegion>
 #include <QTransform>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -41,6 +42,18 @@ public:
     EmfPainter& operator=(const EmfPainter&) = delete;
 
     static constexpr int kMaxSaveDepth = 1024;
+
+    // Work accounting, for pages from untrusted files. Every drawing call adds an estimate of its
+    // cost in work units: one per call, point or glyph, and kWorkPerPageArea for each page's area
+    // of pixels it covers. The area counts against the page, not the target, so a page costs the
+    // same units at every zoom. Once the total passes the limit, further drawing calls draw
+    // nothing and workExceeded() is true. pageDevice is the page in device pixels.
+    static constexpr double kWorkPerPageArea = 1000;
+    void setWorkLimit(const QRectF& pageDevice, double limit);
+    // Adds units of work; false (and nothing should be drawn) once the limit is passed.
+    bool chargeWork(double units);
+    double work() const { return work_; }
+    bool workExceeded() const { return work_ > workLimit_; }
 
     // Object selection and modes.
     void setPen(const Pen& pen) { s_.pen = pen; }
@@ -123,6 +136,12 @@ private:
     QBrush qbrush() const;
     void fillShape(const QPainterPath& path);
     QRectF outlineRect(const QRectF& box) const;
+    // Charges covering deviceBox (clipped to the page) `times` times, plus `units`.
+    bool chargeArea(const QRectF& deviceBox, double times = 1, double units = 1);
+    bool chargeLogicalArea(const QRectF& logical, double times = 1, double units = 1);
+    // Charges a stroke from a to b (logical) with the current pen.
+    bool chargeStroke(QPointF a, QPointF b);
+    bool chargeOutline(const QRectF& box);
 
     QPainter& p_;
     QTransform base_;
@@ -132,4 +151,7 @@ private:
     State s_;
     std::vector<State> stack_;
     TextFontCache fontCache_; // fonts scaled to device pixels under a mapping
+    QRectF workPage_;
+    double workLimit_ = std::numeric_limits<double>::infinity();
+    double work_ = 0;
 };

@@ -22,6 +22,10 @@ struct PaperSizeInfo {
     double heightMm;
 };
 
+// The longest side of any paper a page may claim (A0 is 841 x 1189 mm). Saved report files are
+// untrusted: a page frame beyond it is refused, since drawing it at 96 dpi would cost gigabytes.
+constexpr double kLargestSheetSideMm = 1200;
+
 // Every paper size, in enumeration order.
 const std::array<PaperSizeInfo, 28>& paperSizes();
 const PaperSizeInfo& paperSizeInfo(TRpPaperSize size);
