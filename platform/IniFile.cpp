@@ -33,10 +33,12 @@ std::vector<Line> splitLines(const QByteArray& bytes)
 }
 
 // Files that come from the lab's older machines are in the Windows Cyrillic code page; files
-// written here are UTF-8. A file that is valid UTF-8 is taken as such.
+// written here are UTF-8. A file that is valid UTF-8 is taken as such. Stateless, so that a file
+// ending in the first byte of a sequence (a Cyrillic letter of the old code page as its last
+// byte) counts as invalid rather than as a sequence still to come.
 bool isUtf8(const QByteArray& bytes)
 {
-    QStringDecoder dec(QStringDecoder::Utf8);
+    QStringDecoder dec(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString text = dec.decode(bytes);
     return !dec.hasError();
 }

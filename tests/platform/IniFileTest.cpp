@@ -90,6 +90,31 @@ TEST_F(IniFileTest, CyrillicInOldCodePageIsReadAndKeptInThatCodePage)
     EXPECT_EQ(readFile(path()), "[MAIN]\r\nPath1=" + cp1251Value + "\r\nPath2=" + cp1251Value + "\r\n");
 }
 
+TEST_F(IniFileTest, OldCodePageLetterAsTheLastByteIsRead)
+{
+    // The last byte of these files starts a UTF-8 sequence that never ends: they are in the old
+    // code page, and the letter is read, and kept when another key is written.
+    struct Case {
+        QByteArray file;
+        QString path1;
+    };
+    const Case cases[] = {
+        {"[MAIN]\nPath1=\xf3", QStringLiteral("у")},
+        {"[MAIN]\r\nPath1=D:\\\xc4", QStringLiteral("D:\\Д")},
+        {"[MAIN]\nPath1=\xe0\xe1", QStringLiteral("аб")},
+        {"[MAIN]\nPath1=\xd0", QStringLiteral("Р")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file.toStdString());
+        ASSERT_TRUE(writeFile(path(), c.file));
+        EXPECT_EQ(read("Path1"), c.path1);
+        IniFile(path()).writeString("MAIN", "Port", "/dev/ttyS0");
+        EXPECT_EQ(read("Path1"), c.path1);
+        EXPECT_EQ(read("Port"), "/dev/ttyS0");
+        EXPECT_TRUE(readFile(path()).startsWith(c.file));
+    }
+}
+
 TEST_F(IniFileTest, RefusedWriteRaisesWithFullPathAndKeepsFile)
 {
     if (::geteuid() == 0)
