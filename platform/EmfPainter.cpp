@@ -137,6 +137,9 @@ QRegion EmfPainter::deviceRect(const QRectF& logical) const
 
 void EmfPainter::applyClip()
 {
+    const double rects = s_.clip ? double(s_.clip->rectCount()) : 0.0;
+    clipCost_ = rects / kClipRectsPerUnit / 5;
+    chargeWork(rects / kClipRectsPerUnit);
     p_.setTransform(base_);
     if (!s_.clip) {
         if (baseClip_)
@@ -246,6 +249,23 @@ bool EmfPainter::chargeLogicalArea(const QRectF& logical, double times, double u
     return chargeArea(logicalToDevice().mapRect(logical.normalized()), times, units);
 }
 
+bool EmfPainter::chargeEdges(const QPolygonF& points, bool closed, double times)
+{
+    const double top = workPage_.top(), bottom = workPage_.bottom();
+    if (!(workPage_.height() > 0) || points.size() < 2)
+        return chargeWork(double(points.size()));
+    double rows = 0;
+    const qsizetype n = points.size();
+    for (qsizetype i = closed ? 0 : 1; i < n; ++i) {
+        const QPointF& a = points[i == 0 ? n - 1 : i - 1];
+        const QPointF& b = points[i];
+        const double lo = std::max(top, std::min(a.y(), b.y())), hi = std::min(bottom, std::max(a.y(), b.y()));
+        if (hi > lo)
+            rows += hi - lo;
+    }
+    return chargeWork(double(n) + times * rows / workPage_.height() * kWorkPerPageHeight);
+}
+
 bool EmfPainter::chargeStroke(QPointF a, QPointF b)
 {
     if (s_.pen.null)
@@ -260,7 +280,9 @@ bool EmfPainter::chargeStroke(QPointF a, QPointF b)
         return chargeWork(1);
     // A stroke covers at most its box, and at most its visible length times its width.
     const double cover = std::min(seen.width() * seen.height(), std::hypot(seen.width(), seen.height()) * w);
-    return chargeWork(1 + cover / pageArea * kWorkPerPageArea);
+    // Dashes are made along the whole line, seen or not.
+    const double dashes = s_.pen.style == Qt::SolidLine ? 0 : std::min(1e12, QLineF(da, db).length()) / kDashPixelsPerUnit;
+    return chargeWork(1 + cover / pageArea * kWorkPerPageArea + dashes);
 }
 
 // ---- drawing ----
@@ -293,7 +315,12 @@ void EmfPainter::fillShape(const QPainterPath& path)
     if (s_.brush.null)
         return;
     const bool twice = s_.brush.hatch != Qt::NoBrush && s_.bkOpaque;
-    if (!chargeLogicalArea(path.boundingRect(), twice ? 2 : 1, double(path.elementCount())))
+    const QTransform t = logicalToDevice();
+    QPolygonF outline;
+    outline.reserve(path.elementCount());
+    for (int i = 0; i < path.elementCount(); ++i)
+        outline << t.map(QPointF(path.elementAt(i)));
+    if (!chargeLogicalArea(path.boundingRect(), twice ? 2 : 1, 0) || !chargeEdges(outline, true, twice ? 2 : 1))
         return;
     if (twice)
         p_.fillPath(path, s_.bkColor);
@@ -410,7 +437,8 @@ void EmfPainter::polyline(const QPolygonF& points, bool fromCurrent)
     if (fromCurrent)
         poly << s_.position;
     poly << points;
-    bool affordable = true;
+    // A stroked line is filled as an outline along both of its sides.
+    bool affordable = s_.pen.null || chargeEdges(logicalToDevice().map(poly), false, 2);
     for (qsizetype i = 1; i < poly.size() && affordable; ++i)
         affordable = chargeStroke(poly[i - 1], poly[i]);
     if (!s_.pen.null && poly.size() > 1 && affordable) {
@@ -431,7 +459,7 @@ void EmfPainter::polygon(const QPolygonF& points)
     path.closeSubpath();
     path.setFillRule(s_.winding ? Qt::WindingFill : Qt::OddEvenFill);
     fillShape(path);
-    bool affordable = true;
+    bool affordable = s_.pen.null || chargeEdges(logicalToDevice().map(points), true, 2);
     for (qsizetype i = 0; i < points.size() && affordable; ++i)
         affordable = chargeStroke(points[i], points[(i + 1) % points.size()]);
     if (!s_.pen.null && affordable) {

@@ -44,16 +44,26 @@ public:
     static constexpr int kMaxSaveDepth = 1024;
 
     // Work accounting, for pages from untrusted files. Every drawing call adds an estimate of its
-    // cost in work units: one per call, point or glyph, and kWorkPerPageArea for each page's area
-    // of pixels it covers. The area counts against the page, not the target, so a page costs the
-    // same units at every zoom. Once the total passes the limit, further drawing calls draw
-    // nothing and workExceeded() is true. pageDevice is the page in device pixels.
+    // cost in work units: one per call, point or glyph; kWorkPerPageArea for each page's area of
+    // pixels it covers; kWorkPerPageHeight for each page height that the edges of a filled or
+    // stroked outline cross (a rasterizer visits every edge on every row it spans, so a few
+    // thousand points scattered over the page cost as much as many full fills); and one per
+    // kDashPixelsPerUnit device pixels of a styled line, whose dashes are made along its whole
+    // length. A clip region of many rectangles costs one unit per kClipRectsPerUnit of them
+    // whenever it is set, and a fifth of that with every record drawn under it (clipCost()).
+    // Sizes count against the page, not the target, so a page costs the same units at
+    // every zoom. Once the total passes the limit, further drawing calls draw nothing and
+    // workExceeded() is true. pageDevice is the page in device pixels.
     static constexpr double kWorkPerPageArea = 1000;
+    static constexpr double kWorkPerPageHeight = 500;
+    static constexpr double kDashPixelsPerUnit = 1000;
+    static constexpr double kClipRectsPerUnit = 100;
     void setWorkLimit(const QRectF& pageDevice, double limit);
     // Adds units of work; false (and nothing should be drawn) once the limit is passed.
     bool chargeWork(double units);
     double work() const { return work_; }
     bool workExceeded() const { return work_ > workLimit_; }
+    double clipCost() const { return clipCost_; }
 
     // Object selection and modes.
     void setPen(const Pen& pen) { s_.pen = pen; }
@@ -142,6 +152,8 @@ private:
     // Charges a stroke from a to b (logical) with the current pen.
     bool chargeStroke(QPointF a, QPointF b);
     bool chargeOutline(const QRectF& box);
+    // Charges the rows of the page that the edges between consecutive device points cross.
+    bool chargeEdges(const QPolygonF& devicePoints, bool closed, double times = 1);
 
     QPainter& p_;
     QTransform base_;
@@ -154,4 +166,5 @@ private:
     QRectF workPage_;
     double workLimit_ = std::numeric_limits<double>::infinity();
     double work_ = 0;
+    double clipCost_ = 0;
 };

@@ -274,7 +274,7 @@ public:
                 r.fail(QStringLiteral("size invalid for the %1 bytes left").arg(end - pos));
             if (type == EMR_EOF)
                 return;
-            gdi_.chargeWork(1);
+            gdi_.chargeWork(1 + gdi_.clipCost());
             if (!gdi_.workExceeded())
                 play(r);
             if (gdi_.workExceeded())

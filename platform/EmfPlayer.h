@@ -37,10 +37,11 @@ struct EmfHeader {
 
 class EmfPlayer {
 public:
-    // The most a page may cost to draw, in the work units of EmfPainter: a thousand areas of the
-    // page covered, or a million records, points and glyphs. Reports use a few hundredths of it;
-    // a page that asks for more is damaged or hostile, and drawing it stops with EmfError.
-    static constexpr double kMaxPageWork = 1'000'000;
+    // The most a page may cost to draw, in the work units of EmfPainter: five hundred areas of
+    // the page covered, a thousand page heights of outline edges, or half a million records,
+    // points and glyphs (about half a second at 96 dpi). Reports use a few hundredths of it; a
+    // page that asks for more is damaged or hostile, and drawing it stops with EmfError.
+    static constexpr double kMaxPageWork = 500'000;
 
     // Header of the metafile at the start of bytes; raises EmfError when it is none or its
     // declared size runs past the bytes given.
