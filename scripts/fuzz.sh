@@ -37,15 +37,23 @@ for t in "${targets[@]}"; do
   esac
   dir=$(sed -n "s|.*{\"$t\", \"\([^\"]*\)\".*|\1|p" fuzz/entries/FuzzEntries.cpp)
   [ -d "$dir" ] && cp "$dir"/* "$corpus"/ 2>/dev/null || true
+  # Binary files are mutated at full length from the start; texts stay short, layouts as long as
+  # the built-in ones.
+  case $t in
+    page-image|report-file|table-file) extra=(-max_len=65536 -len_control=0) ;;
+    layout-text) extra=(-max_len=131072) ;;
+    *) extra=(-max_len=16384) ;;
+  esac
+  [ -f "fuzz/dict/$t.dict" ] && extra+=(-dict="fuzz/dict/$t.dict")
   echo "== $t: $secs s" >&2
-  if "$bin" "$corpus" -max_total_time="$secs" -jobs=1 -workers=1 -timeout=10 -rss_limit_mb=2048 -max_len=262144 \
+  if "$bin" "$corpus" -max_total_time="$secs" -jobs=1 -workers=1 -timeout=10 -rss_limit_mb=2048 "${extra[@]}" \
        -print_final_stats=1 -artifact_prefix="build-fuzz/findings/$t/" >"build-fuzz/logs/$t.log" 2>&1; then
     :
   else
     status=1
   fi
   # With -jobs the run's own output is in fuzz-0.log.
-  [ -f fuzz-0.log ] && cat fuzz-0.log >>"build-fuzz/logs/$t.log" && rm -f fuzz-0.log
+  if [ -f fuzz-0.log ]; then cat fuzz-0.log >>"build-fuzz/logs/$t.log"; rm -f fuzz-0.log; fi
   execs=$(grep -o 'stat::number_of_executed_units: [0-9]*' "build-fuzz/logs/$t.log" | tail -1 | awk '{print $2}')
   findings=$(ls "build-fuzz/findings/$t" | wc -l)
   echo "$t: ${execs:-?} executions in $secs s, $findings findings (build-fuzz/findings/$t)"
