@@ -224,6 +224,10 @@ bool EmfPainter::restoreDC(int which)
 void EmfPainter::setWorkLimit(const QRectF& pageDevice, double limit)
 {
     workPage_ = pageDevice.normalized();
+    // Sizes are counted on an A4 sheet of the reference device, so a larger sheet, which costs
+    // more pixels at a given resolution, costs more units too.
+    sheetArea_ = 210.0 * 297.0 * pixelsPerMm_.width() * pixelsPerMm_.height();
+    sheetHeight_ = 297.0 * pixelsPerMm_.height();
     workLimit_ = limit;
 }
 
@@ -235,11 +239,10 @@ bool EmfPainter::chargeWork(double units)
 
 bool EmfPainter::chargeArea(const QRectF& deviceBox, double times, double units)
 {
-    const double pageArea = workPage_.width() * workPage_.height();
     double cover = 0;
-    if (pageArea > 0) {
+    if (sheetArea_ > 0) {
         const QRectF seen = deviceBox.normalized() & workPage_;
-        cover = seen.width() * seen.height() / pageArea;
+        cover = seen.width() * seen.height() / sheetArea_;
     }
     return chargeWork(units + times * cover * kWorkPerPageArea);
 }
@@ -252,7 +255,7 @@ bool EmfPainter::chargeLogicalArea(const QRectF& logical, double times, double u
 bool EmfPainter::chargeEdges(const QPolygonF& points, bool closed, double times)
 {
     const double top = workPage_.top(), bottom = workPage_.bottom();
-    if (!(workPage_.height() > 0) || points.size() < 2)
+    if (!(sheetHeight_ > 0) || points.size() < 2)
         return chargeWork(double(points.size()));
     double rows = 0;
     const qsizetype n = points.size();
@@ -263,7 +266,7 @@ bool EmfPainter::chargeEdges(const QPolygonF& points, bool closed, double times)
         if (hi > lo)
             rows += hi - lo;
     }
-    return chargeWork(double(n) + times * rows / workPage_.height() * kWorkPerPageHeight);
+    return chargeWork(double(n) + times * rows / sheetHeight_ * kWorkPerPageHeight);
 }
 
 bool EmfPainter::chargeStroke(QPointF a, QPointF b)
@@ -275,14 +278,15 @@ bool EmfPainter::chargeStroke(QPointF a, QPointF b)
     const double scale = std::max(std::hypot(t.m11(), t.m12()), std::hypot(t.m21(), t.m22()));
     const double w = std::max(1.0, s_.pen.width * scale);
     const QRectF seen = QRectF(da, db).normalized().adjusted(-w / 2, -w / 2, w / 2, w / 2) & workPage_;
-    const double pageArea = workPage_.width() * workPage_.height();
-    if (seen.isEmpty() || !(pageArea > 0))
+    if (seen.isEmpty() || !(sheetArea_ > 0))
         return chargeWork(1);
     // A stroke covers at most its box, and at most its visible length times its width.
     const double cover = std::min(seen.width() * seen.height(), std::hypot(seen.width(), seen.height()) * w);
     // Dashes are made along the whole line, seen or not.
-    const double dashes = s_.pen.style == Qt::SolidLine ? 0 : std::min(1e12, QLineF(da, db).length()) / kDashPixelsPerUnit;
-    return chargeWork(1 + cover / pageArea * kWorkPerPageArea + dashes);
+    const double dashes = s_.pen.style == Qt::SolidLine || !(pixelsPerMm_.width() > 0)
+        ? 0
+        : std::min(1e12, QLineF(da, db).length() / pixelsPerMm_.width() * 96.0 / 25.4) / kDashPixelsPerUnit;
+    return chargeWork(1 + cover / sheetArea_ * kWorkPerPageArea + dashes);
 }
 
 // ---- drawing ----
@@ -522,8 +526,7 @@ void EmfPainter::textOut(QPointF ref, const QChar* text, qsizetype n, const qint
         ? QRectF(refDevice.x() - reach, refDevice.y() - reach, 2 * reach, 2 * reach)
         : QRectF(std::min(x0, x0 + total), baseline - f->ascent(), std::max(std::abs(total), cell), cell);
     const QRectF seen = runBox & workPage_;
-    const double pageArea = workPage_.width() * workPage_.height();
-    const double glyphCover = pageArea > 0 ? std::min(cell * cell, seen.width() * seen.height()) / pageArea : 0;
+    const double glyphCover = sheetArea_ > 0 ? std::min(cell * cell, seen.width() * seen.height()) / sheetArea_ : 0;
     if (!chargeWork(double(n) * (1 + glyphCover * kWorkPerPageArea)))
         return;
     if ((opaqueRect && !chargeLogicalArea(*opaqueRect)) || (s_.bkOpaque && !chargeArea(runBox)))

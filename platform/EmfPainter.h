@@ -44,15 +44,15 @@ public:
     static constexpr int kMaxSaveDepth = 1024;
 
     // Work accounting, for pages from untrusted files. Every drawing call adds an estimate of its
-    // cost in work units: one per call, point or glyph; kWorkPerPageArea for each page's area of
-    // pixels it covers; kWorkPerPageHeight for each page height that the edges of a filled or
-    // stroked outline cross (a rasterizer visits every edge on every row it spans, so a few
-    // thousand points scattered over the page cost as much as many full fills); and one per
-    // kDashPixelsPerUnit device pixels of a styled line, whose dashes are made along its whole
+    // cost in work units: one per call, point or glyph; kWorkPerPageArea for each A4 sheet's area
+    // it covers of the page; kWorkPerPageHeight for each A4 sheet height that the edges of a
+    // filled or stroked outline cross (a rasterizer visits every edge on every row it spans, so a
+    // few thousand points scattered over the page cost as much as many full fills); and one per
+    // kDashPixelsPerUnit pixels at 96 dpi of a styled line, whose dashes are made along its whole
     // length. A clip region of many rectangles costs one unit per kClipRectsPerUnit of them
     // whenever it is set, and a fifth of that with every record drawn under it (clipCost()).
-    // Sizes count against the page, not the target, so a page costs the same units at
-    // every zoom. Once the total passes the limit, further drawing calls draw nothing and
+    // Sizes are those of the sheet the page claims, not of the target, so a page costs the same
+    // units at every zoom. Once the total passes the limit, further drawing calls draw nothing and
     // workExceeded() is true. pageDevice is the page in device pixels.
     static constexpr double kWorkPerPageArea = 1000;
     static constexpr double kWorkPerPageHeight = 500;
@@ -167,4 +167,6 @@ private:
     double workLimit_ = std::numeric_limits<double>::infinity();
     double work_ = 0;
     double clipCost_ = 0;
+    double sheetArea_ = 0;   // an A4 sheet in square device pixels
+    double sheetHeight_ = 0; // and its height in device pixels
 };

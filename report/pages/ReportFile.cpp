@@ -43,7 +43,8 @@ QString paperName(QSizeF mm)
 // A page size that must be drawable: the frame of a hostile file may say anything.
 void checkDrawable(QSizeF mm, int n)
 {
-    if (!(mm.width() >= 1 && mm.height() >= 1 && mm.width() <= kLargestSheetSideMm && mm.height() <= kLargestSheetSideMm))
+    if (!(mm.width() >= 1 && mm.height() >= 1 && std::max(mm.width(), mm.height()) <= kLargestSheetLongSideMm
+          && std::min(mm.width(), mm.height()) <= kLargestSheetShortSideMm))
         throw ERpError(QStringLiteral("Page %1 has an unusable size of %2 x %3 mm").arg(n).arg(mm.width()).arg(mm.height()));
 }
 

@@ -14,9 +14,10 @@ namespace {
 
 // A pattern copy without a source bitmap filling the whole A4 page black: one record that covers
 // one page area.
-QByteArray pageFill()
+QByteArray pageFill(QSize px = kA4Pixels)
 {
-    std::vector<quint32> f = {0, 0, 793, 1122, 0, 0, 794, 1123, 0x00000042};
+    const auto w = quint32(px.width()), h = quint32(px.height());
+    std::vector<quint32> f = {0, 0, w - 1, h - 1, 0, 0, w, h, 0x00000042};
     f.resize(23, 0);
     return rec(emf::EMR_BITBLT, f);
 }
@@ -24,6 +25,20 @@ QByteArray pageFill()
 QByteArray fills(int n)
 {
     return assemble(std::vector<QByteArray>(size_t(n), pageFill()));
+}
+
+// n fills of a whole A0 sheet (841 x 1189 mm, sixteen A4 sheets) recorded at 96 dpi.
+QByteArray a0Fills(int n)
+{
+    const QSize px(3179, 4494);
+    QByteArray page = recordPage([](PageCanvas&) {}, px, QSizeF(841, 1189));
+    page.truncate(qsizetype(emf::loadU32(reinterpret_cast<const uchar*>(page.constData()) + 4)));
+    for (int i = 0; i < n; ++i)
+        page += pageFill(px);
+    page += rec(emf::EMR_EOF, {0, 16, 20});
+    emf::patchU32(page, 48, quint32(page.size()));
+    emf::patchU32(page, 52, quint32(n + 2));
+    return page;
 }
 
 struct Played {
@@ -70,6 +85,15 @@ TEST(EmfWorkBound, PageAreasCoveredOnTheEdgeOfTheLimit)
     const Played beyond = play(fills(500));
     EXPECT_TRUE(beyond.error.contains(QLatin1String("record 500 "))) << beyond.error.toStdString();
     EXPECT_TRUE(beyond.error.contains(QLatin1String("more drawing than a page may cost"))) << beyond.error.toStdString();
+}
+
+TEST(EmfWorkBound, ALargerSheetCostsByItsArea)
+{
+    // An A0 fill covers sixteen A4 sheets' worth of pixels at any resolution: 31 fit the budget,
+    // 32 do not.
+    EXPECT_TRUE(play(a0Fills(31), QSize(210, 297)).error.isEmpty());
+    const Played beyond = play(a0Fills(32), QSize(210, 297));
+    EXPECT_TRUE(beyond.error.contains(QLatin1String("record 32 "))) << beyond.error.toStdString();
 }
 
 TEST(EmfWorkBound, TheLimitIsTheSameAtEverySize)

@@ -57,12 +57,14 @@ TEST_F(ReportFileBounds, SheetSizesUpToTheLargestPaperLoad)
         double widthMm, heightMm;
         bool loads;
     };
-    // The frame's extent is its size less 0.01 mm (edges inclusive): 1200.01 mm is the longest
-    // side taken, 1200.02 mm one step past it.
+    // The frame's extent is its size less 0.01 mm (edges inclusive): a sheet of 850.01 x 1200.01
+    // mm either way round is the largest taken, 0.01 mm more on either side is refused.
     const Case cases[] = {
-        {210, 297, true},       {841, 1189, true},      {1189, 841, true},      {1200.01, 100, true},
-        {100, 1200.01, true},   {1200.02, 100, false},  {100, 1200.02, false},  {1200.02, 1200.02, false},
-        {4998, 4998, false},    {5000, 5000, false},
+        {210, 297, true},          {841, 1189, true},         {1189, 841, true},
+        {850.01, 1200.01, true},   {1200.01, 850.01, true},   {1200.01, 100, true},
+        {850.02, 1200.01, false},  {1200.01, 850.02, false},  {850.01, 1200.02, false},
+        {1200.02, 100, false},     {100, 1200.02, false},     {900, 900, false},
+        {4998, 4998, false},       {5000, 5000, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.widthMm << " x " << c.heightMm << " mm");
