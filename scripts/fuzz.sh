@@ -8,6 +8,7 @@
 # the target's regression folder (see fuzz/entries/FuzzEntries.cpp) so the ordinary tests replay it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+root=$PWD
 secs=${1:-300}
 shift || true
 all=(capture-import sql-text table-file page-image report-file layout-text settings-ini)
@@ -44,16 +45,18 @@ for t in "${targets[@]}"; do
     layout-text) extra=(-max_len=131072) ;;
     *) extra=(-max_len=16384) ;;
   esac
-  [ -f "fuzz/dict/$t.dict" ] && extra+=(-dict="fuzz/dict/$t.dict")
+  [ -f "fuzz/dict/$t.dict" ] && extra+=(-dict="$root/fuzz/dict/$t.dict")
   echo "== $t: $secs s" >&2
-  if "$bin" "$corpus" -max_total_time="$secs" -jobs=1 -workers=1 -timeout=10 -rss_limit_mb=2048 "${extra[@]}" \
-       -print_final_stats=1 -artifact_prefix="build-fuzz/findings/$t/" >"build-fuzz/logs/$t.log" 2>&1; then
+  # With -jobs the run's own output goes to fuzz-0.log in the working folder: build-fuzz/logs.
+  rm -f build-fuzz/logs/fuzz-0.log
+  if (cd build-fuzz/logs && "$root/$bin" "$root/$corpus" -max_total_time="$secs" -jobs=1 -workers=1 -timeout=10 \
+        -rss_limit_mb=2048 "${extra[@]}" -print_final_stats=1 -artifact_prefix="$root/build-fuzz/findings/$t/" \
+        >"$t.log" 2>&1); then
     :
   else
     status=1
   fi
-  # With -jobs the run's own output is in fuzz-0.log.
-  if [ -f fuzz-0.log ]; then cat fuzz-0.log >>"build-fuzz/logs/$t.log"; rm -f fuzz-0.log; fi
+  if [ -f build-fuzz/logs/fuzz-0.log ]; then cat build-fuzz/logs/fuzz-0.log >>"build-fuzz/logs/$t.log"; rm -f build-fuzz/logs/fuzz-0.log; fi
   execs=$(grep -o 'stat::number_of_executed_units: [0-9]*' "build-fuzz/logs/$t.log" | tail -1 | awk '{print $2}')
   findings=$(ls "build-fuzz/findings/$t" | wc -l)
   echo "$t: ${execs:-?} executions in $secs s, $findings findings (build-fuzz/findings/$t)"
