@@ -137,6 +137,9 @@ QRegion EmfPainter::deviceRect(const QRectF& logical) const
 
 void EmfPainter::applyClip()
 {
+    const double rects = s_.clip ? double(s_.clip->rectCount()) : 0.0;
+    clipCost_ = rects / kClipRectsPerUnit / 5;
+    chargeWork(rects / kClipRectsPerUnit);
     p_.setTransform(base_);
     if (!s_.clip) {
         if (baseClip_)
@@ -216,6 +219,76 @@ bool EmfPainter::restoreDC(int which)
     return true;
 }
 
+// ---- work accounting ----
+
+void EmfPainter::setWorkLimit(const QRectF& pageDevice, double limit)
+{
+    workPage_ = pageDevice.normalized();
+    // Sizes are counted on an A4 sheet of the reference device, so a larger sheet, which costs
+    // more pixels at a given resolution, costs more units too.
+    sheetArea_ = 210.0 * 297.0 * pixelsPerMm_.width() * pixelsPerMm_.height();
+    sheetHeight_ = 297.0 * pixelsPerMm_.height();
+    workLimit_ = limit;
+}
+
+bool EmfPainter::chargeWork(double units)
+{
+    work_ += units;
+    return !workExceeded();
+}
+
+bool EmfPainter::chargeArea(const QRectF& deviceBox, double times, double units)
+{
+    double cover = 0;
+    if (sheetArea_ > 0) {
+        const QRectF seen = deviceBox.normalized() & workPage_;
+        cover = seen.width() * seen.height() / sheetArea_;
+    }
+    return chargeWork(units + times * cover * kWorkPerPageArea);
+}
+
+bool EmfPainter::chargeLogicalArea(const QRectF& logical, double times, double units)
+{
+    return chargeArea(logicalToDevice().mapRect(logical.normalized()), times, units);
+}
+
+bool EmfPainter::chargeEdges(const QPolygonF& points, bool closed, double times)
+{
+    const double top = workPage_.top(), bottom = workPage_.bottom();
+    if (!(sheetHeight_ > 0) || points.size() < 2)
+        return chargeWork(double(points.size()));
+    double rows = 0;
+    const qsizetype n = points.size();
+    for (qsizetype i = closed ? 0 : 1; i < n; ++i) {
+        const QPointF& a = points[i == 0 ? n - 1 : i - 1];
+        const QPointF& b = points[i];
+        const double lo = std::max(top, std::min(a.y(), b.y())), hi = std::min(bottom, std::max(a.y(), b.y()));
+        if (hi > lo)
+            rows += hi - lo;
+    }
+    return chargeWork(double(n) + times * rows / sheetHeight_ * kWorkPerPageHeight);
+}
+
+bool EmfPainter::chargeStroke(QPointF a, QPointF b)
+{
+    if (s_.pen.null)
+        return chargeWork(1);
+    const QTransform t = logicalToDevice();
+    const QPointF da = t.map(a), db = t.map(b);
+    const double scale = std::max(std::hypot(t.m11(), t.m12()), std::hypot(t.m21(), t.m22()));
+    const double w = std::max(1.0, s_.pen.width * scale);
+    const QRectF seen = QRectF(da, db).normalized().adjusted(-w / 2, -w / 2, w / 2, w / 2) & workPage_;
+    if (seen.isEmpty() || !(sheetArea_ > 0))
+        return chargeWork(1);
+    // A stroke covers at most its box, and at most its visible length times its width.
+    const double cover = std::min(seen.width() * seen.height(), std::hypot(seen.width(), seen.height()) * w);
+    // Dashes are made along the whole line, seen or not.
+    const double dashes = s_.pen.style == Qt::SolidLine || !(pixelsPerMm_.width() > 0)
+        ? 0
+        : std::min(1e12, QLineF(da, db).length() / pixelsPerMm_.width() * 96.0 / 25.4) / kDashPixelsPerUnit;
+    return chargeWork(1 + cover / sheetArea_ * kWorkPerPageArea + dashes);
+}
+
 // ---- drawing ----
 
 QPen EmfPainter::qpen() const
@@ -245,9 +318,23 @@ void EmfPainter::fillShape(const QPainterPath& path)
 {
     if (s_.brush.null)
         return;
-    if (s_.brush.hatch != Qt::NoBrush && s_.bkOpaque)
+    const bool twice = s_.brush.hatch != Qt::NoBrush && s_.bkOpaque;
+    const QTransform t = logicalToDevice();
+    QPolygonF outline;
+    outline.reserve(path.elementCount());
+    for (int i = 0; i < path.elementCount(); ++i)
+        outline << t.map(QPointF(path.elementAt(i)));
+    if (!chargeLogicalArea(path.boundingRect(), twice ? 2 : 1, 0) || !chargeEdges(outline, true, twice ? 2 : 1))
+        return;
+    if (twice)
         p_.fillPath(path, s_.bkColor);
     p_.fillPath(path, qbrush());
+}
+
+bool EmfPainter::chargeOutline(const QRectF& r)
+{
+    return chargeStroke(r.topLeft(), r.topRight()) && chargeStroke(r.topRight(), r.bottomRight())
+        && chargeStroke(r.bottomRight(), r.bottomLeft()) && chargeStroke(r.bottomLeft(), r.topLeft());
 }
 
 QRectF EmfPainter::outlineRect(const QRectF& r) const
@@ -260,7 +347,11 @@ QRectF EmfPainter::outlineRect(const QRectF& r) const
     return r.adjusted(0.5, 0.5, -0.5, -0.5);
 }
 
-void EmfPainter::fillRect(const QRectF& r, const QColor& color) { p_.fillRect(box(r), color); }
+void EmfPainter::fillRect(const QRectF& r, const QColor& color)
+{
+    if (chargeLogicalArea(r))
+        p_.fillRect(box(r), color);
+}
 
 void EmfPainter::patBlt(const QRectF& r, quint32 rop)
 {
@@ -288,7 +379,7 @@ void EmfPainter::rectangle(QRectF r)
     QPainterPath fill;
     fill.addRect(s_.pen.null ? r.adjusted(0, 0, -1, -1) : r);
     fillShape(fill);
-    if (!s_.pen.null) {
+    if (!s_.pen.null && chargeOutline(r)) {
         p_.setPen(qpen());
         p_.setBrush(Qt::NoBrush);
         p_.drawRect(outlineRect(r));
@@ -303,7 +394,7 @@ void EmfPainter::ellipse(QRectF r)
     QPainterPath fill;
     fill.addEllipse(s_.pen.null ? r.adjusted(0, 0, -1, -1) : r.adjusted(0.5, 0.5, -0.5, -0.5));
     fillShape(fill);
-    if (!s_.pen.null) {
+    if (!s_.pen.null && chargeOutline(r)) {
         p_.setPen(qpen());
         p_.setBrush(Qt::NoBrush);
         p_.drawEllipse(outlineRect(r));
@@ -319,7 +410,7 @@ void EmfPainter::roundRect(QRectF r, QSizeF corner)
     QPainterPath fill;
     fill.addRoundedRect(s_.pen.null ? r.adjusted(0, 0, -1, -1) : r, rx, ry);
     fillShape(fill);
-    if (!s_.pen.null) {
+    if (!s_.pen.null && chargeOutline(r)) {
         p_.setPen(qpen());
         p_.setBrush(Qt::NoBrush);
         p_.drawRoundedRect(outlineRect(r), rx, ry);
@@ -328,7 +419,7 @@ void EmfPainter::roundRect(QRectF r, QSizeF corner)
 
 void EmfPainter::lineTo(QPointF to)
 {
-    if (!s_.pen.null) {
+    if (!s_.pen.null && chargeStroke(s_.position, to)) {
         // Pixel centres lie half a pixel off the grid; the end point itself is not drawn.
         QPointF a = s_.position, b = to;
         if (std::abs(b.x() - a.x()) >= std::abs(b.y() - a.y())) {
@@ -350,7 +441,11 @@ void EmfPainter::polyline(const QPolygonF& points, bool fromCurrent)
     if (fromCurrent)
         poly << s_.position;
     poly << points;
-    if (!s_.pen.null && poly.size() > 1) {
+    // A stroked line is filled as an outline along both of its sides.
+    bool affordable = s_.pen.null || chargeEdges(logicalToDevice().map(poly), false, 2);
+    for (qsizetype i = 1; i < poly.size() && affordable; ++i)
+        affordable = chargeStroke(poly[i - 1], poly[i]);
+    if (!s_.pen.null && poly.size() > 1 && affordable) {
         p_.setPen(qpen());
         p_.setBrush(Qt::NoBrush);
         p_.drawPolyline(poly.translated(0.5, 0.5));
@@ -368,7 +463,10 @@ void EmfPainter::polygon(const QPolygonF& points)
     path.closeSubpath();
     path.setFillRule(s_.winding ? Qt::WindingFill : Qt::OddEvenFill);
     fillShape(path);
-    if (!s_.pen.null) {
+    bool affordable = s_.pen.null || chargeEdges(logicalToDevice().map(points), true, 2);
+    for (qsizetype i = 0; i < points.size() && affordable; ++i)
+        affordable = chargeStroke(points[i], points[(i + 1) % points.size()]);
+    if (!s_.pen.null && affordable) {
         p_.setPen(qpen());
         p_.setBrush(Qt::NoBrush);
         p_.drawPolygon(points.translated(0.5, 0.5), s_.winding ? Qt::WindingFill : Qt::OddEvenFill);
@@ -421,6 +519,19 @@ void EmfPainter::textOut(QPointF ref, const QChar* text, qsizetype n, const qint
     else if (v == 8)
         baseline = refDevice.y() - f->descent();
 
+    // Each glyph covers at most a cell-sized square of what the run shows of the page.
+    const double cell = std::max(1, f->cellHeight());
+    const double reach = std::abs(total) + cell;
+    const QRectF runBox = f->spec().escapement != 0
+        ? QRectF(refDevice.x() - reach, refDevice.y() - reach, 2 * reach, 2 * reach)
+        : QRectF(std::min(x0, x0 + total), baseline - f->ascent(), std::max(std::abs(total), cell), cell);
+    const QRectF seen = runBox & workPage_;
+    const double glyphCover = sheetArea_ > 0 ? std::min(cell * cell, seen.width() * seen.height()) / sheetArea_ : 0;
+    if (!chargeWork(double(n) * (1 + glyphCover * kWorkPerPageArea)))
+        return;
+    if ((opaqueRect && !chargeLogicalArea(*opaqueRect)) || (s_.bkOpaque && !chargeArea(runBox)))
+        return;
+
     p_.save();
     p_.setTransform(deviceToTarget_ * base_);
     if (opaqueRect)
@@ -444,6 +555,9 @@ void EmfPainter::textOut(QPointF ref, const QChar* text, qsizetype n, const qint
 
 void EmfPainter::drawImage(const QRectF& dest, const QImage& image, const QRectF& src)
 {
+    // Decoding and copying a bitmap costs one unit per hundred of its pixels.
+    if (!chargeLogicalArea(dest, 1, 1 + double(image.width()) * image.height() / 100))
+        return;
     // A negative destination size mirrors the picture, and with it the source rectangle.
     QImage img = image;
     QRectF from = src;

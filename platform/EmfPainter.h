@@ -11,6 +11,7 @@
 #include <QPolygonF>
 #include <QRegion>
 #include <QTransform>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -41,6 +42,28 @@ public:
     EmfPainter& operator=(const EmfPainter&) = delete;
 
     static constexpr int kMaxSaveDepth = 1024;
+
+    // Work accounting, for pages from untrusted files. Every drawing call adds an estimate of its
+    // cost in work units: one per call, point or glyph; kWorkPerPageArea for each A4 sheet's area
+    // it covers of the page; kWorkPerPageHeight for each A4 sheet height that the edges of a
+    // filled or stroked outline cross (a rasterizer visits every edge on every row it spans, so a
+    // few thousand points scattered over the page cost as much as many full fills); and one per
+    // kDashPixelsPerUnit pixels at 96 dpi of a styled line, whose dashes are made along its whole
+    // length. A clip region of many rectangles costs one unit per kClipRectsPerUnit of them
+    // whenever it is set, and a fifth of that with every record drawn under it (clipCost()).
+    // Sizes are those of the sheet the page claims, not of the target, so a page costs the same
+    // units at every zoom. Once the total passes the limit, further drawing calls draw nothing and
+    // workExceeded() is true. pageDevice is the page in device pixels.
+    static constexpr double kWorkPerPageArea = 1000;
+    static constexpr double kWorkPerPageHeight = 500;
+    static constexpr double kDashPixelsPerUnit = 1000;
+    static constexpr double kClipRectsPerUnit = 100;
+    void setWorkLimit(const QRectF& pageDevice, double limit);
+    // Adds units of work; false (and nothing should be drawn) once the limit is passed.
+    bool chargeWork(double units);
+    double work() const { return work_; }
+    bool workExceeded() const { return work_ > workLimit_; }
+    double clipCost() const { return clipCost_; }
 
     // Object selection and modes.
     void setPen(const Pen& pen) { s_.pen = pen; }
@@ -123,6 +146,14 @@ private:
     QBrush qbrush() const;
     void fillShape(const QPainterPath& path);
     QRectF outlineRect(const QRectF& box) const;
+    // Charges covering deviceBox (clipped to the page) `times` times, plus `units`.
+    bool chargeArea(const QRectF& deviceBox, double times = 1, double units = 1);
+    bool chargeLogicalArea(const QRectF& logical, double times = 1, double units = 1);
+    // Charges a stroke from a to b (logical) with the current pen.
+    bool chargeStroke(QPointF a, QPointF b);
+    bool chargeOutline(const QRectF& box);
+    // Charges the rows of the page that the edges between consecutive device points cross.
+    bool chargeEdges(const QPolygonF& devicePoints, bool closed, double times = 1);
 
     QPainter& p_;
     QTransform base_;
@@ -132,4 +163,10 @@ private:
     State s_;
     std::vector<State> stack_;
     TextFontCache fontCache_; // fonts scaled to device pixels under a mapping
+    QRectF workPage_;
+    double workLimit_ = std::numeric_limits<double>::infinity();
+    double work_ = 0;
+    double clipCost_ = 0;
+    double sheetArea_ = 0;   // an A4 sheet in square device pixels
+    double sheetHeight_ = 0; // and its height in device pixels
 };

@@ -250,9 +250,11 @@ QImage decodeDib(const Rec& r, quint32 offBmi, quint32 cbBmi, quint32 offBits, q
 
 class Player {
 public:
-    Player(const QByteArray& bytes, const EmfHeader& header, QPainter& painter, const QTransform& toTarget, QSizeF ppm)
+    Player(const QByteArray& bytes, const EmfHeader& header, QPainter& painter, const QTransform& toTarget, QSizeF ppm,
+           const QRectF& pageDevice)
         : bytes_(bytes), header_(header), gdi_(painter, toTarget, ppm), objects_(std::max<int>(1, header.handles))
     {
+        gdi_.setWorkLimit(pageDevice, EmfPlayer::kMaxPageWork);
     }
 
     void run()
@@ -272,12 +274,21 @@ public:
                 r.fail(QStringLiteral("size invalid for the %1 bytes left").arg(end - pos));
             if (type == EMR_EOF)
                 return;
-            play(r);
+            gdi_.chargeWork(1 + gdi_.clipCost());
+            if (!gdi_.workExceeded())
+                play(r);
+            if (gdi_.workExceeded())
+                r.fail(QStringLiteral("the page asks for more drawing than a page may cost (%1 work units, %2 allowed); "
+                                      "it is not drawn further")
+                           .arg(gdi_.work(), 0, 'f', 0)
+                           .arg(EmfPlayer::kMaxPageWork, 0, 'f', 0));
             pos += size;
             ++index;
         }
         throw EmfError(QStringLiteral("Page image ends at byte %1 without its end record").arg(end));
     }
+
+    double work() const { return gdi_.work(); }
 
 private:
     Object& slot(const Rec& r, quint32 handle)
@@ -483,6 +494,8 @@ private:
             const qint64 count = r.u32(24);
             if (count > kMaxRegionRects || 32 + count * 16 > qint64(cb))
                 r.fail(QStringLiteral("region of %1 rectangles does not fit its %2 bytes").arg(count).arg(cb));
+            if (!gdi_.chargeWork(double(count)))
+                break;
             QVector<QRect> rects;
             rects.reserve(count);
             for (qint64 i = 0; i < count; ++i) {
@@ -589,7 +602,7 @@ qint64 EmfPlayer::metafileLength(const char* data, qint64 available)
     return parseHeader(reinterpret_cast<const uchar*>(data), available).bytes;
 }
 
-void EmfPlayer::play(const QByteArray& bytes, QPainter& painter, const QRectF& target)
+double EmfPlayer::play(const QByteArray& bytes, QPainter& painter, const QRectF& target)
 {
     const EmfHeader h = readHeader(bytes);
     if (!painter.isActive())
@@ -629,6 +642,8 @@ void EmfPlayer::play(const QByteArray& bytes, QPainter& painter, const QRectF& t
     if (!std::isfinite(sx) || !std::isfinite(sy))
         failHeader(QStringLiteral("frame cannot be mapped onto the target"));
 
-    Player player(bytes, h, painter, toTarget, QSizeF(devX * 1000.0 / umX, devY * 1000.0 / umY));
+    const QRectF pageDevice(fx, fy, frameW * 10.0 * devX / umX, frameH * 10.0 * devY / umY);
+    Player player(bytes, h, painter, toTarget, QSizeF(devX * 1000.0 / umX, devY * 1000.0 / umY), pageDevice);
     player.run();
+    return player.work();
 }

@@ -2,7 +2,8 @@
 // Plays an enhanced metafile (ours or one another program wrote) onto a QPainter, mapping the
 // metafile's frame onto a target rectangle. Metafiles are untrusted input: every size, offset,
 // handle and bitmap dimension is checked against the bytes present, and a malformed file raises
-// EmfError naming the record and what is wrong. Records it does not know are skipped.
+// EmfError naming the record and what is wrong. Records it does not know are skipped. What a page
+// costs to draw is bounded too (kMaxPageWork), whatever the size of the target.
 #include "platform/Exception.h"
 
 #include <QByteArray>
@@ -36,6 +37,12 @@ struct EmfHeader {
 
 class EmfPlayer {
 public:
+    // The most a page may cost to draw, in the work units of EmfPainter: five hundred areas of
+    // the page covered, a thousand page heights of outline edges, or half a million records,
+    // points and glyphs (about half a second at 96 dpi). Reports use a few hundredths of it; a
+    // page that asks for more is damaged or hostile, and drawing it stops with EmfError.
+    static constexpr double kMaxPageWork = 500'000;
+
     // Header of the metafile at the start of bytes; raises EmfError when it is none or its
     // declared size runs past the bytes given.
     static EmfHeader readHeader(const QByteArray& bytes);
@@ -45,6 +52,6 @@ public:
     static qint64 metafileLength(const char* data, qint64 available);
     // Draws the metafile with its frame mapped onto target (in the painter's coordinates). The
     // painter's state is restored afterwards. Raises EmfError on malformed input; what was drawn
-    // before the fault stays drawn.
-    static void play(const QByteArray& bytes, QPainter& painter, const QRectF& target);
+    // before the fault stays drawn. Returns the work units the page cost.
+    static double play(const QByteArray& bytes, QPainter& painter, const QRectF& target);
 };

@@ -33,10 +33,12 @@ std::vector<Line> splitLines(const QByteArray& bytes)
 }
 
 // Files that come from the lab's older machines are in the Windows Cyrillic code page; files
-// written here are UTF-8. A file that is valid UTF-8 is taken as such.
+// written here are UTF-8. A file that is valid UTF-8 is taken as such. Stateless, so that a file
+// ending in the first byte of a sequence (a Cyrillic letter of the old code page as its last
+// byte) counts as invalid rather than as a sequence still to come.
 bool isUtf8(const QByteArray& bytes)
 {
-    QStringDecoder dec(QStringDecoder::Utf8);
+    QStringDecoder dec(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString text = dec.decode(bytes);
     return !dec.hasError();
 }
@@ -190,6 +192,16 @@ void IniFile::writeString(const QString& section, const QString& key, const QStr
     out.reserve(bytes.size() + newLine.size() + 16);
     for (const Line& l : lines)
         out += l.text + l.end;
+    // A file in the old code page is told from UTF-8 only by its invalid sequences. When the line
+    // replaced held the last of them, the other lines would read as UTF-8 from now on and change
+    // their values; the file is then rewritten in UTF-8, every line meaning what it meant.
+    if (!utf8 && isUtf8(out)) {
+        QByteArray recoded;
+        recoded.reserve(out.size() + 16);
+        for (const Line& l : lines)
+            recoded += encode(decode(l.text, false), true) + l.end;
+        out = recoded;
+    }
 
     QSaveFile save(fileName_);
     if (!save.open(QIODevice::WriteOnly) || save.write(out) != out.size() || !save.commit())

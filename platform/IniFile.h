@@ -25,7 +25,8 @@ public:
     QString readString(const QString& section, const QString& key, const QString& def) const;
 
     // Sets key in section, creating the file, the section and the key as needed; every other
-    // line stays byte for byte as it was. The file is replaced whole (a new file renamed over
+    // line stays byte for byte as it was (but for a file in the old code page that would read as
+    // UTF-8 once the line is replaced: it is rewritten in UTF-8, each line keeping its meaning). The file is replaced whole (a new file renamed over
     // it), so a crash leaves either the old or the new file. Raises EIniFileException.
     void writeString(const QString& section, const QString& key, const QString& value) const;
 

@@ -22,6 +22,12 @@ struct PaperSizeInfo {
     double heightMm;
 };
 
+// The largest sheet a page may claim: A0 (841 x 1189 mm) either way round, with a little to
+// spare. Saved report files are untrusted: a page frame beyond it is refused, since drawing it at
+// 96 dpi would cost gigabytes.
+constexpr double kLargestSheetLongSideMm = 1200;
+constexpr double kLargestSheetShortSideMm = 850;
+
 // Every paper size, in enumeration order.
 const std::array<PaperSizeInfo, 28>& paperSizes();
 const PaperSizeInfo& paperSizeInfo(TRpPaperSize size);

@@ -1,5 +1,6 @@
 #include "report/pages/ReportFile.h"
 
+#include "platform/EmfPlayer.h"
 #include "platform/Exception.h"
 #include "report/pages/PaperSize.h"
 #include "report/pages/RpError.h"
@@ -42,7 +43,8 @@ QString paperName(QSizeF mm)
 // A page size that must be drawable: the frame of a hostile file may say anything.
 void checkDrawable(QSizeF mm, int n)
 {
-    if (!(mm.width() >= 1 && mm.height() >= 1 && mm.width() <= 5000 && mm.height() <= 5000))
+    if (!(mm.width() >= 1 && mm.height() >= 1 && std::max(mm.width(), mm.height()) <= kLargestSheetLongSideMm
+          && std::min(mm.width(), mm.height()) <= kLargestSheetShortSideMm))
         throw ERpError(QStringLiteral("Page %1 has an unusable size of %2 x %3 mm").arg(n).arg(mm.width()).arg(mm.height()));
 }
 
@@ -122,12 +124,20 @@ QStringList renderPng(const QString& fileName, const QString& outDir, double dpi
         const QSize px(std::max(1, int(std::lround(mm.width() * dpi / 25.4))),
                        std::max(1, int(std::lround(mm.height() * dpi / 25.4))));
         QImage target(px, QImage::Format_RGB32);
+        if (target.isNull())
+            throw ERpError(QStringLiteral("Report file %1: page %2: no memory for a picture of %3 x %4 pixels")
+                               .arg(fileName)
+                               .arg(n)
+                               .arg(px.width())
+                               .arg(px.height()));
         target.setDotsPerMeterX(int(std::lround(dpi / 0.0254)));
         target.setDotsPerMeterY(int(std::lround(dpi / 0.0254)));
         target.fill(Qt::white);
-        {
+        try {
             QPainter painter(&target);
             image->Play(painter, QRectF(QPointF(0, 0), QSizeF(px)));
+        } catch (const EmfError& e) {
+            throw ERpError(QStringLiteral("Report file %1: page %2: %3").arg(fileName).arg(n).arg(e.message()));
         }
         const QString name = QDir(outDir).filePath(QStringLiteral("page-%1.png").arg(n, 3, 10, QLatin1Char('0')));
         if (!target.save(name, "PNG"))

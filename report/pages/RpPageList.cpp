@@ -2,6 +2,7 @@
 
 #include "platform/EmfFormat.h"
 #include "platform/EmfPlayer.h"
+#include "report/pages/PaperSize.h"
 #include "report/pages/RpCompress.h"
 #include "report/pages/RpError.h"
 #include "report/pages/RpStream.h"
@@ -69,15 +70,24 @@ TRpPageImage::TRpPageImage(QByteArray bytes) : bytes_(std::move(bytes))
     const auto* p = reinterpret_cast<const uchar*>(bytes_.constData());
     frame_ = QRect(QPoint(emf::loadI32(p + 24), emf::loadI32(p + 28)),
                    QPoint(emf::loadI32(p + 32), emf::loadI32(p + 36)));
-    // A report page is a sheet of paper drawn on a real screen: its size lies between 1 mm and
-    // 5 m and its reference device between 12 and 2540 pixels per inch. Anything else is a damaged
-    // page, and playing it would scale fonts and lines to absurd sizes.
+    // A report page is a sheet of paper drawn on a real screen: its sides lie between 1 mm and
+    // those of the largest paper, and its reference device between 12 and 2540 pixels per inch.
+    // Anything else is a damaged page, and playing it would scale fonts and lines to absurd sizes
+    // or ask for an image of gigabytes.
     const qint64 fw = static_cast<qint64>(frame_.right()) - frame_.left();
     const qint64 fh = static_cast<qint64>(frame_.bottom()) - frame_.top();
-    if (fw < 100 || fh < 100 || fw > 500000 || fh > 500000)
+    if (fw < 100 || fh < 100)
         throw ERpError(QStringLiteral("Invalid page image: its frame of %1 x %2 hundredths of a millimetre is no sheet")
                            .arg(fw)
                            .arg(fh));
+    const auto longest = static_cast<qint64>(kLargestSheetLongSideMm * 100);
+    const auto shortest = static_cast<qint64>(kLargestSheetShortSideMm * 100);
+    if (std::max(fw, fh) > longest || std::min(fw, fh) > shortest)
+        throw ERpError(QStringLiteral("Invalid page image: its sheet of %1 x %2 mm is larger than any paper (at most %3 x %4 mm)")
+                           .arg(double(fw) / 100.0)
+                           .arg(double(fh) / 100.0)
+                           .arg(kLargestSheetShortSideMm)
+                           .arg(kLargestSheetLongSideMm));
     const double px[2] = {static_cast<double>(emf::loadI32(p + 72)), static_cast<double>(emf::loadI32(p + 76))};
     const double mm[2] = {static_cast<double>(emf::loadI32(p + 80)), static_cast<double>(emf::loadI32(p + 84))};
     for (int i = 0; i < 2; ++i) {

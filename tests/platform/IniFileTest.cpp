@@ -90,6 +90,54 @@ TEST_F(IniFileTest, CyrillicInOldCodePageIsReadAndKeptInThatCodePage)
     EXPECT_EQ(readFile(path()), "[MAIN]\r\nPath1=" + cp1251Value + "\r\nPath2=" + cp1251Value + "\r\n");
 }
 
+TEST_F(IniFileTest, OldCodePageLetterAsTheLastByteIsRead)
+{
+    // The last byte of these files starts a UTF-8 sequence that never ends: they are in the old
+    // code page, and the letter is read, and kept when another key is written.
+    struct Case {
+        QByteArray file;
+        QString path1;
+    };
+    const Case cases[] = {
+        {"[MAIN]\nPath1=\xf3", QStringLiteral("у")},
+        {"[MAIN]\r\nPath1=D:\\\xc4", QStringLiteral("D:\\Д")},
+        {"[MAIN]\nPath1=\xe0\xe1", QStringLiteral("аб")},
+        {"[MAIN]\nPath1=\xd0", QStringLiteral("Р")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file.toStdString());
+        ASSERT_TRUE(writeFile(path(), c.file));
+        EXPECT_EQ(read("Path1"), c.path1);
+        IniFile(path()).writeString("MAIN", "Port", "/dev/ttyS0");
+        EXPECT_EQ(read("Path1"), c.path1);
+        EXPECT_EQ(read("Port"), "/dev/ttyS0");
+        EXPECT_TRUE(readFile(path()).startsWith(c.file));
+    }
+}
+
+TEST_F(IniFileTest, WriteNeverChangesHowTheOtherLinesRead)
+{
+    // Old code page files whose only bytes invalid in UTF-8 are in the line that the write
+    // replaces: what is left would read as UTF-8 ("\xd0\xb0" is "а" there, "Р°" here).
+    struct Case {
+        QByteArray file;
+        QString path1;
+    };
+    const Case cases[] = {
+        {"[MAIN]\r\nPort=\xff\r\nPath1=\xd0\xb0\r\n", QStringLiteral("Р°")},
+        {"[MAIN]\nPath1=\xc3\xa9x\nPort=COM1\xc0\n", QStringLiteral("Г©x")},
+        {"[MAIN]\nPath1=\xcf\xf3\xf2\xfc\nPort=\xff\n", QStringLiteral("Путь")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file.toStdString());
+        ASSERT_TRUE(writeFile(path(), c.file));
+        ASSERT_EQ(read("Path1"), c.path1);
+        IniFile(path()).writeString("MAIN", "Port", "/dev/ttyS0");
+        EXPECT_EQ(read("Port"), "/dev/ttyS0");
+        EXPECT_EQ(read("Path1"), c.path1);
+    }
+}
+
 TEST_F(IniFileTest, RefusedWriteRaisesWithFullPathAndKeepsFile)
 {
     if (::geteuid() == 0)

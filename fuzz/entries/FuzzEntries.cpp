@@ -1,0 +1,256 @@
+#include "fuzz/entries/FuzzEntries.h"
+
+#include "engine/DbfFile.h"
+#include "engine/DbfSqlTable.h"
+#include "engine/Sql.h"
+#include "link/MessageImport.h"
+#include "platform/EmfPlayer.h"
+#include "platform/Exception.h"
+#include "platform/IniFile.h"
+#include "report/model/LayoutLoader.h"
+#include "report/model/RpReport.h"
+#include "report/pages/ReportFile.h"
+#include "report/pages/RpPrinter.h"
+#include "store/ResultTable.h"
+#include "store/Statements.h"
+
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+namespace fuzzentry {
+
+namespace {
+
+[[noreturn]] void broken(const char* what)
+{
+    std::fprintf(stderr, "fuzz entry: invariant broken: %s\n", what);
+    std::abort();
+}
+
+// The scratch folder, made once per process.
+const QString& scratch()
+{
+    static const auto dir = [] {
+        const QString base = QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm") : QDir::tempPath();
+        auto d = std::make_unique<QTemporaryDir>(base + QStringLiteral("/hematix-fuzz-XXXXXX"));
+        if (!d->isValid())
+            broken("no scratch folder");
+        return d;
+    }();
+    static const QString path = dir->path() + QLatin1Char('/');
+    return path;
+}
+
+QString writeScratch(const QString& name, const QByteArray& bytes)
+{
+    const QString path = scratch() + name;
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
+        broken("cannot write a scratch file");
+    return path;
+}
+
+// A result table in its own program folder, made afresh once it has grown, so that a long run's
+// inputs do not slow down with the table.
+QString resultTable(const QString& folderName, int maxRows)
+{
+    const QString folder = scratch() + folderName + QLatin1Char('/');
+    const QString table = resulttable::tableFile(folder);
+    bool fresh = !QFile::exists(table);
+    if (!fresh) {
+        try {
+            fresh = DbfFile(table, DbfFile::Access::ReadOnly).recordCount() > maxRows;
+        } catch (const Exception&) {
+            fresh = true;
+        }
+    }
+    if (fresh) {
+        QDir(folder).removeRecursively();
+        resulttable::create(folder);
+    }
+    return folder;
+}
+
+int rowCount(const QString& table) { return DbfFile(table, DbfFile::Access::ReadOnly).recordCount(); }
+
+} // namespace
+
+void ensureApplication()
+{
+    if (QCoreApplication::instance())
+        return;
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char name[] = "hematix-fuzz";
+    static char* argv[] = {name, nullptr};
+    static QGuiApplication app(argc, argv);
+}
+
+void captureImport(const QByteArray& input)
+{
+    const CaptureMessage message = parseCaptureFile(input);
+    if (!message.complete())
+        return;
+    const QString folder = resultTable(QStringLiteral("capture"), 2000);
+    const QString table = resulttable::tableFile(folder);
+    const int before = rowCount(table);
+    DbfTableOpener opener;
+    try {
+        const SqlResult r = executeSql(insertStatement(folder, message.row).join(QLatin1Char('\n')), opener);
+        if (r.rowsAffected != 1)
+            broken("an import INSERT wrote other than one row");
+    } catch (const Exception&) {
+        // Refused values (too long for a field, no 1251 character) are a sound answer...
+        if (rowCount(table) != before)
+            broken("a refused import INSERT left a row"); // ...but must leave nothing behind.
+        return;
+    }
+    if (rowCount(table) != before + 1)
+        broken("an import INSERT did not add exactly one row");
+}
+
+void sqlText(const QByteArray& input)
+{
+    const QString folder = resultTable(QStringLiteral("sql"), 500);
+    QString text = QString::fromUtf8(input);
+    text.replace(QLatin1String("$T"), quoted(resulttable::tableFile(folder)));
+    DbfTableOpener opener;
+    try {
+        const SqlResult r = executeSql(text, opener);
+        if (r.rows) {
+            // Read every value of the result, as a grid showing it would.
+            for (int i = 0; i < r.rows->rowCount(); ++i)
+                for (int c = 0; c < int(r.rows->columns().size()); ++c)
+                    (void)r.rows->value(i, c);
+        }
+    } catch (const Exception&) {
+    }
+}
+
+void tableFile(const QByteArray& input)
+{
+    const QString path = writeScratch(QStringLiteral("table.dbf"), input);
+    try {
+        DbfSqlTable table(path);
+        const int rows = table.rowCount();
+        for (int r = 0; r < rows; ++r) {
+            (void)table.isDeleted(r);
+            for (int c = 0; c < int(table.columns().size()); ++c)
+                (void)table.value(r, c);
+        }
+    } catch (const Exception&) {
+    }
+}
+
+void pageImage(const QByteArray& input)
+{
+    ensureApplication();
+    QImage image(199, 281, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    try {
+        (void)EmfPlayer::readHeader(input);
+        EmfPlayer::play(input, painter, QRectF(0, 0, image.width(), image.height()));
+    } catch (const Exception&) {
+    }
+    if (!painter.transform().isIdentity() || painter.hasClipping())
+        broken("the player left the painter changed");
+}
+
+void reportFile(const QByteArray& input)
+{
+    ensureApplication();
+    const QString path = writeScratch(QStringLiteral("report.hrp"), input);
+    try {
+        QString text;
+        QTextStream out(&text);
+        reportfile::describe(path, out);
+    } catch (const Exception&) {
+    }
+    TRpPrinter rp;
+    try {
+        rp.Load(path);
+    } catch (const Exception&) {
+        return;
+    }
+    for (int n = 1; n <= std::min(rp.PageCount(), 3); ++n) {
+        try {
+            const auto page = rp.GetPage(n);
+            if (!page)
+                continue;
+            // A quarter of 96 dpi: every page a file may claim fits a small picture.
+            QImage image(page->Width(24), page->Height(24), QImage::Format_RGB32);
+            if (image.isNull())
+                broken("a loaded page has no drawable size");
+            image.fill(Qt::white);
+            QPainter painter(&image);
+            page->Play(painter, QRectF(0, 0, image.width(), image.height()));
+        } catch (const Exception&) {
+        }
+    }
+}
+
+void layoutText(const QByteArray& input)
+{
+    ensureApplication();
+    try {
+        const auto report = layoutloader::load(input, QStringLiteral("fuzz.layout"), QLocale::c());
+        if (!report)
+            broken("a layout loaded as nothing");
+    } catch (const Exception&) {
+    }
+}
+
+void settingsIni(const QByteArray& input)
+{
+    const QString path = writeScratch(QStringLiteral("set.ini"), input);
+    const IniFile ini(path);
+    const QString keys[] = {QStringLiteral("Port"), QStringLiteral("Rate"), QStringLiteral("Path1"), QStringLiteral("Path2")};
+    QString before[4];
+    for (int i = 0; i < 4; ++i)
+        before[i] = ini.readString(QStringLiteral("MAIN"), keys[i], QStringLiteral("-"));
+    try {
+        ini.writeString(QStringLiteral("MAIN"), QStringLiteral("Port"), QStringLiteral("/dev/ttyUSB0"));
+    } catch (const Exception&) {
+        return;
+    }
+    // What was written reads back, and the other keys keep their values.
+    if (ini.readString(QStringLiteral("MAIN"), QStringLiteral("Port"), QString()) != QLatin1String("/dev/ttyUSB0"))
+        broken("a written setting does not read back");
+    for (int i = 1; i < 4; ++i)
+        if (ini.readString(QStringLiteral("MAIN"), keys[i], QStringLiteral("-")) != before[i])
+            broken("writing one setting changed another");
+}
+
+const std::vector<Entry>& entries()
+{
+    static const std::vector<Entry> all = {
+        {"capture-import", "tests/link/data/fuzz-regressions/capture-import", captureImport},
+        {"sql-text", "tests/engine/data/fuzz-regressions/sql-text", sqlText},
+        {"table-file", "tests/engine/data/fuzz-regressions/table-file", tableFile},
+        {"page-image", "tests/platform/data/fuzz-regressions/page-image", pageImage},
+        {"report-file", "tests/report/pages/data/fuzz-regressions/report-file", reportFile},
+        {"layout-text", "tests/report/model/data/fuzz-regressions/layout-text", layoutText},
+        {"settings-ini", "tests/platform/data/fuzz-regressions/settings-ini", settingsIni},
+    };
+    return all;
+}
+
+const Entry* find(const QString& name)
+{
+    for (const Entry& e : entries())
+        if (name == QLatin1String(e.name))
+            return &e;
+    return nullptr;
+}
+
+} // namespace fuzzentry

@@ -1,0 +1,128 @@
+// Starting inputs for the fuzz targets, made by the program's own writers (a recorded page, a
+// saved report, a result table with rows, analyser messages, the built-in layouts), so that a
+// fuzzer begins from files the program really meets.
+#include "fuzz/entries/FuzzEntries.h"
+
+#include "engine/DbfSqlTable.h"
+#include "engine/Sql.h"
+#include "link/AnalyserSimulator.h"
+#include "platform/EmfRecorder.h"
+#include "report/model/LayoutLoader.h"
+#include "report/pages/RpPageList.h"
+#include "report/pages/RpStream.h"
+#include "store/ResultTable.h"
+#include "store/Statements.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+namespace fuzzentry {
+
+namespace {
+
+void put(const QString& dir, const QString& name, const QByteArray& bytes)
+{
+    QFile f(QDir(dir).filePath(name));
+    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        f.write(bytes);
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QByteArray page(int variant)
+{
+    EmfRecorder rec(QSize(794, 1123), QSizeF(210, 297), QStringLiteral("Hematix"));
+    CanvasFont font;
+    font.charset = 204;
+    rec.setFont(font);
+    rec.fillRect({40, 40, 400, 80}, QColor(230, 230, 230));
+    rec.setPen({CanvasPenStyle::Dash, 2, Qt::red});
+    rec.setBrush({CanvasBrushStyle::DiagCross, Qt::blue});
+    rec.rectangle({40, 100, 300, 160});
+    rec.ellipse({320, 100, 500, 160});
+    rec.moveTo(40, 180);
+    rec.lineTo(700, 190);
+    rec.save();
+    rec.intersectClipRect({40, 200, 600, 400});
+    rec.setTextAlign(variant % 2 ? CanvasTextAlign::Right : CanvasTextAlign::Left);
+    rec.textOut(60, 220, QStringLiteral("Результат WBC 6.4"));
+    rec.restore();
+    QImage img(6, 4, QImage::Format_RGB32);
+    img.fill(QColor(0, 100, 200));
+    rec.stretchImage({500, 500, 560, 540}, img);
+    return rec.finish();
+}
+
+QByteArray report(bool compressed)
+{
+    TRpPageList list;
+    list.Start(std::make_unique<TRpStream>(), compressed);
+    list.AddPage(page(0));
+    list.AddPage(page(1));
+    list.WriteHeader();
+    list.Stream()->Seek(0, TRpSeekOrigin::FromBeginning);
+    return list.Stream()->ReadAll();
+}
+
+} // namespace
+
+void writeSeeds(const Entry& entry, const QString& dir)
+{
+    ensureApplication();
+    QDir().mkpath(dir);
+    const QString name = QLatin1String(entry.name);
+    sim::MessageGenerator messages(7, QDateTime(QDate(2023, 6, 5), QTime(14, 3, 7)));
+    if (name == QLatin1String("capture-import")) {
+        for (int i = 0; i < 4; ++i)
+            put(dir, QStringLiteral("message-%1").arg(i), sim::wireBytes(messages.next()).chopped(1));
+    } else if (name == QLatin1String("sql-text")) {
+        const QStringList statements = {
+            QStringLiteral("SELECT * FROM $T"),
+            QStringLiteral("SELECT NUM, FIO FROM $T WHERE DAT BETWEEN \"6/1/2023\" AND \"6/30/2023\""),
+            QStringLiteral("SELECT * FROM $T WHERE (NUM = \"000412345\" OR NOT FIO = 'x') AND DAT >= \"1/2/2023\";"),
+            QStringLiteral("SELECT WBC FROM $T WHERE WBC > 5 AND WBC < 7.5"),
+            insertStatement(QString(), ImportedRow{QStringLiteral("6/5/2023"), QStringLiteral("14:03:07"),
+                                                   QStringLiteral("000412345"), {}})
+                .join(QLatin1Char('\n'))
+                .replace(quoted(resulttable::tableFile(QString())), QStringLiteral("$T")),
+        };
+        for (int i = 0; i < statements.size(); ++i)
+            put(dir, QStringLiteral("statement-%1").arg(i), statements[i].toUtf8());
+    } else if (name == QLatin1String("table-file")) {
+        QTemporaryDir tmp;
+        const QString folder = tmp.path() + QLatin1Char('/');
+        const QString table = resulttable::create(folder);
+        put(dir, QStringLiteral("empty.dbf"), readAll(table));
+        DbfTableOpener opener;
+        for (int i = 0; i < 3; ++i) {
+            const sim::Message m = messages.next();
+            ImportedRow row;
+            row.date = QStringLiteral("6/%1/2023").arg(5 + i);
+            row.time = QStringLiteral("14:03:0%1").arg(i);
+            row.num = QString::fromLatin1(m.sample);
+            for (size_t v = 0; v < row.values.size(); ++v)
+                row.values[v] = QString::fromLatin1(m.values[v]);
+            executeSql(insertStatement(folder, row).join(QLatin1Char('\n')), opener);
+        }
+        put(dir, QStringLiteral("three-rows.dbf"), readAll(table));
+    } else if (name == QLatin1String("page-image")) {
+        put(dir, QStringLiteral("page-0.emf"), page(0));
+        put(dir, QStringLiteral("page-1.emf"), page(1));
+    } else if (name == QLatin1String("report-file")) {
+        put(dir, QStringLiteral("plain.hrp"), report(false));
+        put(dir, QStringLiteral("compressed.hrp"), report(true));
+    } else if (name == QLatin1String("layout-text")) {
+        for (const QString& layout : layoutloader::builtinNames())
+            put(dir, layout + QStringLiteral(".layout"), layoutloader::readLayoutFile(layoutloader::builtinPath(layout, QString())));
+    } else if (name == QLatin1String("settings-ini")) {
+        put(dir, QStringLiteral("set.ini"), "[MAIN]\r\nPort=/dev/ttyUSB0\r\nRate=9600\r\nPath1=C:\\Lab\\\r\nPath2=\"D:\\Arch\"\r\n");
+        put(dir, QStringLiteral("two-sections.ini"), "; settings\n[Other]\nPort=x\n\n[main]\n Rate = 19200 \nPort='COM1'\n[MAIN]\nPath1=\n");
+    }
+}
+
+} // namespace fuzzentry
