@@ -3,8 +3,11 @@
 #include "report/pages/RpPageList.h"
 #include "report/pages/RpPrinter.h"
 
+#include "platform/Exception.h"
+
 #include <QPaintEvent>
 #include <QPainter>
+#include <QTimer>
 
 TRpPreviewImage::TRpPreviewImage(QWidget* parent) : QWidget(parent)
 {
@@ -34,6 +37,7 @@ void TRpPreviewImage::ShowPage(int n)
 {
     image_.reset();
     dropCache();
+    playErrorTold_ = false;
     pageNumber_ = n;
     update();
     if (recorder_)
@@ -52,18 +56,23 @@ void TRpPreviewImage::resizeEvent(QResizeEvent* event)
     QWidget::resizeEvent(event);
 }
 
-void TRpPreviewImage::drawSheet(QPainter& painter) const
+QString TRpPreviewImage::drawSheet(QPainter& painter) const
 {
     const int w = width();
     const int h = height();
     // White sheet (its outline white too), then the page stretched over the whole view, then the
     // black outline and the shadow strips over the page's last pixels.
     painter.fillRect(QRect(QPoint(1, 1), QPoint(w - 4, h - 4)), Qt::white);
+    // A damaged record in a loaded file: what was drawn before it stays, and the error goes back to
+    // the caller, which tells it outside the paint (a box from inside a paint would come back with
+    // every repaint).
+    QString error;
     try {
         image_->Play(painter, QRectF(0, 0, w, h));
-    } catch (const std::exception&) {
-        // A damaged record in a loaded file: what was drawn before it stays; the view itself must
-        // go on painting (an error box from inside a paint would come back with every repaint).
+    } catch (const Exception& e) {
+        error = e.message();
+    } catch (const std::exception& e) {
+        error = QString::fromUtf8(e.what());
     }
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setPen(QPen(Qt::black, 0));
@@ -72,6 +81,7 @@ void TRpPreviewImage::drawSheet(QPainter& painter) const
     painter.drawPolyline(outline, 5);
     painter.fillRect(QRect(QPoint(w - 2, 2), QPoint(w - 1, h - 1)), Qt::black);
     painter.fillRect(QRect(QPoint(2, h - 2), QPoint(w - 1, h - 1)), Qt::black);
+    return error;
 }
 
 void TRpPreviewImage::renderCache(const QRect& area)
@@ -89,8 +99,15 @@ void TRpPreviewImage::renderCache(const QRect& area)
     painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
     painter.translate(-area.topLeft());
     painter.setClipRect(area);
-    drawSheet(painter);
+    const QString error = drawSheet(painter);
     ++playCount_;
+    if (!error.isEmpty() && !playErrorTold_) {
+        playErrorTold_ = true;
+        QTimer::singleShot(0, this, [this, error] {
+            if (OnPlayError)
+                OnPlayError(error);
+        });
+    }
 }
 
 void TRpPreviewImage::paintEvent(QPaintEvent* event)

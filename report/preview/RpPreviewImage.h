@@ -11,9 +11,10 @@
 //
 // Knows: the recorder it asks for pages (GetPage) and the page image player. Must not know: the
 // preview control's rules, generation. Untrusted: the page image (a loaded report file); a page
-// that fails to play shows what was drawn before the fault.
+// that fails to play shows what was drawn before the fault, and its error is told once.
 #include <QImage>
 #include <QWidget>
+#include <functional>
 #include <memory>
 
 class TRpPrinter;
@@ -46,6 +47,9 @@ public:
     QSize CachedImageSize() const { return cache_.size(); }
     int PlayCount() const { return playCount_; }
 
+    // Told, once per page shown and after the paint, when the page could not be played whole.
+    std::function<void(const QString& message)> OnPlayError;
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -53,7 +57,8 @@ protected:
 private:
     void dropCache();
     void renderCache(const QRect& area);
-    void drawSheet(class QPainter& painter) const;
+    // The player's error, or an empty text when the page played whole.
+    QString drawSheet(class QPainter& painter) const;
 
     TRpPrinter* recorder_ = nullptr;
     int pageNumber_ = 1;
@@ -62,4 +67,5 @@ private:
     QImage cache_;
     QRect cacheRect_;
     int playCount_ = 0;
+    bool playErrorTold_ = false;
 };

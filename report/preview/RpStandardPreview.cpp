@@ -4,6 +4,7 @@
 #include "report/pages/RpPrinter.h"
 #include "report/preview/RpPreview.h"
 #include "report/preview/RpPreviewIcons.h"
+#include "report/preview/RpPreviewImage.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -98,6 +99,9 @@ TRpStandardPreview::TRpStandardPreview(TRpPrinter& recorder, QWidget* parent) : 
     setCentralWidget(RpPreview);
     RpPreview->OnPageAvailable = [this](TRpPreview*, int n) { guarded([this, n] { RpPreviewPageAvailable(n); }); };
     RpPreview->OnProgressUpdate = [this](TRpPreview*, int p) { RpPreviewProgressUpdate(p); };
+    RpPreview->PageView()->OnPlayError = [this](const QString& message) {
+        guarded([&message] { throw Exception(message); });
+    };
 
     StatusPanel0 = new QLabel(QStringLiteral("0%"));
     StatusPanel0->setObjectName(QStringLiteral("StatusPanel0"));

@@ -400,3 +400,27 @@ TEST_F(PreviewWindow, VisiblePartIsPlayedOnceAndKept)
 }
 
 } // namespace
+
+// A page that cannot be played whole (here: more drawing than a page may cost) shows what was
+// drawn and tells its error once, not at every repaint.
+TEST_F(PreviewWindow, PageThatFailsToPlayTellsItsErrorOnce)
+{
+    TRpPrinter rp;
+    rp.BeginDoc();
+    rp.NewPage();
+    for (int i = 0; i < 2000; ++i)
+        rp.Canvas()->fillRect({0, 0, 794, 1123}, i % 2 ? Qt::white : Qt::gray);
+    rp.EndDoc();
+    ScriptedPreview p(rp);
+    p.window.Show();
+    QCoreApplication::processEvents();
+    TRpPreviewImage* view = p.window.RpPreview->PageView();
+    ASSERT_TRUE(view->ImageShown());
+    for (int zoom : {100, 50, 200}) {
+        p.window.RpPreview->SetZoom(zoom);
+        view->repaint();
+        QCoreApplication::processEvents();
+    }
+    ASSERT_EQ(p.messages.size(), 1) << p.messages.join('\n').toStdString();
+    EXPECT_TRUE(p.messages[0].startsWith("error: ")) << p.messages[0].toStdString();
+}
