@@ -10,7 +10,7 @@
 #include "app/Unit1.h"
 #include "bench/support/BulkTable.h"
 #include "engine/DataSet.h"
-#include "link/AnalyserSimulator.h"
+#include "bench/support/Captures.h"
 #include "link/CaptureFiles.h"
 #include "link/MessageImport.h"
 
@@ -31,15 +31,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int kMessages = 100;
 constexpr int kRounds = 3;
-
-QList<QByteArray> captures()
-{
-    sim::MessageGenerator gen(42, QDateTime(QDate(2023, 6, 5), QTime(8, 0, 0)));
-    QList<QByteArray> out;
-    for (int i = 0; i < kMessages; ++i)
-        out.append(sim::wireBytes(gen.next()).chopped(1)); // ENQ and frames, as the receiver keeps them
-    return out;
-}
 
 // A program folder on the build's disk (durable writes cost there what they cost in the lab)
 // with a result table of n rows, written and synced before anything is timed.
@@ -107,7 +98,7 @@ void BM_ImportWithMainWindow(benchmark::State& state)
 {
     const int rows = static_cast<int>(state.range(0));
     Folder folder(rows);
-    const QList<QByteArray> messages = captures();
+    const QList<QByteArray> messages = benchsupport::captures(kMessages, 42);
     int errors = 0;
     double fastest = 1e9;
     for (auto _ : state)

@@ -3,7 +3,7 @@
 // floor: no capture file to find, read, parse or remove, no table refresh). The line brings about
 // one message per second at 9600 baud, so the import's rate over 1/s is its headroom.
 #include "engine/DataSet.h"
-#include "link/AnalyserSimulator.h"
+#include "bench/support/Captures.h"
 #include "link/CaptureFiles.h"
 #include "link/MessageImport.h"
 #include "store/ResultTable.h"
@@ -19,15 +19,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-QList<QByteArray> captures(int count)
-{
-    sim::MessageGenerator gen(99, QDateTime(QDate(2023, 6, 5), QTime(8, 0, 0)));
-    QList<QByteArray> out;
-    for (int i = 0; i < count; ++i)
-        out.append(sim::wireBytes(gen.next()).chopped(1));  // ENQ and frames, as the receiver keeps them
-    return out;
-}
 
 struct Folder {
     QTemporaryDir dir;
@@ -94,7 +85,7 @@ Timing measure(const QList<QByteArray>& messages)
 void BM_ImportThroughput(benchmark::State& state)
 {
     const int count = static_cast<int>(state.range(0));
-    const QList<QByteArray> messages = captures(count);
+    const QList<QByteArray> messages = benchsupport::captures(count, 99);
     double floorRate = 0;
     double importRate = 0;
     for (auto _ : state) {
