@@ -49,6 +49,18 @@ DeviceRect deviceRect(const TRpPrinter& p, long double l, long double t, long do
                                 p.XPos(static_cast<double>(r)), p.YPos(static_cast<double>(b))});
 }
 
+// An item's box on the page in native units: its place on the band at the band's origin (x, y).
+struct NativeBox {
+    long double left, top, width, height;
+};
+
+NativeBox nativeBox(const TRpPrintable& item, int x, int y)
+{
+    using S = TRpPrintableSize;
+    return {x + item.Size.Native(S::Left), y + item.Size.Native(S::Top), item.Size.Native(S::Width),
+            item.Size.Native(S::Height)};
+}
+
 } // namespace
 
 // ---- device coordinates ----
@@ -355,13 +367,9 @@ void TRpItemPrinter::printText(TRpCustomLabel& item, int x, int y, TRpBandExtent
 
 void TRpItemPrinter::printShape(TRpShape& item, int x, int y, const TRpPrintRun& run)
 {
-    using S = TRpPrintableSize;
     TRpPrinter& p = *run.printer;
     PageCanvas& canvas = *p.Canvas();
-    const long double left = x + item.Size.Native(S::Left);
-    const long double top = y + item.Size.Native(S::Top);
-    const long double w = item.Size.Native(S::Width);
-    const long double h = item.Size.Native(S::Height);
+    const auto [left, top, w, h] = nativeBox(item, x, y);
     canvas.setBrush({static_cast<CanvasBrushStyle>(item.Brush.Style),
                      rpcolor::toQColor(item.Brush.Color)});
     canvas.setPen({static_cast<CanvasPenStyle>(item.Pen.Style), item.Pen.Width,
@@ -397,13 +405,9 @@ void TRpItemPrinter::printShape(TRpShape& item, int x, int y, const TRpPrintRun&
 
 void TRpItemPrinter::printImage(TRpImage& item, int x, int y, const TRpPrintRun& run)
 {
-    using S = TRpPrintableSize;
     TRpPrinter& p = *run.printer;
     PageCanvas& canvas = *p.Canvas();
-    const long double left = x + item.Size.Native(S::Left);
-    const long double top = y + item.Size.Native(S::Top);
-    const long double w = item.Size.Native(S::Width);
-    const long double h = item.Size.Native(S::Height);
+    const auto [left, top, w, h] = nativeBox(item, x, y);
     const DeviceRect r = deviceRect(p, left, top, left + w, top + h);
     const QImage& image = item.Picture().Image;
     if (!image.isNull()) {
