@@ -14,7 +14,7 @@
 // keep them up to date). A grid can show the rows lazily by asking RecordCount() once, mapping
 // each visible row to its record number with RecNoOfRow() and reading it with DisplayTextAt(),
 // without moving the current row.
-#include "platform/Exception.h"
+#include "engine/DbTypes.h"
 
 #include <QDate>
 #include <QObject>
@@ -22,15 +22,6 @@
 #include <QStringList>
 #include <memory>
 #include <vector>
-
-// Every error the engine raises. The message is the engine's or the framework's text, e.g.
-// "Table1: Cannot perform this operation on a closed dataset".
-class EDatabaseError : public Exception {
-public:
-    using Exception::Exception;
-};
-
-enum class TFieldType { String, Date, Float, Integer, Boolean, Memo };
 
 class TDataSet;
 

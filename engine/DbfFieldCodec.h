@@ -10,7 +10,7 @@
 //   L  T t Y y / F f N n             -> bool; '?' or blank null
 //   M  block number in the memo file -> QString of the memo; blank or 0 null
 // A field of any other type reads as its raw text and cannot be written.
-#include "engine/DataSet.h"
+#include "engine/DbTypes.h"
 #include "engine/DbfFile.h"
 
 #include <QByteArray>

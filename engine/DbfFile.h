@@ -14,7 +14,7 @@
 // last record is dropped, complete records past the header's count are kept), lengths are
 // checked against each other before any record is read, and nothing is allocated from a count
 // taken from the file.
-#include "engine/DataSet.h" // EDatabaseError
+#include "engine/DbTypes.h"
 
 #include <QByteArray>
 #include <QDate>

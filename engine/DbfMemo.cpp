@@ -1,6 +1,6 @@
 #include "engine/DbfMemo.h"
 
-#include "engine/DataSet.h"
+#include "engine/DbTypes.h"
 
 #include <QFile>
 #include <algorithm>

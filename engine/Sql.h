@@ -5,7 +5,7 @@
 // The SQL core knows nothing about files: the file layer hands it open tables through SqlTable,
 // found by the full file name written in double quotes in the statement. Query objects (TQuery)
 // run their text through executeSql().
-#include "engine/DataSet.h"
+#include "engine/DbTypes.h"
 
 #include <QDate>
 #include <QString>

@@ -1,6 +1,6 @@
 #include "engine/SqlLexer.h"
 
-#include "engine/DataSet.h"
+#include "engine/DbTypes.h"
 
 bool SqlToken::isKeyword(const char* upperWord) const
 {

@@ -1,6 +1,6 @@
 #include "engine/SqlParser.h"
 
-#include "engine/DataSet.h"
+#include "engine/DbTypes.h"
 
 namespace {
 

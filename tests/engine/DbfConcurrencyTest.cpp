@@ -2,6 +2,7 @@
 // every row, once, and a reader's refresh sees them all.
 #include "DbfTestSupport.h"
 
+#include "engine/DataSet.h"
 #include "engine/DbfSqlTable.h"
 
 #include <QSet>
