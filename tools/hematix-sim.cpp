@@ -1,5 +1,5 @@
 // Plays the haematology analyser on a pseudo-terminal or a serial device; see --help.
-#include "link/AnalyserSimulator.h"
+#include "link/sim/AnalyserSimulator.h"
 
 #include <QCoreApplication>
 #include <QTextStream>

@@ -1,7 +1,7 @@
 #pragma once
 // Capture files as the receiver keeps them (ENQ and the frames, without the EOT), made by the
 // analyser simulator from a fixed seed so that every round imports the same messages.
-#include "link/AnalyserSimulator.h"
+#include "link/sim/AnalyserSimulator.h"
 
 #include <QByteArray>
 #include <QDateTime>

@@ -5,7 +5,7 @@
 
 #include "engine/DbfSqlTable.h"
 #include "engine/Sql.h"
-#include "link/AnalyserSimulator.h"
+#include "link/sim/AnalyserSimulator.h"
 #include "platform/EmfRecorder.h"
 #include "report/model/LayoutLoader.h"
 #include "report/pages/RpPageList.h"

@@ -2,7 +2,7 @@
 // program's Start command, the serial link and frame receiver, the import timer, the table.
 #include "AppFixture.h"
 
-#include "link/AnalyserSimulator.h"
+#include "link/sim/AnalyserSimulator.h"
 #include "link/MessageImport.h"
 #include "link/SerialLink.h"
 

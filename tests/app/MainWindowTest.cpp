@@ -3,7 +3,7 @@
 #include "app/DBEdit.h"
 #include "app/DBGrid.h"
 #include "app/DBNavigator.h"
-#include "link/AnalyserSimulator.h"
+#include "link/sim/AnalyserSimulator.h"
 #include "link/MessageImport.h"
 #include "platform/TrayIcon.h"
 

@@ -13,7 +13,7 @@
 #include "report/preview/RpPreviewImage.h"
 #include "report/preview/RpPreviewInstall.h"
 
-#include "link/AnalyserSimulator.h"
+#include "link/sim/AnalyserSimulator.h"
 #include "link/MessageImport.h"
 
 #include <QDateEdit>

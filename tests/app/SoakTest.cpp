@@ -5,7 +5,7 @@
 // scripts/soak.sh; without the variable it is skipped.
 #include "AppFixture.h"
 
-#include "link/AnalyserSimulator.h"
+#include "link/sim/AnalyserSimulator.h"
 #include "link/CaptureFiles.h"
 #include "link/MessageImport.h"
 #include "link/SerialLink.h"

@@ -1,6 +1,6 @@
 // The analyser simulator: framing and checksums, what it puts on the line, how it waits.
 #include "engine/Cp1251.h"
-#include "link/AnalyserSimulator.h"
+#include "link/sim/AnalyserSimulator.h"
 #include "link/AstmFrame.h"
 #include "link/LinkTestPrint.h"
 #include "platform/IniFile.h"

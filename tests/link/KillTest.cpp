@@ -7,7 +7,7 @@
 // DISABLED_ReceivingPathChild, which ctest does not run by itself.
 #include "engine/Cp1251.h"
 #include "engine/DataSet.h"
-#include "link/AnalyserSimulator.h"
+#include "link/sim/AnalyserSimulator.h"
 #include "link/CaptureFiles.h"
 #include "link/FrameReceiver.h"
 #include "link/MessageImport.h"

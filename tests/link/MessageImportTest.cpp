@@ -1,7 +1,7 @@
 // The message import: capture files in, result rows out, nothing lost or stored twice.
 #include "engine/Cp1251.h"
 #include "engine/DataSet.h"
-#include "link/AnalyserSimulator.h"
+#include "link/sim/AnalyserSimulator.h"
 #include "link/AstmFrame.h"
 #include "link/CaptureFiles.h"
 #include "link/FrameReceiver.h"

@@ -1,4 +1,4 @@
-#include "link/AnalyserSimulator.h"
+#include "link/sim/AnalyserSimulator.h"
 
 #include "engine/Cp1251.h"
 #include "link/AstmFrame.h"
