@@ -18,7 +18,7 @@
 #include "link/MessageImport.h"
 #include "link/SerialLink.h"
 #include "platform/IniFile.h"
-#include "platform/TrayIcon.h"
+#include "platform/tray/TrayIcon.h"
 #include "report/preview/RpPreviewInstall.h"
 
 #include <QAction>

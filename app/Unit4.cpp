@@ -4,7 +4,7 @@
 #include "app/Forms.h"
 #include "app/Unit1.h"
 #include "app/WindowFrame.h"
-#include "platform/TrayIcon.h"
+#include "platform/tray/TrayIcon.h"
 
 #include <QButtonGroup>
 #include <QGroupBox>

@@ -8,7 +8,7 @@
 // given number of pages, so that one measurement does not inherit another's heap.
 #include "bench/support/CpuTime.h"
 #include "bench/support/PeakMemory.h"
-#include "platform/PrinterInfo.h"
+#include "platform/print/PrinterInfo.h"
 #include "report/pages/RpPageList.h"
 #include "report/pages/RpPrinter.h"
 #include "report/pages/RpStream.h"

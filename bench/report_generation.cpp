@@ -12,7 +12,7 @@
 #include "bench/support/CpuTime.h"
 #include "bench/support/PeakMemory.h"
 #include "engine/DataSet.h"
-#include "platform/PrinterInfo.h"
+#include "platform/print/PrinterInfo.h"
 #include "report/generation/RpGenerator.h"
 #include "report/model/LayoutLoader.h"
 #include "report/model/ReferenceContext.h"

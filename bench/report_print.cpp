@@ -14,7 +14,7 @@
 #include "bench/support/PeakMemory.h"
 #include "bench/support/PeriodPages.h"
 #include "engine/DataSet.h"
-#include "platform/PrinterInfo.h"
+#include "platform/print/PrinterInfo.h"
 #include "report/generation/RpGenerator.h"
 #include "report/model/LayoutLoader.h"
 #include "report/model/RpBinding.h"

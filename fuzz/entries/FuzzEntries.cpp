@@ -4,7 +4,7 @@
 #include "engine/DbfSqlTable.h"
 #include "engine/Sql.h"
 #include "link/MessageImport.h"
-#include "platform/EmfPlayer.h"
+#include "platform/canvas/EmfPlayer.h"
 #include "platform/Exception.h"
 #include "platform/IniFile.h"
 #include "report/model/LayoutLoader.h"

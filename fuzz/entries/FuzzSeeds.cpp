@@ -6,7 +6,7 @@
 #include "engine/DbfSqlTable.h"
 #include "engine/Sql.h"
 #include "link/sim/AnalyserSimulator.h"
-#include "platform/EmfRecorder.h"
+#include "platform/canvas/EmfRecorder.h"
 #include "report/model/LayoutLoader.h"
 #include "report/pages/RpPageList.h"
 #include "report/pages/RpStream.h"

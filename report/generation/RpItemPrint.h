@@ -8,7 +8,7 @@
 // Must not know: bands' placement on the page (generation decides where a band lands), windows.
 // Untrusted: field values (any text, any length; a read or format error prints an empty text),
 // item measures from a loaded layout (clamped to int device coordinates).
-#include "platform/PageCanvas.h"
+#include "platform/canvas/PageCanvas.h"
 #include "report/model/RpTypes.h"
 
 #include <QDateTime>

@@ -1,6 +1,6 @@
 #include "report/pages/PrinterSettings.h"
 
-#include "platform/PrinterInfo.h"
+#include "platform/print/PrinterInfo.h"
 
 #include <QMarginsF>
 #include <QPageSize>

@@ -7,7 +7,7 @@
 // Knows: the paper table, the paper sources and the installed printers as PrinterInfo describes
 // them. Knows nothing of reports or of the recorder. Untrusted: nothing (values come from the
 // report's settings and from the print service).
-#include "platform/PrintJob.h"
+#include "platform/print/PrintJob.h"
 #include "report/pages/PaperSize.h"
 
 #include <QList>

@@ -1,6 +1,6 @@
 #include "report/pages/ReportFile.h"
 
-#include "platform/EmfPlayer.h"
+#include "platform/canvas/EmfPlayer.h"
 #include "platform/Exception.h"
 #include "report/pages/PaperSize.h"
 #include "report/pages/RpError.h"

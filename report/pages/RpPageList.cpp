@@ -1,7 +1,7 @@
 #include "report/pages/RpPageList.h"
 
-#include "platform/EmfFormat.h"
-#include "platform/EmfPlayer.h"
+#include "platform/canvas/EmfFormat.h"
+#include "platform/canvas/EmfPlayer.h"
 #include "report/pages/PaperSize.h"
 #include "report/pages/RpCompress.h"
 #include "report/pages/RpError.h"

@@ -1,8 +1,8 @@
 #include "report/pages/RpPrinter.h"
 
-#include "platform/PainterCanvas.h"
-#include "platform/PrintJob.h"
-#include "platform/PrinterInfo.h"
+#include "platform/canvas/PainterCanvas.h"
+#include "platform/print/PrintJob.h"
+#include "platform/print/PrinterInfo.h"
 #include "report/pages/RpError.h"
 #include "report/pages/RpStream.h"
 

@@ -12,7 +12,7 @@
 // Knows: page images, the page store, the printer settings and print jobs. Knows nothing of the
 // report model or of generation: print and print-setup requests go to its report through hooks.
 // Untrusted: report files (through the page store) and their pages.
-#include "platform/EmfRecorder.h"
+#include "platform/canvas/EmfRecorder.h"
 #include "report/pages/PaperSize.h"
 #include "report/pages/PrinterSettings.h"
 #include "report/pages/RpPageList.h"

@@ -1,6 +1,6 @@
 #include "report/printing/RpPrintSetup.h"
 
-#include "platform/PrinterInfo.h"
+#include "platform/print/PrinterInfo.h"
 #include "report/generation/RpGenerator.h"
 #include "report/model/RpReport.h"
 #include "report/pages/RpPrinter.h"

@@ -1,7 +1,7 @@
 #include "report/printing/RpPrinting.h"
 
 #include "platform/Exception.h"
-#include "platform/PrinterInfo.h"
+#include "platform/print/PrinterInfo.h"
 #include "report/generation/RpGenerator.h"
 #include "report/model/RpReport.h"
 #include "report/pages/RpError.h"

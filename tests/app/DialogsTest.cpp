@@ -4,7 +4,7 @@
 #include "app/Unit4.h"
 #include "app/Unit5.h"
 #include "app/Unit6.h"
-#include "platform/TrayIcon.h"
+#include "platform/tray/TrayIcon.h"
 
 #include <QButtonGroup>
 #include <QComboBox>

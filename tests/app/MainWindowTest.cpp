@@ -5,7 +5,7 @@
 #include "app/DBNavigator.h"
 #include "link/sim/AnalyserSimulator.h"
 #include "link/MessageImport.h"
-#include "platform/TrayIcon.h"
+#include "platform/tray/TrayIcon.h"
 
 #include <QAction>
 #include <QLabel>

@@ -3,7 +3,7 @@
 #include "AppFixture.h"
 
 #include "app/Unit4.h"
-#include "platform/TrayIcon.h"
+#include "platform/tray/TrayIcon.h"
 
 #include <QProcess>
 #include <QThread>

@@ -1,5 +1,5 @@
 // The hematix-pages program as users run it: on report files recorded by the page recorder.
-#include "platform/PrinterInfo.h"
+#include "platform/print/PrinterInfo.h"
 #include "report/pages/RpPageList.h"
 #include "report/pages/RpPrinter.h"
 #include "report/pages/RpStream.h"

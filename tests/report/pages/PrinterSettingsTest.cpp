@@ -2,7 +2,7 @@
 // printer, which choices a printer takes, and the page layout and job options a print gets.
 #include "report/pages/PrinterSettings.h"
 
-#include "platform/PrinterInfo.h"
+#include "platform/print/PrinterInfo.h"
 
 #include <QPageLayout>
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // Saved report files are untrusted: a page may claim no sheet larger than any paper, and a page
 // that asks for more drawing than a page may cost is refused while drawing, compressed or not,
 // so that no small file costs gigabytes or seconds to load and render.
-#include "platform/EmfPlayer.h"
-#include "platform/EmfRecorder.h"
+#include "platform/canvas/EmfPlayer.h"
+#include "platform/canvas/EmfRecorder.h"
 #include "report/pages/PaperSize.h"
 #include "report/pages/ReportFile.h"
 #include "report/pages/RpError.h"

@@ -1,8 +1,8 @@
 #pragma once
 // Recorded documents for the recorder tests: pages drawn through the recorder's canvas with every
 // kind of drawing a report uses, so that saved files carry real page images.
-#include "platform/PageCanvas.h"
-#include "platform/PrinterInfo.h"
+#include "platform/canvas/PageCanvas.h"
+#include "platform/print/PrinterInfo.h"
 #include "report/pages/RpPrinter.h"
 
 #include <QImage>

@@ -2,7 +2,7 @@
 // Shared by the preview tests: a stand-in for a generation run that records pages the way a real
 // run does (the event queue runs once per record, the run stops when cancelled), and a window
 // whose dialogs answer from the test.
-#include "platform/PrinterInfo.h"
+#include "platform/print/PrinterInfo.h"
 #include "report/pages/RpPrinter.h"
 #include "report/pages/RpPrinterFixtures.h"
 #include "report/preview/RpStandardPreview.h"

@@ -1,6 +1,6 @@
 #include "PageCompare.h"
 
-#include "platform/EmfPlayer.h"
+#include "platform/canvas/EmfPlayer.h"
 #include "report/generation/GenerationFixtures.h"
 
 #include <QPainter>

@@ -2,7 +2,7 @@
 // run reports, and that its Cancel reaches the recorder.
 #include "report/printing/RpProgressForm.h"
 
-#include "platform/PrinterInfo.h"
+#include "platform/print/PrinterInfo.h"
 #include "report/pages/RpPrinter.h"
 
 #include <QCoreApplication>

@@ -10,7 +10,7 @@
 #include "PrintQueueFixture.h"
 #include "report/generation/GenerationFixtures.h"
 
-#include "platform/PrinterInfo.h"
+#include "platform/print/PrinterInfo.h"
 #include "report/model/ReferenceContext.h"
 #include "report/model/RpBinding.h"
 #include "store/PeriodQuery.h"

@@ -3,7 +3,7 @@
 // and kerning off, so that an advance measured here is the design advance scaled, the same on
 // screen, printer and PDF. Advances are integers per UTF-16 unit, rounded cumulatively, because
 // the metafile stores them as integers and layout must use exactly what is stored.
-#include "platform/PageCanvas.h"
+#include "platform/canvas/PageCanvas.h"
 
 #include <QFont>
 #include <QRawFont>

@@ -3,7 +3,7 @@
 // clip, saved states) and the drawing operations with GDI's pixel conventions. The metafile
 // player drives it from records, PainterCanvas from canvas calls, so a recorded page and the
 // same page drawn directly go through the very same painting code.
-#include "platform/TextMeasure.h"
+#include "platform/canvas/TextMeasure.h"
 
 #include <QColor>
 #include <QImage>

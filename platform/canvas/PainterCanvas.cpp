@@ -1,7 +1,7 @@
-#include "platform/PainterCanvas.h"
+#include "platform/canvas/PainterCanvas.h"
 
-#include "platform/PageCanvasMapping.h"
-#include "platform/EmfPainter.h"
+#include "platform/canvas/PageCanvasMapping.h"
+#include "platform/canvas/EmfPainter.h"
 
 #include <QPainter>
 #include <QVarLengthArray>

@@ -1,4 +1,4 @@
-#include "platform/TextMeasure.h"
+#include "platform/canvas/TextMeasure.h"
 
 #include <QFontMetricsF>
 #include <QGlyphRun>

@@ -1,10 +1,10 @@
 #pragma once
 // Pages and image helpers shared by the page-image tests.
-#include "platform/EmfFormat.h"
-#include "platform/EmfPlayer.h"
-#include "platform/EmfRecorder.h"
-#include "platform/PageCanvas.h"
-#include "platform/PainterCanvas.h"
+#include "platform/canvas/EmfFormat.h"
+#include "platform/canvas/EmfPlayer.h"
+#include "platform/canvas/EmfRecorder.h"
+#include "platform/canvas/PageCanvas.h"
+#include "platform/canvas/PainterCanvas.h"
 
 #include <QImage>
 #include <QPainter>

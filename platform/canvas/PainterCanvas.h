@@ -2,7 +2,7 @@
 // A page canvas that draws straight onto a QPainter, in device pixels of the painter's current
 // coordinates: the printer page of a live print, or an image. It paints through the same code
 // as the metafile player, so a page drawn here and the same page recorded and played agree.
-#include "platform/PageCanvas.h"
+#include "platform/canvas/PageCanvas.h"
 
 #include <memory>
 

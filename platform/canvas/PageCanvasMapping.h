@@ -2,8 +2,8 @@
 // Canvas values to GDI record values and back to painting state. The recorder writes the GDI
 // values; the player and PainterCanvas both turn GDI values into painting state through the same
 // functions here, so a recorded page cannot paint differently from a directly drawn one.
-#include "platform/EmfPainter.h"
-#include "platform/PageCanvas.h"
+#include "platform/canvas/EmfPainter.h"
+#include "platform/canvas/PageCanvas.h"
 
 #include <QRectF>
 

@@ -1,4 +1,4 @@
-#include "platform/PrintJob.h"
+#include "platform/print/PrintJob.h"
 
 #include <QPainter>
 #include <QPrinter>

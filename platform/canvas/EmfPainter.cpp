@@ -1,4 +1,4 @@
-#include "platform/EmfPainter.h"
+#include "platform/canvas/EmfPainter.h"
 
 #include <QPainter>
 #include <QVarLengthArray>

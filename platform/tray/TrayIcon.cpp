@@ -1,4 +1,4 @@
-#include "platform/TrayIcon.h"
+#include "platform/tray/TrayIcon.h"
 
 #include <QWidget>
 

@@ -1,8 +1,8 @@
-#include "platform/EmfPlayer.h"
+#include "platform/canvas/EmfPlayer.h"
 
-#include "platform/EmfFormat.h"
-#include "platform/EmfPainter.h"
-#include "platform/PageCanvasMapping.h"
+#include "platform/canvas/EmfFormat.h"
+#include "platform/canvas/EmfPainter.h"
+#include "platform/canvas/PageCanvasMapping.h"
 
 #include <QPainter>
 #include <QVarLengthArray>

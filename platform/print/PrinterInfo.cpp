@@ -1,4 +1,4 @@
-#include "platform/PrinterInfo.h"
+#include "platform/print/PrinterInfo.h"
 
 #include <QPageLayout>
 #include <QPageSize>

@@ -1,8 +1,8 @@
 // Pages recorded as metafiles and played back must look exactly like the same pages painted
 // directly, and the metafile must carry what other readers rely on.
 #include "EmfTestPages.h"
-#include "platform/EmfFormat.h"
-#include "platform/TextMeasure.h"
+#include "platform/canvas/EmfFormat.h"
+#include "platform/canvas/TextMeasure.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // Metafiles are untrusted (saved report files come from anywhere): every malformed one gives an
 // EmfError saying what is wrong and where, never a crash, an out-of-bounds read or a hang.
 #include "EmfTestPages.h"
-#include "platform/EmfFormat.h"
-#include "platform/EmfPainter.h"
+#include "platform/canvas/EmfFormat.h"
+#include "platform/canvas/EmfPainter.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
-#include "platform/PageCanvasMapping.h"
+#include "platform/canvas/PageCanvasMapping.h"
 
-#include "platform/EmfFormat.h"
+#include "platform/canvas/EmfFormat.h"
 
 namespace canvasmap {
 

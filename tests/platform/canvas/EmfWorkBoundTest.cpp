@@ -2,7 +2,7 @@
 // a small hostile file (a thousand page-sized fills, glyphs taller than the sheet) stops with an
 // EmfError instead of taking seconds, while real report pages cost a small part of the budget.
 #include "EmfTestPages.h"
-#include "platform/EmfFormat.h"
+#include "platform/canvas/EmfFormat.h"
 #include "support/TestSupport.h"
 
 #include <QRandomGenerator>

@@ -5,7 +5,7 @@
 // and plays identically here, on the printer, in PDF and in other programs that read the format.
 // One recorder can record page after page (finish() starts the next), which keeps its fonts
 // looked up; it belongs to the thread that uses it.
-#include "platform/PageCanvas.h"
+#include "platform/canvas/PageCanvas.h"
 
 #include <QByteArray>
 #include <QSizeF>

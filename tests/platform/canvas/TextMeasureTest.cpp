@@ -1,6 +1,6 @@
 // Text measuring must give the same integer advances wherever a page is drawn: the design
 // metrics of the installed metric twins, with hinting off, rounded without drift.
-#include "platform/TextMeasure.h"
+#include "platform/canvas/TextMeasure.h"
 
 #include <QFontDatabase>
 #include <QFontInfo>

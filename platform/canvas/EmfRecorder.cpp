@@ -1,9 +1,9 @@
-#include "platform/EmfRecorder.h"
+#include "platform/canvas/EmfRecorder.h"
 
-#include "platform/EmfFormat.h"
-#include "platform/EmfPainter.h"
-#include "platform/PageCanvasMapping.h"
-#include "platform/TextMeasure.h"
+#include "platform/canvas/EmfFormat.h"
+#include "platform/canvas/EmfPainter.h"
+#include "platform/canvas/PageCanvasMapping.h"
+#include "platform/canvas/TextMeasure.h"
 
 #include <QVarLengthArray>
 #include <algorithm>
