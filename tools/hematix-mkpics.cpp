@@ -2,6 +2,7 @@
 //   hematix-mkpics [--bmp DIR] LAYOUT...
 // Each LAYOUT has the Picture.Data of its unit picture items replaced in place; with --bmp the
 // bitmaps are also written to DIR for viewing.
+#include "platform/Exception.h"
 #include "report/model/UnitPictures.h"
 
 #include <QDir>
@@ -46,7 +47,13 @@ int main(int argc, char** argv)
         }
         QByteArray text = in.readAll();
         in.close();
-        const int n = unitpictures::embedInLayout(text);
+        int n = 0;
+        try {
+            n = unitpictures::embedInLayout(text);
+        } catch (const Exception& e) {
+            std::fprintf(stderr, "hematix-mkpics: %s: %s\n", qPrintable(path), qPrintable(e.message()));
+            return 1;
+        }
         QFile out(path);
         if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(text) != text.size()) {
             std::fprintf(stderr, "hematix-mkpics: cannot write %s: %s\n", qPrintable(path), qPrintable(out.errorString()));

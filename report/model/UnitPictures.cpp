@@ -1,5 +1,7 @@
 #include "report/model/UnitPictures.h"
 
+#include "platform/Exception.h"
+
 #include "report/model/RpItems.h"
 
 #include <QFont>
@@ -199,8 +201,11 @@ int embedInLayout(QByteArray& text)
             qsizetype end = i;
             while (end < lines.size() && !lines[end].contains('}'))
                 ++end;
+            // Cutting here would drop the rest of the layout: refuse, and the caller writes nothing.
             if (end == lines.size())
-                break;
+                throw Exception(QStringLiteral("Picture.Data of %1 on line %2 has no closing brace")
+                                    .arg(current)
+                                    .arg(i + 1));
             const QByteArray indent = line.left(line.indexOf('P'));
             const QByteArray hex = pictureData(*kind).toHex().toUpper();
             QByteArray block = indent + "Picture.Data = {";

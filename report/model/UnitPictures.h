@@ -23,7 +23,8 @@ QByteArray pictureData(Kind kind);
 // The picture an image item of the result sheet holds (RpImage1..5, RpImage6, RpImage7).
 std::optional<Kind> kindForItem(const QString& itemName);
 // Replaces the Picture.Data of every such item in a layout text; the rest stays as it is.
-// Returns the number of pictures replaced.
+// Returns the number of pictures replaced. A block without its closing brace raises Exception
+// and leaves the text as it was.
 int embedInLayout(QByteArray& layoutText);
 
 } // namespace unitpictures

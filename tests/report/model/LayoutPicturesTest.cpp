@@ -102,4 +102,10 @@ TEST(LayoutPictures, EmbeddingReplacesOnlyThePictureBlocks)
     auto r = layoutloader::load(text, QStringLiteral("embedded"));
     const auto& img = dynamic_cast<const TRpImage&>(*r->BandList()[0]->Items()[0]);
     EXPECT_EQ(img.Picture().Image.size(), QSize(28, 21));
+
+    // A block cut short keeps the whole text: nothing after it may be lost.
+    QByteArray cut = "object RpImage7: TRpImage\n  Picture.Data = {\n    00\n  Stretch = False\nend\n";
+    const QByteArray before = cut;
+    EXPECT_THROW(unitpictures::embedInLayout(cut), Exception);
+    EXPECT_EQ(cut, before);
 }
