@@ -1,7 +1,6 @@
 #include "app/DBGrid.h"
 
 #include "app/ErrorBox.h"
-#include "app/TableRows.h"
 #include "engine/DataSet.h"
 
 #include <QApplication>
@@ -47,7 +46,7 @@ private:
 
 // ---------------------------------------------------------------------------------------------
 TDataSetGridModel::TDataSetGridModel(TDataSource* source, QObject* parent)
-    : QAbstractTableModel(parent), source_(source), rows_(std::make_unique<TableRows>())
+    : QAbstractTableModel(parent), source_(source)
 {
 }
 
@@ -68,7 +67,14 @@ void TDataSetGridModel::addColumn(const QString& field, const QString& title)
     endInsertColumns();
 }
 
-int TDataSetGridModel::fieldDisplayWidth(int column) const { return rows_->displayWidth(columns_[size_t(column)].field); }
+int TDataSetGridModel::fieldDisplayWidth(int column) const
+{
+    TDataSet* ds = dataSet();
+    const TField* f = ds && ds->Active() ? ds->FindField(columns_[size_t(column)].field) : nullptr;
+    if (!f)
+        return 10;
+    return f->DataType() == TFieldType::Date ? 10 : std::max(1, f->Size());
+}
 
 int TDataSetGridModel::rowCount(const QModelIndex& parent) const
 {
@@ -89,7 +95,11 @@ int TDataSetGridModel::recNoOfRow(int row) const
     return row < shownRecords_ ? row + 1 : 0;
 }
 
-bool TDataSetGridModel::rowDeleted(int row) const { return row < shownRecords_ && rows_->isDeleted(row + 1); }
+bool TDataSetGridModel::rowDeleted(int row) const
+{
+    TDataSet* ds = dataSet();
+    return row < shownRecords_ && ds && ds->Active() && ds->RecordDeleted(row + 1);
+}
 
 int TDataSetGridModel::currentRow() const
 {
@@ -118,12 +128,14 @@ QVariant TDataSetGridModel::data(const QModelIndex& index, int role) const
     }
     // A row deleted since the grid last looked (another program's delete, seen after a refresh)
     // is hidden as soon as it is met, without looking at every row again.
-    if (index.column() == 0 && rows_->isDeleted(index.row() + 1)) {
+    if (!ds || !ds->Active())
+        return {};
+    if (index.column() == 0 && ds->RecordDeleted(index.row() + 1)) {
         const int row = index.row();
         QMetaObject::invokeMethod(const_cast<TDataSetGridModel*>(this), [this, row] { emit rowFoundDeleted(row); },
                                   Qt::QueuedConnection);
     }
-    return rows_->text(index.row() + 1, field);
+    return ds->DisplayTextAt(index.row() + 1, ds->FindField(field));
 }
 
 QVariant TDataSetGridModel::headerData(int section, Qt::Orientation o, int role) const
@@ -180,25 +192,24 @@ void TDataSetGridModel::sync()
     TDataSet* ds = dataSet();
     auto* table = qobject_cast<TTable*>(ds);
     if (!ds || !ds->Active() || !table) {
-        if (rows_->isOpen() || shownRecords_ || shownInsertRow_) {
+        if (open_ || shownRecords_ || shownInsertRow_) {
             beginResetModel();
-            rows_->close();
+            open_ = false;
             shownRecords_ = 0;
             shownInsertRow_ = false;
             endResetModel();
         }
         return;
     }
-    if (!rows_->isOpen()) {
+    if (!open_) {
         beginResetModel();
-        rows_->open(table->TableName());
-        shownRecords_ = rows_->recordCount();
+        open_ = true;
+        shownRecords_ = table->RecordsInFile();
         shownInsertRow_ = inserting();
         endResetModel();
         return;
     }
-    rows_->refresh();
-    const int records = rows_->recordCount();
+    const int records = table->RecordsInFile();
     const bool insertRow = inserting();
     const int before = rowCount();
     const int after = records + (insertRow ? 1 : 0);

@@ -10,7 +10,6 @@
 
 class TDataSource;
 class TDataSet;
-class TableRows;
 
 class TDataSetGridModel : public QAbstractTableModel {
     Q_OBJECT
@@ -50,7 +49,7 @@ private:
     bool inserting() const;
     TDataSource* source_;
     std::vector<Column> columns_;
-    std::unique_ptr<TableRows> rows_;
+    bool open_ = false;  // the data set was open when last looked at
     int shownRecords_ = 0;
     bool shownInsertRow_ = false;
 };

@@ -16,7 +16,6 @@ QString executablePath();
 void setExecutablePathForTesting(const QString& path);
 
 // Fixed relative parts of the program folder.
-inline const char* const kTableFile = "DB/HEMATIX.dbf";
 inline const char* const kSettingsFile = "set.ini";
 
 } // namespace startup

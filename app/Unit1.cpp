@@ -20,6 +20,7 @@
 #include "platform/IniFile.h"
 #include "platform/tray/TrayIcon.h"
 #include "report/preview/RpPreviewInstall.h"
+#include "store/DbfResultStore.h"
 
 #include <QAction>
 #include <QApplication>
@@ -292,17 +293,19 @@ void TForm1::FormCreate()
     receiver_ = std::make_unique<FrameReceiver>(
         ProgramFolder, [this] { link_->SendAck(); }, [this](const QString& m) { showErrorLater(m); });
     link_ = std::make_unique<SerialLink>([this](const char* d, int n) { receiver_->receive(d, n); });
+    store_ = std::make_unique<DbfResultStore>(ProgramFolder, Query1);
     import_ = std::make_unique<MessageImport>(
-        ProgramFolder, *Query1, Table1, [this](const QString& m) { showErrorLater(m); },
+        ProgramFolder, *store_, [this](const QString& m) { showErrorLater(m); },
         [this] {
             // What is typed but not yet written goes into the row before the refresh posts it.
             for (TDBEdit* e : GroupBox1->findChildren<TDBEdit*>())
                 ui::guarded([e] { e->UpdateRecord(); });
             DBGrid1->commitEditor();
             DBGrid1->viewport()->update();
+            Table1->Refresh();
         });
 
-    Table1->SetTableName(ProgramFolder + QLatin1String(startup::kTableFile));
+    store_->attachRows(*Table1);
     Table1->Open();
 
     const QIcon icon = QApplication::windowIcon().isNull() ? applicationIcon() : QApplication::windowIcon();

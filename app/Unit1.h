@@ -22,6 +22,7 @@ class TDBNavigator;
 class SerialLink;
 class FrameReceiver;
 class MessageImport;
+class ResultStore;
 class TrayIcon;
 
 // The record panel: a group box that the user drags by its own surface.
@@ -80,6 +81,8 @@ public:
     TDBEdit* editFor(const QString& fieldName) const;
     SerialLink* link() const { return link_.get(); }
     MessageImport* import() const { return import_.get(); }
+    // Where the results are kept; made at start-up.
+    ResultStore* store() const { return store_.get(); }
     TrayIcon* tray() const { return tray_.get(); }
 
     // Handlers.
@@ -125,6 +128,7 @@ private:
 
     std::unique_ptr<FrameReceiver> receiver_;
     std::unique_ptr<SerialLink> link_;
+    std::unique_ptr<ResultStore> store_;
     std::unique_ptr<MessageImport> import_;
     std::unique_ptr<TrayIcon> tray_;
     bool closing_ = false;

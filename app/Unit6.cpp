@@ -9,6 +9,7 @@
 #include "engine/DateFormat.h"
 #include "report/model/RpBinding.h"
 #include "store/PeriodQuery.h"
+#include "store/ResultStore.h"
 
 #include <QCalendarWidget>
 #include <QDateEdit>
@@ -90,10 +91,7 @@ void TForm6::Button1Click()
     RpLabel4 = headings[2].second;
     rpbinding::setCaptions(Form7->Report1(), headings);
 
-    Query1->Close();
-    Query1->SQL.clear();
-    Query1->SQL << periodquery::statement(Form1->ProgramFolder, start, end);
-    Query1->Open();
+    Form1->store()->selectPeriod(*Query1, start, end);
     rpbinding::bindFields(Form7->Report1(), Query1, periodquery::fieldBindings());
     Form7->Preview();
 }

@@ -104,7 +104,7 @@ void BM_ImportWithMainWindow(benchmark::State& state)
     for (auto _ : state)
         fastest = std::min(fastest, round(folder, messages, &errors));
     TTable check;
-    check.SetTableName(folder.path + QLatin1String(startup::kTableFile));
+    check.SetTableName(resulttable::tableFile(folder.path));
     check.Open();
     check.Last();
     if (errors || check.RecNo() != rows + kMessages * int(state.iterations()))

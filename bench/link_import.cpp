@@ -6,6 +6,7 @@
 #include "bench/support/Captures.h"
 #include "link/CaptureFiles.h"
 #include "link/MessageImport.h"
+#include "store/DbfResultStore.h"
 #include "store/ResultTable.h"
 #include "store/Statements.h"
 
@@ -55,8 +56,9 @@ Timing measure(const QList<QByteArray>& messages)
     for (const QByteArray& m : messages)
         statements.push_back(insertStatement(direct.path, parseCaptureFile(m).row));
     Timing t;
-    MessageImport import(imported.path, imported.query, &imported.table,
-                         [&](const QString&) { ++t.errors; });
+    DbfResultStore store(imported.path, &imported.query);
+    MessageImport import(imported.path, store, [&](const QString&) { ++t.errors; },
+                         [&] { imported.table.Refresh(); });
     capture::CaptureWriter writer(imported.path);
     Clock::duration floorSpent{};
     Clock::duration importSpent{};

@@ -593,6 +593,20 @@ QString TDataSet::DisplayTextAt(int recNo, const TField* field) const
     return d->guarded([&] { return d->fieldText(field, recNo - 1, current); });
 }
 
+int TDataSet::RecordsInFile() const
+{
+    d->checkActive();
+    return d->count();
+}
+
+bool TDataSet::RecordDeleted(int recNo) const
+{
+    d->checkActive();
+    if (recNo < 1 || recNo > d->count())
+        return false;
+    return d->guarded([&] { return d->deleted(recNo - 1); });
+}
+
 const std::vector<std::unique_ptr<TField>>& TDataSet::Fields() const { return d->fields; }
 
 TField* TDataSet::FindField(const QString& name) const

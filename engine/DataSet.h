@@ -105,6 +105,11 @@ public:
     int RecNoOfRow(int row) const;
     int RowOfRecNo(int recNo) const;
     QString DisplayTextAt(int recNo, const TField* field) const;
+    // Records as the file holds them, deleted ones included, for a grid that hides deleted rows
+    // as it meets them instead of counting them first: RecordsInFile() is known without reading
+    // a record, RecordDeleted() reads only the record asked for. A query's rows are never deleted.
+    int RecordsInFile() const;
+    bool RecordDeleted(int recNo) const;   // false for a record that does not exist
 
     const std::vector<std::unique_ptr<TField>>& Fields() const;
     TField* FindField(const QString& name) const;   // names match without regard to case

@@ -1,11 +1,9 @@
 #include "link/MessageImport.h"
 
 #include "engine/Cp1251.h"
-#include "engine/DataSet.h"
-#include "engine/DbfFieldCodec.h"
-#include "engine/DbfFile.h"
 #include "link/CaptureFiles.h"
 #include "platform/durable/DurableIo.h"
+#include "store/ResultStore.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -66,12 +64,6 @@ QString afterTag(QByteArrayView line, const char* tag, int width)
     return cp1251::decode(value.data(), value.size());
 }
 
-// The table's fields that identify a stored message, in ImportedRow's order after the first three.
-constexpr std::array<const char*, 21> kKeyFields{{
-    "DAT", "TIM", "NUM", "WBC", "RBC", "HGB", "HCT", "PLT", "LY1", "MO1", "GR1",
-    "LY2", "MO2", "GR2", "MCV", "MCH", "MCHC", "RDV", "MPV", "PCT", "PDW",
-}};
-
 } // namespace
 
 CaptureMessage parseCaptureFile(const QByteArray& bytes)
@@ -96,59 +88,12 @@ CaptureMessage parseCaptureFile(const QByteArray& bytes)
     return m;
 }
 
-// The table as one pass sees it: its key fields and the keys of its recent undeleted rows.
-struct MessageImport::Snapshot {
-    explicit Snapshot(const QString& path) : file(path, DbfFile::Access::ReadOnly)
-    {
-        for (size_t i = 0; i < kKeyFields.size(); ++i) {
-            const int index = file.fieldIndex(QLatin1String(kKeyFields[i]));
-            if (index < 0)
-                throw EDatabaseError(QStringLiteral("The result table %1 has no field %2")
-                                         .arg(path, QLatin1String(kKeyFields[i])));
-            fields[i] = &file.fields()[static_cast<size_t>(index)];
-        }
-        const int count = file.recordCount();
-        file.scan(std::max(0, count - kRecentRows), count, [this](int, const char* record) {
-            if (record[0] != '*')
-                keys.insert(key(record));
-        });
-    }
-
-    QByteArray key(const char* record) const
-    {
-        QByteArray k;
-        for (const DbfField* f : fields)
-            k.append(record + f->offset, f->length);
-        return k;
-    }
-
-    // The key of the row that row would make; raises when the fields refuse a value.
-    QByteArray keyOf(const ImportedRow& row) const
-    {
-        QByteArray record = file.blankRecord();
-        auto put = [&](size_t i, const QString& text) {
-            dbfcodec::put(*fields[i], record.data(), DbfValue(text));
-        };
-        put(0, row.date);
-        put(1, row.time);
-        put(2, row.num);
-        for (size_t i = 0; i < row.values.size(); ++i)
-            put(3 + i, row.values[i]);
-        return key(record.constData());
-    }
-
-    DbfFile file;
-    std::array<const DbfField*, kKeyFields.size()> fields{};
-    QSet<QByteArray> keys;
-};
-
-MessageImport::MessageImport(QString programFolder, TQuery& query, TTable* table,
-                             ErrorReport reportError, Hook beforeRefresh)
+MessageImport::MessageImport(QString programFolder, ResultStore& store, ErrorReport reportError,
+                             Hook afterStored)
     : programFolder_(std::move(programFolder)),
-      query_(query),
-      table_(table),
+      store_(store),
       reportError_(std::move(reportError)),
-      beforeRefresh_(std::move(beforeRefresh)),
+      afterStored_(std::move(afterStored)),
       remove_([](const QString& path) { return durable::remove(path); })
 {
 }
@@ -170,11 +115,7 @@ void MessageImport::tick()
     running_ = true;
     struct Done {
         MessageImport& self;
-        ~Done()
-        {
-            self.snapshot_.reset();
-            self.running_ = false;
-        }
+        ~Done() { self.running_ = false; }
     } done{*this};
 
     const QStringList files = capture::waitingFiles(programFolder_);
@@ -198,33 +139,15 @@ void MessageImport::tick()
 
     // One refresh per pass: re-reading the table after each row of a backlog would cost a full
     // read per row.
-    if (inserted) {
+    if (inserted && afterStored_) {
         try {
-            if (beforeRefresh_)
-                beforeRefresh_();
-            if (table_)
-                table_->Refresh();
+            afterStored_();
         } catch (const Exception& e) {
             reportError_(e.message());
         } catch (const std::exception& e) {
             reportError_(QString::fromLocal8Bit(e.what()));
         }
     }
-}
-
-bool MessageImport::openSnapshot()
-{
-    if (snapshot_)
-        return true;
-    try {
-        snapshot_ = std::make_unique<Snapshot>(resultTablePath(programFolder_));
-        return true;
-    } catch (const Exception& e) {
-        tableAway(e.message());
-    } catch (const std::exception& e) {
-        tableAway(QString::fromLocal8Bit(e.what()));
-    }
-    return false;
 }
 
 void MessageImport::tableAway(const QString& message)
@@ -274,37 +197,26 @@ MessageImport::Outcome MessageImport::importOne(const QString& path, bool newest
         return Outcome::NoRow;
     }
 
-    if (!openSnapshot())
-        return Outcome::TableAway;
-    QByteArray key;
+    ResultStore::Insert answer;
     try {
-        key = snapshot_->keyOf(message.row);
-    } catch (const Exception& e) {
+        answer = store_.insert(message.row);
+    } catch (const ERowRefused& e) {
         failed(path, e.message());
         return Outcome::Failed;
-    }
-    failures_.remove(QFileInfo(path).fileName());
-    if (snapshot_->keys.contains(key)) {
-        ++alreadyStored_;
-        dispose(path, message);
-        return Outcome::AlreadyStored;
-    }
-
-    try {
-        query_.Close();
-        query_.SQL.clear();
-        query_.SQL = insertStatement(programFolder_, message.row);
-        query_.ExecSQL();
     } catch (const Exception& e) {
-        // The values fit the table's fields, so what failed is the table.
         tableAway(e.message());
         return Outcome::TableAway;
     } catch (const std::exception& e) {
         tableAway(QString::fromLocal8Bit(e.what()));
         return Outcome::TableAway;
     }
+    failures_.remove(QFileInfo(path).fileName());
+    if (answer == ResultStore::Insert::AlreadyStored) {
+        ++alreadyStored_;
+        dispose(path, message);
+        return Outcome::AlreadyStored;
+    }
     ++imported_;
-    snapshot_->keys.insert(key);
     // Removed at once, before the table is refreshed: a refresh that fails must not leave an
     // imported file behind (it would not give a second row, but would be read at every pass).
     dispose(path, message);

@@ -6,12 +6,12 @@
 // timestamp, sample number and eighteen values after their tags, insert one row, remove the file.
 //
 // Exactly one row per message, whatever happens:
-//  - A message already stored is not stored again. Before inserting, the row the message would
-//    make (date, time, sample number, the eighteen values) is looked for among the undeleted
-//    rows of the table's last kRecentRows records; if it is there the file is only removed. So
-//    a crash between the insert and the removal, or a message the analyser sends again because
-//    it never saw the last ACK, gives no second row. A row deleted by staff does not count: the
-//    same result sent again becomes a row again.
+//  - A message already stored is not stored again: the store answers "already stored" when the
+//    row the message would make (date, time, sample number, the eighteen values) is among its
+//    recent undeleted rows, and the file is only removed. So a crash between the insert and the
+//    removal, or a message the analyser sends again because it never saw the last ACK, gives no
+//    second row. A row deleted by staff does not count: the same result sent again becomes a row
+//    again.
 //  - A table that cannot be opened or written (missing, locked, on a share that dropped) holds
 //    the pass: the messages wait in order, the error is reported once, and importing resumes by
 //    itself when the table is back. Only a failure of the message itself (its file cannot be
@@ -23,8 +23,10 @@
 //    file moves to Temp/rejected/ instead of being deleted, so the value can be recovered; the
 //    user is told once.
 // Reporting never waits for the user: reportError must return at once.
-// Untrusted: every capture file (size, bytes, lines); the table's contents.
-#include "store/Statements.h"
+//
+// Knows: capture files and their fixed lines, the result store's calls. Must not know: tables,
+// statements, windows. Untrusted: every capture file (size, bytes, lines).
+#include "store/ImportedRow.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -36,8 +38,7 @@
 #include <memory>
 
 class QTimer;
-class TQuery;
-class TTable;
+class ResultStore;
 
 // What the fixed lines of one capture file hold.
 struct CaptureMessage {
@@ -55,8 +56,6 @@ CaptureMessage parseCaptureFile(const QByteArray& bytes);
 class MessageImport {
 public:
     static constexpr int kMaxTries = 5;
-    // How far back a message already stored is looked for.
-    static constexpr int kRecentRows = 1000;
     // Files larger than this are not messages the receiver wrote (it keeps at most 50,000 bytes).
     static constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
 
@@ -64,10 +63,9 @@ public:
     using Hook = std::function<void()>;
     using RemoveFile = std::function<bool(const QString&)>;
 
-    // table may be null (nothing to refresh); beforeRefresh runs before the table is refreshed
-    // (the grid's repaint).
-    MessageImport(QString programFolder, TQuery& query, TTable* table, ErrorReport reportError,
-                  Hook beforeRefresh = {});
+    // afterStored runs once after a pass that stored rows (the window refreshes its table and
+    // grid); what it throws is reported.
+    MessageImport(QString programFolder, ResultStore& store, ErrorReport reportError, Hook afterStored = {});
     ~MessageImport();
 
     // One pass. Never throws: every error goes to the error report.
@@ -86,22 +84,18 @@ public:
     void setRemoveFile(RemoveFile remove) { remove_ = std::move(remove); }
 
 private:
-    struct Snapshot;
     enum class Outcome { Inserted, AlreadyStored, NoRow, Failed, Skipped, TableAway };
     Outcome importOne(const QString& path, bool newest);
-    bool openSnapshot();
     void tableAway(const QString& message);
     void dispose(const QString& path, const CaptureMessage& message);
     void failed(const QString& path, const QString& message);
     void reportOncePerFile(const QString& path, const QString& message);
 
     QString programFolder_;
-    TQuery& query_;
-    TTable* table_;
+    ResultStore& store_;
     ErrorReport reportError_;
-    Hook beforeRefresh_;
+    Hook afterStored_;
     RemoveFile remove_;
-    std::unique_ptr<Snapshot> snapshot_;  // the table as of this pass
     QHash<QString, int> failures_;        // file name -> failed tries so far
     QSet<QString> reported_;              // files whose trouble has been reported
     bool tableAwayReported_ = false;

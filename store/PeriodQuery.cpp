@@ -1,7 +1,6 @@
 #include "store/PeriodQuery.h"
 
 #include "engine/DateFormat.h"
-#include "store/Statements.h"
 
 namespace periodquery {
 
@@ -21,13 +20,6 @@ bool isOneDay(const QDate& first, const QDate& last)
 {
     const QString format = datefmt::shortDateFormat();
     return first.toString(format) == last.toString(format);
-}
-
-QString statement(const QString& programFolder, const QDate& first, const QDate& last)
-{
-    if (isOneDay(first, last))
-        return singleDaySelect(programFolder, first);
-    return rangeSelect(programFolder, first, last);
 }
 
 std::array<std::pair<QString, QString>, 3> headings(const QDate& first, const QDate& last)

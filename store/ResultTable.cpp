@@ -29,6 +29,19 @@ const std::vector<DbfFieldSpec>& fields()
     return list;
 }
 
+const QStringList& valueFields()
+{
+    static const QStringList names = {"WBC", "RBC", "HGB", "HCT", "PLT", "LY1", "MO1", "GR1", "LY2",
+                                      "MO2", "GR2", "MCV", "MCH", "MCHC", "RDV", "MPV", "PCT", "PDW"};
+    return names;
+}
+
+const QStringList& keyFields()
+{
+    static const QStringList names = QStringList{"DAT", "TIM", "NUM"} + valueFields();
+    return names;
+}
+
 QString tableFile(const QString& programFolder)
 {
     QString folder = programFolder;

@@ -8,12 +8,22 @@
 #include "engine/DbfFile.h"
 
 #include <QString>
+#include <QStringList>
 #include <vector>
 
 namespace resulttable {
 
 // The 28 fields in file order.
 const std::vector<DbfFieldSpec>& fields();
+
+// The eighteen measured values in the order ImportedRow::values holds them (and the INSERT
+// names them): WBC, RBC, HGB, HCT, PLT, LY1, MO1, GR1, LY2, MO2, GR2, MCV, MCH, MCHC, RDV, MPV,
+// PCT, PDW.
+const QStringList& valueFields();
+
+// The fields that tell one stored message from another: DAT, TIM, NUM and the eighteen values
+// in the order above.
+const QStringList& keyFields();
 
 // Full name of the table in a program folder: the folder + "DB/HEMATIX.dbf".
 QString tableFile(const QString& programFolder);

@@ -1,5 +1,7 @@
 #include "store/Statements.h"
 
+#include "store/ResultTable.h"
+
 namespace {
 
 QString dateText(const QDate& d)
@@ -10,15 +12,10 @@ QString dateText(const QDate& d)
 
 QString selectFrom(const QString& programFolder)
 {
-    return QStringLiteral("SELECT * FROM ") + quoted(resultTablePath(programFolder));
+    return QStringLiteral("SELECT * FROM ") + quoted(resulttable::tableFile(programFolder));
 }
 
 } // namespace
-
-QString resultTablePath(const QString& programFolder)
-{
-    return programFolder + QStringLiteral("DB/HEMATIX.dbf");
-}
 
 QString quoted(const QString& text)
 {
@@ -44,10 +41,13 @@ QStringList insertStatement(const QString& programFolder, const ImportedRow& row
         return line;
     };
     const QString empty = quoted(QString());
+    // The values' columns come from the table's own list; the first two close the first line.
+    const QStringList& names = resulttable::valueFields();
     return {
-        QStringLiteral("INSERT INTO ") + quoted(resultTablePath(programFolder))
-            + QStringLiteral(" (DAT,TIM,NUM,FIO,COE,RECEPTION,WBC,RBC,"),
-        QStringLiteral("HGB,HCT,PLT,LY1,MO1,GR1,LY2,MO2,GR2,MCV,MCH,MCHC,RDV,MPV,PCT,PDW)"),
+        QStringLiteral("INSERT INTO ") + quoted(resulttable::tableFile(programFolder))
+            + QStringLiteral(" (DAT,TIM,NUM,FIO,COE,RECEPTION,") + names[0] + QLatin1Char(',') + names[1]
+            + QLatin1Char(','),
+        names.mid(2).join(QLatin1Char(',')) + QLatin1Char(')'),
         QStringLiteral(" VALUES (") + quoted(row.date) + QLatin1Char(',') + quoted(row.time) + QLatin1Char(',')
             + quoted(row.num) + QLatin1Char(',') + empty + QLatin1Char(',') + empty + QLatin1Char(',') + empty
             + QLatin1Char(','),

@@ -1,23 +1,16 @@
 #pragma once
-// The SQL statements that the program sends to the engine: the import's INSERT and the period
-// query's SELECTs. Values are put between double quotes with any double quote inside doubled, so
-// that analyser text can neither break a statement nor add to it.
+// The dBase store's dialect: the SQL statements it sends to the engine, the INSERT of an
+// imported row and the period's SELECTs. Values are put between double quotes with any double
+// quote inside doubled, so that analyser text can neither break a statement nor add to it.
+//
+// Knows: the engine's statement syntax, the result table's name and fields. Must not know: who
+// asks (only the dBase store, and the tests and fuzz seeds that check the dialect, use it).
+// Untrusted: every value (analyser text); the quoting above is what keeps it in its place.
+#include "store/ImportedRow.h"
+
 #include <QDate>
 #include <QString>
 #include <QStringList>
-#include <array>
-
-// What the import took from one message, as texts, in the order the INSERT names them.
-struct ImportedRow {
-    QString date;   // month/day/year as built from the timestamp
-    QString time;   // hh:mm:ss
-    QString num;    // sample number
-    // WBC, RBC, HGB, HCT, PLT, LY1, MO1, GR1, LY2, MO2, GR2, MCV, MCH, MCHC, RDV, MPV, PCT, PDW
-    std::array<QString, 18> values;
-};
-
-// Full name of the result table: program folder (with its trailing separator) + "DB/HEMATIX.dbf".
-QString resultTablePath(const QString& programFolder);
 
 // The eight lines of the import's INSERT statement.
 QStringList insertStatement(const QString& programFolder, const ImportedRow& row);

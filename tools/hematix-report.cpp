@@ -17,7 +17,8 @@
 #include "report/pages/ReportFile.h"
 #include "report/pages/RpPrinter.h"
 #include "store/PeriodQuery.h"
-#include "store/Statements.h"
+#include "store/DbfResultStore.h"
+#include "store/ResultTable.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -78,7 +79,7 @@ int run(const QStringList& args, QTextStream& err)
     QString folder = QDir(rest.takeFirst()).absolutePath();
     if (!folder.endsWith(QLatin1Char('/')))
         folder += QLatin1Char('/');
-    const QString table = resultTablePath(folder);
+    const QString table = resulttable::tableFile(folder);
     if (!QFileInfo::exists(table))
         throw Exception(QStringLiteral("no result table: %1").arg(table));
 
@@ -127,8 +128,7 @@ int run(const QStringList& args, QTextStream& err)
         // The headings, the query and the fields as the period dialog makes them.
         TQuery query;
         query.SetName(QStringLiteral("Query1"));
-        query.SQL << periodquery::statement(folder, first, last);
-        query.Open();
+        DbfResultStore(folder).selectPeriod(query, first, last);
         auto report = layoutloader::loadBuiltin(QStringLiteral("Unit7"), folder);
         rpbinding::setCaptions(*report, periodquery::headings(first, last));
         rpbinding::bindFields(*report, nullptr, periodquery::fieldBindings());

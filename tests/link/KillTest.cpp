@@ -11,6 +11,7 @@
 #include "link/CaptureFiles.h"
 #include "link/FrameReceiver.h"
 #include "link/MessageImport.h"
+#include "store/DbfResultStore.h"
 #include "link/SerialLink.h"
 #include "store/ResultTable.h"
 
@@ -88,7 +89,8 @@ TEST(KillTest, DISABLED_ReceivingPathChild)
     receiver = std::make_unique<FrameReceiver>(folder, [&] { link.SendAck(); });
     TQuery query;
     query.SetName(QStringLiteral("Query1"));
-    MessageImport import(folder, query, nullptr, [](const QString& e) { qWarning("%s", qUtf8Printable(e)); });
+    DbfResultStore store(folder, &query);
+    MessageImport import(folder, store, [](const QString& e) { qWarning("%s", qUtf8Printable(e)); });
     // The import runs first, as the program's would at its first tick: what a crash left
     // waiting is taken before the link is up.
     import.tick();

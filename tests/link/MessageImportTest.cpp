@@ -7,6 +7,8 @@
 #include "link/FrameReceiver.h"
 #include "link/LinkTestPrint.h"
 #include "link/MessageImport.h"
+#include "store/DbfResultStore.h"
+#include "store/Statements.h"
 #include "platform/durable/DurableIo.h"
 #include "store/ResultTable.h"
 #include "support/TestSupport.h"
@@ -102,9 +104,13 @@ protected:
         query.SetName(QStringLiteral("Query1"));
         table.SetTableName(resulttable::tableFile(folder));
         table.Open();
+        store = std::make_unique<DbfResultStore>(folder, &query);
         import = std::make_unique<MessageImport>(
-            folder, query, &table, [this](const QString& e) { errors.append(e); },
-            [this] { ++repaints; });
+            folder, *store, [this](const QString& e) { errors.append(e); },
+            [this] {
+                ++repaints;
+                table.Refresh();
+            });
     }
     QString temp(const QString& name) const { return folder + QStringLiteral("Temp/") + name; }
     QString latest() const { return temp(QStringLiteral("Temp.log")); }
@@ -141,6 +147,7 @@ protected:
     TQuery query;
     QStringList errors;
     int repaints = 0;
+    std::unique_ptr<DbfResultStore> store;
     std::unique_ptr<MessageImport> import;
 };
 
@@ -489,7 +496,8 @@ TEST_F(MessageImportTest, FileThatCannotBeDeletedIsNeverImportedAgainNotEvenAfte
     EXPECT_TRUE(errors[0].contains(QStringLiteral("cannot be deleted")));
 
     // The program starts again with the file still there.
-    MessageImport restarted(folder, query, &table, [this](const QString& e) { errors.append(e); });
+    DbfResultStore restartedStore(folder, &query);
+    MessageImport restarted(folder, restartedStore, [this](const QString& e) { errors.append(e); });
     restarted.setRemoveFile([&](const QString& p) { return removable && QFile::remove(p); });
     restarted.tick();
     EXPECT_EQ(rows(), 1);
@@ -514,8 +522,7 @@ TEST_F(MessageImportTest, TimerIsOffDuringAPassAndOnAfterIt)
     timer.setInterval(2000);
     timer.start();
     bool activeDuringPass = true;
-    MessageImport watched(folder, query, &table, [](const QString&) {},
-                          [&] { activeDuringPass = timer.isActive(); });
+    MessageImport watched(folder, *store, [](const QString&) {}, [&] { activeDuringPass = timer.isActive(); });
     ASSERT_TRUE(writeFile(latest(), captureOf(fixedMessage())));
     watched.onTimer(timer);
     EXPECT_FALSE(activeDuringPass);
@@ -705,15 +712,15 @@ TEST_F(MessageImportTest, RecentWindowEndsExactlyKRecentRowsBack)
             bytes += record;
         ASSERT_EQ(raw.write(bytes + '\x1A'), bytes.size() + 1);
     };
-    addBlankRows(MessageImport::kRecentRows - 1);
+    addBlankRows(ResultStore::kRecentRows - 1);
     ASSERT_TRUE(writeFile(latest(), captureOf(m)));
     import->tick();
-    EXPECT_EQ(rows(), MessageImport::kRecentRows);
+    EXPECT_EQ(rows(), ResultStore::kRecentRows);
     // ... and one row more puts it just outside.
     addBlankRows(1);
     ASSERT_TRUE(writeFile(latest(), captureOf(m)));
     import->tick();
-    EXPECT_EQ(rows(), MessageImport::kRecentRows + 2);
+    EXPECT_EQ(rows(), ResultStore::kRecentRows + 2);
 }
 
 // Crash safety rests on the order of the durable calls: the row is on disk (record, then the
@@ -755,10 +762,12 @@ TEST_F(MessageImportTest, InsertThenRemovalInDurableOrderAndAFailureAtAnyStepGiv
         {
             size_t seen = 0;
             durable::ScopedObserver crash([&](const durable::Call&) { return seen++ >= failAt ? EIO : 0; });
-            MessageImport dying(folder, query, nullptr, [](const QString&) {});
+            DbfResultStore dyingStore(folder, &query);
+            MessageImport dying(folder, dyingStore, [](const QString&) {});
             dying.tick();
         }
-        MessageImport restarted(folder, query, &table, [](const QString&) {});
+        DbfResultStore restartedStore(folder, &query);
+        MessageImport restarted(folder, restartedStore, [](const QString&) {});
         restarted.tick();
         restarted.tick();
         EXPECT_EQ(rows(), 1);

@@ -1,7 +1,9 @@
-// The result table on disk: its 28 fields, how it is made, and that the import's INSERT and the
-// period query's SELECTs work on the real file as the rest of the program expects.
+// The result table on disk: its 28 fields, how it is made, that the import's INSERT and the
+// period query's SELECTs work on the real file as the rest of the program expects, and the dBase
+// store's answers over it (stored once, refused, away, a period's rows).
 #include "store/ResultTable.h"
 #include "store/Statements.h"
+#include "store/DbfResultStore.h"
 
 #include "engine/DataSet.h"
 #include "support/TestSupport.h"
@@ -9,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace {
@@ -68,7 +71,7 @@ TEST(ResultTable, CreateMakesTheFoldersAndNeverReplacesATable)
     const QString folder = dir.filePath(QStringLiteral("Программа")) + QLatin1Char('/');
     const QString file = resulttable::create(folder);
     EXPECT_EQ(file, folder + QStringLiteral("DB/HEMATIX.dbf"));
-    EXPECT_EQ(file, resultTablePath(folder));
+    EXPECT_EQ(file, resulttable::tableFile(folder));
     const QByteArray bytes = testsupport::readFile(file);
     ASSERT_GT(bytes.size(), 32);
     EXPECT_EQ(quint8(bytes[0]), 0x03);
@@ -90,7 +93,7 @@ TEST(ResultTable, ImportedRowHasEmptyTextsNoValuesAndIsTheLastRow)
 
     TTable t;
     t.SetName(QStringLiteral("Table1"));
-    t.SetTableName(resultTablePath(folder));
+    t.SetTableName(resulttable::tableFile(folder));
     t.Open();
     t.Last();
     EXPECT_EQ(t.RecNo(), 2);
@@ -114,7 +117,7 @@ TEST(ResultTable, ImportedRowHasEmptyTextsNoValuesAndIsTheLastRow)
     field("COMMENT")->SetAsString(QString(254, QChar(u'ж')));
     t.Post();
     TTable again;
-    again.SetTableName(resultTablePath(folder));
+    again.SetTableName(resulttable::tableFile(folder));
     again.Open();
     again.Last();
     EXPECT_EQ(again.FieldByName("FIO")->AsString(), QStringLiteral("Иванова-Петрова Анна-Мария Александровна"));
@@ -144,9 +147,98 @@ TEST(ResultTable, QuotesInAnalyserTextAreStoredExactly)
     r.values[0] = QStringLiteral("\"");
     insert(folder, r);
     TTable t;
-    t.SetTableName(resultTablePath(folder));
+    t.SetTableName(resulttable::tableFile(folder));
     t.Open();
     EXPECT_EQ(t.FieldByName("NUM")->AsString(), QStringLiteral("\", \"x"));
     EXPECT_EQ(t.FieldByName("WBC")->AsString(), QStringLiteral("\""));
     EXPECT_EQ(t.RecordCount(), 1);
+}
+
+// Each step inserts a row through the store, after an optional change to the file behind its
+// back, and expects its answer and the table's row count.
+TEST(ResultStore, StoresEachRowOnceWhateverHappensToTheFileBetween)
+{
+    QTemporaryDir dir;
+    const QString folder = dir.path() + QLatin1Char('/');
+    const QString file = resulttable::tableFile(folder);
+    DbfResultStore store(folder);
+    // Nothing to write to yet: the message waits.
+    EXPECT_THROW(store.insert(importedRow(QStringLiteral("06/05/2023"), QStringLiteral("1"))), EStoreAway);
+    resulttable::create(folder);
+
+    const auto row = [](const char* num) { return importedRow(QStringLiteral("06/05/2023"), QLatin1String(num)); };
+    const auto rows = [&] {
+        TTable t;
+        t.SetTableName(file);
+        t.Open();
+        return t.RecordCount();
+    };
+    QByteArray copyWithTwo;
+    struct Step {
+        const char* what;
+        std::function<void()> before;
+        const char* num;
+        ResultStore::Insert answer;
+        int rowsAfter;
+    };
+    const Step steps[] = {
+        {"first", {}, "1", ResultStore::Insert::Stored, 1},
+        {"second", {}, "2", ResultStore::Insert::Stored, 2},
+        {"sent again", [&] { copyWithTwo = testsupport::readFile(file); }, "1", ResultStore::Insert::AlreadyStored, 2},
+        {"third", {}, "3", ResultStore::Insert::Stored, 3},
+        {"staff deleted it", [&] {
+             TTable t;
+             t.SetTableName(file);
+             t.Open();
+             t.Last();
+             t.Delete();
+         }, "3", ResultStore::Insert::Stored, 3},
+        {"staff typed into the last row", [&] {
+             TTable t;
+             t.SetTableName(file);
+             t.Open();
+             t.Last();
+             t.Edit();
+             t.FieldByName(QStringLiteral("FIO"))->SetAsString(QStringLiteral("Иванов"));
+             t.Post();
+         }, "3", ResultStore::Insert::AlreadyStored, 3},
+        {"an older copy put back", [&] {
+             QFile::remove(file);
+             ASSERT_TRUE(testsupport::writeFile(file, copyWithTwo));
+         }, "3", ResultStore::Insert::Stored, 3},
+        {"still there in the copy", {}, "2", ResultStore::Insert::AlreadyStored, 3},
+    };
+    for (const Step& step : steps) {
+        if (step.before)
+            step.before();
+        EXPECT_EQ(store.insert(row(step.num)), step.answer) << step.what;
+        EXPECT_EQ(rows(), step.rowsAfter) << step.what;
+    }
+
+    // A value its field cannot hold is the message's fault, and nothing is written.
+    ImportedRow tooLong = row("4");
+    tooLong.num = QStringLiteral("12345678901");
+    EXPECT_THROW(store.insert(tooLong), ERowRefused);
+    EXPECT_EQ(rows(), 3);
+}
+
+TEST(ResultStore, SelectsOneDayOrARangeIntoTheQuery)
+{
+    QTemporaryDir dir;
+    const QString folder = dir.path() + QLatin1Char('/');
+    resulttable::create(folder);
+    DbfResultStore store(folder);
+    for (const auto& [date, num] : {std::pair{"06/04/2023", "1"}, {"06/05/2023", "2"}, {"07/01/2023", "3"}})
+        store.insert(importedRow(QLatin1String(date), QLatin1String(num)));
+    TQuery q;
+    const auto nums = [&] {
+        QStringList found;
+        for (; !q.Eof(); q.Next())
+            found << q.FieldByName(QStringLiteral("NUM"))->AsString();
+        return found;
+    };
+    store.selectPeriod(q, QDate(2023, 6, 5), QDate(2023, 6, 5));
+    EXPECT_EQ(nums(), QStringList({"2"}));
+    store.selectPeriod(q, QDate(2023, 6, 4), QDate(2023, 7, 1));
+    EXPECT_EQ(nums(), QStringList({"1", "2", "3"}));
 }

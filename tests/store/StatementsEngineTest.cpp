@@ -64,7 +64,7 @@ TEST_F(StatementsOnFile, ImportedRowHasEmptyTextsAndNoValuesWhereNothingWasGiven
 
     TTable t;
     t.SetName(QStringLiteral("Table1"));
-    t.SetTableName(resultTablePath(folder));
+    t.SetTableName(resulttable::tableFile(folder));
     t.Open();
     t.Last();
     EXPECT_EQ(t.RecNo(), 1);
@@ -97,7 +97,7 @@ TEST_F(StatementsOnFile, PeriodQueryFindsImportedRowsByDate)
 
     // A deleted row is not found.
     TTable t;
-    t.SetTableName(resultTablePath(folder));
+    t.SetTableName(resulttable::tableFile(folder));
     t.Open();
     t.SetRecNo(2);
     t.Delete();
@@ -107,13 +107,13 @@ TEST_F(StatementsOnFile, PeriodQueryFindsImportedRowsByDate)
 TEST_F(StatementsOnFile, RefusedStatementsLeaveTheFileAsItWas)
 {
     import(rowOf(QStringLiteral("06/05/2023"), QStringLiteral("1")));
-    const QByteArray before = testsupport::readFile(resultTablePath(folder));
+    const QByteArray before = testsupport::readFile(resulttable::tableFile(folder));
 
     const QStringList bad = {
         insertStatement(folder, rowOf(QStringLiteral("13/45/2023"), QStringLiteral("2"))).join(QLatin1Char('\n')),
         insertStatement(folder, rowOf(QStringLiteral("06/05/2023"), QStringLiteral("123456789012"))).join(QLatin1Char('\n')),
-        QStringLiteral("INSERT INTO %1 (NUM) VALUES (\"中\")").arg(quoted(resultTablePath(folder))),
-        QStringLiteral("INSERT INTO %1 (NUM VALUES (\"1\")").arg(quoted(resultTablePath(folder))),
+        QStringLiteral("INSERT INTO %1 (NUM) VALUES (\"中\")").arg(quoted(resulttable::tableFile(folder))),
+        QStringLiteral("INSERT INTO %1 (NUM VALUES (\"1\")").arg(quoted(resulttable::tableFile(folder))),
     };
     for (const QString& sql : bad) {
         TQuery q;
@@ -125,7 +125,7 @@ TEST_F(StatementsOnFile, RefusedStatementsLeaveTheFileAsItWas)
         } catch (const EDatabaseError& e) {
             EXPECT_TRUE(e.message().startsWith(QStringLiteral("Query1: "))) << e.message().toStdString();
         }
-        EXPECT_EQ(testsupport::readFile(resultTablePath(folder)), before) << sql.toStdString();
+        EXPECT_EQ(testsupport::readFile(resulttable::tableFile(folder)), before) << sql.toStdString();
     }
 
     // A quote inside analyser text is stored as received.
@@ -133,7 +133,7 @@ TEST_F(StatementsOnFile, RefusedStatementsLeaveTheFileAsItWas)
     q.values[0] = QStringLiteral("\"");
     import(q);
     TTable t;
-    t.SetTableName(resultTablePath(folder));
+    t.SetTableName(resulttable::tableFile(folder));
     t.Open();
     t.Last();
     EXPECT_EQ(t.FieldByName(QStringLiteral("NUM"))->AsString(), QStringLiteral("\", \"x"));

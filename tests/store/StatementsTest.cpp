@@ -1,5 +1,6 @@
 // The import's INSERT and the period query's SELECTs: their exact text, and that the engine reads
 // them back to the same values and rows.
+#include "store/ResultTable.h"
 #include "store/Statements.h"
 #include "engine/Sql.h"
 #include "engine/SqlEval.h"
@@ -50,7 +51,7 @@ TEST(Statements, SelectsWriteDatesWithoutLeadingZerosAndTheYearInFull)
     // Bounds stay as picked, even when the start is after the end.
     EXPECT_EQ(rangeSelect(folder, QDate(2023, 12, 31), QDate(2023, 1, 10)),
               QStringLiteral("SELECT * FROM \"/opt/lab/DB/HEMATIX.dbf\" WHERE DAT BETWEEN \"12/31/2023\" AND \"1/10/2023\""));
-    EXPECT_EQ(resultTablePath(folder), QStringLiteral("/opt/lab/DB/HEMATIX.dbf"));
+    EXPECT_EQ(resulttable::tableFile(folder), QStringLiteral("/opt/lab/DB/HEMATIX.dbf"));
 }
 
 TEST(Statements, QuotesInValuesAndFolderAreDoubled)
@@ -68,7 +69,7 @@ TEST(Statements, TheEngineReadsThemBackExactly)
     const QString folder = QStringLiteral("/opt/\"odd\" lab/");
     SqlMemoryOpener opener;
     auto table = std::make_shared<SqlMemoryTable>(resultColumnsForTest());
-    opener.tables[resultTablePath(folder)] = table;
+    opener.tables[resulttable::tableFile(folder)] = table;
     auto col = [&](const char* n) { return static_cast<size_t>(findSqlColumn(table->columns(), QString::fromLatin1(n))); };
 
     ImportedRow row = sampleOf5June2023();

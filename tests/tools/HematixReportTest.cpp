@@ -133,7 +133,7 @@ TEST_F(HematixReport, BindsThePeriodFieldsAsThePeriodDialogDoes)
     ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
     const QByteArray bytes = output("day.hrp");
     TTable table;
-    table.SetTableName(resultTablePath(folder));
+    table.SetTableName(resulttable::tableFile(folder));
     table.Open();
     table.Last();
     for (const auto& [item, field] : periodquery::fieldBindings()) {

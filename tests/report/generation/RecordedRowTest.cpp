@@ -102,7 +102,7 @@ TEST_F(RecordedRow, ResultSheetTextsLandWhereTheLayoutPutsThem)
 {
     TTable table;
     table.SetName(QStringLiteral("Table1"));
-    table.SetTableName(resultTablePath(folder));
+    table.SetTableName(resulttable::tableFile(folder));
     table.Open();
     table.Last();
     auto sheet = gentest::layout("Report");

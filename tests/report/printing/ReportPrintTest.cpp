@@ -89,7 +89,7 @@ protected:
         const QString folder = dir_.path() + QLatin1Char('/');
         gentest::storeImportedRow(folder);
         table_.SetName(QStringLiteral("Table1"));
-        table_.SetTableName(resultTablePath(folder));
+        table_.SetTableName(resulttable::tableFile(folder));
         table_.Open();
         table_.Last();
         auto sheet = gentest::layout("Report");

@@ -1,0 +1,210 @@
+#include "store/DbfResultStore.h"
+
+#include "engine/DataSet.h"
+#include "engine/DbfFieldCodec.h"
+#include "engine/DbfFile.h"
+#include "store/PeriodQuery.h"
+#include "store/ResultTable.h"
+#include "store/Statements.h"
+
+#include <QHash>
+
+#include <deque>
+
+// The keys (date, time, sample number, the eighteen values as the record holds them) of the
+// undeleted rows among the table's last kRecentRows records.
+class DbfResultStore::RecentRows {
+public:
+    explicit RecentRows(QString path) : path_(std::move(path)) {}
+
+    // Brings the keys up to the file as it is now. Raises EStoreAway when it cannot be read.
+    void catchUp()
+    {
+        try {
+            // A fresh handle each time: the name may point at another file since the last insert
+            // (a table restored from a copy), and a handle would keep reading the old one.
+            file_ = std::make_unique<DbfFile>(path_, DbfFile::Access::ReadOnly);
+            if (!resolveFields() || !sameRowsAsBefore())
+                clear();
+            const int count = file_->recordCount();
+            scan(std::max(scanned_, count - kRecentRows), count);
+            forgetBefore(count - kRecentRows);
+        } catch (const EStoreAway&) {
+            clear();
+            throw;
+        } catch (const Exception& e) {
+            clear();
+            throw EStoreAway(e.message());
+        }
+    }
+
+    // The key the row would make; raises ERowRefused when the fields refuse a value.
+    QByteArray keyOf(const ImportedRow& row) const
+    {
+        QByteArray record = file_->blankRecord();
+        auto put = [&](size_t i, const QString& text) {
+            try {
+                dbfcodec::put(*fields_[i], record.data(), DbfValue(text));
+            } catch (const Exception& e) {
+                throw ERowRefused(e.message());
+            }
+        };
+        put(0, row.date);
+        put(1, row.time);
+        put(2, row.num);
+        for (size_t i = 0; i < row.values.size(); ++i)
+            put(3 + i, row.values[i]);
+        return key(record.constData());
+    }
+
+    // True when an undeleted recent row has this key, as the file holds it now.
+    bool contains(const QByteArray& k)
+    {
+        const auto found = latest_.constFind(k);
+        if (found == latest_.constEnd())
+            return false;
+        const QByteArray now = file_->readFresh(found.value());
+        if (!now.isEmpty() && now[0] != '*' && key(now.constData()) == k)
+            return true;
+        // Changed since it was read (deleted or edited by staff): read the recent rows again.
+        clear();
+        const int count = file_->recordCount();
+        scan(std::max(0, count - kRecentRows), count);
+        return latest_.contains(k);
+    }
+
+private:
+    static constexpr int kKeyFieldCount = 21;
+
+    bool resolveFields()
+    {
+        const QStringList names = resulttable::keyFields();
+        for (qsizetype i = 0; i < names.size(); ++i) {
+            const int index = file_->fieldIndex(names[i]);
+            if (index < 0)
+                throw EStoreAway(QStringLiteral("The result table %1 has no field %2").arg(path_, names[i]));
+            const DbfField* field = &file_->fields()[size_t(index)];
+            if (fieldShape_[size_t(i)] != std::pair{field->offset, field->length}) {
+                fieldShape_[size_t(i)] = {field->offset, field->length};
+                changedShape_ = true;
+            }
+            fields_[size_t(i)] = field;
+        }
+        const bool same = !changedShape_;
+        changedShape_ = false;
+        return same;
+    }
+
+    // The last row read still has the key it had: the file grew (or stayed), it was not replaced
+    // or cut. Staff typing into that row leave its key alone.
+    bool sameRowsAsBefore()
+    {
+        if (scanned_ == 0)
+            return true;
+        if (file_->recordCount() < scanned_)
+            return false;
+        const QByteArray now = file_->readFresh(scanned_ - 1);
+        return !now.isEmpty() && key(now.constData()) == lastKey_;
+    }
+
+    void scan(int from, int to)
+    {
+        if (from >= to)
+            return;
+        file_->scan(from, to, [&](int index, const char* record) {
+            QByteArray k = key(record);
+            if (index == to - 1)
+                lastKey_ = k;
+            if (record[0] != '*') {
+                latest_.insert(k, index);
+                window_.emplace_back(index, std::move(k));
+            }
+        });
+        scanned_ = to;
+    }
+
+    void forgetBefore(int index)
+    {
+        while (!window_.empty() && window_.front().first < index) {
+            const auto& [at, k] = window_.front();
+            const auto found = latest_.find(k);
+            if (found != latest_.end() && found.value() == at)
+                latest_.erase(found);
+            window_.pop_front();
+        }
+    }
+
+    void clear()
+    {
+        latest_.clear();
+        window_.clear();
+        scanned_ = 0;
+        lastKey_.clear();
+    }
+
+    QByteArray key(const char* record) const
+    {
+        QByteArray k;
+        k.reserve(256);
+        for (const DbfField* f : fields_)
+            k.append(record + f->offset, f->length);
+        return k;
+    }
+
+    QString path_;
+    std::unique_ptr<DbfFile> file_;
+    std::array<const DbfField*, kKeyFieldCount> fields_{};
+    std::array<std::pair<int, int>, kKeyFieldCount> fieldShape_{};
+    bool changedShape_ = false;
+    QHash<QByteArray, int> latest_;              // key -> the last record holding it
+    std::deque<std::pair<int, QByteArray>> window_;  // (record, key) in file order
+    int scanned_ = 0;                            // records read so far
+    QByteArray lastKey_;                         // the key of the last of them, as read
+};
+
+DbfResultStore::DbfResultStore(QString programFolder, TQuery* statements)
+    : folder_(std::move(programFolder)),
+      ownQuery_(statements ? nullptr : std::make_unique<TQuery>()),
+      statements_(statements ? statements : ownQuery_.get()),
+      recent_(std::make_unique<RecentRows>(resulttable::tableFile(folder_)))
+{
+}
+
+DbfResultStore::~DbfResultStore() = default;
+
+QString DbfResultStore::location() const { return resulttable::tableFile(folder_); }
+
+ResultStore::Insert DbfResultStore::insert(const ImportedRow& row)
+{
+    recent_->catchUp();
+    const QByteArray key = recent_->keyOf(row);
+    try {
+        if (recent_->contains(key))
+            return Insert::AlreadyStored;
+    } catch (const Exception& e) {
+        throw EStoreAway(e.message());
+    }
+    try {
+        statements_->Close();
+        statements_->SQL.clear();
+        statements_->SQL = insertStatement(folder_, row);
+        statements_->ExecSQL();
+    } catch (const Exception& e) {
+        // The values fit the table's fields, so what failed is the table.
+        throw EStoreAway(e.message());
+    } catch (const std::exception& e) {
+        throw EStoreAway(QString::fromLocal8Bit(e.what()));
+    }
+    return Insert::Stored;
+}
+
+void DbfResultStore::selectPeriod(TQuery& query, const QDate& first, const QDate& last)
+{
+    query.Close();
+    query.SQL.clear();
+    query.SQL << (periodquery::isOneDay(first, last) ? singleDaySelect(folder_, first)
+                                                     : rangeSelect(folder_, first, last));
+    query.Open();
+}
+
+void DbfResultStore::attachRows(TTable& table) { table.SetTableName(location()); }

@@ -1,0 +1,37 @@
+#pragma once
+// The results in the dBase table DB/HEMATIX.dbf of the program folder. The engine's SQL dialect
+// (quoted file paths, month/day/year dates in double quotes) stays inside this unit and
+// store/Statements; the rest of the program asks in store-level terms (ResultStore).
+//
+// Recognising a message already stored reads only what changed: the keys of the recent rows are
+// kept between inserts and brought up to the file each time (rows other programs added are read
+// once; a table that shrank or was replaced is read again), and a key found is checked against
+// the row as the file holds it now, so a row staff deleted does not count.
+//
+// Knows: the result table's layout, the engine's statements and files. Must not know: capture
+// files, windows, reports. Untrusted: the row's texts; the table's contents.
+#include "store/ResultStore.h"
+
+#include <memory>
+
+class DbfResultStore : public ResultStore {
+public:
+    // programFolder ends with its separator. statements is the query the INSERTs go through (the
+    // main window's); without one the store makes its own.
+    explicit DbfResultStore(QString programFolder, TQuery* statements = nullptr);
+    ~DbfResultStore() override;
+    DbfResultStore(const DbfResultStore&) = delete;
+    DbfResultStore& operator=(const DbfResultStore&) = delete;
+
+    Insert insert(const ImportedRow& row) override;
+    void selectPeriod(TQuery& query, const QDate& first, const QDate& last) override;
+    void attachRows(TTable& table) override;
+    QString location() const override;
+
+private:
+    class RecentRows;
+    QString folder_;
+    std::unique_ptr<TQuery> ownQuery_;
+    TQuery* statements_;
+    std::unique_ptr<RecentRows> recent_;
+};
