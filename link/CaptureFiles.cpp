@@ -11,6 +11,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
+#include <memory>
 #include <csignal>
 #include <fcntl.h>
 #include <functional>
@@ -57,9 +59,13 @@ FolderState scan(const QString& folder)
 {
     FolderState state;
     // Every kind of entry counts: a directory named like a capture file must not be written over.
-    const QStringList names =
-        QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
-    for (const QString& name : names) {
+    // Read with readdir: the import lists the folder at every pass, and a listing that sorts
+    // and stats every entry costs more than the rest of finding the files.
+    const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(QFile::encodeName(folder).constData()), ::closedir);
+    if (!dir)
+        return state;
+    while (const dirent* entry = ::readdir(dir.get())) {
+        const QString name = QFile::decodeName(entry->d_name);
         if (name == kLatest)
             state.latestWaiting = true;
         else if (auto n = numberOf(name))
@@ -131,6 +137,46 @@ QString tempFolder(const QString& programFolder) { return programFolder + QStrin
 QString rejectedFolder(const QString& programFolder)
 {
     return tempFolder(programFolder) + QStringLiteral("rejected/");
+}
+
+QString importedFolder(const QString& programFolder)
+{
+    return tempFolder(programFolder) + QStringLiteral("imported/");
+}
+
+bool setImported(const QString& programFolder, const QString& path)
+{
+    // A name of its own in imported/: renaming over an older file would free that file's blocks
+    // here and now, the very cost this move puts off.
+    static std::atomic<unsigned> counter{0};
+    const QString folder = importedFolder(programFolder);
+    const QString base = folder + QFileInfo(path).fileName()
+                         + QStringLiteral(".%1.%2.").arg(QDateTime::currentMSecsSinceEpoch()).arg(::getpid());
+    bool folderMade = false;
+    for (int tries = 0; tries < 100; ++tries) {
+        if (durable::rename(path, base + QString::number(counter.fetch_add(1)), true))
+            return true;
+        // The folder is made when a move first finds it missing, not looked for at every move.
+        if (errno == ENOENT && !folderMade && QFileInfo::exists(path)) {
+            folderMade = true;
+            if (!QDir().mkpath(folder))
+                return false;
+            continue;
+        }
+        if (errno != EEXIST)
+            return false;
+    }
+    return false;
+}
+
+int removeImported(const QString& programFolder)
+{
+    const QString folder = importedFolder(programFolder);
+    int left = 0;
+    for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System))
+        if (!durable::remove(folder + name))
+            ++left;
+    return left;
 }
 
 QStringList waitingFiles(const QString& programFolder)

@@ -5,7 +5,8 @@
 // Names in the folder Temp of the program folder:
 //   Temp.log          the message written when no other capture file was waiting;
 //   Temp-NNNNNNNN.log a message that arrived while another was still waiting; NNNNNNNN only grows;
-//   rejected/         messages that cannot be imported, each beside a text file saying why.
+//   rejected/         messages that cannot be imported, each beside a text file saying why;
+//   imported/         messages already stored, waiting to be removed while the import is idle.
 // Order of arrival is Temp.log first, then the numbered files by number.
 #include <QByteArray>
 #include <QString>
@@ -18,6 +19,7 @@ namespace capture {
 // programFolder ends with a path separator; the result does too.
 QString tempFolder(const QString& programFolder);
 QString rejectedFolder(const QString& programFolder);
+QString importedFolder(const QString& programFolder);
 
 // Full paths of the capture files waiting in the folder Temp, in order of arrival.
 QStringList waitingFiles(const QString& programFolder);
@@ -36,6 +38,14 @@ QString keepRejected(const QString& programFolder, const QString& baseName,
 // Moves an existing file into rejected/ with its reason beside it; same naming as keepRejected.
 QString moveToRejected(const QString& programFolder, const QString& path, const QString& reason,
                        QString* error);
+
+// Takes a capture file whose message is stored out of the waiting files, into imported/. A rename
+// costs next to nothing, while freeing a file's blocks can cost more than the row's own syncs;
+// so the removal proper waits for removeImported. Nothing needs syncing: should a crash undo
+// the rename, the file waits again and the store knows its row. False when it cannot be moved.
+bool setImported(const QString& programFolder, const QString& path);
+// Removes what setImported moved aside; returns how many files could not be removed.
+int removeImported(const QString& programFolder);
 
 // Writer side, used only on the reader thread.
 //

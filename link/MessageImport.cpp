@@ -5,6 +5,7 @@
 #include "platform/durable/DurableIo.h"
 #include "store/ResultStore.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTimer>
@@ -94,11 +95,21 @@ MessageImport::MessageImport(QString programFolder, ResultStore& store, ErrorRep
       store_(store),
       reportError_(std::move(reportError)),
       afterStored_(std::move(afterStored)),
-      remove_([](const QString& path) { return durable::remove(path); })
+      remove_([this](const QString& path) {
+          return capture::setImported(programFolder_, path) || durable::remove(path);
+      })
 {
 }
 
 MessageImport::~MessageImport() = default;
+
+void MessageImport::prepareImportedFolder()
+{
+    // Made once here so that moving a stored file out of the way is one rename; a move that
+    // finds it gone makes it again.
+    if (!importedFolderMade_)
+        importedFolderMade_ = QDir().mkpath(capture::importedFolder(programFolder_));
+}
 
 void MessageImport::onTimer(QTimer& timer)
 {
@@ -126,6 +137,14 @@ void MessageImport::tick()
         it = waitingNames.contains(it.key()) ? std::next(it) : failures_.erase(it);
     for (auto it = reported_.begin(); it != reported_.end();)
         it = waitingNames.contains(*it) ? std::next(it) : reported_.erase(it);
+
+    // Nothing waits: the time to remove what earlier passes stored.
+    if (files.isEmpty() && removeImportedWhenIdle_) {
+        removeImportedWhenIdle_ = false;
+        if (const int left = capture::removeImported(programFolder_))
+            qWarning("Import: %d stored capture files in %s cannot be removed", left,
+                     qUtf8Printable(capture::importedFolder(programFolder_)));
+    }
 
     bool inserted = false;
     for (qsizetype i = 0; i < files.size(); ++i) {
@@ -242,6 +261,8 @@ void MessageImport::dispose(const QString& path, const CaptureMessage& message)
                                   message.missingTags.join(QStringLiteral(", ")), kept));
         return;
     }
+    removeImportedWhenIdle_ = true;
+    prepareImportedFolder();
     if (!remove_(path))
         reportOncePerFile(path, QStringLiteral("Capture file %1 was imported but cannot be deleted; it will "
                                                "not be imported again")

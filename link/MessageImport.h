@@ -3,7 +3,9 @@
 // thread. The owner of the timer calls tick() with its timer stopped, so passes never overlap.
 //
 // A pass takes every waiting file in order of arrival. For each: read its fixed lines, take the
-// timestamp, sample number and eighteen values after their tags, insert one row, remove the file.
+// timestamp, sample number and eighteen values after their tags, insert one row, take the file
+// out of the waiting ones (into Temp/imported/, emptied by the first pass that finds nothing
+// waiting: freeing a file's blocks costs more than storing its row).
 //
 // Exactly one row per message, whatever happens:
 //  - A message already stored is not stored again: the store answers "already stored" when the
@@ -80,7 +82,7 @@ public:
     // True while the table cannot be reached and messages wait for it.
     bool waitingForTable() const { return tableAwayReported_; }
 
-    // How files are removed; tests put a failing one here.
+    // How a stored message's file leaves the waiting ones; tests put a failing one here.
     void setRemoveFile(RemoveFile remove) { remove_ = std::move(remove); }
 
 private:
@@ -90,6 +92,7 @@ private:
     void dispose(const QString& path, const CaptureMessage& message);
     void failed(const QString& path, const QString& message);
     void reportOncePerFile(const QString& path, const QString& message);
+    void prepareImportedFolder();
 
     QString programFolder_;
     ResultStore& store_;
@@ -100,6 +103,8 @@ private:
     QSet<QString> reported_;              // files whose trouble has been reported
     bool tableAwayReported_ = false;
     bool running_ = false;
+    bool removeImportedWhenIdle_ = true;
+    bool importedFolderMade_ = false;  // also files an earlier run left in imported/
     int imported_ = 0;
     int alreadyStored_ = 0;
 };

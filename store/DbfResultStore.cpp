@@ -7,9 +7,13 @@
 #include "store/ResultTable.h"
 #include "store/Statements.h"
 
+#include <QFile>
 #include <QHash>
 
+#include <cerrno>
+#include <cstring>
 #include <deque>
+#include <sys/stat.h>
 
 // The keys (date, time, sample number, the eighteen values as the record holds them) of the
 // undeleted rows among the table's last kRecentRows records.
@@ -21,19 +25,31 @@ public:
     void catchUp()
     {
         try {
-            // A fresh handle each time: the name may point at another file since the last insert
-            // (a table restored from a copy), and a handle would keep reading the old one.
-            file_ = std::make_unique<DbfFile>(path_, DbfFile::Access::ReadOnly);
-            if (!resolveFields() || !sameRowsAsBefore())
+            // The name may point at another file since the last insert (a table restored from a
+            // copy), and a handle kept open would go on reading the old one.
+            struct stat now {};
+            if (::stat(QFile::encodeName(path_).constData(), &now) != 0)
+                throw EStoreAway(QStringLiteral("Cannot open the result table %1: %2")
+                                     .arg(path_, QString::fromLocal8Bit(std::strerror(errno))));
+            if (file_ && now.st_ino == opened_.st_ino && now.st_dev == opened_.st_dev) {
+                file_->refresh();
+            } else {
+                file_.reset();
+                file_ = std::make_unique<DbfFile>(path_, DbfFile::Access::ReadOnly);
+                opened_ = now;
+                if (!resolveFields())
+                    clear();
+            }
+            if (!sameRowsAsBefore())
                 clear();
             const int count = file_->recordCount();
             scan(std::max(scanned_, count - kRecentRows), count);
             forgetBefore(count - kRecentRows);
         } catch (const EStoreAway&) {
-            clear();
+            forget();
             throw;
         } catch (const Exception& e) {
-            clear();
+            forget();
             throw EStoreAway(e.message());
         }
     }
@@ -134,6 +150,14 @@ private:
         }
     }
 
+    // After an error nothing read before can be trusted: the next insert opens the file anew.
+    void forget()
+    {
+        file_.reset();
+        fieldShape_ = {};
+        clear();
+    }
+
     void clear()
     {
         latest_.clear();
@@ -153,6 +177,7 @@ private:
 
     QString path_;
     std::unique_ptr<DbfFile> file_;
+    struct stat opened_ {};                      // the file file_ was opened on
     std::array<const DbfField*, kKeyFieldCount> fields_{};
     std::array<std::pair<int, int>, kKeyFieldCount> fieldShape_{};
     bool changedShape_ = false;

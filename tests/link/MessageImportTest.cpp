@@ -746,10 +746,22 @@ TEST_F(MessageImportTest, InsertThenRemovalInDurableOrderAndAFailureAtAnyStepGiv
                          .arg(QLatin1String(durable::name(c.op)), QFileInfo(c.path).fileName(),
                               c.op == durable::Op::Write ? QStringLiteral(" %1").arg(c.size) : QString()));
     // The record with its end mark (781 + 1 bytes) and its flush, then the header's date and
-    // count (7 bytes) and their flush, and only then the capture file's removal.
+    // count (7 bytes) and their flush, and only then the capture file's leaving the waiting ones;
+    // its removal waits for a pass with nothing to do.
     EXPECT_EQ(order, (QStringList{"write HEMATIX.dbf 782", "sync HEMATIX.dbf", "write HEMATIX.dbf 7",
-                                  "sync HEMATIX.dbf", "remove Temp.log"}))
+                                  "sync HEMATIX.dbf", "rename Temp.log"}))
         << order.join(", ").toStdString();
+    {
+        calls.clear();
+        durable::ScopedObserver watch([&](const durable::Call& c) {
+            calls.push_back(c);
+            return 0;
+        });
+        import->tick();
+    }
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].op, durable::Op::Remove);
+    EXPECT_TRUE(QDir(capture::importedFolder(folder)).isEmpty());
 
     for (size_t failAt = 0; failAt < calls.size(); ++failAt) {
         SCOPED_TRACE(failAt);
