@@ -23,6 +23,9 @@
 //    file moves to Temp/rejected/ instead of being deleted, so the value can be recovered; the
 //    user is told once.
 // Reporting never waits for the user: reportError must return at once.
+// Knows: capture files, their fixed lines and tags (CP1251 text), the result table through the
+// engine's query and its file. Must not know: the line protocol, the serial port, windows (an
+// error report and a refresh hook stand in for them).
 // Untrusted: every capture file (size, bytes, lines); the table's contents.
 #include "store/Statements.h"
 
