@@ -1,6 +1,11 @@
 #pragma once
 // Low-level framing of the analyser's line protocol: control bytes, frames and their checksum.
-// Used by the analyser simulator to send and by tests to build and check what was received.
+// Used by the analyser simulator to send, by the frame receiver to check frames as they arrive,
+// and by tests to build and check what was received.
+//
+// Knows: control bytes, frame numbers, the frame layout and its checksum. Must not know: what
+// records mean, messages, ports, files. Untrusted: the bytes given to parseFrame and FrameCheck
+// (any length, any content): a frame is good only when whole and its sum matches.
 #include <QByteArray>
 #include <QList>
 

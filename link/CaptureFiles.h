@@ -8,6 +8,11 @@
 //   rejected/         messages that cannot be imported, each beside a text file saying why;
 //   imported/         messages already stored, waiting to be removed while the import is idle.
 // Order of arrival is Temp.log first, then the numbered files by number.
+//
+// Knows: the folder Temp, its names and their order, and the order of a capture's writes and
+// syncs (through platform/durable/DurableIo). Must not know: what a message's bytes mean, the
+// line protocol, the result table. Untrusted: the folder's entries (any name, any kind: a number
+// too long to be ours is not ours); message bytes pass through unread.
 #include <QByteArray>
 #include <QString>
 #include <QStringList>

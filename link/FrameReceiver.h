@@ -28,6 +28,9 @@
 //    gone past are never kept (a whole frame followed by the next one in the same read is kept:
 //    the analyser sending the next frame shows it took the first as answered).
 // Runs on the reader thread only; it needs no serial port, only the send-ACK operation.
+// Knows: the line protocol's control bytes and frames, capture files through CaptureWriter.
+// Must not know: the serial port, what records hold (beyond the terminator's "L|"), the result
+// table, windows.
 // Untrusted: every byte of every chunk (any length, any content).
 #include "link/AstmFrame.h"
 #include "link/CaptureFiles.h"

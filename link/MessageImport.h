@@ -26,8 +26,9 @@
 //    user is told once.
 // Reporting never waits for the user: reportError must return at once.
 //
-// Knows: capture files and their fixed lines, the result store's calls. Must not know: tables,
-// statements, windows. Untrusted: every capture file (size, bytes, lines).
+// Knows: capture files, their fixed lines and tags (CP1251 text), the result store's calls.
+// Must not know: the line protocol, the serial port, tables, statements, windows (an error
+// report and a hook stand in for them). Untrusted: every capture file (size, bytes, lines).
 #include "store/ImportedRow.h"
 
 #include <QByteArray>

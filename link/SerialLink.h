@@ -2,6 +2,10 @@
 // The analyser link: the serial port named in the settings and the reader thread that hands
 // every read to the frame receiver. Nothing is received before Start; Stop ends the reader
 // without waiting for the analyser.
+//
+// Knows: the serial port, the reader thread, the ACK byte. Must not know: frames, messages,
+// capture files, the result table. Untrusted: the bytes read, handed on unexamined to the chunk
+// handler, which judges them; the port name, which may name no device or one that refuses 9600 8N1.
 #include "platform/SerialPort.h"
 
 #include <QString>

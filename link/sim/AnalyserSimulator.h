@@ -2,6 +2,11 @@
 // Plays the haematology analyser on a line: result messages with realistic values, sent the way
 // the analyser sends them (ENQ, one frame per record, EOT), waiting for ACK after each step.
 // The program hematix-sim is a thin front to this unit; tests drive it directly.
+//
+// Knows: the analyser's records and their framing, raw terminals (a new pseudo-terminal or a
+// device at 9600 8N1), its command line, and Port= in an INI file to hand the port name over.
+// Must not know: the receiver, capture files, the result table, windows. Untrusted: every byte
+// the other end sends (anything but ACK or NAK is noise) and the command line's arguments.
 #include <QByteArray>
 #include <QDateTime>
 #include <QList>

@@ -1,5 +1,8 @@
 #pragma once
 // Line formatting of text items: how a text becomes output lines for a box of a given width.
+// Knows: segments, words and where lines break, widths through the Measure it is handed.
+// Must not know: fonts, items, reports, painting. Untrusted: the text and the width (from layouts
+// and result rows): any length, any width, zero included; extents stay within int range.
 #include <QString>
 #include <QStringList>
 #include <functional>

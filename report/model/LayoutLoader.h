@@ -2,6 +2,12 @@
 // Turns a stored layout into a report: objects created in stored order, properties assigned,
 // then fonts, pixel bounds, band order and line formatting settled; data set references are
 // bound later, once the windows that own the data sets exist.
+//
+// Knows: the layout text tree, the report classes and their stored property names and values,
+// the built-in layouts and the program folder's copies of them. Must not know: generation,
+// painting, windows, where data sets come from (a resolver finds them). Untrusted: the layout
+// (a lab may replace its file): its size is bounded, and an unknown class, property or value,
+// a name used twice or a measure past a hundred metres raises ELayoutError with its line.
 #include "report/model/LayoutText.h"
 #include "report/model/RpReport.h"
 

@@ -16,6 +16,10 @@
 // Values: integers (also $hex), decimal numbers, identifiers (True, taCenter, Form1.Table1),
 // quoted texts ('' inside for a quote, #n for character n, joined by + across lines), sets
 // [a, b], value lists ( v v ) and binary data { hex }.
+//
+// Knows: the syntax of layout text only. Must not know: report classes, what a property means,
+// files. Untrusted: the text, any bytes: its size, nesting, objects and values are bounded, and
+// anything that does not parse raises ELayoutError naming the source and the line.
 #include "platform/Exception.h"
 
 #include <QByteArray>

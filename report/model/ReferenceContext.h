@@ -1,6 +1,9 @@
 #pragma once
 // Text measuring for line formatting: a screen-compatible context at 96 pixels per inch that
 // gives the same widths on every machine with the same fonts (hinting off).
+// Knows: the fonts installed here and the stand-ins for stored family names, the 96 dpi device.
+// Must not know: items, line breaking, pages, printers. Untrusted: the stored font (any family
+// name, any height: the pixel size is clamped).
 #include "report/model/RpTypes.h"
 
 #include <QFont>

@@ -1,5 +1,8 @@
 #pragma once
 // Bands: horizontal strips of a report, each with a role (BandType) and a native size.
+// Knows: band roles, native and pixel sizes, the chain of child bands, the report a band is in.
+// Must not know: layout text, how a band is placed on a page or printed. Untrusted: the chains
+// a layout stores: a parent link that would close a loop is refused.
 #include "report/model/RpPanel.h"
 #include "report/model/RpUnits.h"
 

@@ -3,9 +3,10 @@
 // data set and field of its field texts. A holder of a report whose layout leaves these to the
 // program (the period report) calls it before every run.
 //
-// This unit knows the report's items; it knows nothing of where the names and texts come from
-// (store/PeriodQuery has the period report's). Names that match no item, or an item of another
-// kind, are passed over: a layout file the user replaced may lack them.
+// Knows: the report's items. Must not know: where the names and texts come from
+// (store/PeriodQuery has the period report's). Untrusted: the report's items: names that match
+// no item, or an item of another kind, are passed over, as a layout file the user replaced may
+// lack them.
 #include <QString>
 #include <span>
 #include <utility>

@@ -1,6 +1,8 @@
 #pragma once
 // The record driver of a report: its data set, whether an empty report still prints, and the
 // three bands it prints itself.
+// Knows: a data set by pointer (cleared when it goes) and the bands of the three roles. Must not
+// know: fields, records, how bands print. Untrusted: nothing; the stored reference is only held.
 #include <QPointer>
 #include <QString>
 

@@ -1,6 +1,11 @@
 #pragma once
 // Printable items: static text, field text, system data, shapes and pictures. Plain data with
 // the size logic they own (line formatting, auto-size); drawing lives with generation.
+// Knows: items' stored properties, native and pixel sizes, line formatting, the stored picture
+// form and the bitmap file. Must not know: drawing, pages, layout text, how field values are
+// read (generation hands the texts in).
+// Untrusted: Picture.Data from a layout: its class name, length and bitmap header are checked
+// before the image reader sees it.
 #include "report/model/RpTypes.h"
 #include "report/model/RpUnits.h"
 

@@ -1,5 +1,8 @@
 #pragma once
 // Page setup of a report: size, margins, column layout and paper size, held in native units.
+// Knows: the paper table, orientation, columns, the seven stored page values. Must not know:
+// bands, items, printers. Untrusted: nothing; the loader bounds stored measures, and fewer than
+// one column is ignored.
 #include "report/pages/PaperSize.h"
 #include "report/model/RpUnits.h"
 

@@ -1,6 +1,8 @@
 #pragma once
 // The common ground of a report and its bands: a named container of printable items with a
 // font that its items inherit, a frame, a background colour and design-pixel bounds.
+// Knows: its items in drawing order, its parent's font. Must not know: band roles, pages, layout
+// text, drawing. Untrusted: nothing; what it holds was set by the loader or the program.
 #include "report/model/RpTypes.h"
 
 #include <QString>

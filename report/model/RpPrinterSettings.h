@@ -1,5 +1,7 @@
 #pragma once
 // Printer settings a report carries: handed to the page recorder at the start of generation.
+// Knows: copies, page range, duplex, the paper sources' stored names and bin codes. Must not
+// know: printers, the recorder. Untrusted: a stored bin name: an unknown one reads as none.
 #include "report/pages/PrinterSettings.h"
 
 #include <QString>

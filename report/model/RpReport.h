@@ -1,6 +1,9 @@
 #pragma once
 // A report: page setup, the ordered band list, the record driver and the reference context used
 // to measure text. TReport is the report the program's layouts hold.
+// Knows: page, bands and their order, the record driver, units and zoom of all it holds.
+// Must not know: layout text, generation, painting, where data sets come from. Untrusted: the
+// band list as loaded: child chains that loop keep their order; zoom outside 1..300 is ignored.
 #include "report/model/ReferenceContext.h"
 #include "report/model/RpBand.h"
 #include "report/model/RpController.h"

@@ -1,6 +1,9 @@
 #pragma once
 // The small value types of the report model and the names they carry in stored layouts:
 // colours, fonts, frames, pens, brushes and the enumerations of bands and items.
+// Knows: the values and their stored names, the classic Windows system colours. Must not know:
+// layout text, objects, painting. Untrusted: names and numbers from layouts: an unknown name
+// parses to nothing, a system colour past the table shows black.
 #include <QColor>
 #include <QString>
 #include <QStringList>

@@ -2,6 +2,9 @@
 // Units of report measures. Everything is stored in native units (tenths of a millimetre) as long
 // double; a unit only chooses how a measure is read and written through the programming
 // interface. Design pixels are 96 per inch at zoom 100.
+// Knows: native units and their conversions, rounding, the locale's measuring system. Must not
+// know: items, pages, layout text, painting. Untrusted: measures from layouts (any long double,
+// NaN included): pixel values are clamped to int, a bad index or zoom changes nothing.
 #include <QLocale>
 #include <QString>
 #include <functional>
