@@ -1,6 +1,6 @@
 #pragma once
 // The capture files: the one hand-over between the reader thread, which writes one file per
-// received message, and the import on the main thread, which reads and removes them.
+// received message, and the import on the main thread, which reads them and takes them away.
 //
 // Names in the folder Temp of the program folder:
 //   Temp.log          the message written when no other capture file was waiting;

@@ -2,9 +2,8 @@
 // The unit pictures of the result sheet: units with exponents or signs that label text cannot
 // carry, drawn as pure black glyphs on white and stored as 24-bit bitmaps.
 // Knows: the result sheet's image items by name, their glyphs, the bitmap file, Picture.Data
-// lines of layout text. Must not know: generation, painting of reports. Untrusted: nothing;
-// embedInLayout serves the build's own layouts (a picture block left without its closing brace
-// cuts the text there).
+// lines of layout text. Must not know: generation, painting of reports. Untrusted: the layout
+// text embedInLayout is given (a picture block without its closing brace is refused).
 #include <QByteArray>
 #include <QImage>
 #include <QString>
