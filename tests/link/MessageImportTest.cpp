@@ -253,7 +253,8 @@ TEST_F(MessageImportTest, MissingTagsGiveEmptyValuesAndTheRowIsStillInserted)
         const QStringList kept = rejected();
         ASSERT_EQ(kept.size(), 2) << kept.join(' ').toStdString();
         EXPECT_EQ(readFile(folder + QStringLiteral("Temp/rejected/") + kept[0]), captureOfRecords(records));
-        EXPECT_TRUE(QString::fromUtf8(readFile(folder + QStringLiteral("Temp/rejected/") + kept[1])).contains(c.named));
+        const QString reason = QString::fromUtf8(readFile(folder + QStringLiteral("Temp/rejected/") + kept[1]));
+        EXPECT_TRUE(reason.contains(c.named)) << reason.toStdString();
         ASSERT_EQ(errors.size(), 1);
         EXPECT_TRUE(errors[0].contains(c.named)) << errors[0].toStdString();
         EXPECT_TRUE(errors[0].contains(kept[0])) << errors[0].toStdString();
@@ -688,9 +689,11 @@ TEST_F(MessageImportTest, MessageAlreadyStoredGivesNoSecondRowUnlessStaffDeleted
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        for (qsizetype i = 0; i < c.captures.size(); ++i)
-            ASSERT_TRUE(writeFile(i == 0 ? latest() : temp(QStringLiteral("Temp-%1.log").arg(i, 8, 10, QLatin1Char('0'))),
-                                  c.captures[i]));
+        for (qsizetype i = 0; i < c.captures.size(); ++i) {
+            // Named as the receiver names them: Temp.log, then numbered files.
+            const QString path = i == 0 ? latest() : temp(QStringLiteral("Temp-%1.log").arg(i, 8, 10, QLatin1Char('0')));
+            ASSERT_TRUE(writeFile(path, c.captures[i]));
+        }
         ASSERT_EQ(capture::waitingFiles(folder).size(), c.captures.size());
         import->tick();
         EXPECT_EQ(rows(), c.rowsAfter);
@@ -809,7 +812,8 @@ TEST_F(MessageImportTest, TableOutageHoldsMessagesInOrderReportsOnceAndResumesBy
     const auto refuseOneWrite = [&] {
         refused = false;
         refusing.emplace([&](const durable::Call& c) {
-            if (c.op != durable::Op::Write || QFileInfo(c.path).fileName() != QFileInfo(file).fileName() || refused)
+            const bool tableWrite = c.op == durable::Op::Write && QFileInfo(c.path).fileName() == QFileInfo(file).fileName();
+            if (!tableWrite || refused)
                 return 0;
             refused = true;
             return EIO;
