@@ -2,6 +2,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <memory>
@@ -16,8 +17,10 @@ namespace {
 std::mutex observerMutex;
 std::shared_ptr<Observer> currentObserver;
 
-// 0 to go ahead; otherwise the errno the call fails with.
-int observe(Op op, const QString& path, const QString& target = {}, qint64 size = 0)
+// 0 to go ahead; otherwise the errno the call fails with. writeAtMost, when given, receives the
+// observer's cap on each system write (0: none).
+int observe(Op op, const QString& path, const QString& target = {}, qint64 size = 0,
+            qint64* writeAtMost = nullptr)
 {
     std::shared_ptr<Observer> observer;
     {
@@ -26,7 +29,17 @@ int observe(Op op, const QString& path, const QString& target = {}, qint64 size 
     }
     if (!observer)
         return 0;
-    return (*observer)(Call{op, path, target, size});
+    Call call{op, path, target, size};
+    const int err = (*observer)(call);
+    if (writeAtMost)
+        *writeAtMost = call.writeAtMost;
+    return err;
+}
+
+// The bytes one system write is asked for: the rest, or less when an observer caps it.
+size_t portion(qint64 left, qint64 writeAtMost)
+{
+    return size_t(writeAtMost > 0 ? std::min(left, writeAtMost) : left);
 }
 
 bool refuse(int err)
@@ -64,11 +77,12 @@ int openForWrite(const QString& path, int flags, mode_t mode)
 
 bool writeAll(int fd, const QString& path, const char* data, qint64 size)
 {
-    if (const int err = observe(Op::Write, path, {}, size))
+    qint64 cap = 0;
+    if (const int err = observe(Op::Write, path, {}, size, &cap))
         return refuse(err);
     qint64 done = 0;
     while (done < size) {
-        const ssize_t n = ::write(fd, data + done, size_t(size - done));
+        const ssize_t n = ::write(fd, data + done, portion(size - done, cap));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -80,11 +94,12 @@ bool writeAll(int fd, const QString& path, const char* data, qint64 size)
 
 bool pwriteAll(int fd, const QString& path, const char* data, qint64 size, qint64 offset)
 {
-    if (const int err = observe(Op::Write, path, {}, size))
+    qint64 cap = 0;
+    if (const int err = observe(Op::Write, path, {}, size, &cap))
         return refuse(err);
     qint64 done = 0;
     while (done < size) {
-        const ssize_t n = ::pwrite(fd, data + done, size_t(size - done), off_t(offset + done));
+        const ssize_t n = ::pwrite(fd, data + done, portion(size - done, cap), off_t(offset + done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)

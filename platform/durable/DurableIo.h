@@ -26,11 +26,15 @@ struct Call {
     QString path;
     QString target;
     qint64 size = 0;
+    // Set by the observer of a write to let each system write of this call take at most this
+    // many bytes, as a short write does (a signal, a full disk, a quota); 0 leaves it alone.
+    qint64 writeAtMost = 0;
 };
 
 // Called before each call is carried out, on the thread that makes it. Returning 0 lets the
 // call go ahead; returning an errno value makes it fail with that value without touching disk.
-using Observer = std::function<int(const Call&)>;
+// The observer may shorten a write's system writes through writeAtMost.
+using Observer = std::function<int(Call&)>;
 
 // Installs observer for the whole process until the guard ends. One at a time.
 class ScopedObserver {

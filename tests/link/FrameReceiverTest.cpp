@@ -8,9 +8,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <atomic>
+#include <functional>
 #include <gtest/gtest.h>
 #include <optional>
 #include <sys/wait.h>
@@ -356,46 +358,59 @@ TEST_F(FrameReceiverTest, MessageLengthOnTheBufferEdgeIsKeptOrSetAsideByItsEndMa
 
 TEST_F(FrameReceiverTest, OversizeMessageIsSetAsideAcknowledgedAndTheNextOneStartsClean)
 {
-    send(kEnq);
-    int expectedAcks = 1;
-    // One byte more than fits with its EOT mark.
-    QByteArray body;
-    static_assert((FrameReceiver::kBufferSize - 1) % 400 == 0);
-    for (int i = 0; i < (FrameReceiver::kBufferSize - 1) / 400; ++i) {
-        // Frames of a message differ (their numbers and texts do); a repeat of the last one is
-        // not kept.
-        const QByteArray chunk = frameOfSize(i + 1, 400, char('a' + i % 26));
-        body += chunk;
-        send(chunk);
-        ++expectedAcks;
-    }
-    // Far past the end: whole frames keep being answered (their sums are checked on every byte,
-    // kept or not) and nothing is written past the buffer.
-    for (int i = 0; i < 50; ++i) {
-        send(frameOfSize(i, 401, char('A' + i % 26)));
-        ++expectedAcks;
-    }
-    // A damaged one there is still refused.
-    send(flipped(frameOfSize(3, 401, 'Q'), 20));
-    EXPECT_EQ(acks, expectedAcks);
-    send(kEot);
-    ++expectedAcks;
-    EXPECT_EQ(acks, expectedAcks);
-    EXPECT_FALSE(latestExists()) << "a message cut short must not be imported";
-    const QStringList kept = rejected();
-    ASSERT_EQ(kept.size(), 2) << kept.join(QLatin1Char(' ')).toStdString();
-    ASSERT_TRUE(kept[1].endsWith(QStringLiteral(".error.txt"))) << kept[1].toStdString();
-    const QByteArray keptBytes = readFile(folder + QStringLiteral("Temp/rejected/") + kept[0]);
-    // What fitted, the place of the EOT mark aside, is kept byte for byte.
-    EXPECT_EQ(keptBytes, kEnq + body.left(FrameReceiver::kBufferSize - 2));
-    EXPECT_FALSE(readFile(folder + QStringLiteral("Temp/rejected/") + kept[1]).isEmpty());
+    // How the message ends and the next begins: the EOT counts wherever it stands in its read,
+    // so an EOT read together with the next ENQ still sets the message aside.
+    struct Case {
+        const char* name;
+        QList<QByteArray> reads;  // each answered once
+    };
+    for (const Case& c : {Case{"eot, then enq", {kEot, kEnq}}, Case{"eot and enq in one read", {kEot + kEnq}}}) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(QDir(temp(QString())).removeRecursively());
+        ASSERT_TRUE(QDir(folder).mkpath(QStringLiteral("Temp")));
+        acks = 0;
+        send(kEnq);
+        int expectedAcks = 1;
+        // One byte more than fits with its EOT mark.
+        QByteArray body;
+        static_assert((FrameReceiver::kBufferSize - 1) % 400 == 0);
+        for (int i = 0; i < (FrameReceiver::kBufferSize - 1) / 400; ++i) {
+            // Frames of a message differ (their numbers and texts do); a repeat of the last one is
+            // not kept.
+            const QByteArray chunk = frameOfSize(i + 1, 400, char('a' + i % 26));
+            body += chunk;
+            send(chunk);
+            ++expectedAcks;
+        }
+        // Far past the end: whole frames keep being answered (their sums are checked on every
+        // byte, kept or not) and nothing is written past the buffer.
+        for (int i = 0; i < 50; ++i) {
+            send(frameOfSize(i, 401, char('A' + i % 26)));
+            ++expectedAcks;
+        }
+        // A damaged one there is still refused.
+        send(flipped(frameOfSize(3, 401, 'Q'), 20));
+        EXPECT_EQ(acks, expectedAcks);
+        for (const QByteArray& read : c.reads) {
+            send(read);
+            ++expectedAcks;
+        }
+        EXPECT_EQ(acks, expectedAcks);
+        EXPECT_FALSE(latestExists()) << "a message cut short must not be imported";
+        const QStringList kept = rejected();
+        ASSERT_EQ(kept.size(), 2) << kept.join(QLatin1Char(' ')).toStdString();
+        ASSERT_TRUE(kept[1].endsWith(QStringLiteral(".error.txt"))) << kept[1].toStdString();
+        const QByteArray keptBytes = readFile(folder + QStringLiteral("Temp/rejected/") + kept[0]);
+        // What fitted, the place of the EOT mark aside, is kept byte for byte.
+        EXPECT_EQ(keptBytes, kEnq + body.left(FrameReceiver::kBufferSize - 2));
+        EXPECT_FALSE(readFile(folder + QStringLiteral("Temp/rejected/") + kept[1]).isEmpty());
 
-    send(kEnq);
-    send(frame1);
-    send(lastFrame2);
-    send(kEot);
-    EXPECT_FALSE(receiver->overflowed());
-    EXPECT_EQ(latest(), kEnq + frame1 + lastFrame2);
+        send(frame1);
+        send(lastFrame2);
+        send(kEot);
+        EXPECT_FALSE(receiver->overflowed());
+        EXPECT_EQ(latest(), kEnq + frame1 + lastFrame2);
+    }
 }
 
 TEST_F(FrameReceiverTest, MissingTempFolderWithholdsOnlyTheTerminatorsAck)
@@ -566,6 +581,60 @@ TEST(CaptureFiles, WaitingFilesAreOrderedByNumberNotByName)
         names.append(QFileInfo(f).fileName());
     EXPECT_EQ(names, (QStringList{QStringLiteral("Temp.log"), QStringLiteral("Temp-9.log"),
                                   QStringLiteral("Temp-10.log")}));
+}
+
+// Two messages set aside under the same name within one second (two Temp.log files the import
+// gives up on, two oversize messages) are both kept: the second takes a name of its own and
+// never replaces the first.
+TEST(CaptureFiles, SetAsideUnderANameAlreadyTakenKeepsBoth)
+{
+    using SetAside = std::function<QString(const QString& folder, const QByteArray& bytes, QString* error)>;
+    struct Case {
+        const char* name;
+        SetAside setAside;
+    };
+    const QList<Case> cases = {
+        {"moved there by the import",
+         [](const QString& folder, const QByteArray& bytes, QString* error) {
+             const QString path = capture::tempFolder(folder) + QStringLiteral("Temp.log");
+             if (!writeFile(path, bytes))
+                 return QString();
+             return capture::moveToRejected(folder, path, QString::fromLatin1("why " + bytes), error);
+         }},
+        {"written there by the receiver",
+         [](const QString& folder, const QByteArray& bytes, QString* error) {
+             return capture::keepRejected(folder, QStringLiteral("overflow.log"), bytes,
+                                          QString::fromLatin1("why " + bytes), error);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const QString folder = dir.path() + QLatin1Char('/');
+        ASSERT_TRUE(QDir(folder).mkpath(QStringLiteral("Temp")));
+        // Names carry the second they were made in; a pair that straddles a second does not
+        // meet, so it is tried again.
+        QString first;
+        QString second;
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            QDir(capture::rejectedFolder(folder)).removeRecursively();
+            QString error;
+            first = c.setAside(folder, "first", &error);
+            ASSERT_FALSE(first.isEmpty()) << error.toStdString();
+            second = c.setAside(folder, "second", &error);
+            ASSERT_FALSE(second.isEmpty()) << error.toStdString();
+            if (QFileInfo(second).fileName().startsWith(QFileInfo(first).fileName()))
+                break;
+        }
+        ASSERT_TRUE(QFileInfo(second).fileName().startsWith(QFileInfo(first).fileName()))
+            << "no two set aside in one second: " << first.toStdString() << ", " << second.toStdString();
+        EXPECT_NE(first, second);
+        EXPECT_EQ(readFile(first), "first");
+        EXPECT_EQ(readFile(second), "second");
+        EXPECT_EQ(readFile(first + QStringLiteral(".error.txt")), "why first\n");
+        EXPECT_EQ(readFile(second + QStringLiteral(".error.txt")), "why second\n");
+        EXPECT_EQ(QDir(capture::rejectedFolder(folder)).entryList(QDir::Files).size(), 4);
+    }
 }
 
 // The reader thread writes while the main thread takes and deletes: every message must come out

@@ -20,7 +20,9 @@
 
 #include <atomic>
 #include <fcntl.h>
+#include <functional>
 #include <gtest/gtest.h>
+#include <optional>
 #include <poll.h>
 #include <termios.h>
 #include <thread>
@@ -221,30 +223,52 @@ TEST_F(MessageImportTest, FewerThan41LinesStillMakeARowWithTheMissingValuesEmpty
 
 TEST_F(MessageImportTest, MissingTagsGiveEmptyValuesAndTheRowIsStillInserted)
 {
-    QList<QByteArray> records = sim::records(fixedMessage());
-    records[2] = "O|2|000412345||^^^CBC";   // no "|1|": no sample number
-    records[3].replace("^^^WBC|", "^^^wbc|");  // tags match upper and lower case exactly
-    records[20].replace("^^^PDW|", "^^^PDW ");
-    ASSERT_TRUE(writeFile(latest(), captureOfRecords(records)));
-    import->tick();
-    ASSERT_EQ(rows(), 1);
-    row(1);
-    EXPECT_EQ(field("NUM"), QString());
-    EXPECT_EQ(field("WBC"), QString());
-    EXPECT_EQ(field("PDW"), QString());
-    EXPECT_EQ(field("LY1"), QStringLiteral("32.4"));
-    // The values are blank in the row but not lost: the message is kept, and the user told once.
-    EXPECT_FALSE(QFile::exists(latest()));
-    const QStringList kept = rejected();
-    ASSERT_EQ(kept.size(), 2) << kept.join(' ').toStdString();
-    EXPECT_EQ(readFile(folder + QStringLiteral("Temp/rejected/") + kept[0]), captureOfRecords(records));
-    EXPECT_TRUE(readFile(folder + QStringLiteral("Temp/rejected/") + kept[1]).contains("WBC, PDW"));
-    ASSERT_EQ(errors.size(), 1);
-    EXPECT_TRUE(errors[0].contains(QStringLiteral("WBC, PDW"))) << errors[0].toStdString();
-    EXPECT_TRUE(errors[0].contains(kept[0])) << errors[0].toStdString();
-    import->tick();
-    EXPECT_EQ(errors.size(), 1);
-    EXPECT_EQ(rows(), 1);
+    struct Case {
+        const char* name;
+        std::function<void(QList<QByteArray>&)> damage;  // to the message's records
+        QStringList blank;   // fields left blank in the row
+        QString named;       // the results named as blank to the user
+    };
+    const QList<Case> cases = {
+        {"two results and the sample number",
+         [](QList<QByteArray>& records) {
+             records[2] = "O|2|000412345||^^^CBC";        // no "|1|": no sample number
+             records[3].replace("^^^WBC|", "^^^wbc|");    // tags match upper and lower case exactly
+             records[20].replace("^^^PDW|", "^^^PDW ");
+         },
+         {"NUM", "WBC", "PDW"}, QStringLiteral("WBC, PDW")},
+        {"exactly one result",
+         [](QList<QByteArray>& records) { records[11].replace("^^^Hgb|", "^^^HGB|"); },
+         {"HGB"}, QStringLiteral("Hgb")},
+    };
+    int expectedRows = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        errors.clear();
+        QDir(capture::rejectedFolder(folder)).removeRecursively();
+        QList<QByteArray> records = sim::records(fixedMessage());
+        c.damage(records);
+        ASSERT_TRUE(writeFile(latest(), captureOfRecords(records)));
+        import->tick();
+        ASSERT_EQ(rows(), ++expectedRows);
+        row(expectedRows);
+        for (const QString& f : c.blank)
+            EXPECT_EQ(field(f.toLatin1().constData()), QString()) << f.toStdString();
+        EXPECT_EQ(field("LY1"), QStringLiteral("32.4"));
+        // The values are blank in the row but not lost: the message is kept, and the user told once.
+        EXPECT_FALSE(QFile::exists(latest()));
+        const QStringList kept = rejected();
+        ASSERT_EQ(kept.size(), 2) << kept.join(' ').toStdString();
+        EXPECT_EQ(readFile(folder + QStringLiteral("Temp/rejected/") + kept[0]), captureOfRecords(records));
+        const QString reason = QString::fromUtf8(readFile(folder + QStringLiteral("Temp/rejected/") + kept[1]));
+        EXPECT_TRUE(reason.contains(c.named)) << reason.toStdString();
+        ASSERT_EQ(errors.size(), 1);
+        EXPECT_TRUE(errors[0].contains(c.named)) << errors[0].toStdString();
+        EXPECT_TRUE(errors[0].contains(kept[0])) << errors[0].toStdString();
+        import->tick();
+        EXPECT_EQ(errors.size(), 1);
+        EXPECT_EQ(rows(), expectedRows);
+    }
 }
 
 TEST_F(MessageImportTest, LinesEndAtCrAndOtherControlBytesAreText)
@@ -644,13 +668,14 @@ TEST_F(MessageImportTest, MessageAlreadyStoredGivesNoSecondRowUnlessStaffDeleted
     sim::MessageGenerator gen(11, QDateTime(QDate(2023, 6, 5), QTime(9, 0, 0)));
     const sim::Message a = gen.next();
     const sim::Message b = gen.next();
+    const sim::Message twice = gen.next();
     ASSERT_TRUE(writeFile(latest(), captureOf(a)));
     import->tick();
     ASSERT_EQ(rows(), 1);
 
     struct Case {
         const char* name;
-        QByteArray capture;
+        QList<QByteArray> captures;  // waiting together for one pass, in order of arrival
         int rowsAfter;
     };
     QByteArray otherBytes = captureOf(a);
@@ -660,31 +685,38 @@ TEST_F(MessageImportTest, MessageAlreadyStoredGivesNoSecondRowUnlessStaffDeleted
     sameSampleOtherValue.values[4] = "9.99";
     const QList<Case> cases = {
         // The crash between the insert and the removal: the same file again.
-        {"same capture file again", captureOf(a), 1},
+        {"same capture file again", {captureOf(a)}, 1},
         // The analyser sends it again because its last ACK was lost: other bytes, same row.
-        {"same message, other bytes", otherBytes, 1},
-        {"same sample, another value", captureOf(sameSampleOtherValue), 2},
-        {"next message", captureOf(b), 3},
-        {"next message again", captureOf(b), 3},
+        {"same message, other bytes", {otherBytes}, 1},
+        {"same sample, another value", {captureOf(sameSampleOtherValue)}, 2},
+        // Sent again before the import's timer fired: both files are taken in one pass.
+        {"new message and its resend in one pass", {captureOf(twice), captureOf(twice)}, 3},
+        {"next message", {captureOf(b)}, 4},
+        {"next message again", {captureOf(b)}, 4},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ASSERT_TRUE(writeFile(latest(), c.capture));
+        for (qsizetype i = 0; i < c.captures.size(); ++i) {
+            // Named as the receiver names them: Temp.log, then numbered files.
+            const QString path = i == 0 ? latest() : temp(QStringLiteral("Temp-%1.log").arg(i, 8, 10, QLatin1Char('0')));
+            ASSERT_TRUE(writeFile(path, c.captures[i]));
+        }
+        ASSERT_EQ(capture::waitingFiles(folder).size(), c.captures.size());
         import->tick();
         EXPECT_EQ(rows(), c.rowsAfter);
-        EXPECT_FALSE(QFile::exists(latest()));
+        EXPECT_TRUE(capture::waitingFiles(folder).isEmpty());
     }
-    EXPECT_EQ(import->alreadyStored(), 3);
+    EXPECT_EQ(import->alreadyStored(), 4);
     EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
 
     // Staff delete the row of b; the analyser sending b again makes it a row again.
     table.Refresh();
     table.Last();
     table.Delete();
-    ASSERT_EQ(rows(), 2);
+    ASSERT_EQ(rows(), 3);
     ASSERT_TRUE(writeFile(latest(), captureOf(b)));
     import->tick();
-    EXPECT_EQ(rows(), 3);
+    EXPECT_EQ(rows(), 4);
     table.Last();
     expectRowOf(b);
 }
@@ -791,19 +823,35 @@ TEST_F(MessageImportTest, InsertThenRemovalInDurableOrderAndAFailureAtAnyStepGiv
 
 // A table that cannot be reached is no fault of the messages: they wait in order, the error is
 // shown once however long it lasts, and they are stored by themselves once the table is back.
+// A table that refuses a single insert holds the messages behind it the same way: none of them
+// is stored before it.
 TEST_F(MessageImportTest, TableOutageHoldsMessagesInOrderReportsOnceAndResumesByItself)
 {
     const QString file = resulttable::tableFile(folder);
+    std::optional<durable::ScopedObserver> refusing;
+    bool refused = false;
+    const auto refuseOneWrite = [&] {
+        refused = false;
+        refusing.emplace([&](const durable::Call& c) {
+            const bool tableWrite = c.op == durable::Op::Write && QFileInfo(c.path).fileName() == QFileInfo(file).fileName();
+            if (!tableWrite || refused)
+                return 0;
+            refused = true;
+            return EIO;
+        });
+    };
     struct Outage {
         const char* name;
         std::function<void()> begin;
         std::function<void()> end;
+        bool lasts;  // until end(); otherwise over after its first refusal
     };
     const QList<Outage> outages = {
         {"table missing", [&] { QFile::rename(file, file + ".away"); },
-         [&] { QFile::rename(file + ".away", file); }},
+         [&] { QFile::rename(file + ".away", file); }, true},
         {"table unreadable", [&] { QFile::rename(file, file + ".away"); writeFile(file, "not a table"); },
-         [&] { QFile::remove(file); QFile::rename(file + ".away", file); }},
+         [&] { QFile::remove(file); QFile::rename(file + ".away", file); }, true},
+        {"one insert refused", refuseOneWrite, [&] { refusing.reset(); }, false},
     };
     sim::MessageGenerator gen(14, QDateTime(QDate(2023, 6, 5), QTime(10, 0, 0)));
     QList<sim::Message> sent;
@@ -812,16 +860,18 @@ TEST_F(MessageImportTest, TableOutageHoldsMessagesInOrderReportsOnceAndResumesBy
         SCOPED_TRACE(o.name);
         errors.clear();
         o.begin();
+        // Three messages to a pass, so that some always wait behind the first.
         for (int i = 0; i < 12; ++i) {
             sent.append(gen.next());
             deliver(receiver, sent.back());
-            import->tick();
+            if (i % 3 == 2)
+                import->tick();
         }
         for (int i = 0; i < 2 * MessageImport::kMaxTries; ++i)
             import->tick();
         EXPECT_EQ(errors.size(), 1) << errors.join('\n').toStdString();
-        EXPECT_TRUE(import->waitingForTable());
-        EXPECT_EQ(capture::waitingFiles(folder).size(), 12);
+        EXPECT_EQ(import->waitingForTable(), o.lasts);
+        EXPECT_EQ(capture::waitingFiles(folder).size(), o.lasts ? 12 : 0);
         EXPECT_TRUE(rejected().isEmpty());
         o.end();
         import->tick();
