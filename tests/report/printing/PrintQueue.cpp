@@ -69,7 +69,8 @@ QString stuck()
     return why;
 }
 
-// Jobs that did not complete, one line each: number, state and the message the queue gave.
+// Jobs the queue has not finished or gave up, one line each: number, state and the message the
+// queue gave. Jobs a test cancelled are left out, as they tell nothing about a failure.
 QString unfinishedJobs()
 {
     static const char* const wanted[] = {"job-id", "job-state", "job-state-reasons", "job-printer-state-message"};
@@ -83,7 +84,7 @@ QString unfinishedJobs()
     int id = 0, state = 0;
     QString reasons, message;
     const auto flush = [&] {
-        if (id > 0 && state != IPP_JSTATE_COMPLETED)
+        if (id > 0 && state != IPP_JSTATE_COMPLETED && state != IPP_JSTATE_CANCELED)
             lines << QStringLiteral("job %1: %2 (%3) %4")
                          .arg(id)
                          .arg(QString::fromUtf8(ippEnumString("job-state", state)), reasons, message);
