@@ -24,7 +24,6 @@
 #include "store/PeriodQuery.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -48,14 +47,19 @@ int rowsForPages(int pages) { return pages <= 1 ? 10 : benchsupport::periodRowsF
 
 const QString kQueue = QStringLiteral("HematixBench_%1").arg(QCoreApplication::applicationPid());
 
-QString queueDir() { return QDir::tempPath() + QStringLiteral("/") + kQueue; }
+// Where print-queue.sh records the queue's private state folder, which it makes and removes.
+QString queuePointer()
+{
+    static const QTemporaryDir dir;
+    return dir.filePath(QStringLiteral("print-queue.dir"));
+}
 
 bool queue(const char* action)
 {
     QProcess p;
     p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     p.start(QStringLiteral(HEMATIX_SOURCE_DIR "/scripts/print-queue.sh"),
-            {QString::fromLatin1(action), queueDir(), kQueue});
+            {QString::fromLatin1(action), queuePointer(), kQueue});
     p.waitForFinished(60000);
     return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
@@ -222,6 +226,5 @@ int main(int argc, char** argv)
                 f29 > 0 ? double(f290) / double(f29) : 0.0);
     std::printf("  print / floor at 290 pages: %.2f\n", f290 > 0 ? double(p290) / double(f290) : 0.0);
     queue("stop");
-    QDir(queueDir()).removeRecursively();
     return rc;
 }

@@ -1,20 +1,27 @@
 #!/usr/bin/env bash
 # A print service of our own with one PDF queue, for the printing tests and the printing benchmark.
-# It runs its own cupsd on a private socket with its state in DIR, so it neither needs nor touches
-# the machine's print service, and two builds (build/, build-asan/) can each run one at a time.
-#   scripts/print-queue.sh start DIR QUEUE   starts it (stopping a leftover one first); PDFs land in DIR/out
-#   scripts/print-queue.sh stop DIR QUEUE    stops it and removes the queue's cups-pdf settings
+# It runs its own cupsd on a private socket, so it neither needs nor touches the machine's print
+# service, and two builds (build/, build-asan/) can each run one at a time. Its state lives in a
+# private folder under /tmp (scripts/private-dir.sh): the filters run as lp, which must enter it.
+#   scripts/print-queue.sh start POINTER QUEUE   starts it (stopping a leftover one first) and
+#                                                records its state folder in POINTER; PDFs land in
+#                                                STATE/out, the service's log is STATE/log/error_log
+#   scripts/print-queue.sh stop POINTER QUEUE    stops it, removes its state folder, POINTER and
+#                                                the queue's cups-pdf settings
 # Clients reach it with CUPS_SERVER=/tmp/QUEUE.sock. Needs root: the cups-pdf backend runs as root.
 set -euo pipefail
 action=${1:?start or stop}
-dir=${2:?state folder}
+pointer=${2:?pointer file}
 queue=${3:?queue name}
 sock=/tmp/$queue.sock
+privatedir=$(dirname "$0")/private-dir.sh
 # cups-pdf reads the settings of a queue named by its device URI from this file.
 pdfconf=/etc/cups/cups-pdf-$queue.conf
 
 stop() {
-  if [ -f "$dir/cupsd.pid" ]; then
+  local dir=
+  if [ -f "$pointer" ]; then dir=$(cat "$pointer"); fi
+  if [ -n "$dir" ] && [ -f "$dir/cupsd.pid" ]; then
     pid=$(cat "$dir/cupsd.pid")
     if kill "$pid" 2>/dev/null; then
       for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
@@ -22,6 +29,7 @@ stop() {
     rm -f "$dir/cupsd.pid"
   fi
   rm -f "$sock" "$pdfconf"
+  "$privatedir" remove "$pointer"
 }
 
 case "$action" in
@@ -33,10 +41,10 @@ esac
 command -v cupsd >/dev/null || PATH=$PATH:/usr/sbin
 command -v cupsd >/dev/null || { echo "print-queue.sh: cupsd missing (scripts/setup.sh test)" >&2; exit 1; }
 stop
-rm -rf "$dir"
+dir=$("$privatedir" make "$pointer" "print-$queue")
 mkdir -p "$dir"/{etc/ppd,spool/tmp,cache,run,log,out}
 mkdir -p -m 1777 "$dir/tmp"
-chmod 755 "$dir" "$dir"/{etc,spool,cache,run,log}
+chmod 755 "$dir"/{etc,spool,cache,run,log}
 chmod 1777 "$dir/spool/tmp"
 
 cat >"$dir/etc/cups-files.conf" <<EOF
@@ -54,7 +62,9 @@ SystemGroup root
 EOF
 cat >"$dir/etc/cupsd.conf" <<EOF
 Listen $sock
-LogLevel info
+# Debug, because a filter tells why it failed only at that level ("Unable to copy PDF file: …"),
+# and the tests quote the log when a job fails.
+LogLevel debug
 WebInterface No
 Browsing No
 DefaultAuthType None

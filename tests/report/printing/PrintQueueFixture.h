@@ -12,13 +12,14 @@ protected:
     {
         if (!printqueue::available())
             GTEST_SKIP() << "the test print queue could not be started (scripts/print-queue.sh)";
-        ASSERT_TRUE(printqueue::waitIdle());
+        ASSERT_TRUE(printqueue::waitIdle()) << printqueue::trouble().toStdString();
         before_ = printqueue::pdfs();
     }
-    // PDFs the queue wrote since the test began, once the queue is idle.
+    // PDFs the queue wrote since the test began, once the queue is idle (failing the test when the
+    // queue cannot get there, with its account of why).
     QStringList newPdfs() const
     {
-        printqueue::waitIdle();
+        EXPECT_TRUE(printqueue::waitIdle()) << printqueue::trouble().toStdString();
         QStringList now = printqueue::pdfs();
         for (const QString& f : before_)
             now.removeAll(f);

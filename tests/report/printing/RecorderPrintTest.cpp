@@ -64,7 +64,7 @@ TEST_F(RecorderPrint, PageRangeCopiesAndOrientationReachThePaper)
         EXPECT_EQ(rp.PageCount(), r.pages);
         ASSERT_GT(job, 0);
         const QString pdf = printqueue::pdfOfJob(job);
-        ASSERT_FALSE(pdf.isEmpty()) << "no PDF for job " << job;
+        ASSERT_FALSE(pdf.isEmpty()) << "no PDF for job " << job << "\n" << printqueue::trouble().toStdString();
         EXPECT_EQ(printqueue::pdfPages(pdf), r.expectedPdfPages);
         // The queue writes every sheet portrait; a landscape page arrives turned on it.
         const QList<QImage> sheets = printqueue::render(pdf, 20);
@@ -156,7 +156,7 @@ TEST_F(RecorderPrint, StoredPagesPrintExactlyTheRange)
             continue;
         }
         const QString pdf = printqueue::pdfOfJob(rp.LastJob());
-        ASSERT_FALSE(pdf.isEmpty());
+        ASSERT_FALSE(pdf.isEmpty()) << "no PDF for job " << rp.LastJob() << "\n" << printqueue::trouble().toStdString();
         EXPECT_EQ(printqueue::pdfPages(pdf), r.expected);
     }
 }
