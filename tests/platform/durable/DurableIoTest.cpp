@@ -1,5 +1,5 @@
 // The durable layer's own writes. The capture files and the result table's records reach the disk
-// through it, and this test program is the one that links it.
+// through it; tests watch them through its observer.
 #include "platform/durable/DurableIo.h"
 #include "support/TestSupport.h"
 
