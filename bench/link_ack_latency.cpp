@@ -87,8 +87,9 @@ double step(int master, const QByteArray& bytes)
 Exchange exchange(int master, const std::vector<QList<QByteArray>>& messages)
 {
     Exchange e;
-    for (const QList<QByteArray>& frames : messages) {
+    for (const QList<QByteArray>& frames : messages)
         e.expectedAcks += 1 + int(frames.size());
+    for (const QList<QByteArray>& frames : messages) {
         if (step(master, QByteArray(1, astm::ENQ)) < 0)
             return e;
         ++e.acks;
