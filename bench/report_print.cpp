@@ -85,7 +85,7 @@ bool waitIdle()
     return true;
 }
 
-// Print errors of this run, as the print service reported them.
+// Print errors the printing unit has shown so far.
 int& printErrors()
 {
     static int n = 0;
@@ -173,6 +173,7 @@ double floorOnce(Period& p, int* pages = nullptr)
     const bool made = tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0 && QFileInfo(pdf).size() > 0;
     if (!made)
         std::fprintf(stderr, "hematix-pages pdf failed: %s\n", tool.readAllStandardError().constData());
+    // Gone before the next round, so that a round whose tool writes nothing cannot pass on this PDF.
     QFile::remove(pdf);
     return made ? ms : -1;
 }
