@@ -1,8 +1,8 @@
 // The import with the main window open: rounds of 100 new messages, each a capture file taken by
 // the import's timer handler, inserted, the table refreshed and the grid brought up to date and
-// repainted, on result tables of 10,000 and 1,000,000 rows (a few years of a busy laboratory). The baseline is
-// the 10,000-row table in the same run; the goal is a per-message cost at a million rows within
-// 1.2 times that: appending a row and showing it must not grow with the table.
+// repainted, on result tables of 10,000 and 1,000,000 rows (a few years of a busy laboratory).
+// The baseline is the 10,000-row table in the same run; the goal is a per-message cost at a
+// million rows within 1.2 times that: appending a row and showing it must not grow with the table.
 #include "app/Application.h"
 #include "app/DBGrid.h"
 #include "app/Forms.h"
