@@ -6,6 +6,7 @@
 // Each SQLite figure is measured first and each of ours reports ours/SQLite as "ratio"; a
 // summary of the ratios is printed at the end.
 #include "bench/support/BulkTable.h"
+#include "bench/support/Outcome.h"
 #include "engine/DataSet.h"
 #include "engine/DbfFieldCodec.h"
 #include "engine/DbfFile.h"
@@ -30,10 +31,13 @@
 
 namespace {
 
-const int kSizes[] = {10000, 100000, 1000000};
+std::vector<int> sizes()
+{
+    return benchsupport::smoke() ? std::vector<int>{10000} : std::vector<int>{10000, 100000, 1000000};
+}
 constexpr int kDays = 1000;          // rows are spread over this many days
 constexpr int kRangeDays = 100;      // so a range of this many days holds about a tenth of them
-constexpr int kInserts = 1000;
+int inserts() { return benchsupport::smoke() ? 20 : 1000; }
 const QDate kFirstDay(2021, 1, 1);
 
 const char* const kColumns[] = {"DAT", "TIM", "NUM", "FIO", "DOC", "RECEPTION", "WBC", "LY1", "MO1", "GR1",
@@ -268,8 +272,10 @@ void BM_SelectRange(benchmark::State& state)
         bestOurs = std::min(bestOurs, timeOnce(Clock::ThreadCpu, [&] { nOurs = selectOurs(q, d.folder); }));
     }
     sqlite3_close(db);
-    if (nSqlite != nOurs)
-        state.SkipWithError("the two engines returned different numbers of rows");
+    if (!benchsupport::check(state, nOurs > 0 && nSqlite == nOurs,
+                             "the range select returned " + std::to_string(nOurs) + " rows from ours and " +
+                                 std::to_string(nSqlite) + " from SQLite"))
+        return;
     state.counters["rows"] = double(nOurs);
     recordPair(state, "select", rows, bestSqlite, bestOurs);
 }
@@ -288,11 +294,30 @@ ImportedRow importedRow(int i)
     return r;
 }
 
+// Rows in each engine's table now.
+std::int64_t rowsInSqlite(sqlite3* db)
+{
+    sqlite3_stmt* st = nullptr;
+    check(sqlite3_prepare_v2(db, "SELECT count(*) FROM HEMATIX", -1, &st, nullptr), db, "prepare");
+    check(sqlite3_step(st), db, "count");
+    const std::int64_t n = sqlite3_column_int64(st, 0);
+    sqlite3_finalize(st);
+    return n;
+}
+
+int rowsInOurs(const QString& folder)
+{
+    TTable table;
+    table.SetTableName(resulttable::tableFile(folder));
+    table.Open();
+    return table.RecordCount();
+}
+
 // (b) 1,000 single-row INSERTs, each durable before the next: the import's statement text for
 // both, SQLite in autocommit with its default journal and synchronous settings.
 void insertSqlite(sqlite3* db, int firstRow)
 {
-    for (int i = 0; i < kInserts; ++i) {
+    for (int i = 0; i < inserts(); ++i) {
         const ImportedRow r = importedRow(firstRow + i);
         QString sql = QStringLiteral("INSERT INTO HEMATIX (DAT,TIM,NUM,FIO,COE,RECEPTION,WBC,RBC,HGB,HCT,PLT,LY1,MO1,GR1,LY2,MO2,GR2,MCV,MCH,MCHC,RDV,MPV,PCT,PDW) VALUES ('%1','%2','%3','','',''")
                           .arg(dayOf(firstRow + i).toString(Qt::ISODate), r.time, r.num);
@@ -305,7 +330,7 @@ void insertSqlite(sqlite3* db, int firstRow)
 
 void insertOurs(TQuery& q, const QString& folder, int firstRow)
 {
-    for (int i = 0; i < kInserts; ++i) {
+    for (int i = 0; i < inserts(); ++i) {
         q.Close();
         q.SQL = insertStatement(folder, importedRow(firstRow + i));
         q.ExecSQL();
@@ -321,20 +346,28 @@ void BM_Insert1000(benchmark::State& state)
     TQuery q;
     q.SetName(QStringLiteral("Query1"));
     double bestSqlite = 1e9, bestOurs = 1e9;
+    // The tables keep the rows of earlier runs: what counts is what each run added.
+    const std::int64_t sqliteBefore = rowsInSqlite(db), oursBefore = rowsInOurs(d.folder);
     int next = rows;
     for (auto _ : state) {
         bestSqlite = std::min(bestSqlite, timeOnce(Clock::Wall, [&] { insertSqlite(db, next); }));
         bestOurs = std::min(bestOurs, timeOnce(Clock::Wall, [&] { insertOurs(q, d.folder, next); }));
-        next += kInserts;
+        next += inserts();
     }
+    const std::int64_t expected = std::int64_t(inserts()) * std::int64_t(state.iterations());
+    const std::int64_t sqliteAdded = rowsInSqlite(db) - sqliteBefore, oursAdded = rowsInOurs(d.folder) - oursBefore;
     sqlite3_close(db);
+    if (!benchsupport::check(state, sqliteAdded == expected && oursAdded == expected,
+                             std::to_string(expected) + " inserts added " + std::to_string(oursAdded) +
+                                 " rows to ours and " + std::to_string(sqliteAdded) + " to SQLite"))
+        return;
     recordPair(state, "insert", rows, bestSqlite, bestOurs);
 }
 
 void registerAll()
 {
-    for (int rows : kSizes) {
-        const int rounds = rows >= 1000000 ? 5 : (rows >= 100000 ? 15 : 50);
+    for (int rows : sizes()) {
+        const int rounds = benchsupport::smoke() ? 1 : rows >= 1000000 ? 5 : (rows >= 100000 ? 15 : 50);
         benchmark::RegisterBenchmark("SelectRange", BM_SelectRange)->Arg(rows)->Iterations(rounds)->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark("Insert1000", BM_Insert1000)->Arg(rows)->Iterations(1)->Unit(benchmark::kMillisecond);
     }
@@ -343,7 +376,7 @@ void registerAll()
 void printSummary()
 {
     std::printf("\nours/SQLite, best round of each (goal <= 1.0)\n%10s %14s %14s\n", "rows", "select range", "1000 inserts");
-    for (int rows : kSizes) {
+    for (int rows : sizes()) {
         auto ratio = [&](const char* what) {
             const double x = measured()[key(what, rows) + "/ours"], y = measured()[key(what, rows) + "/sqlite"];
             return y > 0 ? x / y : 0.0;
@@ -356,15 +389,15 @@ void printSummary()
 
 int main(int argc, char** argv)
 {
+    benchsupport::takeSmokeFlag(argc, argv);
     QCoreApplication app(argc, argv);
     if (!workDir().isValid()) {
         std::fprintf(stderr, "cannot make a working folder\n");
         return 1;
     }
-    benchmark::Initialize(&argc, argv);
     registerAll();
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
+    if (!benchsupport::runBenchmarks(argc, argv))
+        return 1;
     printSummary();
     return 0;
 }

@@ -7,6 +7,7 @@
 // Peak memory is measured in child processes (this program run with --child), each recording a
 // given number of pages, so that one measurement does not inherit another's heap.
 #include "bench/support/CpuTime.h"
+#include "bench/support/Outcome.h"
 #include "bench/support/PeakMemory.h"
 #include "platform/print/PrinterInfo.h"
 #include "report/pages/RpPageList.h"
@@ -30,7 +31,10 @@
 namespace {
 
 constexpr int kLines = 50;
-constexpr int kMaxPages = 2000;
+
+// Page counts measured: a smoke run takes the smaller only.
+std::vector<int> sizes() { return benchsupport::smoke() ? std::vector<int>{200} : std::vector<int>{200, 2000}; }
+int maxPages() { return sizes().back(); }
 
 void drawPage(PageCanvas& c, const TRpPrinter& rp, int page)
 {
@@ -48,7 +52,7 @@ void drawPage(PageCanvas& c, const TRpPrinter& rp, int page)
                       .arg(page));
 }
 
-// The bytes of kMaxPages recorded pages, recorded once.
+// The bytes of maxPages() recorded pages, recorded once.
 const std::vector<QByteArray>& recordedPages()
 {
     static const std::vector<QByteArray> pages = [] {
@@ -56,12 +60,12 @@ const std::vector<QByteArray>& recordedPages()
         TRpPrinter rp;
         rp.SetOrientation(TRpOrientation::poLandscape);
         rp.BeginDoc();
-        for (int p = 1; p <= kMaxPages; ++p) {
+        for (int p = 1; p <= maxPages(); ++p) {
             rp.NewPage();
             drawPage(*rp.Canvas(), rp, p);
         }
         rp.EndDoc();
-        for (int p = 1; p <= kMaxPages; ++p)
+        for (int p = 1; p <= maxPages(); ++p)
             v.push_back(rp.GetPage(p)->Bytes());
         return v;
     }();
@@ -73,6 +77,11 @@ std::map<std::string, double>& perPage()
 {
     static std::map<std::string, double> m;
     return m;
+}
+
+void expectPages(benchmark::State& state, const char* what, int got, int pages)
+{
+    benchsupport::check(state, got == pages, std::to_string(got) + " of " + std::to_string(pages) + " pages " + what);
 }
 
 template <typename F>
@@ -95,6 +104,7 @@ void measure(benchmark::State& state, const std::string& name, int pages, F&& bo
 void BM_RecordPages(benchmark::State& state)
 {
     const int n = int(state.range(0));
+    int recorded = 0;
     measure(state, "record", n, [&] {
         TRpPrinter rp;
         rp.SetOrientation(TRpOrientation::poLandscape);
@@ -104,34 +114,44 @@ void BM_RecordPages(benchmark::State& state)
             drawPage(*rp.Canvas(), rp, p);
         }
         rp.EndDoc();
-        benchmark::DoNotOptimize(rp.PageCount());
+        recorded = rp.PageCount();
     });
+    expectPages(state, "recorded", recorded, n);
 }
 
 void BM_StorePages(benchmark::State& state)
 {
     const int n = int(state.range(0));
     const auto& pages = recordedPages();
+    int stored = 0;
     measure(state, "store", n, [&] {
         TRpPageList list;
         list.Start(std::make_unique<TRpStream>(), false);
         for (int p = 0; p < n; ++p)
             list.AddPage(pages[size_t(p)]);
         list.WriteHeader();
+        stored = list.PageCount();
     });
+    expectPages(state, "stored", stored, n);
 }
 
 void BM_FloorWrite(benchmark::State& state)
 {
     const int n = int(state.range(0));
     const auto& pages = recordedPages();
+    qint64 expected = 0, written = 0;
+    for (int p = 0; p < n; ++p)
+        expected += pages[size_t(p)].size();
     measure(state, "floor-write", n, [&] {
         QTemporaryFile f;
         f.open();
         for (int p = 0; p < n; ++p)
             f.write(pages[size_t(p)]);
         f.flush();
+        written = f.size();
     });
+    benchsupport::check(state, written == expected && expected > 0,
+                        "the floor wrote " + std::to_string(written) + " of " + std::to_string(expected) + " bytes");
 }
 
 // A finished store of n pages, kept between iterations.
@@ -153,20 +173,26 @@ void BM_FetchInOrder(benchmark::State& state)
 {
     const int n = int(state.range(0));
     TRpPageList& list = storeOf(n);
+    int fetched = 0;
     measure(state, "fetch-forward", n, [&] {
+        fetched = 0;
         for (int p = 1; p <= n; ++p)
-            benchmark::DoNotOptimize(list.GetPage(p));
+            fetched += list.GetPage(p) != nullptr;
     });
+    expectPages(state, "fetched in order", fetched, n);
 }
 
 void BM_FetchReverse(benchmark::State& state)
 {
     const int n = int(state.range(0));
     TRpPageList& list = storeOf(n);
+    int fetched = 0;
     measure(state, "fetch-reverse", n, [&] {
+        fetched = 0;
         for (int p = n; p >= 1; --p)
-            benchmark::DoNotOptimize(list.GetPage(p));
+            fetched += list.GetPage(p) != nullptr;
     });
+    expectPages(state, "fetched in reverse", fetched, n);
 }
 
 void BM_FloorRead(benchmark::State& state)
@@ -181,26 +207,32 @@ void BM_FloorRead(benchmark::State& state)
         f.write(pages[size_t(p)]);
     }
     f.flush();
+    int read = 0;
     measure(state, "floor-read", n, [&] {
+        read = 0;
         for (int p = 0; p < n; ++p) {
             f.seek(offsets[size_t(p)]);
-            benchmark::DoNotOptimize(f.read(pages[size_t(p)].size()));
+            read += f.read(pages[size_t(p)].size()).size() == pages[size_t(p)].size();
         }
     });
+    expectPages(state, "read back by the floor", read, n);
 }
 
-BENCHMARK(BM_RecordPages)->Arg(200)->Iterations(10)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_RecordPages)->Arg(2000)->Iterations(2)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_StorePages)->Arg(200)->Iterations(50)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_StorePages)->Arg(2000)->Iterations(5)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_FloorWrite)->Arg(200)->Iterations(50)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_FloorWrite)->Arg(2000)->Iterations(5)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_FetchInOrder)->Arg(200)->Iterations(50)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_FetchInOrder)->Arg(2000)->Iterations(5)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_FetchReverse)->Arg(200)->Iterations(50)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_FetchReverse)->Arg(2000)->Iterations(5)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_FloorRead)->Arg(200)->Iterations(50)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_FloorRead)->Arg(2000)->Iterations(5)->Unit(benchmark::kMillisecond);
+void registerAll()
+{
+    const bool smoke = benchsupport::smoke();
+    // Recording is the slow one: fewer rounds for it.
+    auto add = [&](const char* name, void (*fn)(benchmark::State&), int rounds200, int rounds2000) {
+        for (int n : sizes())
+            benchmark::RegisterBenchmark(name, fn)->Arg(n)->Iterations(smoke ? 1 : n == 200 ? rounds200 : rounds2000)->Unit(benchmark::kMillisecond);
+    };
+    add("BM_RecordPages", BM_RecordPages, 10, 2);
+    add("BM_StorePages", BM_StorePages, 50, 5);
+    add("BM_FloorWrite", BM_FloorWrite, 50, 5);
+    add("BM_FetchInOrder", BM_FetchInOrder, 50, 5);
+    add("BM_FetchReverse", BM_FetchReverse, 50, 5);
+    add("BM_FloorRead", BM_FloorRead, 50, 5);
+}
 
 using benchsupport::maxRssKb;
 
@@ -238,7 +270,11 @@ long childPeakKb(const char* mode, int n)
     return benchsupport::childPeakKb({QString::fromLatin1(mode), QString::number(n)}, 300000);
 }
 
-void printSummary()
+struct Peaks {
+    long store200, store2000, floor200, floor2000;
+};
+
+void printSummary(const Peaks& peaks)
 {
     auto& m = perPage();
     auto ratio = [&](const std::string& a, const std::string& b) { return m.count(a) && m.count(b) ? m[a] / m[b] : 0.0; };
@@ -260,8 +296,7 @@ void printSummary()
     std::printf("  fetch-forward / floor-read   %.2f\n", ratio("fetch-forward/2000", "floor-read/2000"));
     std::printf("  fetch-reverse / floor-read   %.2f\n", ratio("fetch-reverse/2000", "floor-read/2000"));
 
-    const long s200 = childPeakKb("store", 200), s2000 = childPeakKb("store", 2000);
-    const long f200 = childPeakKb("floor", 200), f2000 = childPeakKb("floor", 2000);
+    const auto [s200, s2000, f200, f2000] = peaks;
     std::printf("Peak memory (goal: independent of page count):\n");
     std::printf("  store  200 pages %6ld KB, 2,000 pages %6ld KB, ratio %.2f\n", s200, s2000, s2000 > 0 && s200 > 0 ? double(s2000) / double(s200) : 0.0);
     std::printf("  floor  200 pages %6ld KB, 2,000 pages %6ld KB, ratio %.2f\n", f200, f2000, f2000 > 0 && f200 > 0 ? double(f2000) / double(f200) : 0.0);
@@ -274,14 +309,25 @@ int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    benchsupport::takeSmokeFlag(argc, argv);
     QGuiApplication app(argc, argv);
     // The recorder's page size must not depend on the machine's printers.
     PrinterInfo::ScopedOverride noPrinter{{}};
     if (argc == 4 && std::strcmp(argv[1], "--child") == 0)
         return runChild(argv[2], std::atoi(argv[3]));
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    printSummary();
+    registerAll();
+    if (!benchsupport::runBenchmarks(argc, argv))
+        return 1;
+    if (benchsupport::smoke()) {
+        // The children's path once, at the smaller size: no summary without both sizes.
+        benchsupport::check(childPeakKb("store", 200) > 0 && childPeakKb("floor", 200) > 0,
+                            "a memory measurement at 200 pages did not finish");
+        return benchsupport::exitStatus();
+    }
+    const Peaks peaks{childPeakKb("store", 200), childPeakKb("store", 2000), childPeakKb("floor", 200), childPeakKb("floor", 2000)};
+    if (!benchsupport::check(peaks.store200 > 0 && peaks.store2000 > 0 && peaks.floor200 > 0 && peaks.floor2000 > 0,
+                             "a memory measurement did not finish"))
+        return benchsupport::exitStatus();
+    printSummary(peaks);
     return 0;
 }

@@ -10,7 +10,9 @@
 // Peak memory is measured in child processes (this program run with --child), each doing one run.
 #include "bench/support/BulkTable.h"
 #include "bench/support/CpuTime.h"
+#include "bench/support/Outcome.h"
 #include "bench/support/PeakMemory.h"
+#include "bench/support/PeriodPages.h"
 #include "engine/DataSet.h"
 #include "platform/print/PrinterInfo.h"
 #include "report/generation/RpGenerator.h"
@@ -25,6 +27,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QPageLayout>
 #include <QPainter>
@@ -165,10 +168,10 @@ Timing drawPdf(const QString& folder, const QString& pdf)
     return t;
 }
 
-Timing best(const std::function<Timing()>& run)
+Timing best(int rounds, const std::function<Timing()>& run)
 {
     Timing b;
-    for (int round = 0; round < 5; ++round) {
+    for (int round = 0; round < rounds; ++round) {
         const Timing t = run();
         if (round == 0 || t.totalNs < b.totalNs)
             b.totalNs = t.totalNs, b.pages = t.pages;
@@ -205,12 +208,21 @@ long childPeakKb(const char* mode, const QString& folder)
 
 double ratio(double a, double b) { return b > 0 ? a / b : 0.0; }
 
+// Pages the period report takes for n rows.
+int expectedPages(int n)
+{
+    return n <= benchsupport::kPeriodFirstPageRows
+               ? 1
+               : 1 + (n - benchsupport::kPeriodFirstPageRows + benchsupport::kPeriodPageRows - 1) / benchsupport::kPeriodPageRows;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    benchsupport::takeSmokeFlag(argc, argv);
     QGuiApplication app(argc, argv);
     // The recorder's page size must not depend on the machine's printers.
     PrinterInfo::ScopedOverride noPrinter{{}};
@@ -221,17 +233,37 @@ int main(int argc, char** argv)
     if (argc == 4 && std::strcmp(argv[1], "--child") == 0)
         return runChild(argv[2], QString::fromLocal8Bit(argv[3]));
 
+    const bool smoke = benchsupport::smoke();
+    const std::vector<int> sizes = smoke ? std::vector<int>{1000} : std::vector<int>{1000, 10000};
+    const int rounds = smoke ? 1 : 5;
     QTemporaryDir dir;
     std::map<int, QString> folders;
     std::map<int, Timing> gen, pdf;
-    for (int n : {1000, 10000}) {
+    for (int n : sizes) {
         folders[n] = makeFolder(dir.path(), n);
-        gen[n] = best([&] { return generate(folders[n]); });
-        pdf[n] = best([&] { return drawPdf(folders[n], dir.filePath(QStringLiteral("out.pdf"))); });
+        gen[n] = best(rounds, [&] { return generate(folders[n]); });
+        pdf[n] = best(rounds, [&] { return drawPdf(folders[n], dir.filePath(QStringLiteral("out.pdf"))); });
+        const int pages = expectedPages(n);
+        benchsupport::check(gen[n].pages == pages && pdf[n].pages == pages,
+                            std::to_string(n) + " rows made " + std::to_string(gen[n].pages) + " pages by generation and " +
+                                std::to_string(pdf[n].pages) + " through QPdfWriter, not " + std::to_string(pages));
+        benchsupport::check(QFileInfo(dir.filePath(QStringLiteral("out.pdf"))).size() > 0, "QPdfWriter wrote no PDF");
     }
+    std::map<int, long> genKb, pdfKb, dataKb;
+    for (int n : sizes) {
+        genKb[n] = childPeakKb("gen", folders[n]);
+        pdfKb[n] = childPeakKb("pdf", folders[n]);
+        dataKb[n] = childPeakKb("data", folders[n]);
+        benchsupport::check(genKb[n] > 0 && pdfKb[n] > 0 && dataKb[n] > 0,
+                            "a memory measurement at " + std::to_string(n) + " rows did not finish");
+    }
+    // A smoke run has one size: nothing to set against the other.
+    if (smoke || benchsupport::failed())
+        return benchsupport::exitStatus();
+
     auto perPage = [](const Timing& t) { return t.pages > 0 ? t.totalNs / t.pages : 0.0; };
     std::printf("Period report, processor time (best of 5):\n");
-    for (int n : {1000, 10000}) {
+    for (int n : sizes) {
         std::printf("  generation   %6d rows %5d pages  first page %8.2f ms  per page %8.3f ms\n", n,
                     gen[n].pages, gen[n].firstPageNs / 1e6, perPage(gen[n]) / 1e6);
         std::printf("  QPdfWriter   %6d rows %5d pages  first page %8.2f ms  per page %8.3f ms\n", n,
@@ -244,9 +276,7 @@ int main(int argc, char** argv)
                 ratio(perPage(gen[10000]), perPage(gen[1000])), ratio(perPage(pdf[10000]), perPage(pdf[1000])));
     std::printf("  per page, generation / QPdfWriter (goal at most 1):  1,000 rows %.2f  10,000 rows %.2f\n",
                 ratio(perPage(gen[1000]), perPage(pdf[1000])), ratio(perPage(gen[10000]), perPage(pdf[10000])));
-    const long g1 = childPeakKb("gen", folders[1000]), g10 = childPeakKb("gen", folders[10000]);
-    const long p1 = childPeakKb("pdf", folders[1000]), p10 = childPeakKb("pdf", folders[10000]);
-    const long d1 = childPeakKb("data", folders[1000]), d10 = childPeakKb("data", folders[10000]);
+    const long g1 = genKb[1000], g10 = genKb[10000], p1 = pdfKb[1000], p10 = pdfKb[10000], d1 = dataKb[1000], d10 = dataKb[10000];
     std::printf("Peak memory (goal: flat):\n");
     std::printf("  the rows alone  1,000 rows %7ld KB  10,000 rows %7ld KB  ratio %.2f\n", d1, d10, ratio(double(d10), double(d1)));
     std::printf("  generation  1,000 rows %7ld KB  10,000 rows %7ld KB  ratio %.2f\n", g1, g10, ratio(double(g10), double(g1)));

@@ -8,6 +8,7 @@
 // for both measurements. Times are processor time of this process (the machine is shared).
 #include "bench/support/BulkTable.h"
 #include "bench/support/CpuTime.h"
+#include "bench/support/Outcome.h"
 #include "bench/support/PeriodPages.h"
 #include "engine/DataSet.h"
 #include "report/generation/RpGenerator.h"
@@ -104,6 +105,7 @@ double firstPageVisibleMs(PeriodReport& r)
 
 struct Flips {
     double next = 0, last = 0, first = 0;
+    bool moved = true;   // every flip played a page, and the page it was asked for
 };
 
 // Page flips in a window on the finished pages: each flip fetches the page and plays it.
@@ -111,6 +113,7 @@ Flips flipMs(PeriodReport& r, int rounds)
 {
     TRpPrinter rp;
     r.generator->Generate(rp);
+    const int pages = rp.PageCount();
     TRpStandardPreview w(rp);
     w.Show();
     w.ZoomToWidthClick();
@@ -118,15 +121,20 @@ Flips flipMs(PeriodReport& r, int rounds)
     TRpPreviewImage* view = w.RpPreview->PageView();
     Flips f;
     auto timed = [&](void (TRpStandardPreview::*move)(), double& total) {
+        const int plays = view->PlayCount();
         const double t0 = cpuMs();
         (w.*move)();
         view->repaint();
         total += cpuMs() - t0;
+        f.moved = f.moved && view->PlayCount() > plays;
+        return view->PageNumber();
     };
     for (int i = 0; i < rounds; ++i) {
-        timed(&TRpStandardPreview::NextPageClick, f.next);
-        timed(&TRpStandardPreview::LastPageClick, f.last);
-        timed(&TRpStandardPreview::FirstPageClick, f.first);
+        const int from = view->PageNumber();
+        const int next = timed(&TRpStandardPreview::NextPageClick, f.next);
+        const int last = timed(&TRpStandardPreview::LastPageClick, f.last);
+        const int first = timed(&TRpStandardPreview::FirstPageClick, f.first);
+        f.moved = f.moved && next == from + 1 && last - first == pages - 1 && first == from;
     }
     f.next /= rounds;
     f.last /= rounds;
@@ -149,22 +157,40 @@ int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    benchsupport::takeSmokeFlag(argc, argv);
     QApplication app(argc, argv);
 
-    PeriodReport two(2), small(30), large(290);
+    // A smoke run leaves out the long report and measures each thing once.
+    const bool smoke = benchsupport::smoke();
+    const int rounds = smoke ? 1 : 7, flipRounds = smoke ? 1 : 3, flips = smoke ? 2 : 20;
+    PeriodReport two(2), small(30);
+    std::unique_ptr<PeriodReport> large = smoke ? nullptr : std::make_unique<PeriodReport>(290);
     int pages2 = 0, pages30 = 0, pages290 = 0;
     generateMs(two, &pages2);
-    const double gen2 = best(7, [&] { return generateMs(two); });
-    const double first30 = best(7, [&] { return firstPageVisibleMs(small); });
-    const double first290 = best(7, [&] { return firstPageVisibleMs(large); });
+    const double gen2 = best(rounds, [&] { return generateMs(two); });
+    const double first30 = best(rounds, [&] { return firstPageVisibleMs(small); });
+    const double first290 = large ? best(rounds, [&] { return firstPageVisibleMs(*large); }) : 0;
     const double gen30 = generateMs(small, &pages30);
-    const double gen290 = generateMs(large, &pages290);
+    const double gen290 = large ? generateMs(*large, &pages290) : 0;
     Flips flips30{1e300, 1e300, 1e300}, flips290{1e300, 1e300, 1e300};
-    for (int round = 0; round < 3; ++round) {
-        const Flips a = flipMs(small, 20), b = flipMs(large, 20);
-        flips30 = {std::min(flips30.next, a.next), std::min(flips30.last, a.last), std::min(flips30.first, a.first)};
-        flips290 = {std::min(flips290.next, b.next), std::min(flips290.last, b.last), std::min(flips290.first, b.first)};
+    for (int round = 0; round < flipRounds; ++round) {
+        const Flips a = flipMs(small, flips);
+        flips30 = {std::min(flips30.next, a.next), std::min(flips30.last, a.last), std::min(flips30.first, a.first),
+                   flips30.moved && a.moved};
+        if (large) {
+            const Flips b = flipMs(*large, flips);
+            flips290 = {std::min(flips290.next, b.next), std::min(flips290.last, b.last), std::min(flips290.first, b.first),
+                        flips290.moved && b.moved};
+        }
     }
+    benchsupport::check(pages2 == 2 && pages30 == 30 && (!large || pages290 == 290),
+                        "the reports had " + std::to_string(pages2) + ", " + std::to_string(pages30) + " and " +
+                            std::to_string(pages290) + " pages, not 2, 30 and 290");
+    // firstPageVisibleMs gives -1 when the window never played page 1.
+    benchsupport::check(first30 >= 0 && first290 >= 0, "the preview never showed its first page");
+    benchsupport::check(flips30.moved && flips290.moved, "a page flip did not show the page asked for");
+    if (smoke || benchsupport::failed())
+        return benchsupport::exitStatus();
 
     std::printf("period report pages: %d, %d, %d (baseline, small, large)\n", pages2, pages30, pages290);
     std::printf("generating %d pages, no window (baseline): %.2f ms; %d pages: %.1f ms; %d pages: %.1f ms\n",

@@ -11,6 +11,7 @@
 // rendering) a report of 29 or 290 pages, so that one measurement does not inherit another's
 // heap. Goal: memory flat in page count.
 #include "bench/support/BulkTable.h"
+#include "bench/support/Outcome.h"
 #include "bench/support/PeakMemory.h"
 #include "bench/support/PeriodPages.h"
 #include "engine/DataSet.h"
@@ -26,6 +27,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
@@ -37,6 +39,8 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -64,16 +68,32 @@ bool queue(const char* action)
     return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
-void waitIdle()
+int jobs(int which)
 {
-    for (;;) {
-        cups_job_t* jobs = nullptr;
-        const int n = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, nullptr, 0, CUPS_WHICHJOBS_ACTIVE);
-        cupsFreeJobs(n, jobs);
-        if (n <= 0)
-            return;
+    cups_job_t* list = nullptr;
+    const int n = cupsGetJobs2(CUPS_HTTP_DEFAULT, &list, nullptr, 0, which);
+    cupsFreeJobs(n, list);
+    return n;
+}
+
+// Waits until the queue has no active job; false after ten minutes.
+bool waitIdle()
+{
+    QElapsedTimer t;
+    t.start();
+    while (jobs(CUPS_WHICHJOBS_ACTIVE) > 0) {
+        if (t.elapsed() > 600000)
+            return false;
         QThread::msleep(20);
     }
+    return true;
+}
+
+// Print errors the printing unit has shown so far.
+int& printErrors()
+{
+    static int n = 0;
+    return n;
 }
 
 // A day of `rows` results with every measured value filled in.
@@ -106,7 +126,10 @@ struct Period {
         report->ShowProgress = false;
         gen = std::make_unique<TRpGenerator>(*report);
         gen->ProcessEvents = [] {};
-        rpprinting::ShowError = [](const QString& m) { std::fprintf(stderr, "print error: %s\n", qPrintable(m)); };
+        rpprinting::ShowError = [](const QString& m) {
+            ++printErrors();
+            std::fprintf(stderr, "print error: %s\n", qPrintable(m));
+        };
         rpprinting::Install(*gen);
     }
     QTemporaryDir dir;
@@ -118,21 +141,25 @@ struct Period {
 struct PrintTimes {
     double handedOver = 0;   // ms until the job is with the print service
     double written = 0;      // ms until the queue has written the PDF
+    bool done = false;       // one more job completed, and no print error
 };
 
 PrintTimes printOnce(Period& p)
 {
+    const int completed = jobs(CUPS_WHICHJOBS_COMPLETED);
+    const int errors = printErrors();
     QElapsedTimer t;
     t.start();
     p.gen->Print();
     PrintTimes r;
     r.handedOver = static_cast<double>(t.nsecsElapsed()) / 1e6;
-    waitIdle();
+    const bool idle = waitIdle();
     r.written = static_cast<double>(t.nsecsElapsed()) / 1e6;
+    r.done = idle && printErrors() == errors && jobs(CUPS_WHICHJOBS_COMPLETED) == completed + 1;
     return r;
 }
 
-// Pages into the store, saved, rendered by hematix-pages; returns ms.
+// Pages into the store, saved, rendered by hematix-pages; returns ms, or -1 when no PDF came.
 double floorOnce(Period& p, int* pages = nullptr)
 {
     const QString hrp = p.dir.filePath(QStringLiteral("period.hrp"));
@@ -147,21 +174,27 @@ double floorOnce(Period& p, int* pages = nullptr)
     tool.start(QStringLiteral(HEMATIX_BIN_DIR "/hematix-pages"), {QStringLiteral("pdf"), hrp, pdf});
     tool.waitForFinished(600000);
     const double ms = static_cast<double>(t.nsecsElapsed()) / 1e6;
-    if (tool.exitCode() != 0 || !QFile::exists(pdf))
+    const bool made = tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0 && QFileInfo(pdf).size() > 0;
+    if (!made)
         std::fprintf(stderr, "hematix-pages pdf failed: %s\n", tool.readAllStandardError().constData());
-    return ms;
+    // Gone before the next round, so that a round whose tool writes nothing cannot pass on this PDF.
+    QFile::remove(pdf);
+    return made ? ms : -1;
 }
 
 // Child: prints a report of n pages ("print") and reports its own peak, or renders it to PDF
-// through the tool ("floor") and reports the larger of its own peak and the tool's.
+// through the tool ("floor") and reports the larger of its own peak and the tool's. Prints nothing
+// when the work failed, so that the parent reads no peak.
 int runChild(const char* mode, int pages)
 {
     Period p(rowsForPages(pages));
     if (std::strcmp(mode, "print") == 0) {
-        printOnce(p);
+        if (!printOnce(p).done)
+            return 1;
         std::printf("%ld\n", maxRssKb());
     } else {
-        floorOnce(p);
+        if (floorOnce(p) < 0)
+            return 1;
         rusage tool{};
         getrusage(RUSAGE_CHILDREN, &tool);
         std::printf("%ld\n", std::max(maxRssKb(), static_cast<long>(tool.ru_maxrss)));
@@ -181,50 +214,76 @@ int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    benchsupport::takeSmokeFlag(argc, argv);
+    const bool smoke = benchsupport::smoke();
     const bool child = argc == 4 && std::strcmp(argv[1], "--child") == 0;
-    // The queue's name carries the parent's process number; children inherit the address.
-    if (!child)
+    // A smoke run prints to the queue the test suite runs, named by CUPS_SERVER; a full run starts
+    // its own. The queue's name carries the parent's process number; children inherit the address.
+    if (smoke && qEnvironmentVariableIsEmpty("CUPS_SERVER")) {
+        std::fprintf(stderr, "--smoke prints to a running print queue: set CUPS_SERVER to its socket\n");
+        return 1;
+    }
+    if (!child && !smoke)
         qputenv("CUPS_SERVER", QStringLiteral("/tmp/HematixBench_%1.sock").arg(QCoreApplication::applicationPid()).toLocal8Bit());
     QApplication app(argc, argv);
     if (child)
         return runChild(argv[2], std::atoi(argv[3]));
 
-    if (!queue("start")) {
+    if (!smoke && !queue("start")) {
         std::fprintf(stderr, "the print queue could not be started (scripts/setup.sh test installs CUPS)\n");
         return 1;
     }
-    int rc = 0;
+    // A smoke run prints the 29-page report once and measures memory at that size only.
+    const int reportPages = smoke ? 29 : 290;
+    const int rounds = smoke ? 1 : 3;
+    std::vector<std::string> lines;
+    PrintTimes bestPrint{1e300, 1e300, true};
+    double bestFloor = 1e300;
     {
-        Period period(rowsForPages(290));
+        Period period(rowsForPages(reportPages));
         int pages = 0;
-        floorOnce(period, &pages);   // warms fonts and caches for both sides
-        std::printf("Period report: %d rows, %d pages, A4 landscape\n", rowsForPages(290), pages);
-        PrintTimes bestPrint{1e300, 1e300};
-        double bestFloor = 1e300;
-        for (int round = 1; round <= 3; ++round) {
+        benchsupport::check(floorOnce(period, &pages) >= 0, "hematix-pages made no PDF");   // warms fonts and caches for both sides
+        benchsupport::check(pages == reportPages, "the report had " + std::to_string(pages) + " pages, not " + std::to_string(reportPages));
+        for (int round = 1; round <= rounds && !benchsupport::failed(); ++round) {
             const PrintTimes t = printOnce(period);
             const double f = floorOnce(period);
-            std::printf("  round %d: print handed over %8.0f ms, PDF written %8.0f ms; floor %8.0f ms\n", round,
-                        t.handedOver, t.written, f);
+            if (!benchsupport::check(t.done, "round " + std::to_string(round) + ": the print queue did not complete the job") ||
+                !benchsupport::check(f >= 0, "round " + std::to_string(round) + ": hematix-pages made no PDF"))
+                break;
+            char line[200];
+            std::snprintf(line, sizeof line, "  round %d: print handed over %8.0f ms, PDF written %8.0f ms; floor %8.0f ms", round,
+                          t.handedOver, t.written, f);
+            lines.emplace_back(line);
             bestPrint.handedOver = std::min(bestPrint.handedOver, t.handedOver);
             bestPrint.written = std::min(bestPrint.written, t.written);
             bestFloor = std::min(bestFloor, f);
         }
-        std::printf("Best of three: print %0.f ms (handed over %0.f ms), floor (generate + save + hematix-pages pdf) %0.f ms\n",
-                    bestPrint.written, bestPrint.handedOver, bestFloor);
-        std::printf("Ratio print / floor: %.2f (program's part only, until the job is handed over: %.2f)\n",
-                    bestPrint.written / bestFloor, bestPrint.handedOver / bestFloor);
-        if (pages != 290)
-            rc = 1;
     }
-    const long p29 = childPeakKb("print", 29), p290 = childPeakKb("print", 290);
-    const long f29 = childPeakKb("floor", 29), f290 = childPeakKb("floor", 290);
+    long p29 = 0, p290 = 0, f29 = 0, f290 = 0;
+    if (!benchsupport::failed()) {
+        p29 = childPeakKb("print", 29);
+        f29 = childPeakKb("floor", 29);
+        if (!smoke) {
+            p290 = childPeakKb("print", 290);
+            f290 = childPeakKb("floor", 290);
+        }
+        benchsupport::check(p29 > 0 && f29 > 0 && (smoke || (p290 > 0 && f290 > 0)), "a memory measurement did not finish");
+    }
+    if (!smoke)
+        queue("stop");
+    if (smoke || benchsupport::failed())
+        return benchsupport::exitStatus();
+
+    std::printf("Period report: %d rows, %d pages, A4 landscape\n", rowsForPages(reportPages), reportPages);
+    for (const std::string& line : lines)
+        std::printf("%s\n", line.c_str());
+    std::printf("Best of three: print %0.f ms (handed over %0.f ms), floor (generate + save + hematix-pages pdf) %0.f ms\n",
+                bestPrint.written, bestPrint.handedOver, bestFloor);
+    std::printf("Ratio print / floor: %.2f (program's part only, until the job is handed over: %.2f)\n",
+                bestPrint.written / bestFloor, bestPrint.handedOver / bestFloor);
     std::printf("Peak memory (goal: independent of page count):\n");
-    std::printf("  print  29 pages %7ld KB, 290 pages %7ld KB, ratio %.2f\n", p29, p290,
-                p29 > 0 ? double(p290) / double(p29) : 0.0);
-    std::printf("  floor  29 pages %7ld KB, 290 pages %7ld KB, ratio %.2f\n", f29, f290,
-                f29 > 0 ? double(f290) / double(f29) : 0.0);
-    std::printf("  print / floor at 290 pages: %.2f\n", f290 > 0 ? double(p290) / double(f290) : 0.0);
-    queue("stop");
-    return rc;
+    std::printf("  print  29 pages %7ld KB, 290 pages %7ld KB, ratio %.2f\n", p29, p290, double(p290) / double(p29));
+    std::printf("  floor  29 pages %7ld KB, 290 pages %7ld KB, ratio %.2f\n", f29, f290, double(f290) / double(f29));
+    std::printf("  print / floor at 290 pages: %.2f\n", double(p290) / double(f290));
+    return 0;
 }
