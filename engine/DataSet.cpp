@@ -21,10 +21,10 @@ public:
         : TField(ds, std::move(name), type, size, decimals) {}
 };
 
-QString valueText(const SqlValue& v, const SqlColumn& column)
+QString valueText(SqlValue&& v, const SqlColumn& column)
 {
-    if (const auto* s = std::get_if<QString>(&v))
-        return *s;
+    if (auto* s = std::get_if<QString>(&v))
+        return std::move(*s);
     if (const auto* d = std::get_if<double>(&v))
         return QString::number(*d, 'f', column.type == TFieldType::Integer ? 0 : std::clamp(column.decimals, 0, 15));
     if (const auto* d = std::get_if<QDate>(&v))
@@ -254,7 +254,10 @@ struct TDataSet::Impl {
         if (isQuery) {
             if (recIndex < 0 || !rows)
                 return {};
-            return valueText(rows->value(recIndex, f->index_), rows->columns()[size_t(f->index_)]);
+            const SqlColumn& column = rows->columns()[size_t(f->index_)];
+            if (column.type == TFieldType::String)
+                return rows->text(recIndex, f->index_);
+            return valueText(rows->value(recIndex, f->index_), column);
         }
         if (current && (state == dsEdit || state == dsInsert)) {
             const auto m = memos.find(f->index_);

@@ -58,6 +58,9 @@ class SqlKeptRows {
 public:
     virtual ~SqlKeptRows() = default;
     virtual SqlValue value(int resultRow, int column) const = 0;
+    // The value of a column of type String, which is always a text: value() without the
+    // variant, for results that are read whole, field after field.
+    virtual QString text(int resultRow, int column) const = 0;
 };
 
 // Rows returned by a SELECT. The place of each row is kept, and the rows' bytes while they are
@@ -76,6 +79,9 @@ public:
     int recNo(int i) const { return rows_.at(static_cast<size_t>(i)) + 1; }
     // Value of result row i, result column c (both from 0).
     SqlValue value(int i, int c) const;
+    // Value of result row i, result column c when that column is of type String: its text, empty
+    // when there is none. Cheaper than value() for reading a result whole.
+    QString text(int i, int c) const;
     SqlTable& table() const { return *table_; }
 
 private:
