@@ -64,6 +64,18 @@ QString decode(const char* data, qsizetype size)
     return s;
 }
 
+void decode(const char* data, qsizetype size, QString& out)
+{
+    if (out.isDetached())
+        out.resize(size);
+    else
+        out = QString(size, Qt::Uninitialized); // resizing would copy what is about to be replaced
+    auto* to = reinterpret_cast<char16_t*>(out.data());
+    const auto* in = reinterpret_cast<const unsigned char*>(data);
+    for (qsizetype i = 0; i < size; ++i)
+        to[i] = kChars[in[i]];
+}
+
 bool encode(const QString& text, QByteArray& out, qsizetype* badIndex)
 {
     out.resize(text.size());

@@ -62,6 +62,9 @@ struct TDataSet::Impl {
     QStringList* sql = nullptr;
     std::shared_ptr<SqlRowSet> rows;
     int rowsAffected = 0;
+    // The last text read of each field. A caller that reads a text and lets it go leaves it
+    // unshared, and the next row's text of that field is decoded into the same memory.
+    mutable std::vector<QString> texts;
 
     // --- errors ---------------------------------------------------------------------------
 
@@ -220,6 +223,7 @@ struct TDataSet::Impl {
             field->index_ = i++;
             fields.push_back(std::move(field));
         }
+        texts.assign(fields.size(), QString());
     }
 
     void resetEdit()
@@ -254,10 +258,12 @@ struct TDataSet::Impl {
         if (isQuery) {
             if (recIndex < 0 || !rows)
                 return {};
-            const SqlColumn& column = rows->columns()[size_t(f->index_)];
-            if (column.type == TFieldType::String)
-                return rows->text(recIndex, f->index_);
-            return valueText(rows->value(recIndex, f->index_), column);
+            if (f->DataType() == TFieldType::String) { // the field's type is its column's
+                QString& text = texts[size_t(f->index_)];
+                rows->text(recIndex, f->index_, text);
+                return text;
+            }
+            return valueText(rows->value(recIndex, f->index_), rows->columns()[size_t(f->index_)]);
         }
         if (current && (state == dsEdit || state == dsInsert)) {
             const auto m = memos.find(f->index_);
@@ -431,6 +437,7 @@ void TDataSet::Close()
     }
     d->setState(dsInactive);
     d->fields.clear();
+    d->texts.clear();
     d->file.reset();
     d->rows.reset();
     d->chunkLive.clear();

@@ -189,6 +189,12 @@ QString rawText(const DbfField& field, const char* record)
     return cp1251::decode(p, trimmedLength(p, field.length));
 }
 
+void rawText(const DbfField& field, const char* record, QString& out)
+{
+    const char* p = record + field.offset;
+    cp1251::decode(p, trimmedLength(p, field.length), out);
+}
+
 static std::uint32_t memoBlock(const DbfField& field, const char* record)
 {
     const auto* p = reinterpret_cast<const unsigned char*>(record + field.offset);

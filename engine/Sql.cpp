@@ -21,13 +21,9 @@ SqlValue SqlRowSet::value(int i, int c) const
     return kept_ ? kept_->value(i, column) : table_->value(row, column);
 }
 
-QString SqlRowSet::text(int i, int c) const
+QString SqlRowSet::textFromTable(int i, int c) const
 {
-    const int row = rows_.at(static_cast<size_t>(i));
-    const int column = sourceColumns_.at(static_cast<size_t>(c));
-    if (kept_)
-        return kept_->text(i, column);
-    SqlValue v = table_->value(row, column);
+    SqlValue v = value(i, c);
     auto* s = std::get_if<QString>(&v);
     return s ? std::move(*s) : QString();
 }

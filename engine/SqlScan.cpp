@@ -104,12 +104,14 @@ public:
         return dbfcodec::value(fields_[static_cast<size_t>(column)], records_[size_t(resultRow)], memo_);
     }
 
-    QString text(int resultRow, int column) const override
+    void text(int resultRow, int column, QString& out) const override
     {
-        if (resultRow < 0 || resultRow >= count_)
-            return {};
+        if (resultRow < 0 || resultRow >= count_) {
+            out.clear();
+            return;
+        }
         // A String column is a C field or one of a type this engine reads as raw text.
-        return dbfcodec::rawText(fields_[static_cast<size_t>(column)], records_[size_t(resultRow)]);
+        dbfcodec::rawText(fields_[static_cast<size_t>(column)], records_[size_t(resultRow)], out);
     }
 
 private:
