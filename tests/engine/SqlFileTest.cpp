@@ -108,7 +108,7 @@ TEST_F(SqlOnFile, DatesTestedOnStoredDigitsMatchAsValueByValue)
 {
     const QByteArray stored[] = {"20230604", "20230605", "20230606", "20230630", "20230701", "20221231",
                                  "20230231", "20231345", "00000000", "        ", QByteArray(8, '\0'),
-                                 "2023 605", "2023060\x01", "99991231", "00010101", "20230605"};
+                                 "2023 605", "2023060\x01", "2023060:", "202306/5", "99991231", "00010101", "20230605"};
     const int count = int(std::size(stored));
     for (int i = 0; i < count; ++i) {
         insert("1/1/2000", QByteArray::number(i).constData());
