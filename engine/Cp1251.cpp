@@ -66,11 +66,10 @@ QString decode(const char* data, qsizetype size)
 
 void decode(const char* data, qsizetype size, QString& out)
 {
-    if (out.isDetached()) {
-        if (out.size() != size)
-            out.resize(size);
-    } else
+    if (!out.isDetached())
         out = QString(size, Qt::Uninitialized); // resizing would copy what is about to be replaced
+    else if (out.size() != size)
+        out.resize(size);
     auto* to = reinterpret_cast<char16_t*>(out.data());
     const auto* in = reinterpret_cast<const unsigned char*>(data);
     for (qsizetype i = 0; i < size; ++i)

@@ -4,8 +4,8 @@
 #include "engine/DbfSqlTable.h"
 
 #include <cstring>
-#include <optional>
 #include <mutex>
+#include <optional>
 
 namespace {
 
@@ -126,8 +126,8 @@ private:
     std::vector<const char*> records_;   // each kept record, so that reading one divides nothing
 };
 
-// A condition on one date field, tested on the stored digits: the period query's own test, and
-// the one a scan of a large table spends its time on. Agrees with SqlCondition::matches.
+// A condition on one date field, tested on the field's stored digits instead of a date built for
+// every record; agrees with SqlCondition::matches.
 class StoredDayTest {
 public:
     StoredDayTest(const SqlCondition::DateRange& range, const DbfField& field) : range_(range), field_(field) {}
@@ -141,7 +141,7 @@ public:
         if (n < 0 || (n >= range_.from && n <= range_.to) == range_.negated)
             return false;
         // Digits that name no day (20230231, 00000000) match nothing; checked only for the rows
-        // that pass, which are few.
+        // that pass the range test.
         return QDate::isValid(n / 10000, n / 100 % 100, n % 100);
     }
 
