@@ -17,15 +17,28 @@ constexpr std::array<char16_t, 64> kHigh = {
     0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457, // B8
 };
 
+constexpr char16_t charOf(unsigned byte)
+{
+    if (byte < 0x80)
+        return char16_t(byte);
+    if (byte >= 0xC0)
+        return char16_t(0x0410 + (byte - 0xC0));
+    return kHigh[byte - 0x80];
+}
+
+// Every byte's character, for decoding long texts without a branch per byte.
+constexpr std::array<char16_t, 256> kChars = [] {
+    std::array<char16_t, 256> t{};
+    for (unsigned b = 0; b < 256; ++b)
+        t[b] = charOf(b);
+    return t;
+}();
+
 } // namespace
 
 QChar toChar(unsigned char byte)
 {
-    if (byte < 0x80)
-        return QChar(char16_t(byte));
-    if (byte >= 0xC0)
-        return QChar(char16_t(0x0410 + (byte - 0xC0)));
-    return QChar(kHigh[byte - 0x80]);
+    return QChar(kChars[byte]);
 }
 
 int toByte(QChar c)
@@ -44,10 +57,23 @@ int toByte(QChar c)
 QString decode(const char* data, qsizetype size)
 {
     QString s(size, Qt::Uninitialized);
-    QChar* out = s.data();
+    auto* out = reinterpret_cast<char16_t*>(s.data());
+    const auto* in = reinterpret_cast<const unsigned char*>(data);
     for (qsizetype i = 0; i < size; ++i)
-        out[i] = toChar(static_cast<unsigned char>(data[i]));
+        out[i] = kChars[in[i]];
     return s;
+}
+
+void decode(const char* data, qsizetype size, QString& out)
+{
+    if (!out.isDetached())
+        out = QString(size, Qt::Uninitialized); // resizing would copy what is about to be replaced
+    else if (out.size() != size)
+        out.resize(size);
+    auto* to = reinterpret_cast<char16_t*>(out.data());
+    const auto* in = reinterpret_cast<const unsigned char*>(data);
+    for (qsizetype i = 0; i < size; ++i)
+        to[i] = kChars[in[i]];
 }
 
 bool encode(const QString& text, QByteArray& out, qsizetype* badIndex)

@@ -17,6 +17,9 @@ QChar toChar(unsigned char byte);
 int toByte(QChar c);
 
 QString decode(const char* data, qsizetype size);
+// The same into out, in out's own memory when nothing else shares it and it is large enough:
+// a caller that decodes text after text into one string allocates only now and then.
+void decode(const char* data, qsizetype size, QString& out);
 inline QString decode(const QByteArray& bytes) { return decode(bytes.constData(), bytes.size()); }
 
 // Encodes text into out (replacing its content). On a character without a CP1251 byte returns

@@ -21,10 +21,10 @@ public:
         : TField(ds, std::move(name), type, size, decimals) {}
 };
 
-QString valueText(const SqlValue& v, const SqlColumn& column)
+QString valueText(SqlValue&& v, const SqlColumn& column)
 {
-    if (const auto* s = std::get_if<QString>(&v))
-        return *s;
+    if (auto* s = std::get_if<QString>(&v))
+        return std::move(*s);
     if (const auto* d = std::get_if<double>(&v))
         return QString::number(*d, 'f', column.type == TFieldType::Integer ? 0 : std::clamp(column.decimals, 0, 15));
     if (const auto* d = std::get_if<QDate>(&v))
@@ -62,6 +62,9 @@ struct TDataSet::Impl {
     QStringList* sql = nullptr;
     std::shared_ptr<SqlRowSet> rows;
     int rowsAffected = 0;
+    // The last text read of each field. A caller that reads a text and lets it go leaves it
+    // unshared, and the next row's text of that field is decoded into the same memory.
+    mutable std::vector<QString> texts;
 
     // --- errors ---------------------------------------------------------------------------
 
@@ -220,6 +223,7 @@ struct TDataSet::Impl {
             field->index_ = i++;
             fields.push_back(std::move(field));
         }
+        texts.assign(fields.size(), QString());
     }
 
     void resetEdit()
@@ -254,6 +258,11 @@ struct TDataSet::Impl {
         if (isQuery) {
             if (recIndex < 0 || !rows)
                 return {};
+            if (f->DataType() == TFieldType::String) { // the field's type is its column's
+                QString& text = texts[size_t(f->index_)];
+                rows->text(recIndex, f->index_, text);
+                return text;
+            }
             return valueText(rows->value(recIndex, f->index_), rows->columns()[size_t(f->index_)]);
         }
         if (current && (state == dsEdit || state == dsInsert)) {
@@ -428,6 +437,7 @@ void TDataSet::Close()
     }
     d->setState(dsInactive);
     d->fields.clear();
+    d->texts.clear();
     d->file.reset();
     d->rows.reset();
     d->chunkLive.clear();

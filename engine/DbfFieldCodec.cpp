@@ -4,18 +4,49 @@
 #include "engine/DateFormat.h"
 #include "engine/DbfMemo.h"
 
+#include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace dbfcodec {
 namespace {
 
 bool blankByte(char c) { return c == ' ' || c == '\0'; }
 
-// The field's bytes without trailing blanks and NULs.
+// The field's bytes without trailing blanks and NULs. Wide text fields are mostly padding and
+// every text read trims, so many bytes are looked at together: a byte is a blank or a NUL
+// exactly when OR-ing 0x20 into it leaves 0x20.
 int trimmedLength(const char* p, int length)
 {
+#ifdef __SSE2__
+    const __m128i blanks = _mm_set1_epi8(0x20);
+    while (length >= 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + length - 16));
+        const int padding = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_or_si128(bytes, blanks), blanks));
+        if (padding != 0xFFFF) // bit i clear: byte i is text; the highest such bit is the last
+            return length - 16 + (31 - std::countl_zero(std::uint32_t(~padding & 0xFFFF))) + 1;
+        length -= 16;
+    }
+#endif
+    constexpr std::uint64_t kBlanks = 0x2020202020202020ULL, kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+    while (length >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p + length - 8, sizeof word);
+        if (const std::uint64_t text = (word | kBlanks) ^ kBlanks; text != 0) {
+            // The top bit of each byte that is text; the last such byte in memory is found from
+            // the highest (little-endian) or the lowest (big-endian) of them.
+            const std::uint64_t marks = (((text & kLow7) + kLow7) | text) & ~kLow7;
+            const int last = std::endian::native == std::endian::little ? 7 - std::countl_zero(marks) / 8
+                                                                         : 7 - std::countr_zero(marks) / 8;
+            return length - 8 + last + 1;
+        }
+        length -= 8;
+    }
     while (length > 0 && blankByte(p[length - 1]))
         --length;
     return length;
@@ -158,6 +189,12 @@ QString rawText(const DbfField& field, const char* record)
     return cp1251::decode(p, trimmedLength(p, field.length));
 }
 
+void rawText(const DbfField& field, const char* record, QString& out)
+{
+    const char* p = record + field.offset;
+    cp1251::decode(p, trimmedLength(p, field.length), out);
+}
+
 static std::uint32_t memoBlock(const DbfField& field, const char* record)
 {
     const auto* p = reinterpret_cast<const unsigned char*>(record + field.offset);
@@ -207,6 +244,32 @@ QDate date(const DbfField& field, const char* record)
         n[i] = p[i] - '0';
     }
     return QDate(n[0] * 1000 + n[1] * 100 + n[2] * 10 + n[3], n[4] * 10 + n[5], n[6] * 10 + n[7]);
+}
+
+int dateDigits(const DbfField& field, const char* record)
+{
+    const char* p = record + field.offset;
+    if constexpr (std::endian::native == std::endian::little) {
+        // All eight bytes at once, as a scan asks this of every record: each byte is a digit when
+        // its high half is 3 both before and after adding 6 ('9' + 6 is 0x3F, ':' + 6 is 0x40).
+        constexpr std::uint64_t kHigh = 0xF0F0F0F0F0F0F0F0ULL, kDigitHigh = 0x3030303030303030ULL;
+        std::uint64_t v;
+        std::memcpy(&v, p, sizeof v);
+        if ((v & kHigh) != kDigitHigh || ((v + 0x0606060606060606ULL) & kHigh) != kDigitHigh)
+            return -1;
+        // Pairs, then fours, then all eight digits, the first byte being the most significant.
+        v = ((v & 0x0F0F0F0F0F0F0F0FULL) * (10 * 256 + 1)) >> 8;
+        v = ((v & 0x00FF00FF00FF00FFULL) * (100 * 65536 + 1)) >> 16;
+        return int(((v & 0x0000FFFF0000FFFFULL) * (10000ULL * (1ULL << 32) + 1)) >> 32);
+    }
+    int n = 0;
+    for (int i = 0; i < 8; ++i) {
+        const unsigned digit = static_cast<unsigned char>(p[i]) - unsigned('0');
+        if (digit > 9)
+            return -1;
+        n = n * 10 + int(digit);
+    }
+    return n;
 }
 
 double number(const DbfField& field, const char* record)

@@ -34,7 +34,13 @@ DbfValue value(const DbfField& field, const char* record, const DbfMemo* memo);
 QString text(const DbfField& field, const char* record, const DbfMemo* memo);
 // The field's own bytes, trailing blanks removed, decoded from 1251.
 QString rawText(const DbfField& field, const char* record);
+// The same into out, reusing out's memory as cp1251::decode() does.
+void rawText(const DbfField& field, const char* record, QString& out);
 QDate date(const DbfField& field, const char* record);
+// A D field's eight bytes as the number yyyymmdd when they are all digits, whether or not they
+// name a calendar day; -1 otherwise (blank, NULs, junk). Ordering rows by date needs no more:
+// for digits the number orders as the date does.
+int dateDigits(const DbfField& field, const char* record);
 double number(const DbfField& field, const char* record);
 
 // Writes value into the field of record (recordLength bytes). Texts given for dates are read

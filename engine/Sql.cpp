@@ -21,6 +21,13 @@ SqlValue SqlRowSet::value(int i, int c) const
     return kept_ ? kept_->value(i, column) : table_->value(row, column);
 }
 
+QString SqlRowSet::textFromTable(int i, int c) const
+{
+    SqlValue v = value(i, c);
+    auto* s = std::get_if<QString>(&v);
+    return s ? std::move(*s) : QString();
+}
+
 namespace {
 
 [[noreturn]] void failAt(const SqlPos& p, const QString& what)

@@ -58,6 +58,10 @@ class SqlKeptRows {
 public:
     virtual ~SqlKeptRows() = default;
     virtual SqlValue value(int resultRow, int column) const = 0;
+    // The value of a column of type String, which is always a text, put into out (in out's own
+    // memory when nothing shares it): value() without the variant or an allocation, for results
+    // that are read whole, field after field. Empty for a row not kept.
+    virtual void text(int resultRow, int column, QString& out) const = 0;
 };
 
 // Rows returned by a SELECT. The place of each row is kept, and the rows' bytes while they are
@@ -76,9 +80,21 @@ public:
     int recNo(int i) const { return rows_.at(static_cast<size_t>(i)) + 1; }
     // Value of result row i, result column c (both from 0).
     SqlValue value(int i, int c) const;
+    // Value of result row i, result column c when that column is of type String, put into out:
+    // its text, empty when there is none. Cheaper than value() for reading a result whole, which
+    // is mostly texts; out's memory is used again when nothing else shares it.
+    void text(int i, int c, QString& out) const
+    {
+        if (kept_ && c >= 0 && size_t(c) < sourceColumns_.size())
+            kept_->text(i, sourceColumns_[size_t(c)], out);
+        else
+            out = textFromTable(i, c);
+    }
     SqlTable& table() const { return *table_; }
 
 private:
+    QString textFromTable(int i, int c) const;
+
     std::shared_ptr<SqlTable> table_;
     std::vector<SqlColumn> columns_;
     std::vector<int> sourceColumns_;

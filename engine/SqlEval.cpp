@@ -1,6 +1,7 @@
 #include "engine/SqlEval.h"
 
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -402,6 +403,67 @@ SqlCondition::Truth SqlCondition::eval(int index, SqlRowSource& row) const
 bool SqlCondition::matches(SqlRowSource& row) const
 {
     return eval(root_, row) == Truth::True;
+}
+
+std::optional<SqlCondition::DateRange> SqlCondition::dateRange() const
+{
+    if (root_ < 0)
+        return std::nullopt;
+    DateRange range;
+    const Node* n = &nodes_[static_cast<size_t>(root_)];
+    // NOT swaps true and false and leaves unknown alone, as flipping the range test does: a row
+    // without a calendar day fails either way.
+    while (n->kind == Kind::Not) {
+        range.negated = !range.negated;
+        n = &nodes_[static_cast<size_t>(n->children[0])];
+    }
+    auto dayOf = [](const Operand& o) -> std::optional<int> {
+        const QDate* d = o.column < 0 ? std::get_if<QDate>(&o.constant) : nullptr;
+        if (!d || !d->isValid())
+            return std::nullopt;
+        return d->year() * 10000 + d->month() * 100 + d->day();
+    };
+    // Bounds of whatever sign: numbers one past a real day (20230600) still order right.
+    constexpr int kBefore = std::numeric_limits<int>::min(), kAfter = std::numeric_limits<int>::max();
+    if (n->kind == Kind::Between) {
+        const auto from = dayOf(n->operands[1]), to = dayOf(n->operands[2]);
+        if (n->operands[0].column < 0 || !from || !to)
+            return std::nullopt;
+        range.column = n->operands[0].column;
+        range.from = *from;
+        range.to = *to;
+        range.negated = range.negated != n->negated;
+    } else if (n->kind == Kind::Compare) {
+        SqlCompareOp op = n->op;
+        const Operand* column = &n->operands[0];
+        auto day = dayOf(n->operands[1]);
+        if (column->column < 0) {
+            // A day written first: "d < DAT" is "DAT > d".
+            column = &n->operands[1];
+            day = dayOf(n->operands[0]);
+            switch (op) {
+            case SqlCompareOp::Less: op = SqlCompareOp::Greater; break;
+            case SqlCompareOp::LessOrEqual: op = SqlCompareOp::GreaterOrEqual; break;
+            case SqlCompareOp::Greater: op = SqlCompareOp::Less; break;
+            case SqlCompareOp::GreaterOrEqual: op = SqlCompareOp::LessOrEqual; break;
+            default: break;
+            }
+        }
+        if (column->column < 0 || !day)
+            return std::nullopt;
+        range.column = column->column;
+        switch (op) {
+        case SqlCompareOp::Equal: range.from = range.to = *day; break;
+        case SqlCompareOp::NotEqual: range.from = range.to = *day; range.negated = !range.negated; break;
+        case SqlCompareOp::Less: range.from = kBefore; range.to = *day - 1; break;
+        case SqlCompareOp::LessOrEqual: range.from = kBefore; range.to = *day; break;
+        case SqlCompareOp::Greater: range.from = *day + 1; range.to = kAfter; break;
+        case SqlCompareOp::GreaterOrEqual: range.from = *day; range.to = kAfter; break;
+        }
+    } else {
+        return std::nullopt;
+    }
+    return range;
 }
 
 bool SqlCondition::matches(SqlTable& table, int row) const

@@ -40,6 +40,18 @@ public:
     bool matches(SqlRowSource& row) const;
     bool matches(SqlTable& table, int row) const;
 
+    // The whole condition as one date column against fixed days (=, <>, <, <=, >, >=, BETWEEN,
+    // each possibly under NOT), days written as the number yyyymmdd: a row matches when its date
+    // is a calendar day and (from <= day <= to) != negated. Lets a scan of stored dates compare
+    // numbers instead of building a date per row; nullopt for any other condition.
+    struct DateRange {
+        int column = -1;
+        int from = 0;
+        int to = 0;
+        bool negated = false;
+    };
+    std::optional<DateRange> dateRange() const;
+
 private:
     enum class Truth : unsigned char { False, True, Unknown };
     enum class Kind : unsigned char { Compare, Between, IsNull, And, Or, Not };

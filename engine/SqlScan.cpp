@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <mutex>
+#include <optional>
 
 namespace {
 
@@ -89,7 +90,9 @@ public:
         const qsizetype slot = count_ % perBlock_;
         if (slot == 0)
             blocks_.push_back(pooled_ ? BlockPool::instance().take() : std::make_unique_for_overwrite<char[]>(size_t(recordLength_)));
-        std::memcpy(blocks_.back().get() + slot * recordLength_, record, size_t(recordLength_));
+        char* copy = blocks_.back().get() + slot * recordLength_;
+        std::memcpy(copy, record, size_t(recordLength_));
+        records_.push_back(copy);
         ++count_;
         return true;
     }
@@ -98,8 +101,17 @@ public:
     {
         if (resultRow < 0 || resultRow >= count_)
             return std::monostate{};
-        const char* record = blocks_[size_t(resultRow / perBlock_)].get() + (resultRow % perBlock_) * recordLength_;
-        return dbfcodec::value(fields_[static_cast<size_t>(column)], record, memo_);
+        return dbfcodec::value(fields_[static_cast<size_t>(column)], records_[size_t(resultRow)], memo_);
+    }
+
+    void text(int resultRow, int column, QString& out) const override
+    {
+        if (resultRow < 0 || resultRow >= count_) {
+            out.clear();
+            return;
+        }
+        // A String column is a C field or one of a type this engine reads as raw text.
+        dbfcodec::rawText(fields_[static_cast<size_t>(column)], records_[size_t(resultRow)], out);
     }
 
 private:
@@ -111,19 +123,51 @@ private:
     qsizetype perBlock_;
     qsizetype count_ = 0;
     std::vector<std::unique_ptr<char[]>> blocks_;
+    std::vector<const char*> records_;   // each kept record, so that reading one divides nothing
+};
+
+// A condition on one date field, tested on the field's stored digits instead of a date built for
+// every record; agrees with SqlCondition::matches.
+class StoredDayTest {
+public:
+    StoredDayTest(const SqlCondition::DateRange& range, const DbfField& field) : range_(range), field_(field) {}
+
+    // The field as the codec reads dates: eight bytes at its offset.
+    static bool fits(const DbfField& field) { return field.type == 'D' && field.length == 8; }
+
+    bool matches(const char* record) const
+    {
+        const int n = dbfcodec::dateDigits(field_, record);
+        if (n < 0 || (n >= range_.from && n <= range_.to) == range_.negated)
+            return false;
+        // Digits that name no day (20230231, 00000000) match nothing; checked only for the rows
+        // that pass the range test.
+        return QDate::isValid(n / 10000, n / 100 % 100, n % 100);
+    }
+
+private:
+    SqlCondition::DateRange range_;
+    const DbfField& field_;
 };
 
 SqlSelection scanFile(DbfFile& file, const SqlCondition* where, qsizetype keepLimit)
 {
     SqlSelection found;
     RecordRow row(file.fields(), file.memo());
+    std::optional<StoredDayTest> dayTest;
+    if (where)
+        if (const auto range = where->dateRange(); range && StoredDayTest::fits(file.fields()[size_t(range->column)]))
+            dayTest.emplace(*range, file.fields()[size_t(range->column)]);
     auto kept = std::make_unique<KeptRecords>(file.fields(), file.memo(), file.recordLength(), keepLimit);
     bool keeping = true;
     file.scan(0, file.recordCount(), [&](int index, const char* record) {
         // The same test as DbfFile::isDeleted, without a lookup per row.
         if (record[0] == '*')
             return;
-        if (where) {
+        if (dayTest) {
+            if (!dayTest->matches(record))
+                return;
+        } else if (where) {
             row.at(record);
             if (!where->matches(row))
                 return;

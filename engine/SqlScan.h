@@ -1,7 +1,8 @@
 #pragma once
 // Finding the rows of a table that a SELECT returns: every row not deleted for which the WHERE
 // condition is true, in file order. Tables kept in dBase files are scanned straight from their
-// record bytes in large reads, and a row is decoded only as far as the condition needs.
+// record bytes in large reads, and a row is decoded only as far as the condition needs; a
+// condition on one date field compares the stored digits as a number.
 #include "engine/Sql.h"
 #include "engine/SqlEval.h"
 

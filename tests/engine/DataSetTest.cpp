@@ -377,7 +377,11 @@ TEST(Query, ExecSqlInsertsAndOpenSelectsInFileOrder)
     q.SQL << QStringLiteral("SELECT * FROM \"%1\"").arg(path);
     q.Open();
     EXPECT_EQ(q.RecordCount(), 3);
-    EXPECT_EQ(q.FieldByName("text")->AsString(), QStringLiteral("строка 1"));
+    const QString first = q.FieldByName("text")->AsString();
+    EXPECT_EQ(first, QStringLiteral("строка 1"));
+    q.Next();
+    EXPECT_EQ(q.FieldByName("text")->AsString(), QStringLiteral("строка 2"));
+    EXPECT_EQ(first, QStringLiteral("строка 1")) << "a text kept by the caller stays as it was read";
     q.Last();
     EXPECT_EQ(q.FieldByName("TEXT")->AsString(), QStringLiteral("третья"));
     EXPECT_EQ(q.RecNo(), 3);

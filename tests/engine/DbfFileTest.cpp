@@ -155,6 +155,26 @@ TEST(DbfValues, RefusesWhatDoesNotFitNamingFieldAndValue)
     EXPECT_EQ(dbfcodec::rawText(fl[0], rec.data()), QStringLiteral("  Константинопольски"));
 }
 
+TEST(DbfValues, TextsLoseOnlyTrailingBlanksAndNulsWhateverTheirLength)
+{
+    // Texts ending at every place of fields narrower and wider than the blocks that trimming
+    // looks at together; inside them blanks, NULs and bytes that differ from a blank in one bit.
+    const char inner[] = {'x', ' ', '\0', '\xA0', '\x80', '\xC0', '\x01'};
+    const char last[] = {'z', '\x80', '\xA0', '\x01'};
+    for (const int width : {1, 7, 8, 9, 15, 16, 17, 33, 254}) {
+        const DbfField field{QStringLiteral("T"), 'C', width, 0, 1};
+        for (const char pad : {' ', '\0'}) {
+            for (int n = 0; n <= width; ++n) {
+                QByteArray record(width + 1, pad);
+                for (int i = 0; i < n; ++i)
+                    record[1 + i] = i + 1 == n ? last[size_t(n) % std::size(last)] : inner[size_t(i) % std::size(inner)];
+                EXPECT_EQ(dbfcodec::rawText(field, record.constData()), cp1251::decode(record.constData() + 1, n))
+                    << "width " << width << ", text of " << n << ", pad " << int(pad);
+            }
+        }
+    }
+}
+
 TEST(DbfValues, InvalidDateBytesAreKeptAndReadAsNoDay)
 {
     QTemporaryDir dir;

@@ -3,6 +3,7 @@
 #include "engine/DbfFile.h"
 #include "engine/DbfSqlTable.h"
 #include "engine/Sql.h"
+#include "engine/SqlParser.h"
 #include "engine/SqlScan.h"
 #include "SqlMemoryTable.h"
 
@@ -100,6 +101,53 @@ TEST_F(SqlOnFile, DatesStoredInvalidNeverMatchAndDoNotHarmTheScan)
     EXPECT_EQ(nums(QStringLiteral("NUM <> \"\"")).size(), 4);
 }
 
+// The scan tests a date condition on the stored digits; read value by value, the same table must
+// give the same rows for every comparison, at the edges of each range and for bytes that are no
+// day.
+TEST_F(SqlOnFile, DatesTestedOnStoredDigitsMatchAsValueByValue)
+{
+    const QByteArray stored[] = {"20230604", "20230605", "20230606", "20230630", "20230701", "20221231",
+                                 "20230231", "20231345", "00000000", "        ", QByteArray(8, '\0'),
+                                 "2023 605", "2023060\x01", "2023060:", "202306/5", "99991231", "00010101", "20230605"};
+    const int count = int(std::size(stored));
+    for (int i = 0; i < count; ++i) {
+        insert("1/1/2000", QByteArray::number(i).constData());
+        patchField(i, "DAT", stored[i]);
+    }
+    {
+        DbfFile f(path, DbfFile::Access::ReadWrite);
+        f.setDeleted(count - 1, true);
+    }
+    // The same table seen only through SqlTable, so that the scan reads it value by value.
+    struct ValueByValue final : SqlTable {
+        SqlTable& t;
+        explicit ValueByValue(SqlTable& table) : t(table) {}
+        const std::vector<SqlColumn>& columns() const override { return t.columns(); }
+        int rowCount() override { return t.rowCount(); }
+        bool isDeleted(int row) override { return t.isDeleted(row); }
+        SqlValue value(int row, int column) override { return t.value(row, column); }
+        void append(const std::vector<SqlValue>& row) override { t.append(row); }
+    };
+    auto table = opener.open(path);
+    ValueByValue slow(*table);
+
+    const char* const conditions[] = {
+        "DAT = \"6/5/2023\"", "DAT <> \"06/05/2023\"", "DAT < \"6/5/2023\"", "DAT <= \"6/5/2023\"",
+        "DAT > \"6/5/2023\"", "DAT >= \"6/5/2023\"", "\"6/5/2023\" < DAT", "\"6/5/2023\" >= DAT",
+        "DAT BETWEEN \"6/5/2023\" AND \"06/30/2023\"", "DAT NOT BETWEEN \"2/1/2023\" AND \"6/5/2023\"",
+        "NOT DAT BETWEEN \"1/1/2023\" AND \"12/31/2023\"", "NOT NOT DAT = \"6/5/2023\"",
+        "DAT BETWEEN \"6/30/2023\" AND \"6/5/2023\"", "DAT >= \"12/31/9999\"", "DAT <= \"1/1/0001\"",
+        "DAT < \"3/1/2023\" AND DAT > \"2/27/2023\"",
+    };
+    for (const char* c : conditions) {
+        const SqlStatement st = parseSql(QStringLiteral("SELECT * FROM \"%1\" WHERE %2").arg(path, QLatin1String(c)));
+        const SqlCondition cond(*st.where, table->columns(), path);
+        EXPECT_EQ(selectSqlRows(*table, &cond).rows, selectSqlRows(slow, &cond).rows) << c;
+    }
+    EXPECT_EQ(nums(QStringLiteral("DAT BETWEEN \"6/5/2023\" AND \"6/30/2023\"")),
+              (QStringList{QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3")}));
+}
+
 TEST_F(SqlOnFile, DeletedAndTornRecordsAreNotReturned)
 {
     insert("6/5/2023", "1");
@@ -153,9 +201,15 @@ TEST_F(SqlOnFile, KeptAndReReadResultsAgree)
     std::vector<int> all = {0, 1, 2, 3};
     SqlRowSet a(shared, shared->columns(), all, kept.rows, std::move(kept.kept));
     SqlRowSet b(shared, shared->columns(), all, reread.rows, nullptr);
-    for (int i = 0; i < a.rowCount(); ++i)
+    for (int i = 0; i < a.rowCount(); ++i) {
         for (int c = 0; c < 4; ++c)
             EXPECT_EQ(a.value(i, c), b.value(i, c)) << i << "," << c;
+        QString fromCopy, fromFile;
+        a.text(i, 1, fromCopy);
+        b.text(i, 1, fromFile);
+        EXPECT_EQ(fromCopy, std::get<QString>(b.value(i, 1))) << i;
+        EXPECT_EQ(fromFile, fromCopy) << i;
+    }
 }
 
 TEST_F(SqlOnFile, MutatedStatementsNeverHarmTheFile)
