@@ -3,7 +3,7 @@
 // them (ENQ, numbered frames, EOT), against a bare echo loop on the same kind of terminal pair
 // that answers the same steps (the floor). One byte time at 9600 baud is 1.04 ms.
 #include "bench/support/Outcome.h"
-#include "link/AnalyserSimulator.h"
+#include "link/sim/AnalyserSimulator.h"
 #include "link/AstmFrame.h"
 #include "link/CaptureFiles.h"
 #include "link/FrameReceiver.h"
