@@ -148,10 +148,11 @@ bool setImported(const QString& programFolder, const QString& path)
 {
     // A name of its own in imported/: renaming over an older file would free that file's blocks
     // here and now, the very cost this move puts off.
+    // The run's start and process number set this run's names apart from a run before it.
+    static const QString run = QStringLiteral(".%1.%2.").arg(QDateTime::currentMSecsSinceEpoch()).arg(::getpid());
     static std::atomic<unsigned> counter{0};
     const QString folder = importedFolder(programFolder);
-    const QString base = folder + QFileInfo(path).fileName()
-                         + QStringLiteral(".%1.%2.").arg(QDateTime::currentMSecsSinceEpoch()).arg(::getpid());
+    const QString base = folder + QFileInfo(path).fileName() + run;
     bool folderMade = false;
     for (int tries = 0; tries < 100; ++tries) {
         if (durable::rename(path, base + QString::number(counter.fetch_add(1)), true))

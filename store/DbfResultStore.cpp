@@ -40,10 +40,16 @@ public:
                 if (!resolveFields())
                     clear();
             }
-            if (!sameRowsAsBefore())
-                clear();
             const int count = file_->recordCount();
-            scan(std::max(scanned_, count - kRecentRows), count);
+            if (count < scanned_)
+                clear();
+            // The last row read is read again with the new ones, in the same read: if its key
+            // changed, the file was replaced or rewritten and every recent row is read anew.
+            // Staff typing into that row leave its key alone.
+            if (!scanFrom(std::max(scanned_ - 1, count - kRecentRows), count)) {
+                clear();
+                scanFrom(std::max(0, count - kRecentRows), count);
+            }
             forgetBefore(count - kRecentRows);
         } catch (const EStoreAway&) {
             forget();
@@ -85,7 +91,7 @@ public:
         // Changed since it was read (deleted or edited by staff): read the recent rows again.
         clear();
         const int count = file_->recordCount();
-        scan(std::max(0, count - kRecentRows), count);
+        scanFrom(count - kRecentRows, count);
         return latest_.contains(k);
     }
 
@@ -111,24 +117,22 @@ private:
         return same;
     }
 
-    // The last row read still has the key it had: the file grew (or stayed), it was not replaced
-    // or cut. Staff typing into that row leave its key alone.
-    bool sameRowsAsBefore()
+    // Reads records from..to-1 into the keys; records before scanned_ were read before and are
+    // only compared. False when the last of those no longer has the key it had.
+    bool scanFrom(int from, int to)
     {
-        if (scanned_ == 0)
-            return true;
-        if (file_->recordCount() < scanned_)
-            return false;
-        const QByteArray now = file_->readFresh(scanned_ - 1);
-        return !now.isEmpty() && key(now.constData()) == lastKey_;
-    }
-
-    void scan(int from, int to)
-    {
+        from = std::max(from, 0);
         if (from >= to)
-            return;
+            return true;
+        bool same = true;
+        const int before = scanned_;
         file_->scan(from, to, [&](int index, const char* record) {
             QByteArray k = key(record);
+            if (index < before) {
+                if (index == before - 1 && k != lastKey_)
+                    same = false;
+                return;
+            }
             if (index == to - 1)
                 lastKey_ = k;
             if (record[0] != '*') {
@@ -136,7 +140,10 @@ private:
                 window_.emplace_back(index, std::move(k));
             }
         });
-        scanned_ = to;
+        if (!same)
+            return false;
+        scanned_ = std::max(scanned_, to);
+        return true;
     }
 
     void forgetBefore(int index)
