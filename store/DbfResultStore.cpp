@@ -10,8 +10,6 @@
 #include <QFile>
 #include <QHash>
 
-#include <cerrno>
-#include <cstring>
 #include <deque>
 #include <sys/stat.h>
 
@@ -27,11 +25,10 @@ public:
         try {
             // The name may point at another file since the last insert (a table restored from a
             // copy), and a handle kept open would go on reading the old one.
+            // When the name cannot be looked at, opening says why in the engine's words.
             struct stat now {};
-            if (::stat(QFile::encodeName(path_).constData(), &now) != 0)
-                throw EStoreAway(QStringLiteral("Cannot open the result table %1: %2")
-                                     .arg(path_, QString::fromLocal8Bit(std::strerror(errno))));
-            if (file_ && now.st_ino == opened_.st_ino && now.st_dev == opened_.st_dev) {
+            const bool named = ::stat(QFile::encodeName(path_).constData(), &now) == 0;
+            if (named && file_ && now.st_ino == opened_.st_ino && now.st_dev == opened_.st_dev) {
                 file_->refresh();
             } else {
                 file_.reset();
