@@ -773,7 +773,10 @@ void TDataSet::Refresh()
             d->cur = std::min(keep, d->count() - 1);
         } else {
             d->file->refresh();
-            if (!d->shown(d->cur)) {
+            // One record read tells whether the current row is still there; loading its whole
+            // block would cost a refresh after every import more than the rest of it.
+            const QByteArray current = d->cur >= 0 ? d->file->readFresh(d->cur) : QByteArray();
+            if (current.isEmpty() || current[0] == '*') {
                 const int next = d->nextShown(d->cur);
                 d->cur = next >= 0 ? next : d->priorShown(d->count());
             }

@@ -10,6 +10,12 @@
 #include <QFileInfo>
 #include <QTimer>
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <array>
 
 namespace {
@@ -63,6 +69,60 @@ QString afterTag(QByteArrayView line, const char* tag, int width)
     const qsizetype start = found + t.size();
     const QByteArrayView value = line.sliced(start, std::min<qsizetype>(width, line.size() - start));
     return cp1251::decode(value.data(), value.size());
+}
+
+enum class Read { Done, Gone, Failed };
+
+// The whole capture file, read with plain calls: this runs for every message, and a file
+// object's checks cost more than the reading.
+Read readCapture(const QString& path, QByteArray* bytes, QString* error)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return Read::Gone;
+        *error = QStringLiteral("Cannot open capture file %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        return Read::Failed;
+    }
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        *error = QStringLiteral("Cannot read capture file %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        return Read::Failed;
+    }
+    if (st.st_size > MessageImport::kMaxFileSize) {
+        *error = QStringLiteral("Capture file %1 is %2 bytes, more than a message can be").arg(path).arg(qint64(st.st_size));
+        return Read::Failed;
+    }
+    // The size is a hint only: read to the end, never past the bound.
+    bytes->resize(qsizetype(st.st_size) + 1);
+    qsizetype got = 0;
+    for (;;) {
+        if (got == bytes->size()) {
+            if (got > MessageImport::kMaxFileSize) {
+                *error = QStringLiteral("Capture file %1 is more than %2 bytes, more than a message can be")
+                             .arg(path)
+                             .arg(MessageImport::kMaxFileSize);
+                return Read::Failed;
+            }
+            bytes->resize(std::min<qsizetype>(got * 2 + 4096, MessageImport::kMaxFileSize + 1));
+        }
+        const ssize_t n = ::read(fd, bytes->data() + got, size_t(bytes->size() - got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            *error = QStringLiteral("Cannot read capture file %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+            return Read::Failed;
+        }
+        if (n == 0)
+            break;
+        got += n;
+    }
+    bytes->resize(got);
+    return Read::Done;
 }
 
 } // namespace
@@ -180,26 +240,17 @@ void MessageImport::tableAway(const QString& message)
 
 MessageImport::Outcome MessageImport::importOne(const QString& path, bool newest)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        // Taken by the pass before us or by hand: nothing to do.
-        if (!file.exists())
-            return Outcome::Skipped;
-        failed(path, QStringLiteral("Cannot open capture file %1: %2").arg(path, file.errorString()));
+    QByteArray bytes;
+    QString readError;
+    switch (readCapture(path, &bytes, &readError)) {
+    case Read::Gone:
+        return Outcome::Skipped;  // taken by the pass before us or by hand: nothing to do
+    case Read::Failed:
+        failed(path, readError);
         return Outcome::Failed;
+    case Read::Done:
+        break;
     }
-    if (file.size() > kMaxFileSize) {
-        failed(path, QStringLiteral("Capture file %1 is %2 bytes, more than a message can be")
-                         .arg(path)
-                         .arg(file.size()));
-        return Outcome::Failed;
-    }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        failed(path, QStringLiteral("Cannot read capture file %1: %2").arg(path, file.errorString()));
-        return Outcome::Failed;
-    }
-    file.close();
 
     const CaptureMessage message = parseCaptureFile(bytes);
     if (!message.complete()) {
