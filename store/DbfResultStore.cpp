@@ -24,8 +24,8 @@ public:
     {
         try {
             // The name may point at another file since the last insert (a table restored from a
-            // copy), and a handle kept open would go on reading the old one.
-            // When the name cannot be looked at, opening says why in the engine's words.
+            // copy), and a handle kept open would go on reading the old one. When the name cannot
+            // be looked at, opening it says why in the engine's words.
             struct stat now {};
             const bool named = ::stat(QFile::encodeName(path_).constData(), &now) == 0;
             if (named && file_ && now.st_ino == opened_.st_ino && now.st_dev == opened_.st_dev) {
