@@ -21,7 +21,7 @@
 //  - A message whose EOT comes before its terminator frame was acknowledged was given up by the
 //    analyser, which sends it whole again later: it is dropped, nothing is captured. (A message
 //    too long for the buffer is set aside in Temp/rejected/ instead, when its terminator frame
-//    ends or, if the overflow came after that, at its EOT: all of it was answered.) An EOT
+//    ends or, when none could be seen, at its EOT: all of it was answered.) An EOT
 //    never writes a capture file for the import.
 //  - A chunk ending in ENQ that holds an EOT (EOT and the next ENQ in one read) first ends the
 //    message, then starts the next; it gets one ACK, for the ENQ.
