@@ -24,12 +24,14 @@ TEST(Pagination, ResultSheetTitleAndDetailOnOnePage)
     EXPECT_TRUE(run.gen.Available());
 }
 
-// The period report over n rows: details on each page, where the summary goes.
+// The period report over n rows: details on each page, where the summary goes. With a page
+// footer of the given height, details and summary keep clear of it and it prints on every page.
 struct PeriodCase {
     int rows;
     std::vector<int> detailsPerPage;
     int summaryPage;
     int summaryY;
+    int footer = 0;
 };
 
 class PeriodPages : public ::testing::TestWithParam<PeriodCase> {};
@@ -44,6 +46,13 @@ TEST_P(PeriodPages, DetailsPerPageAndSummaryPlace)
     data.Open();
     auto r = gentest::layout("Unit7");
     r->SetDataSet(&data);
+    if (c.footer > 0) {
+        r->Bands().SetHas(TRpBandType::rbPageFooter, true);
+        TRpCustomBand* footer = r->FindBand(TRpBandType::rbPageFooter);
+        footer->Name = QStringLiteral("Footer");
+        footer->Size.StoreNative(TRpBandSize::Height, c.footer);
+        footer->UpdateBoundsFromSize();
+    }
     NotedRun run(*r);
     run.run();
 
@@ -70,6 +79,18 @@ TEST_P(PeriodPages, DetailsPerPageAndSummaryPlace)
     }
     EXPECT_EQ(run.named(QStringLiteral("RpBand4")), (std::vector<BandAt>{{"RpBand4", c.summaryPage, c.summaryY}}));
     EXPECT_EQ(run.gen.DetailNumber(), c.rows);
+    // The footer sits on the bottom margin of every page (the layout prints it on the last too),
+    // below the last band of the page.
+    const int footerTop = 2050 - c.footer;
+    const auto footers = run.named(QStringLiteral("Footer"));
+    if (c.footer > 0) {
+        ASSERT_EQ(static_cast<int>(footers.size()), pages);
+        for (int p = 1; p <= pages; ++p)
+            EXPECT_EQ(footers[static_cast<size_t>(p - 1)], (BandAt{"Footer", p, footerTop}));
+    }
+    for (const BandAt& d : details)
+        EXPECT_LE(d.y + 53, footerTop) << "detail on page " << d.page << " at " << d.y;
+    EXPECT_LE(c.summaryY + 106, footerTop);
 }
 
 // Page 1 holds 34 rows (235 + 34 x 53 = 2037 of 2050), later pages 35 (164 + 35 x 53 = 2019).
@@ -83,7 +104,15 @@ INSTANTIATE_TEST_SUITE_P(Generation, PeriodPages, ::testing::Values(
     PeriodCase{67, {34, 33}, 2, 1913},
     PeriodCase{68, {34, 34, 0}, 3, 164},
     PeriodCase{69, {34, 35, 0}, 3, 164},
-    PeriodCase{70, {34, 35, 1}, 3, 217}));
+    PeriodCase{70, {34, 35, 1}, 3, 217},
+    // A footer of 100 leaves room for 32 rows on page 1 and 33 on later pages.
+    PeriodCase{32, {32, 0}, 2, 164, 100},
+    PeriodCase{65, {32, 33, 0}, 3, 164, 100},
+    PeriodCase{66, {32, 33, 1}, 3, 217, 100},
+    // A footer of 66 leaves exactly 33 x 53 below the column header of page 1: the 33rd row
+    // fits to the unit.
+    PeriodCase{33, {33, 0}, 2, 164, 66},
+    PeriodCase{34, {33, 1}, 2, 217, 66}));
 
 TEST(Pagination, EmptyPeriodReportHasTitleOneEmptyDetailAndSummaryWithoutColumnHeader)
 {
@@ -291,20 +320,43 @@ namespace {
 
 TEST(Pagination, ResultSheetOfAnEmptyTableStillPrintsItsPage)
 {
-    QTemporaryDir dir;
-    TTable table;
-    table.SetTableName(gentest::writeRows(dir.path(), 0));
-    table.Open();
-    auto sheet = gentest::layout("Report");
-    layoutloader::resolveDataSets(*sheet, [&](const QString&, const QString&) -> TDataSet* { return &table; });
-    NotedRun run(*sheet);
-    EXPECT_NO_THROW(run.run());
-    EXPECT_EQ(run.recorder.PageCount(), 1);
-    QStringList texts;
-    for (const gentest::TextAt& t : gentest::textsOfPage(run.recorder, 1))
-        texts << t.text;
-    EXPECT_TRUE(texts.contains(QStringLiteral("Пациент")));
-    EXPECT_TRUE(texts.contains(QStringLiteral("WBC")));
+    // The sheet prints the table's current row as it is shown: in an empty table nothing, or the
+    // row being inserted with the values typed so far, not yet posted.
+    struct Case {
+        const char* what;
+        bool inserting;
+        QStringList shown;
+    };
+    const Case cases[] = {
+        {"empty", false, {}},
+        {"row being inserted", true, {"Сидоров П. П.", "123456789", "5.1"}},
+    };
+    for (const Case& c : cases) {
+        QTemporaryDir dir;
+        TTable table;
+        table.SetTableName(gentest::writeRows(dir.path(), 0));
+        table.Open();
+        if (c.inserting) {
+            table.Insert();
+            table.FieldByName(QStringLiteral("FIO"))->SetAsString(QStringLiteral("Сидоров П. П."));
+            table.FieldByName(QStringLiteral("NUM"))->SetAsString(QStringLiteral("123456789"));
+            table.FieldByName(QStringLiteral("WBC"))->SetAsString(QStringLiteral("5.1"));
+        }
+        auto sheet = gentest::layout("Report");
+        layoutloader::resolveDataSets(*sheet, [&](const QString&, const QString&) -> TDataSet* { return &table; });
+        NotedRun run(*sheet);
+        EXPECT_NO_THROW(run.run()) << c.what;
+        EXPECT_EQ(run.recorder.PageCount(), 1) << c.what;
+        QStringList texts;
+        for (const gentest::TextAt& t : gentest::textsOfPage(run.recorder, 1))
+            texts << t.text;
+        EXPECT_TRUE(texts.contains(QStringLiteral("Пациент"))) << c.what;
+        EXPECT_TRUE(texts.contains(QStringLiteral("WBC"))) << c.what;
+        for (const QString& v : c.shown)
+            EXPECT_TRUE(texts.contains(v)) << c.what << ": " << v.toStdString();
+        // Printing leaves the typed row pending.
+        EXPECT_EQ(table.State(), c.inserting ? TDataSet::dsInsert : TDataSet::dsBrowse) << c.what;
+    }
 }
 
 } // namespace
