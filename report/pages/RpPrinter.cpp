@@ -65,6 +65,19 @@ bool TRpPrinter::inRange(int page) const
     return (firstPage_ <= 0 || page >= firstPage_) && (lastPage_ <= 0 || page <= lastPage_);
 }
 
+QString TRpPrinter::NoPrinterMessage()
+{
+    return QStringLiteral("No printer is installed");
+}
+
+QString TRpPrinter::emptyRangeMessage() const
+{
+    // A bound left open is the report's own first or last page.
+    const int first = firstPage_ > 0 ? firstPage_ : 1;
+    const int last = lastPage_ > 0 ? lastPage_ : pageCount_;
+    return QStringLiteral("No page of this report is in the chosen range %1\u2013%2").arg(first).arg(last);
+}
+
 void TRpPrinter::discardJob()
 {
     printCanvas_.reset();
@@ -118,7 +131,7 @@ void TRpPrinter::BeginDoc()
     jobError_.clear();
     if (destination_ == TRpPrinterDestination::Printer) {
         if (!settings_.PrinterPresent())
-            throw ERpError(QStringLiteral("No printer is installed"));
+            throw ERpError(NoPrinterMessage());
         // The settings go to the job now; the job itself starts at the first page printed.
         discardJob();
         job_ = std::make_unique<PrintJob>(settings_.Device(), title_, settings_.PageLayout(),
@@ -219,8 +232,12 @@ void TRpPrinter::EndDoc()
         notify(TRpNotifyEvent::PagesAvailableType, availablePages_);
         status_ = TRpPrinterStatus::Finished;
         std::unique_ptr<PrintJob> job = std::move(job_);
-        if (!job || !job->started())
+        if (!job || !job->started()) {
+            // Nothing was drawn for the job: said, unless the run was cancelled before the range.
+            if (!cancelled_ && pageCount_ > 0)
+                jobError_ = emptyRangeMessage();
             return;
+        }
         // A run cancelled from the progress window still ends normally; the job must not print.
         if (cancelled_) {
             job->abort();
@@ -361,7 +378,7 @@ void TRpPrinter::Print()
         QTimer::singleShot(0, QCoreApplication::instance(), PrintRequest);
         return;
     }
-    if (status_ == TRpPrinterStatus::Finished && PrinterInfo::printerInstalled())
+    if (status_ == TRpPrinterStatus::Finished)
         PrintStoredPages();
 }
 
@@ -370,7 +387,7 @@ void TRpPrinter::PrintStoredPages()
     if (status_ != TRpPrinterStatus::Finished)
         return;
     if (!PrinterInfo::printerInstalled())
-        return;
+        throw ERpError(NoPrinterMessage());
     // A recorder made while no printer was installed learns of the one there is now.
     if (!settings_.PrinterPresent())
         settings_.SelectPrinter(settings_.PrinterIndex());
@@ -382,7 +399,7 @@ void TRpPrinter::PrintStoredPages()
         to = lastPage_ > 0 ? std::min(lastPage_, pageCount_) : pageCount_;
     }
     if (from > to)
-        return;
+        throw ERpError(emptyRangeMessage());
     // A cancel from before (a run the load ended) must not stop this print.
     cancelled_ = false;
     PrintJob job(settings_.Device(), title_, settings_.PageLayout(), settings_.XPixelsPerInch());

@@ -55,8 +55,9 @@ public:
 
     // Document. BeginDoc requires ready ("Report printer not ready"), NewPage busy ("Illegal call
     // to NewPage"); both raise ERpError otherwise. On the printer, EndDoc hands the job to the
-    // print service, or discards it when the cancelled flag is set; a job the service refuses
-    // leaves its reason in JobError() (EndDoc ends a generation run and must not fail it).
+    // print service, or discards it when the cancelled flag is set; a job the service refuses, or a
+    // document with no page in the range, leaves its reason in JobError() (EndDoc ends a
+    // generation run and must not fail it).
     void BeginDoc();
     void NewPage();
     void EndDoc();
@@ -125,16 +126,20 @@ public:
 
     // The preview's Print: the report prints itself anew (queued, so that it runs once the
     // caller's handler has returned) unless the pages were loaded from a file; the stored pages
-    // of a finished recorder are printed otherwise; with no printer installed nothing happens.
+    // of a finished recorder are printed otherwise (PrintStoredPages, with its errors).
     void Print();
     // Plays the stored pages FirstPage..LastPage (all when both are 0) onto the printable area of
     // a print job, letting pending events run before each page; the cancelled flag aborts the job.
-    // Raises ERpError when the print service refuses the job or a stored page is damaged.
+    // Raises ERpError when no printer is installed, no stored page is in the range, the print
+    // service refuses the job or a stored page is damaged.
     void PrintStoredPages();
     // Number the print service gave the last job this recorder handed over (0: none yet).
     int LastJob() const { return lastJob_; }
-    // Why the service refused the last document's job; empty when it took it (or had none).
+    // Why the last document was not printed: the service refused its job, or no page was in the
+    // range. Empty when it printed, was cancelled, or had no pages.
     const QString& JobError() const { return jobError_; }
+    // The error text of a print with no printer installed.
+    static QString NoPrinterMessage();
 
     // Printer settings that give the page size. Setters answer whether the value was taken: with
     // a printer installed only what its driver offers, with none every size and orientation.
@@ -165,6 +170,7 @@ private:
     void storeCurrentPage();
     void detectPaper(const TRpPageImage& page);
     bool inRange(int page) const;
+    QString emptyRangeMessage() const;
     void finishPrinterPage();
     void startPrinterPage();
     void discardJob();

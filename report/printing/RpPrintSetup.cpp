@@ -6,10 +6,13 @@
 #include "report/pages/RpPrinter.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QDialogButtonBox>
 #include <QEvent>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPrinterInfo>
+#include <QPushButton>
 #include <QScreen>
 #include <QTimer>
 #include <memory>
@@ -51,6 +54,32 @@ protected:
 
 private:
     bool announced_ = false;
+};
+
+// The dialog only keeps settings for the next run, so its paper choice (size, custom size, source)
+// would be shown and then lost: every run takes the paper from the report's page. It sits in the
+// printer properties dialog, next to the orientation, which is kept; that dialog is made only when
+// its button is pressed, so its paper group is hidden as it shows.
+class NoPaperChoice : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::ChildAdded && watched->inherits("QPrintDialog")) {
+            // Still being built here: whether it is a dialog shows only when it is shown.
+            QObject* child = static_cast<QChildEvent*>(event)->child();
+            if (child->isWidgetType())
+                child->installEventFilter(this);
+        } else if (event->type() == QEvent::Show && watched->inherits("QDialog")
+                   && !watched->inherits("QPrintDialog")) {
+            if (auto* paper = watched->findChild<QComboBox*>(QStringLiteral("pageSizeCombo")))
+                if (QWidget* group = paper->parentWidget(); group && group != watched)
+                    group->hide();
+        }
+        return false;
+    }
 };
 
 int indexOfPrinter(const QString& name)
@@ -129,8 +158,14 @@ std::optional<TRpPrintSetupChoice> RunPrintSetupDialog(TRpGenerator& generator, 
                       | QAbstractPrintDialog::PrintShowPageSize);
     dialog.setMinMax(limits.minPage, limits.maxPage);
     printer.setFromTo(limits.fromPage, limits.toPage);
+    // Confirming keeps the choice for the next run and prints nothing: the button says so.
+    if (auto* buttons = dialog.findChild<QDialogButtonBox*>())
+        if (QPushButton* ok = buttons->button(QDialogButtonBox::Ok))
+            ok->setText(QStringLiteral("OK"));
     ThirdOfScreen placer;
     dialog.installEventFilter(&placer);
+    NoPaperChoice noPaper;
+    dialog.installEventFilter(&noPaper);
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
 

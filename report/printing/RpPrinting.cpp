@@ -45,8 +45,10 @@ void Install(TRpGenerator& generator)
 
 void PrintLive(TRpGenerator& generator)
 {
-    if (!generator.Available() || !PrinterInfo::printerInstalled())
+    if (!generator.Available())
         return;
+    if (!PrinterInfo::printerInstalled())
+        throw ERpError(TRpPrinter::NoPrinterMessage());
     TRpPrinter recorder;
     recorder.SetDestination(TRpPrinterDestination::Printer);
     TRpProgressForm form(recorder);
@@ -57,6 +59,7 @@ void PrintLive(TRpGenerator& generator)
         ProgressShown(form);
     // The report's own recorder (the preview's pages) is not touched: Generate runs on this one.
     generator.Generate(recorder);
+    // A refused job, or no page in the range: the run itself ended normally.
     if (!recorder.JobError().isEmpty())
         throw ERpError(recorder.JobError());
 }

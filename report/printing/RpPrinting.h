@@ -19,10 +19,11 @@ namespace rpprinting {
 // Installs PrintRun (the live path, errors shown) and PrintSetup on the generator.
 void Install(TRpGenerator& generator);
 
-// The live path: with no printer installed, or a run going on, nothing happens. Otherwise a fresh
-// recorder with the printer as destination, under the progress window (shown when the report's
-// ShowProgress is set), gets one generation run; the job is printed, or discarded when Cancel was
-// pressed. Raises ERpError when the print service refuses the job, and the run's own errors.
+// The live path: with a run going on nothing happens. Otherwise a fresh recorder with the printer
+// as destination, under the progress window (shown when the report's ShowProgress is set), gets
+// one generation run; the job is printed, or discarded when Cancel was pressed. Raises ERpError
+// when no printer is installed, no page is in the range or the print service refuses the job,
+// and the run's own errors.
 void PrintLive(TRpGenerator& generator);
 
 // The preview's Print for its recorder, with errors shown through ShowError.

@@ -78,6 +78,7 @@ TEST_F(RecorderPrint, NothingInTheRangeStartsNoJob)
     TRpPrinter rp;
     EXPECT_EQ(printDocument(rp, 3, 4, 5), 0);
     EXPECT_EQ(rp.Status(), TRpPrinterStatus::Finished);
+    EXPECT_EQ(rp.JobError(), QStringLiteral("No page of this report is in the chosen range 4\u20135"));
     EXPECT_TRUE(newPdfs().isEmpty());
 }
 
@@ -144,17 +145,28 @@ TEST_F(RecorderPrint, StoredPagesPrintExactlyTheRange)
     struct Row {
         int first, last, expected;
     };
-    for (const Row& r : {Row{2, 3, 2}, Row{0, 0, 5}, Row{4, 0, 2}, Row{0, 2, 2}, Row{4, 9, 2}, Row{6, 7, 0}}) {
+    for (const Row& r : {Row{2, 3, 2}, Row{0, 0, 5}, Row{4, 0, 2}, Row{0, 2, 2}, Row{4, 9, 2}, Row{5, 9, 1},
+                         Row{6, 7, 0}}) {
         SCOPED_TRACE(testing::Message() << r.first << ".." << r.last);
         TRpPrinter rp;
         rp.Load(file);
         rp.SetFirstPage(r.first);
         rp.SetLastPage(r.last);
-        rp.Print();
         if (r.expected == 0) {
+            // No page in the range is an error the user sees, not a silent nothing.
+            QString error;
+            try {
+                rp.Print();
+            } catch (const ERpError& e) {
+                error = e.message();
+            }
+            EXPECT_EQ(error, QStringLiteral("No page of this report is in the chosen range %1\u2013%2")
+                                 .arg(r.first)
+                                 .arg(r.last));
             EXPECT_EQ(rp.LastJob(), 0);
             continue;
         }
+        rp.Print();
         const QString pdf = printqueue::pdfOfJob(rp.LastJob());
         ASSERT_FALSE(pdf.isEmpty()) << "no PDF for job " << rp.LastJob() << "\n" << printqueue::trouble().toStdString();
         EXPECT_EQ(printqueue::pdfPages(pdf), r.expected);
@@ -172,10 +184,16 @@ TEST_F(RecorderPrint, NoPrinterInstalledPrintsNothing)
     PrinterInfo::ScopedOverride none{{}};
     TRpPrinter loaded;
     loaded.Load(file);
-    loaded.Print();
+    QString error;
+    try {
+        loaded.Print();
+    } catch (const ERpError& e) {
+        error = e.message();
+    }
+    EXPECT_EQ(error, QStringLiteral("No printer is installed"));
     EXPECT_EQ(loaded.LastJob(), 0);
 
-    // The live path's request is only queued; the report decides (and with no printer does nothing).
+    // The live path's request is only queued; the report decides (and with no printer says so).
     TRpPrinter live;
     int requests = 0;
     live.PrintRequest = [&] { ++requests; };

@@ -18,10 +18,13 @@
 #include "store/Statements.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QDialogButtonBox>
 #include <QLabel>
 #include <QPrinter>
 #include <QPrintDialog>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QScreen>
 #include <QSpinBox>
 #include <QTimer>
@@ -168,6 +171,13 @@ TEST_F(ReportPrint, PeriodReportPrintsExactlyItsPageRange)
     EXPECT_EQ(period->gen.Recorder(), preview);
     EXPECT_EQ(preview->Status(), TRpPrinterStatus::Finished);
     EXPECT_EQ(preview->PageCount(), 5);
+
+    // A range past the last page prints nothing and says why.
+    period->report->PrinterSettings.FirstPage = 6;
+    period->report->PrinterSettings.LastPage = 7;
+    period->gen.Print();
+    EXPECT_EQ(errors_, QStringList{QStringLiteral("No page of this report is in the chosen range 6\u20137")});
+    EXPECT_EQ(newPdfs().size(), 1);
 }
 
 TEST_F(ReportPrint, LoadedReportPrintsTheRecordersPageRange)
@@ -255,7 +265,7 @@ TEST_F(ReportPrint, RefusedJobIsShownAsAnError)
     EXPECT_TRUE(sheet->gen.Available());
 }
 
-TEST_F(ReportPrint, NoPrinterInstalledPrintAndSetupDoNothing)
+TEST_F(ReportPrint, NoPrinterInstalledPrintSaysSoAndSetupDoesNothing)
 {
     auto sheet = resultSheet();
     sheet->gen.Preview();
@@ -275,7 +285,9 @@ TEST_F(ReportPrint, NoPrinterInstalledPrintAndSetupDoNothing)
     loaded.Load(file);
     rpprinting::PrintFromPreview(loaded);
     EXPECT_EQ(dialogs, 0);
-    EXPECT_TRUE(errors_.isEmpty());
+    // Print says why nothing comes out, on both paths; Printer setup opens no dialog.
+    const QString noPrinter = QStringLiteral("No printer is installed");
+    EXPECT_EQ(errors_, (QStringList{noPrinter, noPrinter}));
     EXPECT_TRUE(newPdfs().isEmpty());
     // The program stays responsive: the event loop still runs what is queued for it.
     bool ran = false;
@@ -295,14 +307,35 @@ TEST_F(ReportPrint, SetupChoicesReachTheNextPreviewAndPrint)
     QRect placed;
     QRect screen;
     int minPage = -1, maxPage = -1;
+    QString confirm;
+    bool paperFound = false, paperShown = true, orientationShown = false;
     PrintSetupDialogShown = [&](QPrintDialog& d) {
+        // Confirming keeps the choice and prints nothing; the printer's properties offer no paper.
+        if (auto* buttons = d.findChild<QDialogButtonBox*>())
+            confirm = buttons->button(QDialogButtonBox::Ok)->text();
+        if (auto* properties = d.findChild<QPushButton*>(QStringLiteral("properties"))) {
+            QTimer::singleShot(0, [&] {
+                auto* p = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+                if (!p || p == &d)
+                    return;
+                const auto* paper = p->findChild<QComboBox*>(QStringLiteral("pageSizeCombo"));
+                auto* landscape = p->findChild<QRadioButton*>(QStringLiteral("landscape"));
+                paperFound = paper;
+                paperShown = paper && paper->isVisibleTo(p);
+                orientationShown = landscape && landscape->isVisibleTo(p);
+                // Landscape chosen where the user chooses it.
+                if (landscape)
+                    landscape->click();
+                p->accept();
+            });
+            properties->click();
+        }
         placed = d.frameGeometry();
         screen = d.screen()->geometry();
         minPage = d.minPage();
         if (const QString keep = qEnvironmentVariable("HEMATIX_KEEP_PRINTS"); !keep.isEmpty())
             d.grab().save(keep + QStringLiteral("/print-setup.png"));
         maxPage = d.maxPage();
-        d.printer()->setPageOrientation(QPageLayout::Landscape);
         if (auto* copies = d.findChild<QSpinBox*>(QStringLiteral("copies")))
             copies->setValue(2);
         d.accept();
@@ -311,6 +344,10 @@ TEST_F(ReportPrint, SetupChoicesReachTheNextPreviewAndPrint)
     EXPECT_TRUE(errors_.isEmpty()) << errors_.join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(minPage, 1);
     EXPECT_EQ(maxPage, 1);
+    EXPECT_EQ(confirm, QStringLiteral("OK"));
+    EXPECT_TRUE(paperFound);
+    EXPECT_FALSE(paperShown);
+    EXPECT_TRUE(orientationShown);
     EXPECT_EQ(sheet->report->Page.Orientation(), TRpOrientation::poLandscape);
     EXPECT_EQ(sheet->report->PrinterSettings.Copies, 2);
     EXPECT_EQ(sheet->report->PrinterSettings.FirstPage, 0);
