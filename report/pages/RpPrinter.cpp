@@ -72,10 +72,14 @@ QString TRpPrinter::NoPrinterMessage()
 
 QString TRpPrinter::emptyRangeMessage() const
 {
-    // A bound left open is the report's own first or last page.
+    // An open start is the report's first page; an open end is said as such, since the
+    // report's own last page comes before the start.
     const int first = firstPage_ > 0 ? firstPage_ : 1;
-    const int last = lastPage_ > 0 ? lastPage_ : pageCount_;
-    return QStringLiteral("No page of this report is in the chosen range %1\u2013%2").arg(first).arg(last);
+    if (lastPage_ <= 0)
+        return QStringLiteral("No page of this report is in the chosen range from page %1: it has %2 pages")
+            .arg(first)
+            .arg(pageCount_);
+    return QStringLiteral("No page of this report is in the chosen range %1\u2013%2").arg(first).arg(lastPage_);
 }
 
 void TRpPrinter::discardJob()
