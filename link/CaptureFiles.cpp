@@ -147,27 +147,13 @@ QString importedFolder(const QString& programFolder)
 bool setImported(const QString& programFolder, const QString& path)
 {
     // A name of its own in imported/: renaming over an older file would free that file's blocks
-    // here and now, the very cost this move puts off.
-    // The run's start and process number set this run's names apart from a run before it.
+    // here and now, the very cost this move puts off. The run's start and process number set
+    // this run's names apart from an earlier run's.
     static const QString run = QStringLiteral(".%1.%2.").arg(QDateTime::currentMSecsSinceEpoch()).arg(::getpid());
     static std::atomic<unsigned> counter{0};
-    const QString folder = importedFolder(programFolder);
-    const QString base = folder + QFileInfo(path).fileName() + run;
-    bool folderMade = false;
-    for (int tries = 0; tries < 100; ++tries) {
-        if (durable::rename(path, base + QString::number(counter.fetch_add(1)), true))
-            return true;
-        // The folder is made when a move first finds it missing, not looked for at every move.
-        if (errno == ENOENT && !folderMade && QFileInfo::exists(path)) {
-            folderMade = true;
-            if (!QDir().mkpath(folder))
-                return false;
-            continue;
-        }
-        if (errno != EEXIST)
-            return false;
-    }
-    return false;
+    return durable::rename(path, importedFolder(programFolder) + QFileInfo(path).fileName() + run
+                                     + QString::number(counter.fetch_add(1)),
+                           true);
 }
 
 int removeImported(const QString& programFolder)

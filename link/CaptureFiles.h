@@ -47,7 +47,8 @@ QString moveToRejected(const QString& programFolder, const QString& path, const 
 // Takes a capture file whose message is stored out of the waiting files, into imported/. A rename
 // costs next to nothing, while freeing a file's blocks can cost more than the row's own syncs;
 // so the removal proper waits for removeImported. Nothing needs syncing: should a crash undo
-// the rename, the file waits again and the store knows its row. False when it cannot be moved.
+// the rename, the file waits again and the store knows its row. False when it cannot be moved
+// (imported/ missing among others: the caller makes the folder).
 bool setImported(const QString& programFolder, const QString& path);
 // Removes what setImported moved aside; returns how many files could not be removed.
 int removeImported(const QString& programFolder);

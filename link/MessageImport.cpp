@@ -98,19 +98,10 @@ Read readCapture(const QString& path, QByteArray* bytes, QString* error)
         return Read::Failed;
     }
     // The size is a hint only: read to the end, never past the bound.
-    bytes->resize(qsizetype(st.st_size) + 1);
-    qsizetype got = 0;
+    bytes->reserve(qsizetype(st.st_size));
+    char chunk[64 * 1024];
     for (;;) {
-        if (got == bytes->size()) {
-            if (got > MessageImport::kMaxFileSize) {
-                *error = QStringLiteral("Capture file %1 is more than %2 bytes, more than a message can be")
-                             .arg(path)
-                             .arg(MessageImport::kMaxFileSize);
-                return Read::Failed;
-            }
-            bytes->resize(std::min<qsizetype>(got * 2 + 4096, MessageImport::kMaxFileSize + 1));
-        }
-        const ssize_t n = ::read(fd, bytes->data() + got, size_t(bytes->size() - got));
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
@@ -119,9 +110,14 @@ Read readCapture(const QString& path, QByteArray* bytes, QString* error)
         }
         if (n == 0)
             break;
-        got += n;
+        bytes->append(chunk, qsizetype(n));
+        if (bytes->size() > MessageImport::kMaxFileSize) {
+            *error = QStringLiteral("Capture file %1 is more than %2 bytes, more than a message can be")
+                         .arg(path)
+                         .arg(MessageImport::kMaxFileSize);
+            return Read::Failed;
+        }
     }
-    bytes->resize(got);
     return Read::Done;
 }
 
@@ -156,7 +152,10 @@ MessageImport::MessageImport(QString programFolder, ResultStore& store, ErrorRep
       reportError_(std::move(reportError)),
       afterStored_(std::move(afterStored)),
       remove_([this](const QString& path) {
-          return capture::setImported(programFolder_, path) || durable::remove(path);
+          if (capture::setImported(programFolder_, path))
+              return true;
+          importedFolderMade_ = false;  // gone by hand, perhaps: made again for the next file
+          return durable::remove(path);
       })
 {
 }
@@ -165,8 +164,8 @@ MessageImport::~MessageImport() = default;
 
 void MessageImport::prepareImportedFolder()
 {
-    // Made once here so that moving a stored file out of the way is one rename; a move that
-    // finds it gone makes it again.
+    // Made here, not looked for at every move, so that moving a stored file out of the way is
+    // one rename; a move that fails has it made again.
     if (!importedFolderMade_)
         importedFolderMade_ = QDir().mkpath(capture::importedFolder(programFolder_));
 }

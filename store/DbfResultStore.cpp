@@ -95,22 +95,22 @@ public:
 private:
     static constexpr int kKeyFieldCount = 21;
 
+    // Points fields_ at the key fields of the file opened; false when they stand elsewhere in
+    // the record than in the file read before.
     bool resolveFields()
     {
-        const QStringList names = resulttable::keyFields();
+        const QStringList& names = resulttable::keyFields();
+        bool same = true;
         for (qsizetype i = 0; i < names.size(); ++i) {
             const int index = file_->fieldIndex(names[i]);
             if (index < 0)
                 throw EStoreAway(QStringLiteral("The result table %1 has no field %2").arg(path_, names[i]));
             const DbfField* field = &file_->fields()[size_t(index)];
-            if (fieldShape_[size_t(i)] != std::pair{field->offset, field->length}) {
-                fieldShape_[size_t(i)] = {field->offset, field->length};
-                changedShape_ = true;
-            }
+            const std::pair shape{field->offset, field->length};
+            same = same && fieldShape_[size_t(i)] == shape;
+            fieldShape_[size_t(i)] = shape;
             fields_[size_t(i)] = field;
         }
-        const bool same = !changedShape_;
-        changedShape_ = false;
         return same;
     }
 
@@ -184,7 +184,6 @@ private:
     struct stat opened_ {};                      // the file file_ was opened on
     std::array<const DbfField*, kKeyFieldCount> fields_{};
     std::array<std::pair<int, int>, kKeyFieldCount> fieldShape_{};
-    bool changedShape_ = false;
     QHash<QByteArray, int> latest_;              // key -> the last record holding it
     std::deque<std::pair<int, QByteArray>> window_;  // (record, key) in file order
     int scanned_ = 0;                            // records read so far

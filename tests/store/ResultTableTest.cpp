@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <functional>
+#include <tuple>
 #include <gtest/gtest.h>
 
 namespace {
@@ -136,6 +137,18 @@ TEST(ResultTable, PeriodSelectionsFindImportedDates)
     EXPECT_EQ(numsOf(singleDaySelect(folder, QDate(2023, 6, 5))), QStringList({"2", "3"}));
     EXPECT_EQ(numsOf(rangeSelect(folder, QDate(2023, 6, 5), QDate(2023, 7, 1))), QStringList({"2", "3", "4"}));
     EXPECT_EQ(numsOf(rangeSelect(folder, QDate(2023, 7, 1), QDate(2023, 6, 1))), QStringList());
+
+    // The store picks the statement: one day's for a single day, the range's otherwise.
+    DbfResultStore store(folder);
+    TQuery q;
+    for (const auto& [first, last, nums] : {std::tuple{QDate(2023, 6, 5), QDate(2023, 6, 5), QStringList({"2", "3"})},
+                                            std::tuple{QDate(2023, 6, 4), QDate(2023, 7, 1), QStringList({"1", "2", "3", "4"})}}) {
+        store.selectPeriod(q, first, last);
+        QStringList found;
+        for (; !q.Eof(); q.Next())
+            found << q.FieldByName(QStringLiteral("NUM"))->AsString();
+        EXPECT_EQ(found, nums);
+    }
 }
 
 TEST(ResultTable, QuotesInAnalyserTextAreStoredExactly)
@@ -220,25 +233,4 @@ TEST(ResultStore, StoresEachRowOnceWhateverHappensToTheFileBetween)
     tooLong.num = QStringLiteral("12345678901");
     EXPECT_THROW(store.insert(tooLong), ERowRefused);
     EXPECT_EQ(rows(), 3);
-}
-
-TEST(ResultStore, SelectsOneDayOrARangeIntoTheQuery)
-{
-    QTemporaryDir dir;
-    const QString folder = dir.path() + QLatin1Char('/');
-    resulttable::create(folder);
-    DbfResultStore store(folder);
-    for (const auto& [date, num] : {std::pair{"06/04/2023", "1"}, {"06/05/2023", "2"}, {"07/01/2023", "3"}})
-        store.insert(importedRow(QLatin1String(date), QLatin1String(num)));
-    TQuery q;
-    const auto nums = [&] {
-        QStringList found;
-        for (; !q.Eof(); q.Next())
-            found << q.FieldByName(QStringLiteral("NUM"))->AsString();
-        return found;
-    };
-    store.selectPeriod(q, QDate(2023, 6, 5), QDate(2023, 6, 5));
-    EXPECT_EQ(nums(), QStringList({"2"}));
-    store.selectPeriod(q, QDate(2023, 6, 4), QDate(2023, 7, 1));
-    EXPECT_EQ(nums(), QStringList({"1", "2", "3"}));
 }

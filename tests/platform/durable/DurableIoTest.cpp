@@ -5,6 +5,8 @@
 
 #include <QTemporaryDir>
 
+#include <string>
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -28,49 +30,35 @@ TEST(DurableIo, ShortWritesStillPutEveryByteInItsPlace)
     // Already in the file; the bytes go after it.
     const QByteArray before = "0123456789";
 
-    struct Case {
-        const char* name;
-        bool positioned;  // pwriteAll at an offset; otherwise writeAll at the descriptor's place
-        qint64 cap;       // bytes each system write takes at most
-    };
-    const QList<Case> cases = {
-        {"writeAll, a byte at a time", false, 1},
-        {"writeAll, seven at a time", false, 7},
-        {"writeAll, one short", false, size - 1},
-        {"writeAll, exactly all", false, size},
-        {"writeAll, one more than all", false, size + 1},
-        {"pwriteAll, a byte at a time", true, 1},
-        {"pwriteAll, seven at a time", true, 7},
-        {"pwriteAll, one short", true, size - 1},
-        {"pwriteAll, exactly all", true, size},
-        {"pwriteAll, one more than all", true, size + 1},
-    };
     int n = 0;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const QString path = dir.filePath(QStringLiteral("short-%1").arg(++n));
-        ASSERT_TRUE(testsupport::writeFile(path, before));
-        const int fd = durable::openForWrite(path, O_WRONLY);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(::lseek(fd, 0, SEEK_END), before.size());
-        QList<qint64> seen;
-        bool ok = false;
-        {
-            durable::ScopedObserver shorten([&](durable::Call& call) {
-                if (call.op == durable::Op::Write) {
-                    seen.append(call.size);
-                    call.writeAtMost = c.cap;
-                }
-                return 0;
-            });
-            ok = c.positioned ? durable::pwriteAll(fd, path, bytes.constData(), size, before.size())
-                              : durable::writeAll(fd, path, bytes.constData(), size);
+    // pwriteAll at an offset, or writeAll at the descriptor's place; each system write taking at
+    // most cap bytes.
+    for (const bool positioned : {false, true})
+        for (const qint64 cap : {qint64(1), qint64(7), size - 1, size, size + 1}) {
+            SCOPED_TRACE((positioned ? "pwriteAll, cap " : "writeAll, cap ") + std::to_string(cap));
+            const QString path = dir.filePath(QStringLiteral("short-%1").arg(++n));
+            ASSERT_TRUE(testsupport::writeFile(path, before));
+            const int fd = durable::openForWrite(path, O_WRONLY);
+            ASSERT_GE(fd, 0);
+            ASSERT_EQ(::lseek(fd, 0, SEEK_END), before.size());
+            QList<qint64> seen;
+            bool ok = false;
+            {
+                durable::ScopedObserver shorten([&](durable::Call& call) {
+                    if (call.op == durable::Op::Write) {
+                        seen.append(call.size);
+                        call.writeAtMost = cap;
+                    }
+                    return 0;
+                });
+                ok = positioned ? durable::pwriteAll(fd, path, bytes.constData(), size, before.size())
+                                : durable::writeAll(fd, path, bytes.constData(), size);
+            }
+            ::close(fd);
+            EXPECT_TRUE(ok);
+            EXPECT_EQ(seen, QList<qint64>{size}) << "one call, however many system writes it takes";
+            EXPECT_EQ(readFile(path), before + bytes);
         }
-        ::close(fd);
-        EXPECT_TRUE(ok);
-        EXPECT_EQ(seen, QList<qint64>{size}) << "one call, however many system writes it takes";
-        EXPECT_EQ(readFile(path), before + bytes);
-    }
 }
 
 } // namespace
