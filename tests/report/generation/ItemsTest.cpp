@@ -103,16 +103,15 @@ TEST(Items, AutoSizedFillAndFrameSpanEachRecordsOwnText)
     const QString wide = QStringLiteral("Иванов-Петровский Иван Иванович");
     const QString narrow = QStringLiteral("Ли");
     struct Case {
-        const char* what;
+        std::string what;
         bool framed;   // else filled
         QStringList values;
     };
-    const Case cases[] = {
-        {"fill, wide then narrow", false, {wide, narrow}},
-        {"fill, narrow then wide", false, {narrow, wide}},
-        {"frame, wide then narrow", true, {wide, narrow}},
-        {"frame, narrow then wide", true, {narrow, wide}},
-    };
+    std::vector<Case> cases;
+    for (const bool framed : {false, true})
+        for (const QStringList& values : {QStringList{wide, narrow}, QStringList{narrow, wide}})
+            cases.push_back({std::string(framed ? "frame, " : "fill, ") + (values[0] == wide ? "wide first" : "narrow first"),
+                             framed, values});
     const QRgb mark = qRgb(255, 0, 0);
     for (const Case& c : cases) {
         QTemporaryDir dir;

@@ -338,9 +338,9 @@ TEST(Pagination, ResultSheetOfAnEmptyTableStillPrintsItsPage)
         table.Open();
         if (c.inserting) {
             table.Insert();
-            table.FieldByName(QStringLiteral("FIO"))->SetAsString(QStringLiteral("Сидоров П. П."));
-            table.FieldByName(QStringLiteral("NUM"))->SetAsString(QStringLiteral("123456789"));
-            table.FieldByName(QStringLiteral("WBC"))->SetAsString(QStringLiteral("5.1"));
+            const char* typedInto[] = {"FIO", "NUM", "WBC"};
+            for (qsizetype i = 0; i < c.shown.size(); ++i)
+                table.FieldByName(QLatin1String(typedInto[i]))->SetAsString(c.shown[i]);
         }
         auto sheet = gentest::layout("Report");
         layoutloader::resolveDataSets(*sheet, [&](const QString&, const QString&) -> TDataSet* { return &table; });
