@@ -1,23 +1,21 @@
 #include "app/ReportHooks.h"
 
 #include "app/ErrorBox.h"
-#include "report/generation/RpGenerator.h"
-#include "report/preview/RpPreviewInstall.h"
-#include "report/printing/RpPrinting.h"
+#include "report/session/RpSessionUi.h"
 
 namespace reporthooks {
 
-void install(TRpGenerator& generator)
-{
-    const auto showError = [](const QString& text) { ui::showError(text); };
-    rppreview::Options options;
-    options.ShowError = showError;
-    options.PrintStoredPages = rpprinting::PrintFromPreview;
-    rppreview::Install(generator, options);
-    rpprinting::ShowError = showError;
-    rpprinting::Install(generator);
-}
+namespace {
+class ProgramUi : public TRpSessionUi {
+public:
+    void ShowError(const QString& text) override { ui::showError(text); }
+};
+} // namespace
 
-void uninstall(TRpGenerator& generator) { rppreview::Uninstall(generator); }
+TRpSessionUi& ui()
+{
+    static ProgramUi programUi;
+    return programUi;
+}
 
 } // namespace reporthooks

@@ -19,7 +19,7 @@
 #include "link/SerialLink.h"
 #include "platform/IniFile.h"
 #include "platform/tray/TrayIcon.h"
-#include "report/preview/RpPreviewInstall.h"
+#include "report/session/RpReportSession.h"
 #include "store/DbfResultStore.h"
 
 #include <QAction>
@@ -431,7 +431,7 @@ void TForm1::closeEvent(QCloseEvent* e)
     FormClose();
     e->accept();
     // A report preview waits in its own loop for its window; closed, it lets the program end.
-    rppreview::CloseAll();
+    TRpReportSessions::CloseAll();
     QApplication::quit();
 }
 

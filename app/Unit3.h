@@ -8,6 +8,7 @@
 
 class TReport;
 class TRpGenerator;
+class TRpReportSessions;
 class TRowSnapshot;
 
 class TForm3 : public QObject {
@@ -23,13 +24,16 @@ public:
     // The layout, loaded at the first use (an error in it reaches the handler's error box).
     TReport& Report1();
     TRpGenerator& Generator();
-    // The copy the field items print from, or null before the first preview.
-    const TRowSnapshot* Snapshot() const { return snapshot_.get(); }
+    // The report's sessions: its preview window, its prints.
+    TRpReportSessions& Sessions();
+    // The copy the field items print from while its session lives, or null.
+    const TRowSnapshot* Snapshot() const { return snapshot_.lock().get(); }
 
 private:
     void load();
 
     std::unique_ptr<TReport> report_;
     std::unique_ptr<TRpGenerator> generator_;
-    std::unique_ptr<TRowSnapshot> snapshot_;
+    std::unique_ptr<TRpReportSessions> sessions_;
+    std::weak_ptr<TRowSnapshot> snapshot_;
 };

@@ -8,13 +8,14 @@
 #include "report/generation/RpGenerator.h"
 #include "report/model/LayoutLoader.h"
 #include "report/model/RpReport.h"
+#include "report/session/RpReportSession.h"
 
 TForm7::TForm7(QObject* owner) : QObject(owner) { setObjectName(QStringLiteral("Form7")); }
 
 TForm7::~TForm7()
 {
-    if (generator_)
-        reporthooks::uninstall(*generator_);
+    // The window goes before the generator its session runs.
+    sessions_.reset();
 }
 
 void TForm7::load()
@@ -29,7 +30,7 @@ void TForm7::load()
         return nullptr;
     });
     generator_ = std::make_unique<TRpGenerator>(*report_);
-    reporthooks::install(*generator_);
+    sessions_ = std::make_unique<TRpReportSessions>(*generator_, reporthooks::ui());
 }
 
 TReport& TForm7::Report1()
@@ -44,10 +45,16 @@ TRpGenerator& TForm7::Generator()
     return *generator_;
 }
 
+TRpReportSessions& TForm7::Sessions()
+{
+    load();
+    return *sessions_;
+}
+
 bool TForm7::Available() { return Generator().Available(); }
 
 void TForm7::Preview()
 {
     load();
-    generator_->Preview();
+    sessions_->Preview();
 }

@@ -8,6 +8,7 @@
 
 class TReport;
 class TRpGenerator;
+class TRpReportSessions;
 
 class TForm7 : public QObject {
     Q_OBJECT
@@ -23,10 +24,13 @@ public:
 
     TReport& Report1();
     TRpGenerator& Generator();
+    // The report's sessions: its preview window, its prints.
+    TRpReportSessions& Sessions();
 
 private:
     void load();
 
     std::unique_ptr<TReport> report_;
     std::unique_ptr<TRpGenerator> generator_;
+    std::unique_ptr<TRpReportSessions> sessions_;
 };

@@ -18,7 +18,8 @@
 #include "report/pages/RpPrinter.h"
 #include "report/preview/RpPreview.h"
 #include "report/preview/RpPreviewImage.h"
-#include "report/preview/RpPreviewInstall.h"
+#include "report/session/RpReportSession.h"
+#include "report/session/RpSessionUi.h"
 #include "report/preview/RpStandardPreview.h"
 #include "store/PeriodQuery.h"
 
@@ -83,10 +84,12 @@ double generateMs(PeriodReport& r, int* pages = nullptr)
 // the run.
 double firstPageVisibleMs(PeriodReport& r)
 {
-    TRpStandardPreview* window = nullptr;
-    rppreview::Options options;
-    options.OnOpened = [&](TRpStandardPreview& w) { window = &w; };
-    rppreview::Install(*r.generator, options);
+    struct Ui : TRpSessionUi {
+        void WindowOpened(TRpStandardPreview& w) override { window = &w; }
+        TRpStandardPreview* window = nullptr;
+    } ui;
+    TRpReportSessions sessions(*r.generator, ui);
+    TRpStandardPreview*& window = ui.window;
     double t0 = 0, seen = -1;
     r.generator->ProcessEvents = [&] {
         QCoreApplication::processEvents();
@@ -96,8 +99,7 @@ double firstPageVisibleMs(PeriodReport& r)
         }
     };
     t0 = cpuMs();
-    r.generator->Preview();
-    rppreview::Uninstall(*r.generator);
+    sessions.Preview();
     r.generator->ProcessEvents = nullptr;
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return seen;

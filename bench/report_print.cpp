@@ -15,6 +15,7 @@
 #include "bench/support/PeakMemory.h"
 #include "bench/support/PeriodPages.h"
 #include "engine/DataSet.h"
+#include "platform/Exception.h"
 #include "platform/print/PrinterInfo.h"
 #include "report/generation/RpGenerator.h"
 #include "report/model/LayoutLoader.h"
@@ -126,11 +127,6 @@ struct Period {
         report->ShowProgress = false;
         gen = std::make_unique<TRpGenerator>(*report);
         gen->ProcessEvents = [] {};
-        rpprinting::ShowError = [](const QString& m) {
-            ++printErrors();
-            std::fprintf(stderr, "print error: %s\n", qPrintable(m));
-        };
-        rpprinting::Install(*gen);
     }
     QTemporaryDir dir;
     TTable data;
@@ -150,7 +146,12 @@ PrintTimes printOnce(Period& p)
     const int errors = printErrors();
     QElapsedTimer t;
     t.start();
-    p.gen->Print();
+    try {
+        rpprinting::PrintLive(*p.gen);
+    } catch (const Exception& e) {
+        ++printErrors();
+        std::fprintf(stderr, "print error: %s\n", qPrintable(e.message()));
+    }
     PrintTimes r;
     r.handedOver = static_cast<double>(t.nsecsElapsed()) / 1e6;
     const bool idle = waitIdle();
@@ -166,10 +167,11 @@ double floorOnce(Period& p, int* pages = nullptr)
     const QString pdf = p.dir.filePath(QStringLiteral("period.pdf"));
     QElapsedTimer t;
     t.start();
-    p.gen->Preview();
-    p.gen->Recorder()->Save(hrp);
+    TRpPrinter pagesOnly;
+    p.gen->Generate(pagesOnly);
+    pagesOnly.Save(hrp);
     if (pages)
-        *pages = p.gen->Recorder()->PageCount();
+        *pages = pagesOnly.PageCount();
     QProcess tool;
     tool.start(QStringLiteral(HEMATIX_BIN_DIR "/hematix-pages"), {QStringLiteral("pdf"), hrp, pdf});
     tool.waitForFinished(600000);

@@ -5,8 +5,6 @@
 #include "report/pages/RpPrinter.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
-#include <QPointer>
 #include <algorithm>
 #include <limits>
 
@@ -47,65 +45,6 @@ void TRpGenerator::processEvents()
         QCoreApplication::processEvents();
 }
 
-// ---- entry points ----
-
-void TRpGenerator::Preview()
-{
-    processEvents();
-    if (!available_)
-        return;
-    auto recorder = std::make_unique<TRpPrinter>();
-    // The preview window that was the client of the last recorder (kept or given up) stays the
-    // client; a window that is gone is no client.
-    if (const TRpPrinter* previous = recorder_ ? recorder_.get() : retired_.get())
-        recorder->SetClient(previous->Client());
-    recorder->SetTitle(report_.ReportTitle);
-    recorder->PrintSetupRequest = [this] {
-        if (PrintSetup)
-            PrintSetup();
-    };
-    recorder->OnAfterPreview = [this] { ReleaseRecorder(); };
-    // The preview's Print regenerates the report onto the printer.
-    recorder->PrintRequest = [this] { Print(); };
-    // The previous recorder may still be inside one of its own calls (its preview closing).
-    retired_ = std::move(recorder_);
-    recorder_ = std::move(recorder);
-    TRpPrinter* run = recorder_.get();
-
-    if (OpenPreview)
-        OpenPreview(*run);
-    Generate(*run);
-    if (cancelled_) {
-        ReleaseRecorder();
-        return;
-    }
-    if (!OpenPreview)
-        return;
-    // The preview shows the pages until the user closes it.
-    QPointer<QCoreApplication> app = QCoreApplication::instance();
-    while (app && !QCoreApplication::closingDown() && recorder_.get() == run
-           && run->ShowingPreview())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-}
-
-void TRpGenerator::Print()
-{
-    if (!available_)
-        return;
-    if (PrintRun)
-        PrintRun();
-}
-
-void TRpGenerator::ReleaseRecorder()
-{
-    if (!available_) {
-        Cancel();
-        return;
-    }
-    // Kept until the next preview: the call may come from inside the recorder itself.
-    retired_ = std::move(recorder_);
-}
-
 void TRpGenerator::Cancel()
 {
     if (available_)
@@ -143,10 +82,12 @@ void TRpGenerator::Generate(TRpPrinter& recorder)
     report_.SetUnits(TRpUnit::Native);
 
     bool begun = false;
-    auto finish = [&] {
+    auto finish = [&](bool failed) {
         report_.SetUnits(previousUnits);
         if (begun) {
-            if (cancelled_)
+            // A half-made printed document must not reach the paper; a preview keeps the pages
+            // it has, so they can be read beside the error.
+            if (cancelled_ || (failed && recorder.Destination() == TRpPrinterDestination::Printer))
                 recorder.Abort();
             else
                 recorder.EndDoc();
@@ -204,10 +145,10 @@ void TRpGenerator::Generate(TRpPrinter& recorder)
         } catch (...) {
             // The run's own error is the one the caller hears about.
         }
-        finish();
+        finish(true);
         throw;
     }
-    finish();
+    finish(false);
 }
 
 void TRpGenerator::executeDriver()

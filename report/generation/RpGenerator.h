@@ -1,13 +1,12 @@
 #pragma once
 // Generation: turns a report model and its data set into pages on a page recorder. Decides where
 // each band lands, when a page ends, what repeats on every page, and keeps the page and record
-// counters. Also the report's two entry points, Preview and Print, and the hooks through which
-// the rooms above (the preview window, printing) plug in.
+// counters. One run at a time, onto a recorder someone else owns: the report session decides
+// what a run is for (a preview, a print) and how long its pages live.
 //
 // Knows: the report model, the record driver's data set (moved from its first row to its end),
 // the page recorder's operations, the printable items' drawing (RpItemPrint).
-// Must not know: windows or printers; the preview window and printing install themselves through
-// OpenPreview, PrintRun and PrintSetup.
+// Must not know: windows, printers or sessions.
 // Untrusted: the layout's measures (margins, band heights) may be anything a loaded layout holds;
 // negative printable sizes are set to 0, and every position is clamped to int range.
 #include "report/generation/RpItemPrint.h"
@@ -33,33 +32,13 @@ public:
     bool Available() const { return available_; }
 
     // One whole run onto a recorder the caller has set up (destination, client). Always finishes
-    // the recorder (Abort when the report's run was cancelled, else EndDoc); the run's error
-    // reaches the caller after that, and the report accepts later runs.
+    // the recorder: Abort when the run was cancelled, or failed onto the printer (no partial job
+    // is sent), else EndDoc; the run's error reaches the caller after that, and the report
+    // accepts later runs.
     void Generate(TRpPrinter& recorder);
     // The report's cancel: nothing unless a run goes on; otherwise the run stops before the next
     // detail, gets no last EndPage, and the recorder is aborted.
     void Cancel();
-
-    // Preview: a new page-store recorder kept by the generator (the previous recorder's client
-    // carried over), OpenPreview(recorder) if installed, Generate, then (if OpenPreview is
-    // installed and the run was not cancelled) a local event loop until the recorder is gone, no
-    // longer ShowingPreview(), or the application quits. Without OpenPreview the pages stay in
-    // Recorder() and Preview returns after the run.
-    void Preview();
-    // Print: nothing if a run goes on; otherwise PrintRun() if installed, else nothing.
-    void Print();
-    // The preview's recorder, or null. Preview makes it the recorder's master: the recorder's
-    // OnAfterPreview (the preview closed) runs ReleaseRecorder, its PrintSetupRequest PrintSetup.
-    TRpPrinter* Recorder() const { return recorder_.get(); }
-    // Preview closed: cancels a running run, else gives the recorder up. A recorder given up stays
-    // alive until the next Preview or the generator's end, since the call may come from inside
-    // one of the recorder's own calls; after that a window must not use it.
-    void ReleaseRecorder();
-
-    // Hooks installed by the rooms above; empty by default.
-    std::function<void(TRpPrinter& recorder)> OpenPreview;
-    std::function<void()> PrintRun;
-    std::function<void()> PrintSetup;   // the recorder's print-setup request is routed here
 
     // Printer chosen in print setup (-1 the default), handed to the recorder at the next run.
     int PrinterIndex() const { return printerIndex_; }
@@ -104,8 +83,6 @@ private:
     static constexpr int kMaxChildDepth = 1000;
 
     TReport& report_;
-    std::unique_ptr<TRpPrinter> recorder_;
-    std::unique_ptr<TRpPrinter> retired_;   // released, kept until the next preview
     TRpPrinter* printer_ = nullptr;   // the recorder of the run going on
     TRpItemPrinter items_;
     bool available_ = true;

@@ -2,7 +2,6 @@
 
 #include "platform/canvas/PainterCanvas.h"
 #include "platform/print/PrintJob.h"
-#include "platform/print/PrinterInfo.h"
 #include "report/pages/RpError.h"
 #include "report/pages/RpStream.h"
 
@@ -10,7 +9,6 @@
 #include <QGuiApplication>
 #include <QPainter>
 #include <QScreen>
-#include <QTimer>
 #include <cmath>
 #include <limits>
 
@@ -70,7 +68,7 @@ QString TRpPrinter::NoPrinterMessage()
     return QStringLiteral("No printer is installed");
 }
 
-QString TRpPrinter::emptyRangeMessage() const
+QString TRpPrinter::EmptyRangeMessage() const
 {
     // An open start is the report's first page; an open end is said as such, since the
     // report's own last page comes before the start.
@@ -239,7 +237,7 @@ void TRpPrinter::EndDoc()
         if (!job || !job->started()) {
             // Nothing was drawn for the job: said, unless the run was cancelled before the range.
             if (!cancelled_ && pageCount_ > 0)
-                jobError_ = emptyRangeMessage();
+                jobError_ = EmptyRangeMessage();
             return;
         }
         // A run cancelled from the progress window still ends normally; the job must not print.
@@ -335,8 +333,6 @@ void TRpPrinter::Load(const QString& fileName)
     if (first)
         detectPaper(*first);
     status_ = TRpPrinterStatus::Finished;
-    PrintSetupRequest = nullptr;
-    ExportRequest = nullptr;
     reportLoaded_ = true;
 }
 
@@ -368,60 +364,6 @@ void TRpPrinter::SetShowingPreview(bool showing)
 {
     const bool was = showingPreview_;
     showingPreview_ = showing;
-    if (was && !showing) {
-        if (status_ == TRpPrinterStatus::Busy)
-            Cancel();
-        if (OnAfterPreview)
-            OnAfterPreview();
-    }
-}
-
-void TRpPrinter::Print()
-{
-    if (!reportLoaded_ && PrintRequest) {
-        QTimer::singleShot(0, QCoreApplication::instance(), PrintRequest);
-        return;
-    }
-    if (status_ == TRpPrinterStatus::Finished)
-        PrintStoredPages();
-}
-
-void TRpPrinter::PrintStoredPages()
-{
-    if (status_ != TRpPrinterStatus::Finished)
-        return;
-    if (!PrinterInfo::printerInstalled())
-        throw ERpError(NoPrinterMessage());
-    // A recorder made while no printer was installed learns of the one there is now.
-    if (!settings_.PrinterPresent())
-        settings_.SelectPrinter(settings_.PrinterIndex());
-    // The range keeps to the stored pages: a bound past them prints no empty sheets.
-    int from = 1;
-    int to = pageCount_;
-    if (firstPage_ != 0 || lastPage_ != 0) {
-        from = std::max(1, firstPage_);
-        to = lastPage_ > 0 ? std::min(lastPage_, pageCount_) : pageCount_;
-    }
-    if (from > to)
-        throw ERpError(emptyRangeMessage());
-    // A cancel from before (a run the load ended) must not stop this print.
-    cancelled_ = false;
-    PrintJob job(settings_.Device(), title_, settings_.PageLayout(), settings_.XPixelsPerInch());
-    try {
-        for (int i = from; i <= to; ++i) {
-            QCoreApplication::processEvents();
-            if (i > from)
-                job.newPage();
-            QPainter& painter = job.begin();
-            if (auto page = GetPage(i))
-                page->Play(painter, QRectF(0, 0, job.pageWidth(), job.pageHeight()));
-            if (cancelled_) {
-                job.abort();
-                return;
-            }
-        }
-        lastJob_ = job.finish(settings_.JobOptions());
-    } catch (const PrintJobError& e) {
-        throw ERpError(e.message());
-    }
+    if (was && !showing && status_ == TRpPrinterStatus::Busy)
+        Cancel();
 }

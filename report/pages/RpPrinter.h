@@ -5,12 +5,12 @@
 // the pages of the page range are drawn straight onto the pages of a print job (through the same
 // painting code that plays page images, so paper and screen agree) and the others onto throwaway
 // page images; the job goes to the print service at EndDoc, and is discarded when the run was
-// cancelled. The recorder also holds the printer settings that give the page its size, prints the
-// stored pages of a loaded report, and tells its client window how far the run has got through
-// queued events.
+// cancelled. The recorder also holds the printer settings that give the page its size, and tells
+// its client window how far the run has got through queued events.
 //
 // Knows: page images, the page store, the printer settings and print jobs. Knows nothing of the
-// report model or of generation: print and print-setup requests go to its report through hooks.
+// report model, of generation or of who owns it: printing the stored pages of a loaded report is
+// the printing room's, and the report session decides when the recorder goes.
 // Untrusted: report files (through the page store) and their pages.
 #include "platform/canvas/EmfRecorder.h"
 #include "report/pages/PaperSize.h"
@@ -21,7 +21,6 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
-#include <functional>
 #include <memory>
 
 enum class TRpPrinterDestination { PageStore = 0, Printer = 1 };
@@ -63,6 +62,9 @@ public:
     void EndDoc();
     void Abort();
     void Cancel() { cancelled_ = true; }
+    // A print of the stored pages starts afresh: a cancel from before (the run a load ended)
+    // must not stop it.
+    void ClearCancel() { cancelled_ = false; }
 
     // The canvas of the page being drawn; null before the first NewPage. A new canvas comes with
     // every NewPage, so callers ask for it again after each one.
@@ -114,32 +116,18 @@ public:
     QObject* Client() const { return client_; }
     void SetClient(QObject* client) { client_ = client; }
     bool ShowingPreview() const { return showingPreview_; }
-    // Clearing the flag cancels a busy recorder, then raises OnAfterPreview.
+    // Clearing the flag (the preview lets go of the pages) cancels a busy recorder.
     void SetShowingPreview(bool showing);
 
-    // Requests to the report that owns this recorder; Load clears the two it cannot serve.
-    std::function<void()> OnAfterPreview;
-    std::function<void()> PrintSetupRequest;
-    std::function<void()> ExportRequest;
-    // The report's print (a new run onto the printer); a loaded report has none to run.
-    std::function<void()> PrintRequest;
-
-    // The preview's Print: the report prints itself anew (queued, so that it runs once the
-    // caller's handler has returned) unless the pages were loaded from a file; the stored pages
-    // of a finished recorder are printed otherwise (PrintStoredPages, with its errors).
-    void Print();
-    // Plays the stored pages FirstPage..LastPage (all when both are 0) onto the printable area of
-    // a print job, letting pending events run before each page; the cancelled flag aborts the job.
-    // Raises ERpError when no printer is installed, no stored page is in the range, the print
-    // service refuses the job or a stored page is damaged.
-    void PrintStoredPages();
-    // Number the print service gave the last job this recorder handed over (0: none yet).
+    // Number the print service gave the last job of this recorder's printer document (0: none).
     int LastJob() const { return lastJob_; }
     // Why the last document was not printed: the service refused its job, or no page was in the
     // range. Empty when it printed, was cancelled, or had no pages.
     const QString& JobError() const { return jobError_; }
     // The error text of a print with no printer installed.
     static QString NoPrinterMessage();
+    // The error text of a print whose page range holds none of the report's pages.
+    QString EmptyRangeMessage() const;
 
     // Printer settings that give the page size. Setters answer whether the value was taken: with
     // a printer installed only what its driver offers, with none every size and orientation.
@@ -170,7 +158,6 @@ private:
     void storeCurrentPage();
     void detectPaper(const TRpPageImage& page);
     bool inRange(int page) const;
-    QString emptyRangeMessage() const;
     void finishPrinterPage();
     void startPrinterPage();
     void discardJob();

@@ -34,15 +34,7 @@ void TRpPreview::SetRecorder(TRpPrinter* recorder)
         recorder_ = nullptr;
         if (previous->Client() == this)
             previous->SetClient(nullptr);
-        if (recorder) {
-            // A fresh run into this control: the report already holds the new recorder, and the
-            // old one's after-preview notice would make it release the new one.
-            auto notice = std::exchange(previous->OnAfterPreview, {});
-            previous->SetShowingPreview(false);
-            previous->OnAfterPreview = std::move(notice);
-        } else {
-            previous->SetShowingPreview(false);
-        }
+        previous->SetShowingPreview(false);
     }
     recorder_ = recorder;
     view_->SetRecorder(recorder);

@@ -36,7 +36,8 @@ QString TRpStandardPreview::LoadFilter()
     return kReportFile + QStringLiteral(" (*.") + kExtension + QStringLiteral(")");
 }
 
-TRpStandardPreview::TRpStandardPreview(TRpPrinter& recorder, QWidget* parent) : QMainWindow(parent)
+TRpStandardPreview::TRpStandardPreview(TRpPrinter& recorder, TRpPreviewOwner* owner, QWidget* parent)
+    : QMainWindow(parent), owner_(owner)
 {
     setObjectName(QStringLiteral("RpStandardPreview"));
     setWindowTitle(QStringLiteral("Print Preview"));
@@ -152,9 +153,15 @@ void TRpStandardPreview::Show()
     writePagePosition();
 }
 
+void TRpStandardPreview::SetPrinting(bool printing)
+{
+    printing_ = printing;
+    updateButtons();
+}
+
 void TRpStandardPreview::updateButtons()
 {
-    const bool finished = recorder_ && recorder_->Status() == TRpPrinterStatus::Finished;
+    const bool finished = !printing_ && recorder_ && recorder_->Status() == TRpPrinterStatus::Finished;
     Print->setEnabled(finished);
     PrintSetup->setEnabled(finished && !recorder_->ReportLoaded());
     // Saving before the run has finished would write nothing, and loading would pull the pages
@@ -225,14 +232,14 @@ void TRpStandardPreview::LastPageClick()
 
 void TRpStandardPreview::PrintSetupClick()
 {
-    if (recorder_ && recorder_->PrintSetupRequest)
-        recorder_->PrintSetupRequest();
+    if (recorder_ && owner_ && !printing_ && !recorder_->ReportLoaded())
+        owner_->PrintSetupRequested(*this);
 }
 
 void TRpStandardPreview::PrintClick()
 {
-    if (recorder_ && PrintRequest)
-        PrintRequest(*recorder_);
+    if (recorder_ && owner_ && !printing_)
+        owner_->PrintRequested(*this);
 }
 
 QString TRpStandardPreview::defaultAskFileName(FileDialog kind, const QString& title, const QString& filter)
@@ -255,24 +262,25 @@ QString TRpStandardPreview::defaultAskFileName(FileDialog kind, const QString& t
 
 void TRpStandardPreview::SaveClick()
 {
-    if (!recorder_ || recorder_->Status() != TRpPrinterStatus::Finished)
+    if (!recorder_ || printing_ || recorder_->Status() != TRpPrinterStatus::Finished)
         return;
     const QString title = QStringLiteral("Save report");
     const QString name = AskFileName ? AskFileName(FileDialog::Save, title, SaveFilter())
                                      : defaultAskFileName(FileDialog::Save, title, SaveFilter());
-    if (name.isEmpty() || !recorder_)
+    // The dialog let events run: the window may have closed or started printing meanwhile.
+    if (name.isEmpty() || !recorder_ || printing_)
         return;
     recorder_->Save(name);
 }
 
 void TRpStandardPreview::LoadClick()
 {
-    if (!recorder_ || recorder_->Status() != TRpPrinterStatus::Finished)
+    if (!recorder_ || printing_ || recorder_->Status() != TRpPrinterStatus::Finished)
         return;
     const QString title = QStringLiteral("Load report");
     const QString name = AskFileName ? AskFileName(FileDialog::Load, title, LoadFilter())
                                      : defaultAskFileName(FileDialog::Load, title, LoadFilter());
-    if (name.isEmpty() || !recorder_)
+    if (name.isEmpty() || !recorder_ || printing_)
         return;
     if (!QFileInfo::exists(name)) {
         const QString text = QStringLiteral("File does not exist");
@@ -285,8 +293,7 @@ void TRpStandardPreview::LoadClick()
     recorder_->Load(name);
     RpPreview->ReloadPage(1);
     writePagePosition();
-    PrintSetup->setEnabled(false);
-    Print->setEnabled(true);
+    updateButtons();
 }
 
 void TRpStandardPreview::ExitClick() { close(); }
@@ -314,12 +321,11 @@ void TRpStandardPreview::closeEvent(QCloseEvent* event)
 {
     if (!closing_ && recorder_) {
         closing_ = true;
-        TRpPrinter* recorder = recorder_;
         recorder_ = nullptr;
-        // Detaching stops the preview (cancelling a busy run); then the report lets the recorder go.
+        // Detaching stops the preview (cancelling a busy run); then the owner lets the pages go.
         RpPreview->SetRecorder(nullptr);
-        if (ReleaseRequest)
-            ReleaseRequest(*recorder);
+        if (owner_)
+            owner_->WindowClosed(*this);
     }
     event->accept();
     QMainWindow::closeEvent(event);

@@ -1,16 +1,16 @@
 #pragma once
 // The preview window: a tool bar (zoom group, page moves, printer setup, print, save, load,
 // close), the preview control and a status bar with the progress and the page position. It shows
-// one recorder's pages while they are recorded; closing it asks the report to release the
-// recorder, which cancels a run that is still going.
+// one recorder's pages while they are recorded; closing it tells its owner (the report session),
+// which cancels a run that is still going and lets the pages go.
 //
 // Keys reach the window before its controls: Esc closes it; Page Up / Page Down move one page,
 // with Ctrl alone to the first / last page; Home and End go to the first and last page.
 //
-// Knows: the recorder (status, Save, Load, its setup request), the preview control. Must not
-// know: generation or printing themselves: Print and the release on closing go through hooks the
-// installer sets. Untrusted: the file name the user picks (a missing file is refused with "File
-// does not exist"; a broken one is refused by the recorder with an error shown in a box).
+// Knows: the recorder (status, Save, Load), the preview control, its owner's three requests.
+// Must not know: generation or printing themselves, or how long the recorder lives. Untrusted:
+// the file name the user picks (a missing file is refused with "File does not exist"; a broken
+// one is refused by the recorder with an error shown in a box).
 #include "report/preview/RpPreviewState.h"
 
 #include <QMainWindow>
@@ -21,6 +21,20 @@ class QLabel;
 class QToolButton;
 class TRpPrinter;
 class TRpPreview;
+class TRpStandardPreview;
+
+// What the window asks of whoever owns its pages. Print and Print setup arrive from inside the
+// tool bar's handler; the owner decides when they run. After WindowClosed the window holds no
+// recorder and asks nothing more.
+class TRpPreviewOwner {
+public:
+    virtual void PrintRequested(TRpStandardPreview& window) = 0;
+    virtual void PrintSetupRequested(TRpStandardPreview& window) = 0;
+    virtual void WindowClosed(TRpStandardPreview& window) = 0;
+
+protected:
+    ~TRpPreviewOwner() = default;
+};
 
 class TRpStandardPreview : public QMainWindow {
     Q_OBJECT
@@ -28,7 +42,7 @@ public:
     enum class FileDialog { Save, Load };
 
     // Creates the window for a recorder (attaches it, presses "Zoom to width"); Show() opens it.
-    explicit TRpStandardPreview(TRpPrinter& recorder, QWidget* parent = nullptr);
+    explicit TRpStandardPreview(TRpPrinter& recorder, TRpPreviewOwner* owner = nullptr, QWidget* parent = nullptr);
     ~TRpStandardPreview() override;
 
     // Shows the window maximised and writes the page position.
@@ -36,13 +50,14 @@ public:
     // A fresh run of the same report into this window: the new recorder replaces the shown one.
     void SetRecorder(TRpPrinter& recorder);
     TRpPrinter* Recorder() const { return recorder_; }
+    TRpPreviewOwner* Owner() const { return owner_; }
+    void SetOwner(TRpPreviewOwner* owner) { owner_ = owner; }
+    // While a print from this window runs, Print, Printer setup, Save and Load are off (and a
+    // press already queued does nothing): the pages being printed must stay as they are.
+    void SetPrinting(bool printing);
+    bool Printing() const { return printing_; }
 
-    // Hooks, set by whoever opens the window.
-    // Print: the report prints again (or a loaded report's pages are printed).
-    std::function<void(TRpPrinter& recorder)> PrintRequest;
-    // The window closes: the report releases the recorder (cancelling a run that still goes on).
-    // The recorder may be gone when it returns.
-    std::function<void(TRpPrinter& recorder)> ReleaseRequest;
+    // Seams for tests and the program.
     // Asks for a file name (empty: the user cancelled). The default is Qt's file dialog.
     std::function<QString(FileDialog kind, const QString& title, const QString& filter)> AskFileName;
     // Shows a message ("File does not exist") or an error's text. The default is a message box.
@@ -98,6 +113,8 @@ private:
     QString defaultAskFileName(FileDialog kind, const QString& title, const QString& filter);
 
     TRpPrinter* recorder_ = nullptr;
+    TRpPreviewOwner* owner_ = nullptr;
     TRpProgressText progress_;
     bool closing_ = false;
+    bool printing_ = false;
 };

@@ -16,8 +16,7 @@
 #include <QScreen>
 #include <QTimer>
 #include <memory>
-
-std::function<void(QPrintDialog&)> PrintSetupDialogShown;
+#include <utility>
 
 namespace {
 
@@ -30,7 +29,7 @@ std::unique_ptr<QPrinter>& shared()
 // Places the dialog when it first shows: centred across, at one third down.
 class ThirdOfScreen : public QObject {
 public:
-    using QObject::QObject;
+    explicit ThirdOfScreen(TRpPrintSetupShown shown) : shown_(std::move(shown)) {}
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
@@ -43,16 +42,17 @@ protected:
                 const QRect frame = w->frameGeometry();
                 w->move(s.x() + (s.width() - frame.width()) / 2, s.y() + (s.height() - frame.height()) / 3);
             }
-            if (!announced_ && PrintSetupDialogShown) {
+            if (!announced_ && shown_) {
                 announced_ = true;
                 auto* dialog = static_cast<QPrintDialog*>(w);
-                QTimer::singleShot(0, dialog, [dialog] { PrintSetupDialogShown(*dialog); });
+                QTimer::singleShot(0, dialog, [dialog, shown = shown_] { shown(*dialog); });
             }
         }
         return false;
     }
 
 private:
+    TRpPrintSetupShown shown_;
     bool announced_ = false;
 };
 
@@ -133,7 +133,8 @@ void ApplyPrintSetup(TRpGenerator& generator, const TRpPrintSetupChoice& choice)
     }
 }
 
-std::optional<TRpPrintSetupChoice> RunPrintSetupDialog(TRpGenerator& generator, QWidget* parent)
+std::optional<TRpPrintSetupChoice> RunPrintSetupDialog(TRpGenerator& generator, const TRpPrinter* recorder,
+                                                       QWidget* parent, const TRpPrintSetupShown& shown)
 {
     if (!PrinterInfo::printerInstalled())
         return std::nullopt;
@@ -147,7 +148,7 @@ std::optional<TRpPrintSetupChoice> RunPrintSetupDialog(TRpGenerator& generator, 
                              : std::make_unique<QPrinter>(info, QPrinter::HighResolution);
     QPrinter& printer = *shared();
 
-    const TRpPrintSetupLimits limits = PrintSetupLimits(generator.Recorder());
+    const TRpPrintSetupLimits limits = PrintSetupLimits(recorder);
     printer.setPageOrientation(report.Page.Orientation() == TRpOrientation::poLandscape ? QPageLayout::Landscape
                                                                                         : QPageLayout::Portrait);
     printer.setCopyCount(std::max(1, report.PrinterSettings.Copies));
@@ -162,7 +163,7 @@ std::optional<TRpPrintSetupChoice> RunPrintSetupDialog(TRpGenerator& generator, 
     if (auto* buttons = dialog.findChild<QDialogButtonBox*>())
         if (QPushButton* ok = buttons->button(QDialogButtonBox::Ok))
             ok->setText(QStringLiteral("OK"));
-    ThirdOfScreen placer;
+    ThirdOfScreen placer(shown);
     dialog.installEventFilter(&placer);
     NoPaperChoice noPaper;
     dialog.installEventFilter(&noPaper);
@@ -190,8 +191,8 @@ std::optional<TRpPrintSetupChoice> RunPrintSetupDialog(TRpGenerator& generator, 
     return choice;
 }
 
-void PrintSetup(TRpGenerator& generator, QWidget* parent)
+void PrintSetup(TRpGenerator& generator, const TRpPrinter* recorder, QWidget* parent, const TRpPrintSetupShown& shown)
 {
-    if (const auto choice = RunPrintSetupDialog(generator, parent))
+    if (const auto choice = RunPrintSetupDialog(generator, recorder, parent, shown))
         ApplyPrintSetup(generator, *choice);
 }

@@ -46,12 +46,16 @@ void ApplyPrintSetup(TRpGenerator& generator, const TRpPrintSetupChoice& choice)
 // The printer object print setup works on, shared by the whole program.
 QPrinter& SharedPrinter();
 
-// Shows the dialog for the report; its choice, or none when the user cancelled (or no printer is
-// installed: then no dialog opens).
-std::optional<TRpPrintSetupChoice> RunPrintSetupDialog(TRpGenerator& generator, QWidget* parent = nullptr);
+// Called with the dialog once it is shown (tests answer it from here).
+using TRpPrintSetupShown = std::function<void(QPrintDialog&)>;
+
+// Shows the dialog for the report, its page limits from the preview's recorder (none: not yet
+// finished); its choice, or none when the user cancelled (or no printer is installed: then no
+// dialog opens).
+std::optional<TRpPrintSetupChoice> RunPrintSetupDialog(TRpGenerator& generator, const TRpPrinter* recorder,
+                                                       QWidget* parent = nullptr,
+                                                       const TRpPrintSetupShown& shown = {});
 
 // Print setup as the preview's button asks for it: dialog, then ApplyPrintSetup.
-void PrintSetup(TRpGenerator& generator, QWidget* parent = nullptr);
-
-// Called with the dialog once it is shown (tests answer it from here); empty by default.
-extern std::function<void(QPrintDialog&)> PrintSetupDialogShown;
+void PrintSetup(TRpGenerator& generator, const TRpPrinter* recorder, QWidget* parent = nullptr,
+                const TRpPrintSetupShown& shown = {});

@@ -1,49 +1,20 @@
 #include "report/printing/RpPrinting.h"
 
-#include "platform/Exception.h"
+#include "platform/print/PrintJob.h"
 #include "platform/print/PrinterInfo.h"
 #include "report/generation/RpGenerator.h"
 #include "report/model/RpReport.h"
 #include "report/pages/RpError.h"
 #include "report/pages/RpPrinter.h"
-#include "report/printing/RpPrintSetup.h"
 #include "report/printing/RpProgressForm.h"
 
-#include <QApplication>
-#include <QMessageBox>
+#include <QCoreApplication>
+#include <QPainter>
+#include <algorithm>
 
 namespace rpprinting {
 
-std::function<void(const QString&)> ShowError = [](const QString& message) {
-    QMessageBox box(QMessageBox::Critical, QApplication::applicationDisplayName(), message, QMessageBox::Ok,
-                    QApplication::activeWindow());
-    box.setObjectName(QStringLiteral("ErrorBox"));
-    box.exec();
-};
-
-std::function<void(TRpProgressForm&)> ProgressShown;
-
-namespace {
-// Runs a print request from a window: its error is shown, not thrown through the event loop.
-void guarded(const std::function<void()>& request)
-{
-    try {
-        request();
-    } catch (const Exception& e) {
-        ShowError(e.message());
-    } catch (const std::exception& e) {
-        ShowError(QString::fromLocal8Bit(e.what()));
-    }
-}
-} // namespace
-
-void Install(TRpGenerator& generator)
-{
-    generator.PrintRun = [&generator] { guarded([&] { PrintLive(generator); }); };
-    generator.PrintSetup = [&generator] { guarded([&] { PrintSetup(generator); }); };
-}
-
-void PrintLive(TRpGenerator& generator)
+void PrintLive(TRpGenerator& generator, const std::function<void(TRpProgressForm&)>& shown)
 {
     if (!generator.Available())
         return;
@@ -55,8 +26,8 @@ void PrintLive(TRpGenerator& generator)
     recorder.SetClient(&form);
     if (generator.Report().ShowProgress)
         form.show();
-    if (ProgressShown)
-        ProgressShown(form);
+    if (shown)
+        shown(form);
     // The report's own recorder (the preview's pages) is not touched: Generate runs on this one.
     generator.Generate(recorder);
     // A refused job, or no page in the range: the run itself ended normally.
@@ -64,9 +35,46 @@ void PrintLive(TRpGenerator& generator)
         throw ERpError(recorder.JobError());
 }
 
-void PrintFromPreview(TRpPrinter& recorder)
+int PrintStoredPages(TRpPrinter& recorder)
 {
-    guarded([&] { recorder.Print(); });
+    if (recorder.Status() != TRpPrinterStatus::Finished)
+        return 0;
+    if (!PrinterInfo::printerInstalled())
+        throw ERpError(TRpPrinter::NoPrinterMessage());
+    TPrinterSettings& settings = recorder.PrinterSettings();
+    // A recorder made while no printer was installed learns of the one there is now.
+    if (!settings.PrinterPresent())
+        settings.SelectPrinter(settings.PrinterIndex());
+    // The range keeps to the stored pages: a bound past them prints no empty sheets.
+    const int count = recorder.PageCount();
+    int from = 1;
+    int to = count;
+    if (recorder.FirstPage() != 0 || recorder.LastPage() != 0) {
+        from = std::max(1, recorder.FirstPage());
+        to = recorder.LastPage() > 0 ? std::min(recorder.LastPage(), count) : count;
+    }
+    if (from > to)
+        throw ERpError(recorder.EmptyRangeMessage());
+    recorder.ClearCancel();
+    // A job that fails part way is aborted by its destructor: nothing half-printed is sent.
+    PrintJob job(settings.Device(), recorder.Title(), settings.PageLayout(), settings.XPixelsPerInch());
+    try {
+        for (int i = from; i <= to; ++i) {
+            QCoreApplication::processEvents();
+            if (i > from)
+                job.newPage();
+            QPainter& painter = job.begin();
+            if (auto page = recorder.GetPage(i))
+                page->Play(painter, QRectF(0, 0, job.pageWidth(), job.pageHeight()));
+            if (recorder.Cancelled()) {
+                job.abort();
+                return 0;
+            }
+        }
+        return job.finish(settings.JobOptions());
+    } catch (const PrintJobError& e) {
+        throw ERpError(e.message());
+    }
 }
 
 } // namespace rpprinting

@@ -11,7 +11,8 @@
 #include "report/generation/RpGenerator.h"
 #include "report/preview/RpPreview.h"
 #include "report/preview/RpPreviewImage.h"
-#include "report/preview/RpPreviewInstall.h"
+#include "platform/print/PrinterInfo.h"
+#include "report/session/RpReportSession.h"
 
 #include "link/sim/AnalyserSimulator.h"
 #include "link/MessageImport.h"
@@ -46,9 +47,9 @@ int samplesOn(TRpPrinter& recorder, int page)
 }
 
 // The preview of a generator once its run has finished, or null.
-TRpStandardPreview* finishedPreview(TRpGenerator& gen)
+TRpStandardPreview* finishedPreview(TRpReportSessions& sessions)
 {
-    TRpStandardPreview* w = rppreview::OpenWindow(gen);
+    TRpStandardPreview* w = sessions.Window();
     if (!w || !w->isVisible() || !w->Recorder() || w->Recorder()->Status() != TRpPrinterStatus::Finished)
         return nullptr;
     return w;
@@ -56,11 +57,11 @@ TRpStandardPreview* finishedPreview(TRpGenerator& gen)
 
 struct ReportPreview : AppFixture {
     // Runs body once, as soon as the generator's preview has finished its run.
-    void whenShown(TRpGenerator& gen, QTimer& timer, std::function<void(TRpStandardPreview&)> body)
+    void whenShown(TRpReportSessions& sessions, QTimer& timer, std::function<void(TRpStandardPreview&)> body)
     {
         timer.setInterval(10);
-        QObject::connect(&timer, &QTimer::timeout, [&gen, &timer, body] {
-            if (TRpStandardPreview* w = finishedPreview(gen)) {
+        QObject::connect(&timer, &QTimer::timeout, [&sessions, &timer, body] {
+            if (TRpStandardPreview* w = finishedPreview(sessions)) {
                 timer.stop();
                 body(*w);
             }
@@ -75,17 +76,22 @@ TEST_F(ReportPreview, PrintPreviewsTheCurrentRowAndPrintsThatRowAfterTheGridMove
     addRows(3);
     start();
     Form1->Table1->SetRecNo(2);
+    TRpReportSessions& sessions = Form3->Sessions();
     TRpGenerator& gen = Form3->Generator();
-    // Printing is not in this room: a print run here records its pages for the test to read.
-    std::vector<QStringList> printed;
-    gen.PrintRun = [&] {
-        TRpPrinter paper;
-        gen.Generate(paper);
-        printed.push_back(pageTexts(paper, 1));
-    };
+    // No printer here: the print says so, and the row it would print is the session's copy.
+    PrinterInfo::ScopedOverride none{{}};
+    ModalAnswer noPrinter(QStringLiteral("OK"));
+    QString printedRow;
+    QTimer whilePrinting;
+    whilePrinting.setInterval(5);
+    QObject::connect(&whilePrinting, &QTimer::timeout, [&] {
+        if (printedRow.isEmpty() && Form3->Snapshot() && QApplication::activeModalWidget())
+            printedRow = Form3->Snapshot()->Table()->FieldByName(QStringLiteral("NUM"))->AsString();
+    });
+    whilePrinting.start();
     int shown = 0;
     QTimer t;
-    whenShown(gen, t, [&](TRpStandardPreview& w) {
+    whenShown(sessions, t, [&](TRpStandardPreview& w) {
         ++shown;
         TRpPrinter& rp = *w.Recorder();
         EXPECT_EQ(rp.PageCount(), 1);
@@ -101,14 +107,16 @@ TEST_F(ReportPreview, PrintPreviewsTheCurrentRowAndPrintsThatRowAfterTheGridMove
         EXPECT_EQ(Form1->Table1->RecNo(), 2);
         Form1->Table1->SetRecNo(3);
         w.Print->trigger();
+        // The print is posted: it runs once this handler has returned.
+        EXPECT_TRUE(noPrinter.text().isEmpty());
+        apptest::waitUntil([&] { return noPrinter.answered(); });
         w.close();
     });
     Form1->N5->trigger();
     EXPECT_EQ(shown, 1);
-    ASSERT_EQ(printed.size(), 1u);
-    EXPECT_TRUE(printed[0].contains(QStringLiteral("000000002"))) << "the previewed row is printed";
-    EXPECT_FALSE(printed[0].contains(QStringLiteral("000000003")));
-    EXPECT_EQ(gen.Recorder(), nullptr);
+    EXPECT_EQ(noPrinter.text(), QStringLiteral("No printer is installed"));
+    EXPECT_EQ(printedRow, QStringLiteral("000000002")) << "the previewed row is what a print reads";
+    EXPECT_EQ(sessions.Current(), nullptr);
     EXPECT_TRUE(gen.Available());
 }
 
@@ -118,16 +126,16 @@ TEST_F(ReportPreview, ASecondPrintWhileThePreviewIsOpenRunsIntoTheSameWindow)
     addRows(3);
     start();
     Form1->Table1->SetRecNo(1);
-    TRpGenerator& gen = Form3->Generator();
+    TRpReportSessions& sessions = Form3->Sessions();
     TRpStandardPreview* first = nullptr;
     QTimer t1, t2;
     QStringList secondTexts;
     TRpPrinter* firstRecorder = nullptr;
-    whenShown(gen, t1, [&](TRpStandardPreview& w) {
+    whenShown(sessions, t1, [&](TRpStandardPreview& w) {
         first = &w;
         firstRecorder = w.Recorder();
         Form1->Table1->SetRecNo(3);
-        whenShown(gen, t2, [&](TRpStandardPreview& again) {
+        whenShown(sessions, t2, [&](TRpStandardPreview& again) {
             if (again.Recorder() == firstRecorder) {
                 t2.start(); // the second run has not started yet
                 return;
@@ -142,7 +150,7 @@ TEST_F(ReportPreview, ASecondPrintWhileThePreviewIsOpenRunsIntoTheSameWindow)
     });
     Form1->N5->trigger();
     EXPECT_TRUE(secondTexts.contains(QStringLiteral("000000003"))) << secondTexts.join(QLatin1Char('|')).toStdString();
-    EXPECT_EQ(gen.Recorder(), nullptr);
+    EXPECT_EQ(sessions.Current(), nullptr);
 }
 
 TEST_F(ReportPreview, EndingTheProgramClosesAnOpenPreview)
@@ -152,7 +160,7 @@ TEST_F(ReportPreview, EndingTheProgramClosesAnOpenPreview)
     start();
     bool ended = false;
     QTimer t;
-    whenShown(Form3->Generator(), t, [&](TRpStandardPreview&) {
+    whenShown(Form3->Sessions(), t, [&](TRpStandardPreview&) {
         // The exit dialog ends the program while the preview is open.
         QMetaObject::invokeMethod(Form1, [&] {
             Form1->closeProgram();
@@ -161,25 +169,26 @@ TEST_F(ReportPreview, EndingTheProgramClosesAnOpenPreview)
     });
     Form1->N5->trigger(); // returns because the preview closed
     EXPECT_TRUE(ended);
-    EXPECT_EQ(rppreview::OpenWindow(Form3->Generator()), nullptr);
-    EXPECT_EQ(Form3->Generator().Recorder(), nullptr);
+    EXPECT_EQ(Form3->Sessions().Window(), nullptr);
+    EXPECT_EQ(Form3->Sessions().Current(), nullptr);
 }
 
 TEST_F(ReportPreview, ResultSheetOfAnEmptyTableStillPrintsItsPage)
 {
     makeTable();
     start();
-    TRpGenerator& gen = Form3->Generator();
+    TRpReportSessions& sessions = Form3->Sessions();
     QStringList texts;
+    bool emptyCopy = false;
     QTimer t;
-    whenShown(gen, t, [&](TRpStandardPreview& w) {
+    whenShown(sessions, t, [&](TRpStandardPreview& w) {
         texts = pageTexts(*w.Recorder(), 1);
+        emptyCopy = Form3->Snapshot() && Form3->Snapshot()->Table()->IsEmpty();
         w.close();
     });
     Form1->N5->trigger();
     EXPECT_TRUE(texts.contains(QStringLiteral("Номер иссл.")));
-    ASSERT_NE(Form3->Snapshot(), nullptr);
-    EXPECT_TRUE(Form3->Snapshot()->Table()->IsEmpty());
+    EXPECT_TRUE(emptyCopy);
 }
 
 TEST_F(ReportPreview, PeriodQueryOkPreviewsTheSelection)
@@ -187,12 +196,12 @@ TEST_F(ReportPreview, PeriodQueryOkPreviewsTheSelection)
     makeTable();
     addRows(70); // 34 on page 1, 35 on page 2, the last and the summary on page 3
     start();
-    TRpGenerator& gen = Form7->Generator();
+    TRpReportSessions& sessions = Form7->Sessions();
     std::vector<int> perPage;
     QStringList firstPage;
     QString progress;
     QTimer t;
-    whenShown(gen, t, [&](TRpStandardPreview& w) {
+    whenShown(sessions, t, [&](TRpStandardPreview& w) {
         TRpPrinter& rp = *w.Recorder();
         for (int p = 1; p <= rp.PageCount(); ++p)
             perPage.push_back(samplesOn(rp, p));
@@ -208,12 +217,12 @@ TEST_F(ReportPreview, PeriodQueryOkPreviewsTheSelection)
     EXPECT_TRUE(firstPage.contains(QStringLiteral(" - ")));
     EXPECT_TRUE(firstPage.contains(Form6->RpLabel2));
     EXPECT_EQ(progress, QString()); // 100 arrived: the panel is emptied
-    EXPECT_EQ(gen.Recorder(), nullptr);
+    EXPECT_EQ(sessions.Current(), nullptr);
 
     // A single day: one date in the heading, no separator.
     perPage.clear();
     QTimer t2;
-    whenShown(gen, t2, [&](TRpStandardPreview& w) {
+    whenShown(sessions, t2, [&](TRpStandardPreview& w) {
         firstPage = pageTexts(*w.Recorder(), 1);
         perPage.push_back(w.Recorder()->PageCount());
         w.close();
@@ -229,6 +238,7 @@ TEST_F(ReportPreview, ClosingDuringALongRunCancelsItAndTheProgramStaysUsable)
 {
     gentest::writeRows(folder, 20000); // of one day
     start();
+    TRpReportSessions& sessions = Form7->Sessions();
     TRpGenerator& gen = Form7->Generator();
     int pagesWhenClosed = 0;
     bool otherWork = false;
@@ -239,7 +249,7 @@ TEST_F(ReportPreview, ClosingDuringALongRunCancelsItAndTheProgramStaysUsable)
     QTimer closer;
     closer.setInterval(5);
     QObject::connect(&closer, &QTimer::timeout, [&] {
-        TRpStandardPreview* w = rppreview::OpenWindow(gen);
+        TRpStandardPreview* w = sessions.Window();
         if (!w || !w->Recorder() || w->Recorder()->AvailablePages() < 2)
             return;
         closer.stop();
@@ -261,9 +271,9 @@ TEST_F(ReportPreview, ClosingDuringALongRunCancelsItAndTheProgramStaysUsable)
     EXPECT_GE(pagesWhenClosed, 2);
     EXPECT_LT(pagesWhenClosed, 100) << "20000 rows make 572 pages; the run stopped early";
     EXPECT_TRUE(gen.Available());
-    EXPECT_EQ(gen.Recorder(), nullptr);
+    EXPECT_EQ(sessions.Current(), nullptr);
     EXPECT_TRUE(otherWork);
-    EXPECT_EQ(rppreview::OpenWindow(gen), nullptr);
+    EXPECT_EQ(sessions.Window(), nullptr);
 }
 
 TEST_F(ReportPreview, SnapshotHoldsTheRowAsShownPendingChangesIncluded)
@@ -324,13 +334,13 @@ TEST_F(ReportPreview, Screenshots)
             w.grab().save(out + QLatin1Char('/') + name);
     };
     QTimer t1;
-    whenShown(Form3->Generator(), t1, [&](TRpStandardPreview& w) {
+    whenShown(Form3->Sessions(), t1, [&](TRpStandardPreview& w) {
         shoot(w, QStringLiteral("preview-result-sheet.png"));
         w.close();
     });
     Form1->N5->trigger();
     QTimer t2;
-    whenShown(Form7->Generator(), t2, [&](TRpStandardPreview& w) {
+    whenShown(Form7->Sessions(), t2, [&](TRpStandardPreview& w) {
         shoot(w, QStringLiteral("preview-period-report.png"));
         w.LastPage->trigger();
         shoot(w, QStringLiteral("preview-period-report-last.png"));

@@ -220,7 +220,7 @@ TEST(Pagination, CancelOutsideARunDoesNothing)
     EXPECT_EQ(run.recorder.PageCount(), 1);
 }
 
-TEST(Pagination, PageNumbersRestartWithEveryPreview)
+TEST(Pagination, PageNumbersRestartWithEveryRun)
 {
     QTemporaryDir dir;
     TTable data;
@@ -241,13 +241,13 @@ TEST(Pagination, PageNumbersRestartWithEveryPreview)
     TRpGenerator gen(*r);
     gen.ProcessEvents = [] {};
     for (int round = 1; round <= 2; ++round) {
-        gen.Preview();
-        ASSERT_NE(gen.Recorder(), nullptr);
+        TRpPrinter recorder;
+        gen.Generate(recorder);
         EXPECT_EQ(gen.PageCount(), 3);
-        ASSERT_EQ(gen.Recorder()->PageCount(), 3) << "round " << round;
+        ASSERT_EQ(recorder.PageCount(), 3) << "round " << round;
         for (int page = 1; page <= 3; ++page) {
             QStringList texts;
-            for (const gentest::TextAt& t : gentest::textsOfPage(*gen.Recorder(), page))
+            for (const gentest::TextAt& t : gentest::textsOfPage(recorder, page))
                 texts << t.text;
             EXPECT_TRUE(texts.contains(QStringLiteral("стр. %1").arg(page))) << "round " << round << " page " << page;
         }
@@ -263,11 +263,10 @@ TEST(Pagination, RequestsDuringARunAreIgnored)
     auto p = gentest::layout("Unit7");
     p->SetDataSet(&data);
     TRpGenerator gen(*p);
-    int nested = 0, printed = 0;
-    gen.PrintRun = [&] { ++printed; };
+    int nested = 0;
     bool inside = false;
     gen.ProcessEvents = [&] {
-        if (inside)   // Preview lets events run before it looks at the run
+        if (inside)   // the nested run would let events run too
             return;
         inside = true;
         ++nested;
@@ -275,18 +274,14 @@ TEST(Pagination, RequestsDuringARunAreIgnored)
         TRpPrinter inner;
         gen.Generate(inner);
         EXPECT_EQ(inner.PageCount(), 0);
-        gen.Print();
-        gen.Preview();
-        EXPECT_EQ(gen.Recorder(), nullptr);
+        EXPECT_EQ(inner.Status(), TRpPrinterStatus::Ready);
         inside = false;
     };
     TRpPrinter outer;
     gen.Generate(outer);
     EXPECT_EQ(nested, 3);   // before the title and before each detail
-    EXPECT_EQ(printed, 0);
     EXPECT_EQ(outer.PageCount(), 1);
-    gen.Print();
-    EXPECT_EQ(printed, 1);
+    EXPECT_TRUE(gen.Available());
 }
 
 TEST(Pagination, AnErrorEndsTheRunFinishesTheRecorderAndLaterRunsWork)

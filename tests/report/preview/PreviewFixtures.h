@@ -45,8 +45,9 @@ inline void runDocument(TRpPrinter& rp, int pages, int recordsPerPage = 1,
 }
 
 // A preview window whose file dialogs and message boxes answer from the test.
-struct ScriptedPreview {
-    explicit ScriptedPreview(TRpPrinter& rp) : window(rp)
+// The window with its owner's requests counted and its dialogs answered by the test.
+struct ScriptedPreview final : TRpPreviewOwner {
+    explicit ScriptedPreview(TRpPrinter& rp) : window(rp, this)
     {
         window.AskFileName = [this](TRpStandardPreview::FileDialog kind, const QString& title, const QString& filter) {
             asked << (kind == TRpStandardPreview::FileDialog::Save ? QStringLiteral("save:") : QStringLiteral("load:"))
@@ -56,7 +57,18 @@ struct ScriptedPreview {
         window.ShowMessage = [this](const QString& text) { messages << text; };
         window.ShowError = [this](const QString& text) { messages << QStringLiteral("error: ") + text; };
     }
+    void PrintRequested(TRpStandardPreview&) override { ++prints; }
+    void PrintSetupRequested(TRpStandardPreview&) override { ++setups; }
+    void WindowClosed(TRpStandardPreview&) override
+    {
+        ++closes;
+        if (onClosed)
+            onClosed();
+    }
+
     TRpStandardPreview window;
+    int prints = 0, setups = 0, closes = 0;
+    std::function<void()> onClosed;
     QString answer;
     QStringList asked;
     QStringList messages;

@@ -74,15 +74,11 @@ TEST_F(PreviewWindow, NavigationByButtonsAndKeys)
     EXPECT_EQ(w.NextPage->objectName(), QStringLiteral("ToolButton2"));
     EXPECT_EQ(w.NextPage->toolTip(), QStringLiteral("Next page"));
 
-    // Esc closes the window, which lets the recorder go.
-    int released = 0;
-    w.ReleaseRequest = [&](TRpPrinter& r) {
-        EXPECT_EQ(&r, &rp);
-        ++released;
-    };
+    // Esc closes the window, which tells its owner.
     QTest::keyClick(&w, Qt::Key_Escape);
     EXPECT_FALSE(w.isVisible());
-    EXPECT_EQ(released, 1);
+    EXPECT_EQ(s.closes, 1);
+    EXPECT_EQ(w.Recorder(), nullptr);
     EXPECT_FALSE(rp.ShowingPreview());
     EXPECT_EQ(rp.Client(), nullptr);
 }
@@ -245,15 +241,24 @@ TEST_F(PreviewWindow, SaveThenLoadGivesTheSamePages)
     TRpPrinter rp;
     ScriptedPreview s(rp);
     TRpStandardPreview& w = s.window;
-    int setups = 0, prints = 0;
-    rp.PrintSetupRequest = [&] { ++setups; };
-    w.PrintRequest = [&](TRpPrinter&) { ++prints; };
     w.Show();
     runDocument(rp, 3);
     w.PrintSetup->trigger();
     w.Print->trigger();
-    EXPECT_EQ(setups, 1);
-    EXPECT_EQ(prints, 1);
+    EXPECT_EQ(s.setups, 1);
+    EXPECT_EQ(s.prints, 1);
+    // While the owner prints, nothing that would change or reread the pages can start.
+    w.SetPrinting(true);
+    for (QAction* a : {w.Print, w.PrintSetup, w.SaveReport, w.LoadReport})
+        EXPECT_FALSE(a->isEnabled()) << a->objectName().toStdString();
+    w.PrintClick();   // a press already queued
+    w.PrintSetupClick();
+    w.SaveClick();
+    EXPECT_EQ(s.prints, 1);
+    EXPECT_EQ(s.setups, 1);
+    EXPECT_TRUE(s.asked.isEmpty());
+    w.SetPrinting(false);
+    EXPECT_TRUE(w.Print->isEnabled());
     std::vector<QByteArray> pages;
     for (int p = 1; p <= 3; ++p)
         pages.push_back(rp.GetPage(p)->Bytes());
@@ -306,11 +311,7 @@ TEST_F(PreviewWindow, ClosingDuringARunCancelsIt)
     TRpPrinter rp;
     auto* s = new ScriptedPreview(rp);
     TRpStandardPreview& w = s->window;
-    int released = 0;
-    w.ReleaseRequest = [&](TRpPrinter& r) {
-        ++released;
-        r.Cancel(); // the report's answer while its run goes on
-    };
+    s->onClosed = [&] { rp.Cancel(); }; // the session's answer while its run goes on
     w.Show();
     int records = 0;
     bool otherTimerRan = false;
@@ -323,7 +324,7 @@ TEST_F(PreviewWindow, ClosingDuringARunCancelsIt)
         if (record == 3)
             w.ExitButton->click();
     });
-    EXPECT_EQ(released, 1);
+    EXPECT_EQ(s->closes, 1);
     EXPECT_LT(records, 10);
     EXPECT_EQ(rp.Status(), TRpPrinterStatus::Finished);
     EXPECT_TRUE(rp.Cancelled());

@@ -2,6 +2,7 @@
 // build's own PDF queue: what reaches paper is read back from the PDF the queue wrote.
 #include "report/pages/RpError.h"
 #include "report/pages/RpPrinter.h"
+#include "report/printing/RpPrinting.h"
 
 #include "PrintQueueFixture.h"
 #include "report/pages/RpPrinterFixtures.h"
@@ -130,7 +131,7 @@ TEST_F(RecorderPrint, RefusedJobIsAnErrorNotAPrint)
     }
     recorded.Load(dir_.filePath(QStringLiteral("two.hrp")));
     ASSERT_TRUE(printqueue::setAccepting(false));
-    EXPECT_THROW(recorded.PrintStoredPages(), ERpError);
+    EXPECT_THROW(rpprinting::PrintStoredPages(recorded), ERpError);
     ASSERT_TRUE(printqueue::setAccepting(true));
 }
 
@@ -156,7 +157,7 @@ TEST_F(RecorderPrint, StoredPagesPrintExactlyTheRange)
             // No page in the range is an error the user sees, not a silent nothing.
             QString error;
             try {
-                rp.Print();
+                rpprinting::PrintStoredPages(rp);
             } catch (const ERpError& e) {
                 error = e.message();
             }
@@ -166,12 +167,11 @@ TEST_F(RecorderPrint, StoredPagesPrintExactlyTheRange)
                                         : QStringLiteral("No page of this report is in the chosen range from page "
                                                          "%1: it has 5 pages")
                                               .arg(r.first));
-            EXPECT_EQ(rp.LastJob(), 0);
             continue;
         }
-        rp.Print();
-        const QString pdf = printqueue::pdfOfJob(rp.LastJob());
-        ASSERT_FALSE(pdf.isEmpty()) << "no PDF for job " << rp.LastJob() << "\n" << printqueue::trouble().toStdString();
+        const int job = rpprinting::PrintStoredPages(rp);
+        const QString pdf = printqueue::pdfOfJob(job);
+        ASSERT_FALSE(pdf.isEmpty()) << "no PDF for job " << job << "\n" << printqueue::trouble().toStdString();
         EXPECT_EQ(printqueue::pdfPages(pdf), r.expected);
     }
 }
@@ -189,22 +189,11 @@ TEST_F(RecorderPrint, NoPrinterInstalledPrintsNothing)
     loaded.Load(file);
     QString error;
     try {
-        loaded.Print();
+        rpprinting::PrintStoredPages(loaded);
     } catch (const ERpError& e) {
         error = e.message();
     }
     EXPECT_EQ(error, QStringLiteral("No printer is installed"));
-    EXPECT_EQ(loaded.LastJob(), 0);
-
-    // The live path's request is only queued; the report decides (and with no printer says so).
-    TRpPrinter live;
-    int requests = 0;
-    live.PrintRequest = [&] { ++requests; };
-    recordDocument(live, 1);
-    live.Print();
-    EXPECT_EQ(requests, 0);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(requests, 1);
 
     TRpPrinter printer;
     printer.SetDestination(TRpPrinterDestination::Printer);

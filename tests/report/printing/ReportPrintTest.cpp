@@ -5,11 +5,14 @@
 #include "report/printing/RpPrintSetup.h"
 #include "report/printing/RpPrinting.h"
 #include "report/printing/RpProgressForm.h"
+#include "report/session/RpReportSession.h"
 
 #include "PageCompare.h"
 #include "PrintQueueFixture.h"
+#include "TestSessionUi.h"
 #include "report/generation/GenerationFixtures.h"
 
+#include "platform/Exception.h"
 #include "platform/print/PrinterInfo.h"
 #include "report/model/ReferenceContext.h"
 #include "report/model/RpBinding.h"
@@ -35,15 +38,19 @@ namespace {
 
 const QDateTime kPrintTime(QDate(2023, 6, 5), QTime(14, 30, 0));
 
-// A report with its generator as the program sets them up: printing installed, the clock fixed.
+// A report with its generator and sessions as the program sets them up, the clock fixed.
 struct Printable {
-    explicit Printable(std::unique_ptr<TReport> r) : report(std::move(r)), gen(*report)
+    Printable(std::unique_ptr<TReport> r, TRpSessionUi& ui) : report(std::move(r)), gen(*report), sessions(gen, ui)
     {
-        rpprinting::Install(gen);
         gen.Now = [] { return kPrintTime; };
     }
+    // The pages of the last preview.
+    TRpPrinter* preview() const { return sessions.Current() ? sessions.Current()->Recorder() : nullptr; }
+    // Printer setup as the preview's button asks for it.
+    void printSetup(TestSessionUi& ui) { PrintSetup(gen, preview(), nullptr, ui.setup); }
     std::unique_ptr<TReport> report;
     TRpGenerator gen;
+    TRpReportSessions sessions;
 };
 
 class ReportPrint : public PrintQueueTest {
@@ -55,12 +62,15 @@ protected:
         PrintQueueTest::SetUp();
         if (IsSkipped() || HasFatalFailure())
             return;
-        rpprinting::ShowError = [this](const QString& m) { errors_ << m; };
     }
-    void TearDown() override
+    // The stored path as a loaded report's Print runs it, its error shown.
+    void printStored(TRpPrinter& loaded)
     {
-        rpprinting::ProgressShown = nullptr;
-        PrintSetupDialogShown = nullptr;
+        try {
+            rpprinting::PrintStoredPages(loaded);
+        } catch (const Exception& e) {
+            errors_ << e.message();
+        }
     }
     // The only PDF printed since the test began (or the last one); fails when there is none.
     QString printedPdf()
@@ -84,7 +94,7 @@ protected:
         r->SetDataSet(&table_);
         // The period dialog's binding of the detail band's field texts.
         rpbinding::bindFields(*r, nullptr, periodquery::fieldBindings());
-        return std::make_unique<Printable>(std::move(r));
+        return std::make_unique<Printable>(std::move(r), ui_);
     }
     // The result sheet of an imported row.
     std::unique_ptr<Printable> resultSheet()
@@ -99,7 +109,7 @@ protected:
         layoutloader::resolveDataSets(*sheet, [&](const QString& w, const QString& c) -> TDataSet* {
             return w == QLatin1String("Form1") && c == QLatin1String("Table1") ? &table_ : nullptr;
         });
-        return std::make_unique<Printable>(std::move(sheet));
+        return std::make_unique<Printable>(std::move(sheet), ui_);
     }
 
     // Printed sheet `sheet` (from 0) of the PDF against page `page` of the preview's recorder.
@@ -131,19 +141,20 @@ protected:
         }
     }
 
+    TestSessionUi ui_;
+    QStringList& errors_ = ui_.errors;
     QTemporaryDir dir_;
     TTable table_;
-    QStringList errors_;
 };
 
 TEST_F(ReportPrint, ResultSheetOfAnImportedRowPrintsWhereThePreviewShowsIt)
 {
     auto sheet = resultSheet();
-    sheet->gen.Preview();
-    TRpPrinter* preview = sheet->gen.Recorder();
+    sheet->sessions.Preview();
+    TRpPrinter* preview = sheet->preview();
     ASSERT_TRUE(preview);
     ASSERT_EQ(preview->PageCount(), 1);
-    sheet->gen.Print();
+    sheet->sessions.Print();
     EXPECT_TRUE(errors_.isEmpty()) << errors_.join(QLatin1Char('\n')).toStdString();
     const QString pdf = printedPdf();
     ASSERT_FALSE(pdf.isEmpty());
@@ -155,27 +166,27 @@ TEST_F(ReportPrint, PeriodReportPrintsExactlyItsPageRange)
 {
     // 150 rows: 34 details on page 1, 35 on each later one, five pages.
     auto period = periodReport(150);
-    period->gen.Preview();
-    TRpPrinter* preview = period->gen.Recorder();
+    period->sessions.Preview();
+    TRpPrinter* preview = period->preview();
     ASSERT_TRUE(preview);
     ASSERT_EQ(preview->PageCount(), 5);
     period->report->PrinterSettings.FirstPage = 2;
     period->report->PrinterSettings.LastPage = 3;
-    period->gen.Print();
+    period->sessions.Print();
     EXPECT_TRUE(errors_.isEmpty()) << errors_.join(QLatin1Char('\n')).toStdString();
     const QString pdf = printedPdf();
     ASSERT_FALSE(pdf.isEmpty());
     EXPECT_EQ(printqueue::pdfPages(pdf), 2);
     expectSameBoxes(pdf, {2, 3}, *preview);
     // The preview keeps its own pages throughout.
-    EXPECT_EQ(period->gen.Recorder(), preview);
+    EXPECT_EQ(period->preview(), preview);
     EXPECT_EQ(preview->Status(), TRpPrinterStatus::Finished);
     EXPECT_EQ(preview->PageCount(), 5);
 
     // A range past the last page prints nothing and says why.
     period->report->PrinterSettings.FirstPage = 6;
     period->report->PrinterSettings.LastPage = 7;
-    period->gen.Print();
+    period->sessions.Print();
     EXPECT_EQ(errors_, QStringList{QStringLiteral("No page of this report is in the chosen range 6\u20137")});
     EXPECT_EQ(newPdfs().size(), 1);
 }
@@ -183,18 +194,18 @@ TEST_F(ReportPrint, PeriodReportPrintsExactlyItsPageRange)
 TEST_F(ReportPrint, LoadedReportPrintsTheRecordersPageRange)
 {
     auto period = periodReport(150);
-    period->gen.Preview();
+    period->sessions.Preview();
     const QString file = dir_.filePath(QStringLiteral("period.hrp"));
-    period->gen.Recorder()->Save(file);
+    period->preview()->Save(file);
     if (const QString keep = qEnvironmentVariable("HEMATIX_KEEP_PRINTS"); !keep.isEmpty())
-        period->gen.Recorder()->Save(keep + QStringLiteral("/period.hrp"));
+        period->preview()->Save(keep + QStringLiteral("/period.hrp"));
 
     TRpPrinter loaded;
     loaded.Load(file);
     ASSERT_EQ(loaded.PageCount(), 5);
     loaded.SetFirstPage(2);
     loaded.SetLastPage(3);
-    rpprinting::PrintFromPreview(loaded);
+    printStored(loaded);
     EXPECT_TRUE(errors_.isEmpty()) << errors_.join(QLatin1Char('\n')).toStdString();
     const QString pdf = printedPdf();
     ASSERT_FALSE(pdf.isEmpty());
@@ -207,22 +218,22 @@ TEST_F(ReportPrint, CopiesAreHonoured)
 {
     auto sheet = resultSheet();
     sheet->report->PrinterSettings.Copies = 2;
-    sheet->gen.Preview();
-    sheet->gen.Print();
+    sheet->sessions.Preview();
+    sheet->sessions.Print();
     const QString pdf = printedPdf();
     ASSERT_FALSE(pdf.isEmpty());
     EXPECT_EQ(printqueue::pdfPages(pdf), 2);
-    expectSameBoxes(pdf, {1, 1}, *sheet->gen.Recorder());
+    expectSameBoxes(pdf, {1, 1}, *sheet->preview());
 }
 
 TEST_F(ReportPrint, CancelBetweenDetailsAbortsTheJob)
 {
     auto period = periodReport(150);
-    period->gen.Preview();
-    TRpPrinter* preview = period->gen.Recorder();
+    period->sessions.Preview();
+    TRpPrinter* preview = period->preview();
     TRpProgressForm* form = nullptr;
     QStringList shown;
-    rpprinting::ProgressShown = [&](TRpProgressForm& f) { form = &f; };
+    ui_.progress = [&](TRpProgressForm& f) { form = &f; };
     period->gen.ProcessEvents = [&] {
         QCoreApplication::processEvents();
         if (form && !form->Info->text().isEmpty() && !shown.contains(form->Info->text()))
@@ -236,7 +247,7 @@ TEST_F(ReportPrint, CancelBetweenDetailsAbortsTheJob)
     };
     period->report->PrinterSettings.FirstPage = 2;
     period->report->PrinterSettings.LastPage = 3;
-    period->gen.Print();
+    period->sessions.Print();
     EXPECT_TRUE(errors_.isEmpty());
     EXPECT_TRUE(newPdfs().isEmpty());
     // The window counted up in steps of 5 until the cancel.
@@ -247,16 +258,16 @@ TEST_F(ReportPrint, CancelBetweenDetailsAbortsTheJob)
     EXPECT_EQ(preview->PageCount(), 5);
     // The report prints again afterwards.
     period->gen.ProcessEvents = nullptr;
-    period->gen.Print();
+    period->sessions.Print();
     EXPECT_EQ(newPdfs().size(), 1);
 }
 
 TEST_F(ReportPrint, RefusedJobIsShownAsAnError)
 {
     auto sheet = resultSheet();
-    sheet->gen.Preview();
+    sheet->sessions.Preview();
     ASSERT_TRUE(printqueue::setAccepting(false));
-    sheet->gen.Print();
+    sheet->sessions.Print();
     ASSERT_TRUE(printqueue::setAccepting(true));
     ASSERT_EQ(errors_.size(), 1);
     EXPECT_TRUE(errors_.front().contains(printqueue::queueName())) << errors_.front().toStdString();
@@ -268,22 +279,21 @@ TEST_F(ReportPrint, RefusedJobIsShownAsAnError)
 TEST_F(ReportPrint, NoPrinterInstalledPrintSaysSoAndSetupDoesNothing)
 {
     auto sheet = resultSheet();
-    sheet->gen.Preview();
+    sheet->sessions.Preview();
     const QString file = dir_.filePath(QStringLiteral("sheet.hrp"));
-    sheet->gen.Recorder()->Save(file);
+    sheet->preview()->Save(file);
     PrinterInfo::ScopedOverride none{{}};
     int dialogs = 0;
-    PrintSetupDialogShown = [&](QPrintDialog& d) {
+    ui_.setup = [&](QPrintDialog& d) {
         ++dialogs;
         d.reject();
     };
     // Print and Printer setup on the live path, then Print of a loaded report.
-    sheet->gen.Print();
-    ASSERT_TRUE(sheet->gen.PrintSetup);
-    sheet->gen.PrintSetup();
+    sheet->sessions.Print();
+    sheet->printSetup(ui_);
     TRpPrinter loaded;
     loaded.Load(file);
-    rpprinting::PrintFromPreview(loaded);
+    printStored(loaded);
     EXPECT_EQ(dialogs, 0);
     // Print says why nothing comes out, on both paths; Printer setup opens no dialog.
     const QString noPrinter = QStringLiteral("No printer is installed");
@@ -300,8 +310,8 @@ TEST_F(ReportPrint, NoPrinterInstalledPrintSaysSoAndSetupDoesNothing)
 TEST_F(ReportPrint, SetupChoicesReachTheNextPreviewAndPrint)
 {
     auto sheet = resultSheet();
-    sheet->gen.Preview();
-    ASSERT_EQ(sheet->gen.Recorder()->Orientation(), TRpOrientation::poPortrait);
+    sheet->sessions.Preview();
+    ASSERT_EQ(sheet->preview()->Orientation(), TRpOrientation::poPortrait);
 
     // The dialog as the user sees it: page limits of the finished pages, placed a third down.
     QRect placed;
@@ -309,7 +319,7 @@ TEST_F(ReportPrint, SetupChoicesReachTheNextPreviewAndPrint)
     int minPage = -1, maxPage = -1;
     QString confirm;
     bool paperFound = false, paperShown = true, orientationShown = false;
-    PrintSetupDialogShown = [&](QPrintDialog& d) {
+    ui_.setup = [&](QPrintDialog& d) {
         // Confirming keeps the choice and prints nothing; the printer's properties offer no paper.
         if (auto* buttons = d.findChild<QDialogButtonBox*>())
             confirm = buttons->button(QDialogButtonBox::Ok)->text();
@@ -340,7 +350,7 @@ TEST_F(ReportPrint, SetupChoicesReachTheNextPreviewAndPrint)
             copies->setValue(2);
         d.accept();
     };
-    sheet->gen.PrintSetup();
+    sheet->printSetup(ui_);
     EXPECT_TRUE(errors_.isEmpty()) << errors_.join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(minPage, 1);
     EXPECT_EQ(maxPage, 1);
@@ -357,22 +367,22 @@ TEST_F(ReportPrint, SetupChoicesReachTheNextPreviewAndPrint)
     EXPECT_EQ(placed.y(), screen.y() + (screen.height() - placed.height()) / 3);
 
     // The next preview is landscape, and so is the next print.
-    sheet->gen.Preview();
-    TRpPrinter* preview = sheet->gen.Recorder();
+    sheet->sessions.Preview();
+    TRpPrinter* preview = sheet->preview();
     EXPECT_EQ(preview->Orientation(), TRpOrientation::poLandscape);
     EXPECT_EQ(preview->PaperWidth(), 2970);
-    sheet->gen.Print();
+    sheet->sessions.Print();
     const QString pdf = printedPdf();
     ASSERT_FALSE(pdf.isEmpty());
     EXPECT_EQ(printqueue::pdfPages(pdf), 2);
     expectSameBoxes(pdf, {1, 1}, *preview);
 
     // Cancelling the dialog changes nothing.
-    PrintSetupDialogShown = [](QPrintDialog& d) {
+    ui_.setup = [](QPrintDialog& d) {
         d.printer()->setPageOrientation(QPageLayout::Portrait);
         d.reject();
     };
-    sheet->gen.PrintSetup();
+    sheet->printSetup(ui_);
     EXPECT_EQ(sheet->report->Page.Orientation(), TRpOrientation::poLandscape);
     EXPECT_EQ(sheet->report->PrinterSettings.Copies, 2);
 }
