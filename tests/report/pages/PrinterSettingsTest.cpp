@@ -172,7 +172,7 @@ public:
             const QList<PrinterDescription>& row = answers_[std::min<qsizetype>(n, answers_.size() - 1)];
             for (qsizetype i = 0; i < row.size(); ++i) {
                 if (i == 1 && hang_)
-                    release_.get_future().wait();
+                    released_.wait();
                 found(row[i]);
             }
         }, std::chrono::milliseconds(250));
@@ -199,6 +199,7 @@ private:
     std::atomic<int> asks_{0};
     std::atomic<bool> hang_{false};
     std::promise<void> release_;
+    std::shared_future<void> released_ = release_.get_future().share();
     QStringList told_;
     std::optional<PrinterInfo::ScopedAsker> asker_;
 };
