@@ -204,7 +204,14 @@ QList<PrinterDescription> printers()
     return askNow();
 }
 
-bool printerInstalled() { return !printers().isEmpty(); }
+bool printerInstalled()
+{
+    if (!printers().isEmpty())
+        return true;
+    // Asked before a print: one installed since the last answer is found rather than refused.
+    refresh();
+    return !printers().isEmpty();
+}
 
 std::optional<PrinterDescription> printer(int index)
 {

@@ -4,9 +4,10 @@
 // paper sources and two-sided printing each one offers, as Qt and the print service (CUPS) tell.
 //
 // The service is asked once per program run, on first use, and again only through refresh() (the
-// print dialog opening) or when a printer is looked up by a name the last answer did not hold:
-// one printer that does not answer (a network queue whose device is unreachable) would otherwise
-// stall every report run. Every ask runs on a thread of its own and is waited for at most
+// print dialog opening), when a printer is looked up by a name the last answer did not hold, or
+// when a print asks whether any printer is installed and none was. Asked for every recorder, one
+// printer that does not answer (a network queue whose device is unreachable) would stall every
+// report run. Every ask runs on a thread of its own and is waited for at most
 // kAskBound; when that runs out the answer known before stands (when none was ever known: the
 // printers described by then, the default one first, or none), the ask's late answer is dropped,
 // and the no-answer listener is told. While an ask that ran out is still going, no other is
@@ -58,6 +59,7 @@ namespace PrinterInfo {
 // Installed printers, the default one first, as last known; asks the service on first use.
 // Empty means no printer is installed (or none ever answered).
 QList<PrinterDescription> printers();
+// Whether any printer is installed; asks the service again when none was known.
 bool printerInstalled();
 // Printer at index in printers(), or the default printer for -1; none without printers.
 std::optional<PrinterDescription> printer(int index = -1);

@@ -237,6 +237,16 @@ TEST(PrinterSettings, TheServiceIsAskedOncePerRunAndForANameItDidNotKnow)
     EXPECT_TRUE(service.told().isEmpty());
 }
 
+TEST(PrinterSettings, APrintFindsThePrinterInstalledSinceNoneWas)
+{
+    ScriptedService service({{}, {plain()}});
+    TPrinterSettings s;
+    EXPECT_FALSE(s.PrinterPresent());
+    EXPECT_TRUE(PrinterInfo::printerInstalled());
+    EXPECT_TRUE(PrinterInfo::printerInstalled());
+    EXPECT_EQ(service.asks(), 2);
+}
+
 TEST(PrinterSettings, AServiceThatDoesNotAnswerLeavesTheKnownPrinters)
 {
     struct Row {
