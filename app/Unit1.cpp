@@ -18,6 +18,7 @@
 #include "link/MessageImport.h"
 #include "link/SerialLink.h"
 #include "platform/IniFile.h"
+#include "platform/print/PrinterInfo.h"
 #include "platform/tray/TrayIcon.h"
 #include "report/session/RpReportSession.h"
 #include "store/DbfResultStore.h"
@@ -29,8 +30,10 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QStatusBar>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -169,12 +172,21 @@ TForm1::TForm1()
     buildMenu();
     buildPanel();
     DBGrid1->setBeforeMove([this] { updateRecordFromEdits(); });
+    // A printer that did not answer in time is said where it does not stop the work; the status
+    // bar appears only then.
+    PrinterInfo::setNoAnswerListener([window = QPointer<TForm1>(this)](const QString& text) {
+        QMetaObject::invokeMethod(qApp, [window, text] {
+            if (window)
+                window->statusBar()->showMessage(text);
+        }, Qt::QueuedConnection);
+    });
 
     ui::guarded([this] { FormCreate(); });
 }
 
 TForm1::~TForm1()
 {
+    PrinterInfo::setNoAnswerListener(nullptr);
     if (!closed_)
         FormClose();
 }

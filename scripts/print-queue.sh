@@ -8,6 +8,10 @@
 #                                                STATE/out, the service's log is STATE/log/error_log
 #   scripts/print-queue.sh stop POINTER QUEUE    stops it, removes its state folder, POINTER and
 #                                                the queue's cups-pdf settings
+#   scripts/print-queue.sh far-add POINTER QUEUE     adds QUEUE_Far beside the running queue, a network
+#   scripts/print-queue.sh far-remove POINTER QUEUE  printer at an address no host answers, for the
+#                                                    benchmark of printing with one; removes it again.
+#                                                    QUEUE stays the default printer.
 # Clients reach it with CUPS_SERVER=/tmp/QUEUE.sock. Needs root: the cups-pdf backend runs as root.
 set -euo pipefail
 action=${1:?start or stop}
@@ -32,8 +36,23 @@ stop() {
   "$privatedir" remove "$pointer"
 }
 
+# A raw queue: nothing reaches for the device until a job goes to it, so adding it cannot hang.
+# 192.0.2.1 is a documentation address (RFC 5737) that no network routes.
+far() {
+  command -v lpadmin >/dev/null || PATH=$PATH:/usr/sbin
+  export CUPS_SERVER=$sock
+  lpstat -r >/dev/null 2>&1 || { echo "print-queue.sh: no print service on $sock" >&2; exit 1; }
+  if [ "$1" = add ]; then
+    lpadmin -p "${queue}_Far" -E -v ipp://192.0.2.1/ipp/print
+  elif lpstat -p "${queue}_Far" >/dev/null 2>&1; then
+    lpadmin -x "${queue}_Far"
+  fi
+}
+
 case "$action" in
   stop) stop; exit 0 ;;
+  far-add) far add; exit 0 ;;
+  far-remove) far remove; exit 0 ;;
   start) ;;
   *) echo "print-queue.sh: unknown action '$action'" >&2; exit 2 ;;
 esac

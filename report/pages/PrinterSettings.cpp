@@ -83,12 +83,18 @@ TPrinterSettings::TPrinterSettings()
 void TPrinterSettings::SelectPrinter(int index)
 {
     index_ = index;
-    ReadFromPrinter();
+    const auto printer = PrinterInfo::printer(index_);
+    present_ = printer.has_value();
+    if (printer)
+        read(*printer);
 }
 
 void TPrinterSettings::ReadFromPrinter()
 {
-    const auto printer = PrinterInfo::printer(index_);
+    // By name first: once the list was asked again, the index may point at another printer.
+    auto printer = device_.isEmpty() ? std::nullopt : PrinterInfo::printer(device_);
+    if (!printer)
+        printer = PrinterInfo::printer(index_);
     present_ = printer.has_value();
     if (printer)
         read(*printer);

@@ -1,8 +1,9 @@
 #pragma once
 // The recorder's printer settings: which printer, its resolution and unprintable edges, and the
 // paper, orientation, copies, paper source and two-sided choice of the next print, taken only as
-// far as the printer offers them. Read from the printer's defaults (PrinterInfo), applied to a
-// print job as a page layout and job options.
+// far as the printer offers them. Read from the printer's defaults as PrinterInfo last learnt
+// them (the print service is not asked for each recorder), applied to a print job as a page
+// layout and job options.
 //
 // Knows: the paper table, the paper sources and the installed printers as PrinterInfo describes
 // them. Knows nothing of reports or of the recorder. Untrusted: nothing (values come from the
@@ -37,9 +38,10 @@ public:
     TPrinterSettings();
 
     // Selects the printer at index in the printer list (-1, or an index past the list: the
-    // default), reloads its defaults and reads them. Nothing happens without printers.
+    // default) and reads its defaults. Nothing happens without printers.
     void SelectPrinter(int index);
-    // Reads the selected printer's defaults again: names, resolution, copies, paper source,
+    // Reads the selected printer's defaults again, found by its name (the list is asked again
+    // when the name is not in it) or else by its index: names, resolution, copies, paper source,
     // two-sided, offsets, paper, supported sizes. The orientation is not read.
     void ReadFromPrinter();
 

@@ -136,6 +136,8 @@ void ApplyPrintSetup(TRpGenerator& generator, const TRpPrintSetupChoice& choice)
 std::optional<TRpPrintSetupChoice> RunPrintSetupDialog(TRpGenerator& generator, const TRpPrinter* recorder,
                                                        QWidget* parent, const TRpPrintSetupShown& shown)
 {
+    // The dialog lists what the service has now: a printer installed since the start shows.
+    PrinterInfo::refresh();
     if (!PrinterInfo::printerInstalled())
         return std::nullopt;
     TReport& report = generator.Report();

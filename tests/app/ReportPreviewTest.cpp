@@ -82,13 +82,6 @@ TEST_F(ReportPreview, PrintPreviewsTheCurrentRowAndPrintsThatRowAfterTheGridMove
     PrinterInfo::ScopedOverride none{{}};
     ModalAnswer noPrinter(QStringLiteral("OK"));
     QString printedRow;
-    QTimer whilePrinting;
-    whilePrinting.setInterval(5);
-    QObject::connect(&whilePrinting, &QTimer::timeout, [&] {
-        if (printedRow.isEmpty() && Form3->Snapshot() && QApplication::activeModalWidget())
-            printedRow = Form3->Snapshot()->Table()->FieldByName(QStringLiteral("NUM"))->AsString();
-    });
-    whilePrinting.start();
     int shown = 0;
     QTimer t;
     whenShown(sessions, t, [&](TRpStandardPreview& w) {
@@ -110,6 +103,8 @@ TEST_F(ReportPreview, PrintPreviewsTheCurrentRowAndPrintsThatRowAfterTheGridMove
         // The print is posted: it runs once this handler has returned.
         EXPECT_TRUE(noPrinter.text().isEmpty());
         apptest::waitUntil([&] { return noPrinter.answered(); });
+        if (Form3->Snapshot())
+            printedRow = Form3->Snapshot()->Table()->FieldByName(QStringLiteral("NUM"))->AsString();
         w.close();
     });
     Form1->N5->trigger();

@@ -1,11 +1,15 @@
 // The recorder's printer settings against printers described by script: what is read from a
-// printer, which choices a printer takes, and the page layout and job options a print gets.
+// printer, which choices a printer takes, and the page layout and job options a print gets; and
+// how often, and how long, the print service is asked for them.
 #include "report/pages/PrinterSettings.h"
 
 #include "platform/print/PrinterInfo.h"
 
 #include <QPageLayout>
+#include <atomic>
+#include <future>
 #include <gtest/gtest.h>
+#include <optional>
 
 namespace {
 
@@ -154,6 +158,133 @@ TEST(PrinterSettings, PageLayoutOfAPrint)
     EXPECT_NEAR(s.PageLayout().pageSize().size(QPageSize::Millimeter).width(), 100, 0.01);
     s.SetDuplex(true);
     EXPECT_TRUE(s.JobOptions().twoSided);
+}
+
+// A print service scripted by the test: each ask describes the printers of `answers` (the next
+// row per ask, the last row from then on), and an ask told to hang describes the first printer
+// and then waits until the test lets it go. The bound is short so that no test waits long.
+class ScriptedService {
+public:
+    explicit ScriptedService(QList<QList<PrinterDescription>> answers) : answers_(std::move(answers))
+    {
+        asker_.emplace([this](const PrinterInfo::ScopedAsker::Found& found) {
+            const int n = asks_++;
+            const QList<PrinterDescription>& row = answers_[std::min<qsizetype>(n, answers_.size() - 1)];
+            for (qsizetype i = 0; i < row.size(); ++i) {
+                if (i == 1 && hang_)
+                    released_.wait();
+                found(row[i]);
+            }
+        }, std::chrono::milliseconds(250));
+        PrinterInfo::setNoAnswerListener([this](const QString& m) { told_.append(m); });
+    }
+    ~ScriptedService()
+    {
+        letGo();
+        asker_.reset();   // waits for a hanging ask
+        PrinterInfo::setNoAnswerListener(nullptr);
+    }
+    void hang() { hang_ = true; }
+    void letGo()
+    {
+        if (hang_.exchange(false))
+            release_.set_value();
+    }
+    void settle() { asker_->settle(); }
+    int asks() const { return asks_; }
+    const QStringList& told() const { return told_; }
+
+private:
+    QList<QList<PrinterDescription>> answers_;
+    std::atomic<int> asks_{0};
+    std::atomic<bool> hang_{false};
+    std::promise<void> release_;
+    std::shared_future<void> released_ = release_.get_future().share();
+    QStringList told_;
+    std::optional<PrinterInfo::ScopedAsker> asker_;
+};
+
+QStringList names(const QList<PrinterDescription>& printers)
+{
+    QStringList n;
+    for (const PrinterDescription& d : printers)
+        n << d.name;
+    return n;
+}
+
+TEST(PrinterSettings, TheServiceIsAskedOncePerRunAndForANameItDidNotKnow)
+{
+    PrinterDescription added = laser();
+    added.name = QStringLiteral("Added");
+    ScriptedService service({{plain(), laser()}, {plain(), laser(), added}});
+    // Every recorder reads its settings, and every run selects and reads its printer again.
+    for (int run = 0; run < 5; ++run) {
+        TPrinterSettings s;
+        s.SelectPrinter(1);
+        s.ReadFromPrinter();
+        EXPECT_EQ(s.Device(), QStringLiteral("Laser"));
+    }
+    EXPECT_TRUE(PrinterInfo::printerInstalled());
+    EXPECT_EQ(service.asks(), 1);
+    EXPECT_EQ(PrinterInfo::printer(QStringLiteral("Laser"))->port, QStringLiteral("ipp://printers/laser"));
+    EXPECT_EQ(service.asks(), 1);
+    // A printer installed since is found by asking again; one that is not there costs one ask.
+    ASSERT_TRUE(PrinterInfo::printer(QStringLiteral("Added")));
+    EXPECT_EQ(service.asks(), 2);
+    EXPECT_FALSE(PrinterInfo::printer(QStringLiteral("Gone")));
+    EXPECT_EQ(service.asks(), 3);
+    EXPECT_FALSE(PrinterInfo::lastAskTimedOut());
+    EXPECT_TRUE(service.told().isEmpty());
+}
+
+TEST(PrinterSettings, APrintFindsThePrinterInstalledSinceNoneWas)
+{
+    ScriptedService service({{}, {plain()}});
+    TPrinterSettings s;
+    EXPECT_FALSE(s.PrinterPresent());
+    EXPECT_TRUE(PrinterInfo::printerInstalled());
+    EXPECT_TRUE(PrinterInfo::printerInstalled());
+    EXPECT_EQ(service.asks(), 2);
+}
+
+TEST(PrinterSettings, AServiceThatDoesNotAnswerLeavesTheKnownPrinters)
+{
+    struct Row {
+        const char* name;
+        bool knownBefore;          // an answer came before the service stopped answering
+        QStringList whileHanging;  // what printers() says then
+    };
+    for (const Row& r : {Row{"known before", true, {"Plain", "Laser"}},
+                         // Nothing known: the default printer, described before the hang, is taken.
+                         Row{"nothing known", false, {"Plain"}}}) {
+        SCOPED_TRACE(r.name);
+        PrinterDescription newer = plain();
+        newer.name = QStringLiteral("Newer");
+        ScriptedService service({{plain(), laser()}, {newer, laser()}});
+        if (r.knownBefore) {
+            ASSERT_EQ(PrinterInfo::printers().size(), 2);
+        }
+        const int before = service.asks();
+        service.hang();
+        // Bounded: the ask runs out, the run goes on with what is known, and the user is told.
+        PrinterInfo::refresh();
+        EXPECT_EQ(names(PrinterInfo::printers()), r.whileHanging);
+        TPrinterSettings s;
+        EXPECT_EQ(s.Device(), QStringLiteral("Plain"));
+        EXPECT_TRUE(PrinterInfo::lastAskTimedOut());
+        // While that ask hangs, another returns at once and starts none.
+        PrinterInfo::refresh();
+        EXPECT_FALSE(PrinterInfo::printer(QStringLiteral("Elsewhere")));
+        EXPECT_EQ(service.asks(), before + 1);
+        EXPECT_EQ(service.told(), QStringList(3, PrinterInfo::noAnswerMessage()));
+        // Its late answer is dropped; once it has ended, the next ask is heard.
+        service.letGo();
+        service.settle();
+        PrinterInfo::refresh();
+        EXPECT_EQ(service.asks(), before + 2);
+        EXPECT_FALSE(PrinterInfo::lastAskTimedOut());
+        EXPECT_EQ(names(PrinterInfo::printers()), QStringList({"Newer", "Laser"}));
+    }
 }
 
 } // namespace
