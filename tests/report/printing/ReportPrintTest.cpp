@@ -14,6 +14,7 @@
 
 #include "platform/Exception.h"
 #include "platform/print/PrinterInfo.h"
+#include "report/pages/RpError.h"
 #include "report/model/ReferenceContext.h"
 #include "report/model/RpBinding.h"
 #include "store/PeriodQuery.h"
@@ -30,6 +31,8 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QSpinBox>
+#include <QAction>
+#include <QPointer>
 #include <QTimer>
 #include <gtest/gtest.h>
 #include <map>
@@ -385,6 +388,175 @@ TEST_F(ReportPrint, SetupChoicesReachTheNextPreviewAndPrint)
     sheet->printSetup(ui_);
     EXPECT_EQ(sheet->report->Page.Orientation(), TRpOrientation::poLandscape);
     EXPECT_EQ(sheet->report->PrinterSettings.Copies, 2);
+}
+
+// ---- printing from the preview window while something else goes on ----
+
+// Runs body once the preview's run has finished, inside Preview's wait; the body closes the window.
+void whenFinished(Printable& p, std::function<void(TRpStandardPreview&)> body)
+{
+    auto* poll = new QTimer;
+    poll->setInterval(5);
+    QObject::connect(poll, &QTimer::timeout, [&p, poll, body] {
+        TRpStandardPreview* w = p.sessions.Window();
+        if (!w || !w->Recorder() || w->Recorder()->Status() != TRpPrinterStatus::Finished)
+            return;
+        poll->stop();
+        poll->deleteLater();
+        body(*w);
+    });
+    poll->start();
+    p.sessions.Preview();
+}
+
+void waitFor(const std::function<bool()>& done)
+{
+    for (int i = 0; i < 6000 && !done(); ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+TEST_F(ReportPrint, PrintFromAPreviewStartsOnceWhateverElseIsPressed)
+{
+    ui_.windows = true;
+    auto period = periodReport(150);
+    const QString file = dir_.filePath(QStringLiteral("period.hrp"));
+    struct Row {
+        const char* what;
+        bool loaded;                       // the preview shows a loaded report file
+        std::function<void(TRpStandardPreview& w)> during;   // runs while the print goes on
+    };
+    int dialogs = 0;
+    ui_.setup = [&](QPrintDialog& d) {
+        ++dialogs;
+        d.reject();
+    };
+    const Row rows[] = {
+        {"double press on a generated report", false, {}},
+        {"double press on a loaded report", true, {}},
+        {"Load, Save and Printer setup during a stored print", true,
+         [&](TRpStandardPreview& w) {
+             for (QAction* a : {w.Print, w.PrintSetup, w.SaveReport, w.LoadReport})
+                 EXPECT_FALSE(a->isEnabled()) << a->objectName().toStdString();
+             w.LoadClick();
+             w.SaveClick();
+             w.PrintSetupClick();
+         }},
+        {"Load, Save and Printer setup during a live print", false,
+         [&](TRpStandardPreview& w) {
+             w.LoadClick();
+             w.SaveClick();
+             w.PrintSetupClick();
+         }},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        const auto before = newPdfs().size();
+        int asked = 0, inside = 0;
+        whenFinished(*period, [&](TRpStandardPreview& w) {
+            w.AskFileName = [&](TRpStandardPreview::FileDialog, const QString&, const QString&) {
+                ++asked;
+                return file;
+            };
+            if (r.loaded) {
+                w.Recorder()->Save(file);
+                w.LoadClick();
+                ASSERT_TRUE(w.Recorder()->ReportLoaded());
+                asked = 0;
+            }
+            // What runs while the print goes on: the stored print lets events run before each
+            // page, the live one before each detail; a press is also queued for the moment the
+            // job is handed over.
+            QTimer during;
+            during.setInterval(0);
+            QObject::connect(&during, &QTimer::timeout, [&] {
+                if (!w.Printing())
+                    return;
+                ++inside;
+                w.PrintClick();
+                if (r.during)
+                    r.during(w);
+            });
+            period->gen.BeforeEndPage = [&](int page) {
+                if (page == 5)
+                    QMetaObject::invokeMethod(&w, [&w] { w.PrintClick(); }, Qt::QueuedConnection);
+            };
+            during.start();
+            w.Print->trigger();
+            w.Print->trigger();
+            EXPECT_TRUE(w.Printing());
+            waitFor([&] { return !w.Printing(); });
+            during.stop();
+            period->gen.BeforeEndPage = nullptr;
+            w.close();
+        });
+        EXPECT_GT(inside, 0) << "nothing ran while the print went on";
+        EXPECT_EQ(asked, 0);
+        EXPECT_EQ(dialogs, 0);
+        EXPECT_TRUE(errors_.isEmpty()) << errors_.join(QLatin1Char('\n')).toStdString();
+        EXPECT_EQ(newPdfs().size(), before + 1);
+    }
+}
+
+TEST_F(ReportPrint, ClosingThePreviewAndPreviewingAgainDuringAStoredPrintLeaveItWhole)
+{
+    ui_.windows = true;
+    auto period = periodReport(150);
+    const QString file = dir_.filePath(QStringLiteral("period.hrp"));
+    QPointer<TRpReportSession> printing;
+    int reopened = 0;
+    whenFinished(*period, [&](TRpStandardPreview& w) {
+        w.Recorder()->Save(file);
+        w.AskFileName = [&](TRpStandardPreview::FileDialog, const QString&, const QString&) { return file; };
+        w.LoadClick();
+        printing = period->sessions.Current();
+        // Each "Печать" while the print goes on opens a window that the user closes at once.
+        ui_.opened = [&](TRpStandardPreview& again) {
+            ++reopened;
+            QMetaObject::invokeMethod(&again, [&again] { again.close(); }, Qt::QueuedConnection);
+        };
+        w.Print->trigger();
+        // Runs inside the print, which lets events run before each page.
+        QTimer::singleShot(0, [&] {
+            EXPECT_TRUE(printing->Printing());
+            w.close();
+            // Freed only when the print has ended: the stored pages are being played.
+            EXPECT_NE(printing->Recorder(), nullptr);
+            period->sessions.Preview();
+            period->sessions.Preview();
+        });
+    });
+    waitFor([&] { return !printing || !printing->Printing(); });
+    EXPECT_EQ(reopened, 2);
+    EXPECT_TRUE(errors_.isEmpty()) << errors_.join(QLatin1Char('\n')).toStdString();
+    const QString pdf = printedPdf();
+    ASSERT_FALSE(pdf.isEmpty());
+    EXPECT_EQ(printqueue::pdfPages(pdf), 5);
+    waitFor([&] { return !printing; });
+    EXPECT_EQ(period->sessions.Count(), 0) << "every closed session has gone";
+}
+
+TEST_F(ReportPrint, AnErrorPartWayThroughALivePrintSendsNoJobAndThePreviewKeepsItsPages)
+{
+    ui_.windows = true;
+    auto period = periodReport(150);
+    QPointer<TRpReportSession> shown;
+    whenFinished(*period, [&](TRpStandardPreview& w) {
+        shown = period->sessions.Current();
+        period->gen.OnBandPrinted = [](const TRpCustomBand&, int page, int) {
+            if (page == 3)
+                throw ERpError(QStringLiteral("a field cannot be read"));
+        };
+        w.Print->trigger();
+        waitFor([&] { return !w.Printing(); });
+        period->gen.OnBandPrinted = nullptr;
+        EXPECT_EQ(w.Recorder()->PageCount(), 5);
+        w.close();
+        // Closing frees the pages at once.
+        EXPECT_EQ(shown->Recorder(), nullptr);
+    });
+    EXPECT_EQ(errors_, QStringList{QStringLiteral("a field cannot be read")});
+    EXPECT_TRUE(newPdfs().isEmpty());
+    EXPECT_TRUE(period->gen.Available());
 }
 
 } // namespace
