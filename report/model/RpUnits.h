@@ -5,6 +5,8 @@
 // Knows: native units and their conversions, rounding, the locale's measuring system. Must not
 // know: items, pages, layout text, painting. Untrusted: measures from layouts (any long double,
 // NaN included): pixel values are clamped to int, a bad index or zoom changes nothing.
+#include "report/units/NativeUnits.h"
+
 #include <QLocale>
 #include <QString>
 #include <functional>
@@ -17,17 +19,6 @@ enum class TRpAxis { Horizontal, Vertical };
 
 namespace rpunits {
 
-constexpr int kDesignPixelsPerInch = 96;
-constexpr long double kNativePerInch = 254.0L;
-constexpr long double kNativePerPoint = 254.0L / 72.0L;
-
-// Nearest integer, an exact half going to the even neighbour (63.5 -> 64, 52.5 -> 52).
-long double roundHalfEven(long double v);
-// The same, clamped to the int range (NaN gives 0), for pixel and device coordinates.
-int roundToInt(long double v);
-// a * b / c rounded to nearest with halves away from zero, as integer multiply-divide does; -1
-// when c is 0.
-int mulDiv(int a, int b, int c);
 
 // What the measuring context of a unit conversion needs: the screen resolution taken when the
 // object was created, the object's zoom and, for Characters, the report font's size in points.

@@ -1,5 +1,7 @@
 #include "report/pages/RpPageList.h"
 
+#include "report/units/NativeUnits.h"
+
 #include "platform/canvas/EmfFormat.h"
 #include "platform/canvas/EmfPlayer.h"
 #include "report/pages/PaperSize.h"
@@ -102,13 +104,13 @@ TRpPageImage::TRpPageImage(QByteArray bytes) : bytes_(std::move(bytes))
 
 int TRpPageImage::Width(double pixelsPerInch) const
 {
-    const double w = (static_cast<double>(frame_.right()) - frame_.left()) * pixelsPerInch / 2540.0;
+    const double w = (static_cast<double>(frame_.right()) - frame_.left()) * pixelsPerInch / rpunits::kHundredthsMmPerInch;
     return static_cast<int>(std::lround(std::clamp(w, -1e9, 1e9)));
 }
 
 int TRpPageImage::Height(double pixelsPerInch) const
 {
-    const double h = (static_cast<double>(frame_.bottom()) - frame_.top()) * pixelsPerInch / 2540.0;
+    const double h = (static_cast<double>(frame_.bottom()) - frame_.top()) * pixelsPerInch / rpunits::kHundredthsMmPerInch;
     return static_cast<int>(std::lround(std::clamp(h, -1e9, 1e9)));
 }
 

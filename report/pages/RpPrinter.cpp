@@ -4,6 +4,7 @@
 #include "platform/print/PrintJob.h"
 #include "report/pages/RpError.h"
 #include "report/pages/RpStream.h"
+#include "report/units/NativeUnits.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -14,17 +15,6 @@
 
 namespace {
 
-// Nearest integer, exact halves to the even neighbour (the rounding of every report measure).
-int roundEven(long double v)
-{
-    const long double r = std::nearbyint(v); // the default rounding mode rounds halves to even
-    if (!(r > -2147483648.0L))
-        return std::numeric_limits<int>::min();
-    if (!(r < 2147483647.0L))
-        return std::numeric_limits<int>::max();
-    return static_cast<int>(r);
-}
-
 // 4-mm buckets of the paper detection; trunc as in the loaded file's page size.
 int bucket(double mm) { return static_cast<int>(std::trunc(mm / 4.0)); }
 
@@ -32,7 +22,7 @@ int bucket(double mm) { return static_cast<int>(std::trunc(mm / 4.0)); }
 
 TRpPrinter::TRpPrinter()
 {
-    const long double f = static_cast<long double>(ScreenPixelsPerInch()) / 254.0L;
+    const long double f = rpunits::pixelsPerNative(ScreenPixelsPerInch());
     xFactor_ = yFactor_ = f;
 }
 
@@ -106,10 +96,10 @@ void TRpPrinter::notify(QEvent::Type type, int value)
         QCoreApplication::postEvent(client_.data(), new TRpNotifyEvent(type, value));
 }
 
-int TRpPrinter::XPos(double x) const { return roundEven((static_cast<long double>(x) - leftWaste_) * xFactor_); }
-int TRpPrinter::YPos(double y) const { return roundEven((static_cast<long double>(y) - topWaste_) * yFactor_); }
-int TRpPrinter::XSize(double w) const { return roundEven(static_cast<long double>(w) * xFactor_); }
-int TRpPrinter::YSize(double h) const { return roundEven(static_cast<long double>(h) * yFactor_); }
+int TRpPrinter::XPos(double x) const { return rpunits::roundToInt((static_cast<long double>(x) - leftWaste_) * xFactor_); }
+int TRpPrinter::YPos(double y) const { return rpunits::roundToInt((static_cast<long double>(y) - topWaste_) * yFactor_); }
+int TRpPrinter::XSize(double w) const { return rpunits::roundToInt(static_cast<long double>(w) * xFactor_); }
+int TRpPrinter::YSize(double h) const { return rpunits::roundToInt(static_cast<long double>(h) * yFactor_); }
 
 void TRpPrinter::SetProgress(int percent)
 {
@@ -140,14 +130,14 @@ void TRpPrinter::BeginDoc()
                                           settings_.XPixelsPerInch());
         leftWaste_ = settings_.LeftOffset();
         topWaste_ = settings_.TopOffset();
-        xFactor_ = static_cast<long double>(settings_.XPixelsPerInch()) / 254.0L;
-        yFactor_ = static_cast<long double>(settings_.YPixelsPerInch()) / 254.0L;
+        xFactor_ = rpunits::pixelsPerNative(settings_.XPixelsPerInch());
+        yFactor_ = rpunits::pixelsPerNative(settings_.YPixelsPerInch());
         status_ = TRpPrinterStatus::Busy;
         return;
     }
     status_ = TRpPrinterStatus::Busy;
     pages_.Start(std::make_unique<TRpStream>(TRpStream::kDefaultMemoryLimit), compression_);
-    xFactor_ = yFactor_ = static_cast<long double>(ScreenPixelsPerInch()) / 254.0L;
+    xFactor_ = yFactor_ = rpunits::pixelsPerNative(ScreenPixelsPerInch());
 }
 
 void TRpPrinter::storeCurrentPage()
@@ -178,7 +168,7 @@ void TRpPrinter::NewPage()
         startPrinterPage();
         return;
     }
-    xFactor_ = yFactor_ = static_cast<long double>(ScreenPixelsPerInch()) / 254.0L;
+    xFactor_ = yFactor_ = rpunits::pixelsPerNative(ScreenPixelsPerInch());
     const int w = PaperWidth();
     const int l = PaperLength();
     const QSize pixels(std::max(1, XSize(w)), std::max(1, YSize(l)));
@@ -198,8 +188,8 @@ void TRpPrinter::startPrinterPage()
 {
     if (!job_)
         throw ERpError(QStringLiteral("Illegal call to NewPage"));
-    xFactor_ = static_cast<long double>(settings_.XPixelsPerInch()) / 254.0L;
-    yFactor_ = static_cast<long double>(settings_.YPixelsPerInch()) / 254.0L;
+    xFactor_ = rpunits::pixelsPerNative(settings_.XPixelsPerInch());
+    yFactor_ = rpunits::pixelsPerNative(settings_.YPixelsPerInch());
     if (inRange(pageCount_)) {
         QPainter* painter = nullptr;
         try {
@@ -213,7 +203,7 @@ void TRpPrinter::startPrinterPage()
             throw ERpError(e.message());
         }
         // The job's resolution is the one the page is measured in.
-        xFactor_ = yFactor_ = static_cast<long double>(job_->resolution()) / 254.0L;
+        xFactor_ = yFactor_ = rpunits::pixelsPerNative(job_->resolution());
         printCanvas_ = std::make_unique<PainterCanvas>(*painter, QSize(job_->pageWidth(), job_->pageHeight()));
         return;
     }
@@ -329,7 +319,7 @@ void TRpPrinter::Load(const QString& fileName)
     pages_.Adopt(loaded);
     pageCount_ = pages_.PageCount();
     availablePages_ = pageCount_;
-    xFactor_ = yFactor_ = static_cast<long double>(ScreenPixelsPerInch()) / 254.0L;
+    xFactor_ = yFactor_ = rpunits::pixelsPerNative(ScreenPixelsPerInch());
     if (first)
         detectPaper(*first);
     status_ = TRpPrinterStatus::Finished;

@@ -170,8 +170,8 @@ private:
     int progress_ = 0;
     bool cancelled_ = false;
     QString title_;
-    long double xFactor_ = 96.0L / 254.0L;
-    long double yFactor_ = 96.0L / 254.0L;
+    long double xFactor_ = 0;   // device pixels per native unit, set for every page
+    long double yFactor_ = 0;
     int leftWaste_ = 0;
     int topWaste_ = 0;
     std::unique_ptr<EmfRecorder> page_;

@@ -9,35 +9,6 @@
 
 using namespace rpunits;
 
-TEST(UnitsRounding, HalvesGoToTheEvenNeighbour)
-{
-    const struct {
-        long double in;
-        long double out;
-    } cases[] = {{63.5L, 64}, {52.5L, 52}, {0.5L, 0},      {1.5L, 2},     {2.5L, 2},
-                 {-0.5L, 0},  {-1.5L, -2}, {-2.5L, -2},    {2.4999L, 2},  {2.5001L, 3},
-                 {-2.5001L, -3}, {90.99999999999987L, 91}, {0, 0}};
-    for (const auto& c : cases)
-        EXPECT_EQ(roundHalfEven(c.in), c.out) << static_cast<double>(c.in);
-}
-
-TEST(UnitsRounding, RoundToIntClampsInsteadOfOverflowing)
-{
-    EXPECT_EQ(roundToInt(1e30L), INT_MAX);
-    EXPECT_EQ(roundToInt(-1e30L), INT_MIN);
-    EXPECT_EQ(roundToInt(std::numeric_limits<long double>::quiet_NaN()), 0);
-    EXPECT_EQ(roundToInt(37.795L), 38);
-}
-
-TEST(UnitsRounding, MulDivRoundsHalvesAwayFromZero)
-{
-    EXPECT_EQ(mulDiv(27, 100, 100), 27);
-    EXPECT_EQ(mulDiv(3, 1, 2), 2);
-    EXPECT_EQ(mulDiv(-3, 1, 2), -2);
-    EXPECT_EQ(mulDiv(31, 150, 100), 47);   // 46.5
-    EXPECT_EQ(mulDiv(5, 1, 0), -1);
-}
-
 TEST(UnitsConversion, EveryUnitBothWays)
 {
     const UnitContext c{96, 100, 10};

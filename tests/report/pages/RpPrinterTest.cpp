@@ -12,6 +12,7 @@
 #include <QPainter>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <limits>
 
 using namespace rpfixtures;
 
@@ -149,6 +150,8 @@ TEST_F(RpPrinterNoPrinter, DeviceMeasuresFollowTheScreen)
     EXPECT_EQ(rp.XSize(2100), int(std::lround(2100.0 * dpi / 254)));
     EXPECT_EQ(rp.YPos(254), dpi);
     EXPECT_EQ(rp.XPos(-254), -dpi);
+    // A measure a layout made NaN lands where the model's own rounding puts it.
+    EXPECT_EQ(rp.XPos(std::numeric_limits<double>::quiet_NaN()), 0);
     EXPECT_EQ(rp.LeftWaste(), 0);
 }
 
