@@ -221,6 +221,7 @@ TEST(HematixPagesHostileFiles, CostNoMoreThanTheirBound)
         {"6 pages of 20 saved and restored states under a clip of 1000 strips", [&] { return pages(6, saveRestoreUnderClip(1000, 20)); }, false, 3},
         {"20,000 fonts of new sizes", [] { return std::vector{fontRecords(20000)}; }, true, 1},
         {"20 pages of 100 fonts of new sizes", [&] { return pages(20, fontRecords(100)); }, true, 6},
+        {"a picture of 2800 x 2800 pixels", [] { return std::vector{largePicture(2800)}; }, false, 0},
         {"3 pattern brushes of 4096 x 4096 pixels", [] { return std::vector{patternBrushes(3, 4096)}; }, true, 1},
         {"100 pages of 450 page fills", [&] { return pages(100, pageFills(450)); }, true, 3},
     };

@@ -129,6 +129,27 @@ inline QByteArray patternBrushes(int count, qint32 side)
     return assemble(records, quint16(count + 1));
 }
 
+// A one-bit picture of side x side pixels stretched over the page.
+inline QByteArray largePicture(qint32 side)
+{
+    const quint32 bits = quint32((side + 31) / 32 * 4) * quint32(side);
+    QByteArray r = rec(emf::EMR_STRETCHDIBITS, {0, 0, 793, 1122, 0, 0, 0, 0, quint32(side), quint32(side), 80, 48, 128,
+                                                bits, 0, emf::SRCCOPY, 794, 1123});
+    emf::Writer w(r);
+    w.u32(40);
+    w.i32(side);
+    w.i32(side);
+    w.u16(1);
+    w.u16(1);
+    w.zeros(24);
+    w.u32(0);
+    w.u32(0x00FFFFFF);
+    for (quint32 i = 0; i < bits; ++i)
+        w.u8(quint8(i * 37 >> 3));
+    emf::patchU32(r, 4, quint32(r.size()));
+    return assemble({r});
+}
+
 // n fills of the whole page.
 inline QByteArray pageFills(int n)
 {
