@@ -606,6 +606,8 @@ void EmfPainter::textOut(QPointF ref, const QChar* text, qsizetype n, const qint
         : 0;
     if (!chargeWork(double(n) * (1 + glyphCover * kWorkPerPageArea + outlineCost)))
         return;
+    if (n > 0 && !chargeWork(double(f->uncommonCount(text, n)) * kWorkPerUncommonGlyph))
+        return;
     if ((opaqueRect && !chargeLogicalArea(*opaqueRect)) || (s_.bkOpaque && !chargeArea(runBox)))
         return;
 

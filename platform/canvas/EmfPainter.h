@@ -52,7 +52,8 @@ public:
     // much as many full fills); and one per kDashPixelsPerUnit pixels at 96 dpi of a styled line,
     // whose dashes are made along its whole length. A glyph drawn as an outline (turned text, or
     // text large enough that some target draws it so) costs kWorkPerOutlineGlyph, and its rows as
-    // two edges (a PDF writes out and a rasterizer walks every glyph's path). A font made costs
+    // two edges (a PDF writes out and a rasterizer walks every glyph's path); a character outside
+    // the font's cached ranges or missing from its face kWorkPerUncommonGlyph. A font made costs
     // fontWork(): loading it, and rendering its glyphs anew at their size.
     // A clip costs kWorkPerClipRect for each of its rectangles whenever it is set (a PDF writes
     // them all out again each time), and a fifth of kClipRectsPerUnit's share with every record
@@ -69,6 +70,7 @@ public:
     static constexpr double kWorkPerClipRect = 20;
     static constexpr double kWorkPerOutlineGlyph = 300;
     static constexpr double kWorkPerFont = 1000;
+    static constexpr double kWorkPerUncommonGlyph = 40;
     static constexpr qint64 kMaxClipRects = 20000;
     void setWorkLimit(const QRectF& pageDevice, double limit);
     // Adds units of work; false (and nothing should be drawn) once the limit is passed.

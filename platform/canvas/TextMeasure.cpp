@@ -98,6 +98,19 @@ const TextFont::Glyph& TextFont::glyph(char32_t c) const
     return *g;
 }
 
+qsizetype TextFont::uncommonCount(const QChar* text, qsizetype n) const
+{
+    qsizetype count = 0;
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = text[i].unicode();
+        if (c >= cache_.size())
+            ++count;
+        else if (glyph(c).index == 0 && !QChar::isSpace(c) && QChar::isPrint(c))
+            ++count;
+    }
+    return count;
+}
+
 int TextFont::advances(const QChar* text, qsizetype n, qint32* dx) const
 {
     // Positions are summed exactly and rounded, so the integers never drift from the true width.

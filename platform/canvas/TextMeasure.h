@@ -47,6 +47,10 @@ public:
     int advances(const QChar* text, qsizetype n, qint32* dx) const;
     int width(const QString& text) const { return advances(text.constData(), text.size(), nullptr); }
 
+    // How many of the characters are looked up anew each time they are measured or drawn
+    // (outside the cached ranges), or drawn one by one through font fallback (the face lacks
+    // them): each costs far more than a glyph of the face.
+    qsizetype uncommonCount(const QChar* text, qsizetype n) const;
     // Glyphs drawn this many pixels tall or more, or under a turned, skewed or squeezed transform,
     // are filled as outlines rather than drawn from the glyph cache.
     static constexpr int kLargestBitmapGlyph = 512;

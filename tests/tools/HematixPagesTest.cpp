@@ -222,6 +222,7 @@ TEST(HematixPagesHostileFiles, CostNoMoreThanTheirBound)
         {"20,000 fonts of new sizes", [] { return std::vector{fontRecords(20000)}; }, true, 1},
         {"20 pages of 100 fonts of new sizes", [&] { return pages(20, fontRecords(100)); }, true, 6},
         {"a picture of 2800 x 2800 pixels", [] { return std::vector{largePicture(2800)}; }, false, 0},
+        {"80,000 letters of a script the fonts lack", [] { return std::vector{foreignLetters(80000)}; }, false, 1},
         {"3 pattern brushes of 4096 x 4096 pixels", [] { return std::vector{patternBrushes(3, 4096)}; }, true, 1},
         {"100 pages of 450 page fills", [&] { return pages(100, pageFills(450)); }, true, 3},
     };

@@ -47,13 +47,13 @@ inline QByteArray fontRecord(quint32 slot, int emHeight, int escapement)
 }
 
 // A text record of n wide characters at (x, y); with piled, every advance is 0.
-inline QByteArray textRun(qint32 x, qint32 y, quint32 n, bool piled = false)
+inline QByteArray textRun(qint32 x, qint32 y, quint32 n, bool piled = false, char16_t first = u'A', quint32 letters = 26)
 {
     QByteArray r = rec(emf::EMR_EXTTEXTOUTW, {0, 0, 10, 10, 1, 0, 0, quint32(x), quint32(y), n, 60, emf::ETO_NO_RECT,
                                               piled ? 60 + 2 * ((n + 1) / 2) * 2 : 0});
     emf::Writer w(r);
     for (quint32 i = 0; i < n; ++i)
-        w.u16(quint16('A' + i % 26));
+        w.u16(quint16(first + i % letters));
     if (n % 2)
         w.u16(0);
     if (piled)
@@ -148,6 +148,16 @@ inline QByteArray largePicture(qint32 side)
         w.u8(quint8(i * 37 >> 3));
     emf::patchU32(r, 4, quint32(r.size()));
     return assemble({r});
+}
+
+// Upright letters of a script the report fonts lack (drawn through font fallback), in records
+// of 2,000.
+inline QByteArray foreignLetters(int letters)
+{
+    std::vector<QByteArray> records;
+    for (int i = 0; i < letters / 2000; ++i)
+        records.push_back(textRun(10, 20 + (i * 13) % 1100, 2000, false, u'\u4E00', 5000));
+    return assemble(records);
 }
 
 // n fills of the whole page.
