@@ -6,7 +6,7 @@
 #include "engine/DbfSqlTable.h"
 #include "engine/Sql.h"
 #include "link/sim/AnalyserSimulator.h"
-#include "platform/canvas/EmfFormat.h"
+#include "fuzz/entries/HostilePages.h"
 #include "platform/canvas/EmfRecorder.h"
 #include "report/model/LayoutLoader.h"
 #include "report/pages/RpPageList.h"
@@ -17,7 +17,6 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <array>
 
 namespace fuzzentry {
 
@@ -60,66 +59,12 @@ QByteArray page(int variant)
     return rec.finish();
 }
 
-// Records written raw after a recorded page's header: what costly pages are made of (clip regions
-// combined, turned text, saved states under a clip, fonts, a pattern brush), small enough that
-// the fuzzer can grow them towards the bound.
-QByteArray raw(quint32 type, std::initializer_list<quint32> fields, const QByteArray& tail = {})
+// Small versions of the costly pages, which the fuzzer can grow towards the bound.
+std::vector<QByteArray> costly()
 {
-    QByteArray r;
-    emf::Writer w(r);
-    w.u32(type);
-    w.u32(quint32(8 + 4 * fields.size() + tail.size()));
-    for (quint32 f : fields)
-        w.u32(f);
-    w.bytes(tail.constData(), tail.size());
-    return r;
-}
-
-QByteArray strips(quint32 n, bool rows, quint32 mode)
-{
-    QByteArray region;
-    emf::Writer w(region);
-    for (quint32 v : {32u, 1u, n, n * 16, 0u, 0u, 2 * n, 2 * n})
-        w.u32(v);
-    for (quint32 i = 0; i < n; ++i) {
-        const std::array<quint32, 4> rect = rows ? std::array<quint32, 4>{0, 2 * i, 2 * n, 2 * i + 1}
-                                                 : std::array<quint32, 4>{2 * i, 0, 2 * i + 1, 2 * n};
-        for (quint32 v : rect)
-            w.u32(v);
-    }
-    return raw(emf::EMR_EXTSELECTCLIPRGN, {quint32(region.size()), mode}, region);
-}
-
-QByteArray costly()
-{
-    QByteArray font(64, '\0');
-    font.replace(0, 10, QByteArray("A\0r\0i\0a\0l\0", 10));
-    QByteArray text;
-    for (int i = 0; i < 40; ++i)
-        text.append(char('A' + i % 26)).append('\0');
-    QByteArray bits(40 + 8 + 64 * 8, '\0');
-    emf::patchU32(bits, 0, 40);
-    emf::patchU32(bits, 4, 64);
-    emf::patchU32(bits, 8, 64);
-    emf::patchU32(bits, 12, 0x00010001); // one plane, one bit
-    emf::patchU32(bits, 44, 0x00FFFFFF);
-    QByteArray out = page(0);
-    out.truncate(qsizetype(emf::loadU32(reinterpret_cast<const uchar*>(out.constData()) + 4)));
-    const QByteArray records[] = {
-        strips(40, true, emf::RGN_COPY), strips(40, false, emf::RGN_AND),
-        raw(emf::EMR_EXTCREATEFONTINDIRECTW, {1, quint32(-8), 0, 300, 300, 400, 0xCC000000}, font),
-        raw(emf::EMR_SELECTOBJECT, {1}),
-        raw(emf::EMR_EXTTEXTOUTW, {0, 0, 10, 10, 1, 0, 0, 400, 500, 40, 60, emf::ETO_NO_RECT, 0}, text),
-        raw(emf::EMR_SAVEDC, {}), raw(emf::EMR_LINETO, {300, 600}), raw(emf::EMR_RESTOREDC, {quint32(-1)}),
-        raw(emf::EMR_CREATEDIBPATTERNBRUSHPT, {2, 0, 32, 48, 80, 64 * 8}, bits),
-        raw(emf::EMR_EOF, {0, 16, 20}),
-    };
-    for (const QByteArray& r : records)
-        out += r;
-    emf::patchU32(out, 48, quint32(out.size()));
-    emf::patchU32(out, 52, quint32(std::size(records) + 1));
-    qToLittleEndian<quint16>(3, out.data() + 56);
-    return out;
+    using namespace hostilepages;
+    return {clipProduct(40), tiltedText(400), piledGlyphs(2000), saveRestoreUnderClip(50, 20), fontRecords(20),
+            patternBrushes(1, 64), foreignLetters(2000), largePicture(64), pageFills(3)};
 }
 
 QByteArray report(bool compressed)
@@ -127,7 +72,8 @@ QByteArray report(bool compressed)
     TRpPageList list;
     list.Start(std::make_unique<TRpStream>(), compressed);
     list.AddPage(page(0));
-    list.AddPage(costly());
+    list.AddPage(hostilepages::clipProduct(40));
+    list.AddPage(hostilepages::tiltedText(400));
     list.AddPage(page(1));
     list.WriteHeader();
     list.Stream()->Seek(0, TRpSeekOrigin::FromBeginning);
@@ -178,7 +124,9 @@ void writeSeeds(const Entry& entry, const QString& dir)
     } else if (name == QLatin1String("page-image")) {
         put(dir, QStringLiteral("page-0.emf"), page(0));
         put(dir, QStringLiteral("page-1.emf"), page(1));
-        put(dir, QStringLiteral("costly.emf"), costly());
+        const std::vector<QByteArray> pages = costly();
+        for (size_t i = 0; i < pages.size(); ++i)
+            put(dir, QStringLiteral("costly-%1.emf").arg(i), pages[i]);
     } else if (name == QLatin1String("report-file")) {
         put(dir, QStringLiteral("plain.hrp"), report(false));
         put(dir, QStringLiteral("compressed.hrp"), report(true));

@@ -2,7 +2,7 @@
 // a small hostile file (a thousand page-sized fills, glyphs taller than the sheet) stops with an
 // EmfError instead of taking seconds, while real report pages cost a small part of the budget.
 #include "EmfTestPages.h"
-#include "HostilePages.h"
+#include "fuzz/entries/HostilePages.h"
 #include "platform/canvas/EmfFormat.h"
 #include "support/TestSupport.h"
 
@@ -254,8 +254,8 @@ TEST(EmfWorkBound, ClipCombinationsAreBoundedByTheirResultBeforeItIsMade)
     };
     for (const Case& c : {Case{99, false}, Case{100, true}}) {
         SCOPED_TRACE(c.columns);
-        const QByteArray page = assemble({stripRegion(100, true, emf::RGN_COPY),
-                                          stripRegion(c.columns, false, emf::RGN_AND, 200)});
+        const QByteArray page = assemble({hostilepages::stripRegion(100, true, emf::RGN_COPY),
+                                          hostilepages::stripRegion(c.columns, false, emf::RGN_AND, 200)});
         const Played p = play(page, QSize(199, 281));
         EXPECT_EQ(!p.error.isEmpty(), c.refused) << p.error.toStdString();
         if (c.refused) {

@@ -1,12 +1,44 @@
 #pragma once
-// Pages made to cost: each small in bytes (most of them tiny once compressed) and each aimed at
-// one thing Qt does expensively with what a record asks for. Shared by the work-bound tests and
-// by the tool test that measures a child's memory on them.
-#include "EmfTestPages.h"
+// Pages made to cost: each small in bytes (most tiny once compressed) and each aimed at one thing
+// Qt does expensively with what a record asks for (clip regions combined, turned text drawn as
+// outlines, characters drawn through font fallback, fonts, pictures and pattern brushes, saved
+// states under a clip, fills). The fuzzers start from small ones; the tests measure large ones
+// against the work bound and a child's peak memory. Knows only the metafile format.
+#include "platform/canvas/EmfFormat.h"
+#include "platform/canvas/EmfRecorder.h"
 
 #include <QString>
+#include <vector>
 
-namespace emftest {
+namespace hostilepages {
+
+// A raw record: type, 32-bit fields, then extra zero bytes; the size is filled in.
+inline QByteArray rec(quint32 type, const std::vector<quint32>& fields, qsizetype extra = 0)
+{
+    QByteArray out;
+    emf::Writer w(out);
+    w.u32(type);
+    w.u32(quint32(8 + fields.size() * 4 + extra));
+    for (quint32 f : fields)
+        w.u32(f);
+    w.zeros(extra);
+    return out;
+}
+
+// An A4 metafile with the recorder's header, the given records and an end record.
+inline QByteArray assemble(const std::vector<QByteArray>& records, quint16 handles = 8)
+{
+    QByteArray page = EmfRecorder(QSize(794, 1123), QSizeF(210, 297)).finish();
+    page.truncate(qsizetype(emf::loadU32(reinterpret_cast<const uchar*>(page.constData()) + 4)));
+    for (const QByteArray& r : records)
+        page += r;
+    page += rec(emf::EMR_EOF, {0, 16, 20});
+    emf::patchU32(page, 48, quint32(page.size()));
+    emf::patchU32(page, 52, quint32(records.size() + 2));
+    qToLittleEndian(handles, page.data() + 56);
+    return page;
+}
+
 
 // A clip region record of n one-pixel strips `length` pixels long (2n when 0), every other row
 // (horizontal) or column.
@@ -166,4 +198,4 @@ inline QByteArray pageFills(int n)
     return assemble(std::vector<QByteArray>(size_t(n), rec(emf::EMR_BITBLT, {0, 0, 793, 1122, 0, 0, 794, 1123, emf::BLACKNESS}, 56)));
 }
 
-} // namespace emftest
+} // namespace hostilepages
