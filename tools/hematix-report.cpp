@@ -14,7 +14,9 @@
 #include "report/model/LayoutLoader.h"
 #include "report/model/RpBinding.h"
 #include "report/model/RpReport.h"
+#include "platform/canvas/EmfPlayer.h"
 #include "report/pages/ReportFile.h"
+#include "report/pages/RpPageList.h"
 #include "report/pages/RpPrinter.h"
 #include "store/PeriodQuery.h"
 #include "store/DbfResultStore.h"
@@ -23,6 +25,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
 #include <QTemporaryDir>
 #include <QTextStream>
 
@@ -50,6 +54,23 @@ QDate parseDate(const QString& text)
     return d;
 }
 
+// Every page is played as the program's preview will play it, under the same bound, so that no
+// file is written that the program refuses to show. A small picture does: the bound counts the
+// sheet the page claims, not the picture.
+void checkPlayable(TRpPrinter& recorder)
+{
+    QImage small(32, 32, QImage::Format_RGB32);
+    for (int n = 1; n <= recorder.PageCount(); ++n) {
+        small.fill(Qt::white);
+        QPainter painter(&small);
+        try {
+            recorder.GetPage(n)->Play(painter, QRectF(0, 0, small.width(), small.height()));
+        } catch (const EmfError& e) {
+            throw Exception(QStringLiteral("page %1 of the report could not be shown: %2").arg(n).arg(e.message()));
+        }
+    }
+}
+
 // Generates onto a page store and writes the result where it was asked for.
 void generateTo(TReport& report, const QString& out, bool pdf)
 {
@@ -57,6 +78,7 @@ void generateTo(TReport& report, const QString& out, bool pdf)
     gen.ProcessEvents = [] {};
     TRpPrinter recorder;
     gen.Generate(recorder);
+    checkPlayable(recorder);
     if (!pdf) {
         recorder.Save(out);
         return;

@@ -6,6 +6,7 @@
 #include "engine/DbfSqlTable.h"
 #include "engine/Sql.h"
 #include "link/sim/AnalyserSimulator.h"
+#include "fuzz/entries/HostilePages.h"
 #include "platform/canvas/EmfRecorder.h"
 #include "report/model/LayoutLoader.h"
 #include "report/pages/RpPageList.h"
@@ -58,11 +59,21 @@ QByteArray page(int variant)
     return rec.finish();
 }
 
+// Small versions of the costly pages, which the fuzzer can grow towards the bound.
+std::vector<QByteArray> costly()
+{
+    using namespace hostilepages;
+    return {clipProduct(40), tiltedText(400), piledGlyphs(2000), saveRestoreUnderClip(50, 20), fontRecords(20),
+            patternBrushes(1, 64), foreignLetters(2000), largePicture(64), pageFills(3)};
+}
+
 QByteArray report(bool compressed)
 {
     TRpPageList list;
     list.Start(std::make_unique<TRpStream>(), compressed);
     list.AddPage(page(0));
+    list.AddPage(hostilepages::clipProduct(40));
+    list.AddPage(hostilepages::tiltedText(400));
     list.AddPage(page(1));
     list.WriteHeader();
     list.Stream()->Seek(0, TRpSeekOrigin::FromBeginning);
@@ -113,6 +124,9 @@ void writeSeeds(const Entry& entry, const QString& dir)
     } else if (name == QLatin1String("page-image")) {
         put(dir, QStringLiteral("page-0.emf"), page(0));
         put(dir, QStringLiteral("page-1.emf"), page(1));
+        const std::vector<QByteArray> pages = costly();
+        for (size_t i = 0; i < pages.size(); ++i)
+            put(dir, QStringLiteral("costly-%1.emf").arg(i), pages[i]);
     } else if (name == QLatin1String("report-file")) {
         put(dir, QStringLiteral("plain.hrp"), report(false));
         put(dir, QStringLiteral("compressed.hrp"), report(true));

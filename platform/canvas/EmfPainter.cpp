@@ -2,6 +2,7 @@
 
 #include <QPainter>
 #include <QVarLengthArray>
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -10,6 +11,32 @@ namespace {
 const QRect kEverything(-(1 << 24), -(1 << 24), 1 << 25, 1 << 25);
 
 QRectF box(const QRectF& r) { return r.normalized(); }
+
+// The most rectangles a boolean combination of a and b can have. Regions are kept as bands of
+// equal top and bottom; the result has no more bands than there are distinct band edges in both,
+// and no band more rectangles than the widest band of each together. Counted in O(n log n),
+// without building the result.
+double combinedRectsBound(const QRegion& a, const QRegion& b)
+{
+    std::vector<int> edges;
+    edges.reserve(size_t(2 * (a.rectCount() + b.rectCount())));
+    const auto widest = [&edges](const QRegion& r) {
+        int best = 0, run = 0, top = 0, bottom = 0;
+        for (const QRect& rect : r) {
+            edges.push_back(rect.top());
+            edges.push_back(rect.bottom() + 1);
+            run = (run > 0 && rect.top() == top && rect.bottom() == bottom) ? run + 1 : 1;
+            top = rect.top();
+            bottom = rect.bottom();
+            best = std::max(best, run);
+        }
+        return best;
+    };
+    const int widestA = widest(a), widestB = widest(b);
+    std::sort(edges.begin(), edges.end());
+    const auto bands = std::unique(edges.begin(), edges.end()) - edges.begin() - 1;
+    return double(std::max<qsizetype>(bands, 0)) * double(widestA + widestB);
+}
 
 } // namespace
 
@@ -139,7 +166,8 @@ void EmfPainter::applyClip()
 {
     const double rects = s_.clip ? double(s_.clip->rectCount()) : 0.0;
     clipCost_ = rects / kClipRectsPerUnit / 5;
-    chargeWork(rects / kClipRectsPerUnit);
+    if (!chargeWork(rects * kWorkPerClipRect))
+        return;
     p_.setTransform(base_);
     if (!s_.clip) {
         if (baseClip_)
@@ -158,18 +186,42 @@ void EmfPainter::applyClip()
     applyTransform();
 }
 
+void EmfPainter::combineClip(const QRegion& current, const QRegion& other, const std::function<QRegion()>& combine)
+{
+    if (workExceeded())
+        return;
+    const double bound = combinedRectsBound(current, other);
+    if (bound > double(kMaxClipRects)) {
+        refuse(QStringLiteral("combining clip regions of %1 and %2 rectangles could make %3, more than %4")
+                   .arg(current.rectCount())
+                   .arg(other.rectCount())
+                   .arg(bound, 0, 'f', 0)
+                   .arg(kMaxClipRects));
+        return;
+    }
+    if (!chargeWork((double(current.rectCount()) + other.rectCount() + bound) / kClipRectsPerUnit))
+        return;
+    s_.clip = combine();
+    applyClip();
+}
+
 void EmfPainter::intersectClipRect(const QRectF& r)
 {
     const QRegion add = deviceRect(r);
-    s_.clip = s_.clip ? (*s_.clip & add) : add;
-    applyClip();
+    if (!s_.clip) {
+        s_.clip = add;
+        applyClip();
+        return;
+    }
+    const QRegion current = *s_.clip;
+    combineClip(current, add, [&] { return current & add; });
 }
 
 void EmfPainter::excludeClipRect(const QRectF& r)
 {
     const QRegion cut = deviceRect(r);
-    s_.clip = (s_.clip ? *s_.clip : QRegion(kEverything)) - cut;
-    applyClip();
+    const QRegion current = s_.clip ? *s_.clip : QRegion(kEverything);
+    combineClip(current, cut, [&] { return current - cut; });
 }
 
 void EmfPainter::selectClipRegion(const QRegion* region, quint32 mode)
@@ -179,21 +231,26 @@ void EmfPainter::selectClipRegion(const QRegion* region, quint32 mode)
             s_.clip = *region;
         else
             s_.clip.reset();
-    } else if (!region) {
-        return;
-    } else if (mode == 1) {
-        s_.clip = s_.clip ? (*s_.clip & *region) : *region;
-    } else if (mode == 2) {
-        if (s_.clip)
-            s_.clip = *s_.clip | *region;
-    } else if (mode == 3) {
-        s_.clip = (s_.clip ? *s_.clip : QRegion(kEverything)) ^ *region;
-    } else if (mode == 4) {
-        s_.clip = (s_.clip ? *s_.clip : QRegion(kEverything)) - *region;
-    } else {
+        applyClip();
         return;
     }
-    applyClip();
+    if (!region || mode < 1 || mode > 4 || (mode == 2 && !s_.clip))
+        return; // an unknown mode, or a union with no clip (everything), changes nothing
+    if (mode == 1 && !s_.clip) {
+        s_.clip = *region;
+        applyClip();
+        return;
+    }
+    const QRegion current = s_.clip ? *s_.clip : QRegion(kEverything);
+    const QRegion& other = *region;
+    combineClip(current, other, [&] {
+        switch (mode) {
+        case 1: return current & other;
+        case 2: return current | other;
+        case 3: return current ^ other;
+        default: return current - other;
+        }
+    });
 }
 
 // ---- saved states ----
@@ -229,6 +286,17 @@ void EmfPainter::setWorkLimit(const QRectF& pageDevice, double limit)
     sheetArea_ = 210.0 * 297.0 * pixelsPerMm_.width() * pixelsPerMm_.height();
     sheetHeight_ = 297.0 * pixelsPerMm_.height();
     workLimit_ = limit;
+}
+
+void EmfPainter::refuse(const QString& why)
+{
+    if (refusal_.isEmpty())
+        refusal_ = why;
+}
+
+double EmfPainter::fontWork(const TextFont& font)
+{
+    return kWorkPerFont * (1 + std::min(font.cellHeight(), 2000) / 100.0);
 }
 
 bool EmfPainter::chargeWork(double units)
@@ -485,7 +553,10 @@ void EmfPainter::textOut(QPointF ref, const QChar* text, qsizetype n, const qint
         LogicalFont spec = f->spec();
         const double h = std::clamp(std::round(spec.height * sy), -1e5, 1e5);
         spec.height = h == 0 ? (spec.height < 0 ? -1 : 1) : int(h);
-        f = fontCache_.get(spec);
+        bool made = false;
+        f = fontCache_.get(spec, &made);
+        if (made && !chargeWork(fontWork(*f)))
+            return;
     }
 
     QVarLengthArray<qint32, 256> adv(n);
@@ -527,7 +598,15 @@ void EmfPainter::textOut(QPointF ref, const QChar* text, qsizetype n, const qint
         : QRectF(std::min(x0, x0 + total), baseline - f->ascent(), std::max(std::abs(total), cell), cell);
     const QRectF seen = runBox & workPage_;
     const double glyphCover = sheetArea_ > 0 ? std::min(cell * cell, seen.width() * seen.height()) / sheetArea_ : 0;
-    if (!chargeWork(double(n) * (1 + glyphCover * kWorkPerPageArea)))
+    // Turned glyphs are always outlines; upright ones become outlines on a target that makes them
+    // TextFont::kLargestBitmapGlyph pixels, which a printer at 8 times the page's resolution does.
+    const bool outlines = f->spec().escapement % 3600 != 0 || cell * 8 >= TextFont::kLargestBitmapGlyph;
+    const double outlineCost = outlines && sheetHeight_ > 0
+        ? kWorkPerOutlineGlyph + 2 * std::min(cell, sheetHeight_) / sheetHeight_ * kWorkPerPageHeight
+        : 0;
+    if (!chargeWork(double(n) * (1 + glyphCover * kWorkPerPageArea + outlineCost)))
+        return;
+    if (n > 0 && !chargeWork(double(f->uncommonCount(text, n)) * kWorkPerUncommonGlyph))
         return;
     if ((opaqueRect && !chargeLogicalArea(*opaqueRect)) || (s_.bkOpaque && !chargeArea(runBox)))
         return;
@@ -536,6 +615,11 @@ void EmfPainter::textOut(QPointF ref, const QChar* text, qsizetype n, const qint
     p_.setTransform(deviceToTarget_ * base_);
     if (opaqueRect)
         p_.fillRect(l2d.mapRect(box(*opaqueRect)), s_.bkColor);
+    // The clip is written out again with the text's own (a PDF keeps no clip it can add to).
+    if (clipRect && !chargeWork(double(s_.clip ? s_.clip->rectCount() : 0) * kWorkPerClipRect)) {
+        p_.restore();
+        return;
+    }
     if (clipRect)
         p_.setClipRect(l2d.mapRect(box(*clipRect)), Qt::IntersectClip);
     if (f->spec().escapement != 0) {

@@ -11,6 +11,7 @@
 #include <QPolygonF>
 #include <QRegion>
 #include <QTransform>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -44,26 +45,43 @@ public:
     static constexpr int kMaxSaveDepth = 1024;
 
     // Work accounting, for pages from untrusted files. Every drawing call adds an estimate of its
-    // cost in work units: one per call, point or glyph; kWorkPerPageArea for each A4 sheet's area
-    // it covers of the page; kWorkPerPageHeight for each A4 sheet height that the edges of a
-    // filled or stroked outline cross (a rasterizer visits every edge on every row it spans, so a
-    // few thousand points scattered over the page cost as much as many full fills); and one per
-    // kDashPixelsPerUnit pixels at 96 dpi of a styled line, whose dashes are made along its whole
-    // length. A clip region of many rectangles costs one unit per kClipRectsPerUnit of them
-    // whenever it is set, and a fifth of that with every record drawn under it (clipCost()).
-    // Sizes are those of the sheet the page claims, not of the target, so a page costs the same
-    // units at every zoom. Once the total passes the limit, further drawing calls draw nothing and
-    // workExceeded() is true. pageDevice is the page in device pixels.
+    // cost in work units, charged before Qt is asked to do the work: one per call, point or glyph;
+    // kWorkPerPageArea for each A4 sheet's area it covers of the page; kWorkPerPageHeight for each
+    // A4 sheet height that the edges of a filled or stroked outline cross (a rasterizer visits
+    // every edge on every row it spans, so a few thousand points scattered over the page cost as
+    // much as many full fills); and one per kDashPixelsPerUnit pixels at 96 dpi of a styled line,
+    // whose dashes are made along its whole length. A glyph drawn as an outline (turned text, or
+    // text large enough that some target draws it so) costs kWorkPerOutlineGlyph, and its rows as
+    // two edges (a PDF writes out and a rasterizer walks every glyph's path); a character outside
+    // the font's cached ranges or missing from its face kWorkPerUncommonGlyph. A font made costs
+    // fontWork(): loading it, and rendering its glyphs anew at their size.
+    // A clip costs kWorkPerClipRect for each of its rectangles whenever it is set (a PDF writes
+    // them all out again each time), and a fifth of kClipRectsPerUnit's share with every record
+    // drawn under it (clipCost()). Combining two clip regions is charged by a bound on the size
+    // of its result before Qt builds it, and refused past kMaxClipRects. Sizes are those of the
+    // sheet the page claims, not of the target, so a page costs the same units at every zoom.
+    // Once the total passes the limit, further drawing calls draw nothing and workExceeded() is
+    // true; refusal() then says why when one operation alone was refused. pageDevice is the page
+    // in device pixels.
     static constexpr double kWorkPerPageArea = 1000;
     static constexpr double kWorkPerPageHeight = 500;
     static constexpr double kDashPixelsPerUnit = 1000;
     static constexpr double kClipRectsPerUnit = 100;
+    static constexpr double kWorkPerClipRect = 20;
+    static constexpr double kWorkPerOutlineGlyph = 300;
+    static constexpr double kWorkPerFont = 1000;
+    static constexpr double kWorkPerUncommonGlyph = 40;
+    static constexpr qint64 kMaxClipRects = 20000;
     void setWorkLimit(const QRectF& pageDevice, double limit);
     // Adds units of work; false (and nothing should be drawn) once the limit is passed.
     bool chargeWork(double units);
     double work() const { return work_; }
-    bool workExceeded() const { return work_ > workLimit_; }
+    bool workExceeded() const { return work_ > workLimit_ || !refusal_.isEmpty(); }
     double clipCost() const { return clipCost_; }
+    const QString& refusal() const { return refusal_; }
+    static double fontWork(const TextFont& font);
+    // Stops the page: what no paper needs is refused outright, saying why.
+    void refuse(const QString& why);
 
     // Object selection and modes.
     void setPen(const Pen& pen) { s_.pen = pen; }
@@ -142,6 +160,8 @@ private:
     void applyTransform();
     void applyClip();
     QRegion deviceRect(const QRectF& logical) const;
+    // Sets the clip to a combination of the current one and other, once its cost is charged.
+    void combineClip(const QRegion& current, const QRegion& other, const std::function<QRegion()>& combine);
     QPen qpen() const;
     QBrush qbrush() const;
     void fillShape(const QPainterPath& path);
@@ -167,6 +187,7 @@ private:
     double workLimit_ = std::numeric_limits<double>::infinity();
     double work_ = 0;
     double clipCost_ = 0;
+    QString refusal_;
     double sheetArea_ = 0;   // an A4 sheet in square device pixels
     double sheetHeight_ = 0; // and its height in device pixels
 };

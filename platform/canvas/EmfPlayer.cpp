@@ -16,7 +16,7 @@ namespace {
 constexpr qint64 kMinHeader = 88;              // header without the pixel-format and micrometre fields
 constexpr qint64 kMaxBitmapSide = 32768;
 constexpr qint64 kMaxBitmapPixels = 16LL << 20; // 64 MB once decoded
-constexpr qint64 kMaxRegionRects = 100000;
+constexpr qint64 kMaxRegionRects = EmfPainter::kMaxClipRects;
 constexpr double kMaxTransformValue = 1e7;
 
 [[noreturn]] void failHeader(const QString& what)
@@ -168,7 +168,12 @@ QString decodeAnsi(const uchar* s, qsizetype n, int charset)
 
 // A device-independent bitmap out of a record. Malformed: fails; well-formed but of a kind we do
 // not draw (compressed, 16-bit, palette indices): a null image and the record is skipped.
-QImage decodeDib(const Rec& r, quint32 offBmi, quint32 cbBmi, quint32 offBits, quint32 cbBits, quint32 usage)
+// Decoding costs one work unit per kDecodedPixelsPerUnit pixels, charged before the picture is
+// allocated; a page that cannot pay gets a null image (and stops with the work exceeded).
+constexpr double kDecodedPixelsPerUnit = 32;
+
+QImage decodeDib(const Rec& r, EmfPainter& gdi, quint32 offBmi, quint32 cbBmi, quint32 offBits, quint32 cbBits,
+                 quint32 usage)
 {
     r.needBlock(offBmi, cbBmi, "bitmap header");
     r.needBlock(offBits, cbBits, "bitmap pixels");
@@ -216,6 +221,8 @@ QImage decodeDib(const Rec& r, quint32 offBmi, quint32 cbBmi, quint32 offBits, q
     const qint64 row = ((width * bpp + 31) / 32) * 4;
     if (row * height > qint64(cbBits))
         r.fail(QStringLiteral("bitmap needs %1 bytes of pixels, %2 present").arg(row * height).arg(cbBits));
+    if (!gdi.chargeWork(double(width) * double(height) / kDecodedPixelsPerUnit))
+        return QImage();
 
     QImage img(int(width), int(height), QImage::Format_RGB32);
     if (img.isNull())
@@ -251,10 +258,11 @@ QImage decodeDib(const Rec& r, quint32 offBmi, quint32 cbBmi, quint32 offBits, q
 class Player {
 public:
     Player(const QByteArray& bytes, const EmfHeader& header, QPainter& painter, const QTransform& toTarget, QSizeF ppm,
-           const QRectF& pageDevice)
-        : bytes_(bytes), header_(header), gdi_(painter, toTarget, ppm), objects_(std::max<int>(1, header.handles))
+           const QRectF& pageDevice, double workLimit)
+        : bytes_(bytes), header_(header), gdi_(painter, toTarget, ppm), objects_(std::max<int>(1, header.handles)),
+          limit_(workLimit)
     {
-        gdi_.setWorkLimit(pageDevice, EmfPlayer::kMaxPageWork);
+        gdi_.setWorkLimit(pageDevice, workLimit);
     }
 
     void run()
@@ -277,11 +285,15 @@ public:
             gdi_.chargeWork(1 + gdi_.clipCost());
             if (!gdi_.workExceeded())
                 play(r);
+            if (!gdi_.refusal().isEmpty())
+                r.fail(gdi_.refusal() + QStringLiteral("; the page is not drawn further"));
             if (gdi_.workExceeded())
-                r.fail(QStringLiteral("the page asks for more drawing than a page may cost (%1 work units, %2 allowed); "
+                r.fail(QStringLiteral("the page asks for more drawing than %1 (%2 work units, %3 allowed); "
                                       "it is not drawn further")
+                           .arg(limit_ < EmfPlayer::kMaxPageWork ? QStringLiteral("the rest of its file may cost")
+                                                                 : QStringLiteral("a page may cost"))
                            .arg(gdi_.work(), 0, 'f', 0)
-                           .arg(EmfPlayer::kMaxPageWork, 0, 'f', 0));
+                           .arg(limit_, 0, 'f', 0));
             pos += size;
             ++index;
         }
@@ -317,13 +329,22 @@ private:
         case SYSTEM_FIXED_FONT: {
             LogicalFont f;
             f.face = QStringLiteral("Courier New");
-            gdi_.setFont(fonts_.get(f), 1);
+            bool made = false;
+            gdi_.setFont(fonts_.get(f, &made), 1);
+            if (made)
+                gdi_.chargeWork(EmfPainter::fontWork(*gdi_.font()));
             break;
         }
         case ANSI_VAR_FONT:
         case SYSTEM_FONT:
         case DEVICE_DEFAULT_FONT:
-        case DEFAULT_GUI_FONT: gdi_.setFont(fonts_.get(LogicalFont()), 1); break;
+        case DEFAULT_GUI_FONT: {
+            bool made = false;
+            gdi_.setFont(fonts_.get(LogicalFont(), &made), 1);
+            if (made)
+                gdi_.chargeWork(EmfPainter::fontWork(*gdi_.font()));
+            break;
+        }
         default: break; // palettes and unknown stock objects change nothing we draw
         }
     }
@@ -444,7 +465,7 @@ private:
         case EMR_CREATEMONOBRUSH:
         case EMR_CREATEDIBPATTERNBRUSHPT: {
             Object& o = slot(r, r.u32(8));
-            const QImage img = decodeDib(r, r.u32(16), r.u32(20), r.u32(24), r.u32(28), r.u32(12));
+            const QImage img = decodeDib(r, gdi_, r.u32(16), r.u32(20), r.u32(24), r.u32(28), r.u32(12));
             o = Object();
             o.kind = Object::Brush;
             o.brush = canvasmap::brushFromGdi(BS_SOLID, 0, 0);
@@ -476,8 +497,11 @@ private:
             }
             o = Object();
             o.kind = Object::Font;
-            o.font = fonts_.get(f);
+            bool made = false;
+            o.font = fonts_.get(f, &made);
             o.charset = r.p[35];
+            if (made)
+                gdi_.chargeWork(EmfPainter::fontWork(*o.font));
             break;
         }
         case EMR_EXTTEXTOUTW: text(r, true); break;
@@ -519,7 +543,7 @@ private:
                 gdi_.patBlt(dest, rop);
                 break;
             }
-            const QImage img = decodeDib(r, r.u32(84), r.u32(88), r.u32(92), r.u32(96), r.u32(80));
+            const QImage img = decodeDib(r, gdi_, r.u32(84), r.u32(88), r.u32(92), r.u32(96), r.u32(80));
             if (img.isNull())
                 break;
             const double sw = r.type == EMR_BITBLT ? cx : r.i32(100);
@@ -532,7 +556,7 @@ private:
             const qint32 x = r.i32(24), y = r.i32(28);
             const qint32 xSrc = r.i32(32), ySrc = r.i32(36), cxSrc = r.i32(40), cySrc = r.i32(44);
             const qint32 cx = r.i32(72), cy = r.i32(76);
-            const QImage img = decodeDib(r, r.u32(48), r.u32(52), r.u32(56), r.u32(60), r.u32(64));
+            const QImage img = decodeDib(r, gdi_, r.u32(48), r.u32(52), r.u32(56), r.u32(60), r.u32(64));
             if (img.isNull())
                 break;
             // Source rows count from the bottom of a bottom-up bitmap.
@@ -575,6 +599,7 @@ private:
     EmfPainter gdi_;
     std::vector<Object> objects_;
     TextFontCache fonts_;
+    double limit_;
 };
 
 } // namespace
@@ -602,7 +627,7 @@ qint64 EmfPlayer::metafileLength(const char* data, qint64 available)
     return parseHeader(reinterpret_cast<const uchar*>(data), available).bytes;
 }
 
-double EmfPlayer::play(const QByteArray& bytes, QPainter& painter, const QRectF& target)
+double EmfPlayer::play(const QByteArray& bytes, QPainter& painter, const QRectF& target, double workLimit)
 {
     const EmfHeader h = readHeader(bytes);
     if (!painter.isActive())
@@ -643,7 +668,8 @@ double EmfPlayer::play(const QByteArray& bytes, QPainter& painter, const QRectF&
         failHeader(QStringLiteral("frame cannot be mapped onto the target"));
 
     const QRectF pageDevice(fx, fy, frameW * 10.0 * devX / umX, frameH * 10.0 * devY / umY);
-    Player player(bytes, h, painter, toTarget, QSizeF(devX * 1000.0 / umX, devY * 1000.0 / umY), pageDevice);
+    Player player(bytes, h, painter, toTarget, QSizeF(devX * 1000.0 / umX, devY * 1000.0 / umY), pageDevice,
+                  std::clamp(workLimit, 0.0, kMaxPageWork));
     player.run();
     return player.work();
 }

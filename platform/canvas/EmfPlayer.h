@@ -39,8 +39,9 @@ class EmfPlayer {
 public:
     // The most a page may cost to draw, in the work units of EmfPainter: five hundred areas of
     // the page covered, a thousand page heights of outline edges, or half a million records,
-    // points and glyphs (about half a second at 96 dpi). Reports use a few hundredths of it; a
-    // page that asks for more is damaged or hostile, and drawing it stops with EmfError.
+    // points and glyphs (a few tenths of a second at 96 dpi or as PDF). Reports use a few
+    // hundredths of it; a page that asks for more is damaged or hostile, and drawing it stops
+    // with EmfError naming the record.
     static constexpr double kMaxPageWork = 500'000;
 
     // Header of the metafile at the start of bytes; raises EmfError when it is none or its
@@ -52,6 +53,8 @@ public:
     static qint64 metafileLength(const char* data, qint64 available);
     // Draws the metafile with its frame mapped onto target (in the painter's coordinates). The
     // painter's state is restored afterwards. Raises EmfError on malformed input; what was drawn
-    // before the fault stays drawn. Returns the work units the page cost.
-    static double play(const QByteArray& bytes, QPainter& painter, const QRectF& target);
+    // before the fault stays drawn. Returns the work units the page cost. workLimit, at most
+    // kMaxPageWork, is what a reader with a budget for a whole file has left for this page.
+    static double play(const QByteArray& bytes, QPainter& painter, const QRectF& target,
+                       double workLimit = kMaxPageWork);
 };

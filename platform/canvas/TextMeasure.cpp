@@ -98,6 +98,19 @@ const TextFont::Glyph& TextFont::glyph(char32_t c) const
     return *g;
 }
 
+qsizetype TextFont::uncommonCount(const QChar* text, qsizetype n) const
+{
+    qsizetype count = 0;
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = text[i].unicode();
+        if (c >= cache_.size())
+            ++count;
+        else if (glyph(c).index == 0 && !QChar::isSpace(c) && QChar::isPrint(c))
+            ++count;
+    }
+    return count;
+}
+
 int TextFont::advances(const QChar* text, qsizetype n, qint32* dx) const
 {
     // Positions are summed exactly and rounded, so the integers never drift from the true width.
@@ -160,7 +173,7 @@ void TextFont::drawRun(QPainter& p, qreal x, qreal baseline, const QChar* text, 
     const QTransform t = p.combinedTransform();
     const double sx = std::abs(t.m11()), sy = std::abs(t.m22());
     const bool asBitmaps = t.type() <= QTransform::TxScale && sx > 0 && sy > 0 && sx / sy < 4 && sy / sx < 4
-        && font_.pixelSize() * std::max(sx, sy) < 512;
+        && font_.pixelSize() * std::max(sx, sy) < kLargestBitmapGlyph;
     const QColor color = p.pen().color();
     if (!glyphs.isEmpty()) {
         if (asBitmaps) {
@@ -169,10 +182,14 @@ void TextFont::drawRun(QPainter& p, qreal x, qreal baseline, const QChar* text, 
             run.setRawData(glyphs.constData(), positions.constData(), int(glyphs.size()));
             p.drawGlyphRun(QPointF(0, 0), run);
         } else {
-            QPainterPath path;
-            for (qsizetype k = 0; k < glyphs.size(); ++k)
-                path.addPath(raw_.pathForGlyph(glyphs[k]).translated(positions[k]));
-            p.fillPath(path, color);
+            // In batches, so that a long run never makes one path of all its glyphs at once.
+            constexpr qsizetype kBatch = 64;
+            for (qsizetype from = 0; from < glyphs.size(); from += kBatch) {
+                QPainterPath path;
+                for (qsizetype k = from; k < std::min(glyphs.size(), from + kBatch); ++k)
+                    path.addPath(raw_.pathForGlyph(glyphs[k]).translated(positions[k]));
+                p.fillPath(path, color);
+            }
         }
     }
     if (!missing.isEmpty()) {
@@ -201,8 +218,10 @@ void TextFont::drawRun(QPainter& p, qreal x, qreal baseline, const QChar* text, 
     }
 }
 
-std::shared_ptr<const TextFont> TextFontCache::get(const LogicalFont& spec)
+std::shared_ptr<const TextFont> TextFontCache::get(const LogicalFont& spec, bool* made)
 {
+    if (made)
+        *made = false;
     for (qsizetype i = 0; i < fonts_.size(); ++i) {
         if (fonts_[i]->spec() == spec) {
             auto f = fonts_[i];
@@ -214,6 +233,8 @@ std::shared_ptr<const TextFont> TextFontCache::get(const LogicalFont& spec)
         }
     }
     auto f = std::make_shared<const TextFont>(spec);
+    if (made)
+        *made = true;
     fonts_.prepend(f);
     if (fonts_.size() > 16)
         fonts_.removeLast();

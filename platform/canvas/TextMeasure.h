@@ -47,6 +47,13 @@ public:
     int advances(const QChar* text, qsizetype n, qint32* dx) const;
     int width(const QString& text) const { return advances(text.constData(), text.size(), nullptr); }
 
+    // How many of the characters are looked up anew each time they are measured or drawn
+    // (outside the cached ranges), or drawn one by one through font fallback (the face lacks
+    // them): each costs far more than a glyph of the face.
+    qsizetype uncommonCount(const QChar* text, qsizetype n) const;
+    // Glyphs drawn this many pixels tall or more, or under a turned, skewed or squeezed transform,
+    // are filled as outlines rather than drawn from the glyph cache.
+    static constexpr int kLargestBitmapGlyph = 512;
     // Draws the characters with their left edges at x + the running sum of dx, on the baseline y,
     // with the underline and strike-out lines across the whole run.
     void drawRun(QPainter& p, qreal x, qreal baseline, const QChar* text, qsizetype n, const qint32* dx) const;
@@ -74,7 +81,8 @@ private:
 // A few recently used fonts, so that switching between the fonts of a page costs no lookup.
 class TextFontCache {
 public:
-    std::shared_ptr<const TextFont> get(const LogicalFont& spec);
+    // made, when given, says whether the font had to be made (which costs a font lookup).
+    std::shared_ptr<const TextFont> get(const LogicalFont& spec, bool* made = nullptr);
 
 private:
     QVector<std::shared_ptr<const TextFont>> fonts_;

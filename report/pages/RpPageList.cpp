@@ -114,9 +114,9 @@ int TRpPageImage::Height(double pixelsPerInch) const
     return static_cast<int>(std::lround(std::clamp(h, -1e9, 1e9)));
 }
 
-void TRpPageImage::Play(QPainter& painter, const QRectF& target) const
+double TRpPageImage::Play(QPainter& painter, const QRectF& target, double workLimit) const
 {
-    EmfPlayer::play(bytes_, painter, target);
+    return EmfPlayer::play(bytes_, painter, target, workLimit < 0 ? EmfPlayer::kMaxPageWork : workLimit);
 }
 
 // ---------------------------------------------------------------------------------------------

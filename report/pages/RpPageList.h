@@ -31,8 +31,10 @@ public:
     // Size in pixels of a device with the given resolution.
     int Width(double pixelsPerInch) const;
     int Height(double pixelsPerInch) const;
-    // Plays the page with its frame scaled onto target. A malformed record raises EmfError.
-    void Play(QPainter& painter, const QRectF& target) const;
+    // Plays the page with its frame scaled onto target. A malformed record, or a page that costs
+    // more than workLimit (at most a page's bound, see EmfPlayer), raises EmfError. Returns the
+    // work the page cost.
+    double Play(QPainter& painter, const QRectF& target, double workLimit = -1) const;
 
 private:
     QByteArray bytes_;

@@ -4,6 +4,7 @@
 #include "report/pages/RpPrinter.h"
 #include "report/pages/RpStream.h"
 
+#include "fuzz/entries/HostilePages.h"
 #include "support/TestSupport.h"
 
 #include <QFileInfo>
@@ -13,6 +14,9 @@
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -150,6 +154,109 @@ TEST_F(HematixPagesTool, UsageAndMissingFiles)
     const ToolRun r = runPages({"info", dir_.filePath("missing.hrp")});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(r.out.contains("missing.hrp"));
+}
+
+// hematix-pages as a child of its own, so that its peak resident memory is its alone.
+struct ChildRun {
+    int exitCode = -1;
+    double peakMb = 0;
+    QString err;
+};
+
+ChildRun runPagesMeasured(const QStringList& args, const QString& errFile)
+{
+    const QByteArray program = (testsupport::binDir() + QStringLiteral("/hematix-pages")).toLocal8Bit();
+    std::vector<QByteArray> argBytes = {program};
+    for (const QString& a : args)
+        argBytes.push_back(a.toLocal8Bit());
+    std::vector<char*> argv;
+    for (QByteArray& a : argBytes)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const QByteArray errPath = errFile.toLocal8Bit();
+    ChildRun r;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        // A file that escapes its bound fails the case instead of taking the machine.
+        const rlimit memory{3ULL << 30, 3ULL << 30}, cpu{60, 60};
+        setrlimit(RLIMIT_AS, &memory);
+        setrlimit(RLIMIT_CPU, &cpu);
+        if (!freopen(errPath.constData(), "w", stderr) || !freopen("/dev/null", "w", stdout))
+            _exit(127);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    if (pid < 0 || wait4(pid, &status, 0, &usage) != pid)
+        return r;
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.peakMb = double(usage.ru_maxrss) / 1024.0;
+    r.err = QString::fromUtf8(testsupport::readFile(errFile));
+    return r;
+}
+
+struct Hostile {
+    const char* what;
+    std::function<std::vector<QByteArray>()> pages;
+    bool compressed;
+    int refusedPage; // 0: drawn within the bounds
+};
+
+// Saved report files made to cost (each under 1 MB), and what they may cost: drawn or refused
+// by the work counter, and in either case no more than 200 MB at 96 dpi and as PDF.
+TEST(HematixPagesHostileFiles, CostNoMoreThanTheirBound)
+{
+    using namespace hostilepages;
+    const auto pages = [](int n, const QByteArray& page) { return std::vector<QByteArray>(size_t(n), page); };
+    const Hostile cases[] = {
+        {"clip of 750 rows intersected with 750 columns", [] { return std::vector{clipProduct(750)}; }, false, 1},
+        {"clip of 1900 rows intersected with 1900 columns", [] { return std::vector{clipProduct(1900)}; }, false, 1},
+        {"clip of 3800 rows intersected with 3800 columns", [] { return std::vector{clipProduct(3800)}; }, false, 1},
+        {"12,000 small turned letters", [] { return std::vector{tiltedText(12000)}; }, false, 1},
+        {"40 pages of 12,000 small turned letters", [&] { return pages(40, tiltedText(12000)); }, true, 1},
+        {"240,000 turned letters piled at one point", [] { return std::vector{piledGlyphs(240000)}; }, true, 1},
+        {"4000 saved and restored states under a clip of 1000 strips", [] { return std::vector{saveRestoreUnderClip(1000, 4000)}; }, false, 1},
+        {"6 pages of 20 saved and restored states under a clip of 1000 strips", [&] { return pages(6, saveRestoreUnderClip(1000, 20)); }, false, 3},
+        {"20,000 fonts of new sizes", [] { return std::vector{fontRecords(20000)}; }, true, 1},
+        {"20 pages of 100 fonts of new sizes", [&] { return pages(20, fontRecords(100)); }, true, 6},
+        {"a picture of 2800 x 2800 pixels", [] { return std::vector{largePicture(2800)}; }, false, 0},
+        {"80,000 letters of a script the fonts lack", [] { return std::vector{foreignLetters(80000)}; }, false, 1},
+        {"3 pattern brushes of 4096 x 4096 pixels", [] { return std::vector{patternBrushes(3, 4096)}; }, true, 1},
+        {"100 pages of 450 page fills", [&] { return pages(100, pageFills(450)); }, true, 3},
+    };
+    QTemporaryDir dir;
+    const QString keep = qEnvironmentVariable("HEMATIX_KEEP_HOSTILE");
+    int index = 0;
+    for (const Hostile& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString file = dir.filePath(QStringLiteral("hostile-%1.hrp").arg(++index));
+        {
+            TRpPageList list;
+            list.Start(std::make_unique<TRpStream>(), c.compressed);
+            for (const QByteArray& p : c.pages())
+                list.AddPage(p);
+            list.WriteHeader();
+            list.SaveToFile(file);
+        }
+        if (!keep.isEmpty())
+            QFile::copy(file, QDir(keep).filePath(QFileInfo(file).fileName()));
+        ASSERT_LT(QFileInfo(file).size(), 1 << 20);
+        const ChildRun png = runPagesMeasured({"png", file, dir.filePath("png")}, dir.filePath("png.err"));
+        const ChildRun pdf = runPagesMeasured({"pdf", file, dir.filePath("out.pdf")}, dir.filePath("pdf.err"));
+        for (const ChildRun& r : {png, pdf}) {
+            EXPECT_LE(r.peakMb, 200);
+            EXPECT_EQ(r.exitCode, c.refusedPage ? 1 : 0) << r.err.toStdString();
+            if (c.refusedPage) {
+                EXPECT_TRUE(r.err.contains(QStringLiteral("page %1:").arg(c.refusedPage))) << r.err.toStdString();
+                EXPECT_TRUE(r.err.contains(QLatin1String("record"))) << r.err.toStdString();
+                // Stopped by the bound, not by a fault of the file.
+                EXPECT_TRUE(r.err.contains(QLatin1String("may cost")) || r.err.contains(QLatin1String("could make")))
+                    << r.err.toStdString();
+            }
+        }
+    }
 }
 
 } // namespace

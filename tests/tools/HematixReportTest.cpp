@@ -109,7 +109,19 @@ TEST_F(HematixReport, RefusesWhatItCannotDo)
         int exitCode;
         const char* says;
     };
+    // A layout whose caption no page can hold: refused as the program's preview would refuse it,
+    // rather than written.
+    const QString hostile = dir.filePath(QStringLiteral("hostile"));
+    ASSERT_TRUE(QDir().mkpath(hostile + QStringLiteral("/DB")));
+    for (const QString& name : QDir(folder + QStringLiteral("DB")).entryList(QDir::Files))
+        ASSERT_TRUE(QFile::copy(folder + QStringLiteral("DB/") + name, hostile + QStringLiteral("/DB/") + name));
+    QString layout = QString::fromUtf8(testsupport::readFile(testsupport::sourceDir() + QStringLiteral("/report/layouts/Report.layout")));
+    const QString caption = QStringLiteral("Caption = 'Заречная городская клиническая больница № 7'");
+    ASSERT_TRUE(layout.contains(caption));
+    layout.replace(caption, QStringLiteral("Caption = '%1'").arg(QString(2'000'000, QLatin1Char('W'))));
+    ASSERT_TRUE(testsupport::writeFile(hostile + QStringLiteral("/Report.layout"), layout.toUtf8()));
     const Case cases[] = {
+        {{"sheet", hostile, "--record", "1", "o.hrp"}, 1, "page 1 of the report could not be shown"},
         {{"sheet", folder}, 2, "too few arguments"},
         {{"sheet", folder, "--record", "x", "o.hrp"}, 2, "not a record number"},
         {{"sheet", folder, "--record", "9", "o.hrp"}, 1, "Record 9 not found"},

@@ -2,6 +2,7 @@
 // a small hostile file (a thousand page-sized fills, glyphs taller than the sheet) stops with an
 // EmfError instead of taking seconds, while real report pages cost a small part of the budget.
 #include "EmfTestPages.h"
+#include "fuzz/entries/HostilePages.h"
 #include "platform/canvas/EmfFormat.h"
 #include "support/TestSupport.h"
 
@@ -212,9 +213,9 @@ TEST(EmfWorkBound, OutlinesCountTheRowsTheyCrossAndDashesTheirLength)
 
 TEST(EmfWorkBound, AClipOfManyRectanglesCostsWithEveryRecordUnderIt)
 {
-    // 20,000 separate squares as the clip, then thin lines across the page: every line is clipped
+    // 5,000 separate squares as the clip, then thin lines across the page: every line is clipped
     // against all of them. Without the clip the same lines cost little.
-    const quint32 n = 20000;
+    const quint32 n = 5000;
     QByteArray region;
     {
         emf::Writer w(region);
@@ -240,4 +241,26 @@ TEST(EmfWorkBound, AClipOfManyRectanglesCostsWithEveryRecordUnderIt)
     EXPECT_TRUE(play(lines(20000, false), QSize(199, 281)).error.isEmpty());
     EXPECT_TRUE(play(lines(1000, true), QSize(199, 281)).error.isEmpty());
     EXPECT_FALSE(play(lines(20000, true), QSize(199, 281)).error.isEmpty());
+}
+
+TEST(EmfWorkBound, ClipCombinationsAreBoundedByTheirResultBeforeItIsMade)
+{
+    // 100 rows (200 bands with the gaps) intersected with columns as tall as all of them: the
+    // result may have 200 x (1 + columns) rectangles. 99 columns make exactly the most allowed,
+    // 100 are refused before Qt builds the product, naming the record.
+    struct Case {
+        quint32 columns;
+        bool refused;
+    };
+    for (const Case& c : {Case{99, false}, Case{100, true}}) {
+        SCOPED_TRACE(c.columns);
+        const QByteArray page = assemble({hostilepages::stripRegion(100, true, emf::RGN_COPY),
+                                          hostilepages::stripRegion(c.columns, false, emf::RGN_AND, 200)});
+        const Played p = play(page, QSize(199, 281));
+        EXPECT_EQ(!p.error.isEmpty(), c.refused) << p.error.toStdString();
+        if (c.refused) {
+            EXPECT_TRUE(p.error.contains(QLatin1String("record 2 "))) << p.error.toStdString();
+            EXPECT_TRUE(p.error.contains(QLatin1String("could make 20200"))) << p.error.toStdString();
+        }
+    }
 }
