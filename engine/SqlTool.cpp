@@ -3,6 +3,8 @@
 #include "engine/DataSet.h"
 #include "engine/SqlLexer.h"
 
+#include <algorithm>
+
 QByteArray csvLine(const QStringList& fields)
 {
     QByteArray line;
@@ -55,6 +57,21 @@ bool startsWithSelect(const QString& text)
     } catch (const EDatabaseError&) {
         return false;
     }
+}
+
+// Appends what in holds until its end or until out has limit bytes; false on a read error.
+bool readBounded(QIODevice& in, qsizetype limit, QByteArray& out)
+{
+    char chunk[64 * 1024];
+    while (out.size() < limit) {
+        const qint64 n = in.read(chunk, std::min<qint64>(qint64(sizeof chunk), limit - out.size()));
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return true;  // a file's reads wait for data, so nothing read is the end
+        out.append(chunk, qsizetype(n));
+    }
+    return true;
 }
 
 } // namespace
@@ -116,7 +133,22 @@ int runSqlTool(const QStringList& args, QIODevice& in, QIODevice& out, QIODevice
 
     QString text;
     if (words.isEmpty()) {
-        const QByteArray bytes = in.readAll();
+        // Read no further than one byte past the longest statement taken: an endless stream
+        // (a device, a pipe that never ends) must not grow the tool.
+        QByteArray bytes;
+        if (!readBounded(in, kSqlMaxStatementLength + 1, bytes)) {
+            err.write(QStringLiteral("hematix-sql: cannot read the statement from standard input: %1\n")
+                          .arg(in.errorString())
+                          .toUtf8());
+            return 1;
+        }
+        if (bytes.size() > kSqlMaxStatementLength) {
+            err.write(QStringLiteral("hematix-sql: the statement on standard input is longer than %1 bytes, "
+                                     "the most a statement may have\n")
+                          .arg(kSqlMaxStatementLength)
+                          .toUtf8());
+            return 1;
+        }
         text = QString::fromUtf8(bytes);
     } else {
         text = words.join(QLatin1Char(' '));
