@@ -357,13 +357,14 @@ void SqlCondition::foldEqualities(Node& orNode)
     std::vector<int> kept;
     std::vector<Node> sets;  // one per column, in the order the columns first appear
     for (int child : orNode.children) {
-        const auto [column, value] = equality(child);
+        const auto term = equality(child);
+        const Operand* column = term.first;
         if (!column) {
             kept.push_back(child);
             continue;
         }
         auto set = std::find_if(sets.begin(), sets.end(),
-                                [&](const Node& n) { return n.operands[0].column == column->column; });
+                                [column](const Node& n) { return n.operands[0].column == column->column; });
         if (set == sets.end()) {
             Node n;
             n.kind = Kind::InSet;
@@ -372,7 +373,7 @@ void SqlCondition::foldEqualities(Node& orNode)
             set = sets.end() - 1;
         }
         // Bound against one column, every value has that column's kind.
-        set->members.push_back(*value);
+        set->members.push_back(*term.second);
     }
     if (sets.empty())
         return;
