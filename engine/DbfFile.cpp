@@ -60,9 +60,12 @@ DbfFile::DbfFile(const QString& name, Access access) : path_(resolvePath(name))
 {
     const QByteArray native = QFile::encodeName(path_);
     bool wantWrite = access == Access::ReadWrite;
-    fd_ = ::open(native.constData(), (wantWrite ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+    // Opening never waits: a named pipe in a table's place would wait for a writer. Only a
+    // regular file is read (below), where the flag changes nothing.
+    const int flags = O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+    fd_ = ::open(native.constData(), (wantWrite ? O_RDWR : O_RDONLY) | flags);
     if (fd_ < 0 && wantWrite && (errno == EACCES || errno == EROFS || errno == EPERM)) {
-        fd_ = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+        fd_ = ::open(native.constData(), O_RDONLY | flags);
         if (fd_ >= 0)
             warnings_ << QStringLiteral("Table '%1' is read-only").arg(path_);
         wantWrite = false;
