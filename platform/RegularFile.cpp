@@ -24,7 +24,7 @@ QString kindOf(mode_t mode)
         return QStringLiteral("a device");
     if (S_ISSOCK(mode))
         return QStringLiteral("a socket");
-    return QStringLiteral("not a file");
+    return QStringLiteral("an entry of another kind");
 }
 
 } // namespace
@@ -48,7 +48,7 @@ Read readWhole(const QString& path, qint64 maxBytes, QByteArray* bytes, QString*
             return refuse(Read::NotRegular, QStringLiteral("%1 is a link to nothing").arg(path));
         if (err == ENOENT)
             return refuse(Read::Missing, QStringLiteral("%1 does not exist").arg(path));
-        return refuse(Read::Failed, QStringLiteral("Cannot open %1: %2").arg(path, errnoText(err)));
+        return refuse(Read::Failed, QStringLiteral("%1 cannot be opened: %2").arg(path, errnoText(err)));
     }
     if (!S_ISREG(st.st_mode))
         return refuse(Read::NotRegular, QStringLiteral("%1 is %2, not a file").arg(path, kindOf(st.st_mode)));
@@ -59,19 +59,19 @@ Read readWhole(const QString& path, qint64 maxBytes, QByteArray* bytes, QString*
     if (fd < 0) {
         const int err = errno;
         return refuse(err == ENOENT ? Read::Missing : Read::Failed,
-                      QStringLiteral("Cannot open %1: %2").arg(path, errnoText(err)));
+                      QStringLiteral("%1 cannot be opened: %2").arg(path, errnoText(err)));
     }
     struct Closer {
         int fd;
         ~Closer() { ::close(fd); }
     } closer{fd};
     if (::fstat(fd, &st) != 0)
-        return refuse(Read::Failed, QStringLiteral("Cannot read %1: %2").arg(path, errnoText(errno)));
+        return refuse(Read::Failed, QStringLiteral("%1 cannot be read: %2").arg(path, errnoText(errno)));
     if (!S_ISREG(st.st_mode))
         return refuse(Read::NotRegular, QStringLiteral("%1 is %2, not a file").arg(path, kindOf(st.st_mode)));
     auto tooLarge = [&] {
         return refuse(Read::TooLarge,
-                      QStringLiteral("%1 is larger than %2 bytes, far more than it can hold").arg(path).arg(maxBytes));
+                      QStringLiteral("%1 is larger than %2 bytes, more than such a file ever holds").arg(path).arg(maxBytes));
     };
     if (st.st_size > maxBytes)
         return tooLarge();
@@ -84,7 +84,7 @@ Read readWhole(const QString& path, qint64 maxBytes, QByteArray* bytes, QString*
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            return refuse(Read::Failed, QStringLiteral("Cannot read %1: %2").arg(path, errnoText(errno)));
+            return refuse(Read::Failed, QStringLiteral("%1 cannot be read: %2").arg(path, errnoText(errno)));
         if (n == 0)
             return Read::Done;
         if (bytes->size() + n > maxBytes)

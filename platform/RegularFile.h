@@ -20,8 +20,8 @@ enum class Read {
     Failed,      // it could not be opened or read; error says why
 };
 
-// Reads the file at path into bytes (replacing them). On anything but Done, error names the path
-// and the reason, and bytes are empty.
+// Reads the file at path into bytes (replacing them). On anything but Done, error says what is
+// wrong, starting with the path ("/x/set.ini is a named pipe, not a file"), and bytes are empty.
 Read readWhole(const QString& path, qint64 maxBytes, QByteArray* bytes, QString* error);
 
 } // namespace regularfile
