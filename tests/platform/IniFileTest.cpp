@@ -6,11 +6,8 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-#include <atomic>
-#include <fcntl.h>
 #include <functional>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 using testsupport::readFile;
@@ -55,17 +52,8 @@ TEST_F(IniFileTest, WhatIsNoSettingsFileReadsAsMissingWithoutWaitingAndIsLeftAsI
         QDir(path()).removeRecursively();
         QFile::remove(path());
         ASSERT_TRUE(c.make());
-        // A read that waits on the pipe never returns: open its other end to let it go, then fail.
-        std::atomic<bool> done{false};
         QString port;
-        std::thread reader([&] { port = read("Port"); done = true; });
-        for (int i = 0; i < 500 && !done; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        const bool waited = !done;
-        if (waited)
-            ::close(::open(QFile::encodeName(path()).constData(), O_WRONLY | O_NONBLOCK));
-        reader.join();
-        ASSERT_FALSE(waited) << "the read waited for the pipe's writer";
+        ASSERT_TRUE(testsupport::returnsWithoutAWriter(path(), [&] { port = read("Port"); }));
         EXPECT_EQ(port, QLatin1String(c.port));
         if (port == QLatin1String("ERROR")) {
             const QFileInfo before(path());
