@@ -102,4 +102,22 @@ qsizetype firstUnencodable(const QString& text)
     return -1;
 }
 
+QString describeCharacter(const QString& text, qsizetype at)
+{
+    if (at < 0 || at >= text.size())
+        return {};
+    char32_t code = text[at].unicode();
+    qsizetype units = 1;
+    if (QChar::isHighSurrogate(code) && at + 1 < text.size() && text[at + 1].isLowSurrogate()) {
+        code = QChar::surrogateToUcs4(text[at], text[at + 1]);
+        units = 2;
+    }
+    const QString number = QStringLiteral("U+%1").arg(uint(code), 4, 16, QLatin1Char('0')).toUpper();
+    // A lone surrogate or a control character shows as nothing a reader could see.
+    const bool visible = !QChar::isSurrogate(code) && QChar::isPrint(code);
+    if (!visible)
+        return number;
+    return QStringLiteral("'%1' (%2)").arg(text.mid(at, units), number);
+}
+
 } // namespace cp1251

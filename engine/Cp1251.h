@@ -29,4 +29,9 @@ bool encode(const QString& text, QByteArray& out, qsizetype* badIndex = nullptr)
 // The first character of text that has no CP1251 byte, or -1 when every character has one.
 qsizetype firstUnencodable(const QString& text);
 
+// How a message names the character that starts at text[at]: itself in quotes and its code,
+// "'é' (U+00E9)". A character outside the first 65,536 is one character made of two
+// code units, named whole ("U+1F600"); a lone half of such a pair can only be named by its code.
+QString describeCharacter(const QString& text, qsizetype at);
+
 } // namespace cp1251

@@ -59,7 +59,11 @@ bool allBlank(const char* p, int length)
 
 QString shown(const QString& text)
 {
-    return text.size() > 60 ? text.left(57) + QStringLiteral("...") : text;
+    if (text.size() <= 60)
+        return text;
+    // Never cut between the two halves of one character.
+    const qsizetype keep = text[56].isHighSurrogate() ? 56 : 57;
+    return text.left(keep) + QStringLiteral("...");
 }
 
 [[noreturn]] void refuse(const DbfField& field, const QString& value, const QString& why)
@@ -72,9 +76,8 @@ QByteArray toBytes(const DbfField& field, const QString& text)
     QByteArray out;
     qsizetype bad = -1;
     if (!cp1251::encode(text, out, &bad))
-        refuse(field, text, QStringLiteral("holds the character '%1' (U+%2), which code page 1251 cannot store")
-                                .arg(text.mid(bad, 1))
-                                .arg(text[bad].unicode(), 4, 16, QLatin1Char('0')));
+        refuse(field, text, QStringLiteral("holds the character %1, which code page 1251 cannot store")
+                                .arg(cp1251::describeCharacter(text, bad)));
     return out;
 }
 

@@ -60,9 +60,12 @@ DbfFile::DbfFile(const QString& name, Access access) : path_(resolvePath(name))
 {
     const QByteArray native = QFile::encodeName(path_);
     bool wantWrite = access == Access::ReadWrite;
-    fd_ = ::open(native.constData(), (wantWrite ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+    // Opening never waits: a named pipe in a table's place would wait for a writer. Only a
+    // regular file is read (below), where the flag changes nothing.
+    const int flags = O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+    fd_ = ::open(native.constData(), (wantWrite ? O_RDWR : O_RDONLY) | flags);
     if (fd_ < 0 && wantWrite && (errno == EACCES || errno == EROFS || errno == EPERM)) {
-        fd_ = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+        fd_ = ::open(native.constData(), O_RDONLY | flags);
         if (fd_ >= 0)
             warnings_ << QStringLiteral("Table '%1' is read-only").arg(path_);
         wantWrite = false;
@@ -267,13 +270,25 @@ int DbfFile::countRecords(std::uint32_t headerCount, qint64 size)
     qint64 count = std::min<qint64>(headerCount, bySize);
     if (count < bySize) {
         const qint64 headerSaid = count;
-        char flag = 0;
-        while (count < bySize) {
-            if (preadSome(&flag, 1, qint64(headerLength_) + count * recordLength_) != 1)
-                break;
-            if (flag != ' ' && flag != '*')
-                break;
-            ++count;
+        // Read in large blocks: with short records one read per flag would cost a system call
+        // per record of the whole file when the header counts none.
+        const qint64 perBlock = std::max<qint64>(1, (qint64(1) << 20) / recordLength_);
+        QByteArray block;
+        bool ended = false;
+        while (count < bySize && !ended) {
+            const qint64 want = std::min(perBlock, bySize - count);
+            block.resize(qsizetype(want * recordLength_));
+            const qint64 got = preadSome(block.data(), block.size(), qint64(headerLength_) + count * recordLength_);
+            const qint64 whole = std::max<qint64>(0, got) / recordLength_;
+            ended = whole < want;
+            for (qint64 i = 0; i < whole; ++i) {
+                const char flag = block[qsizetype(i * recordLength_)];
+                if (flag != ' ' && flag != '*') {
+                    ended = true;
+                    break;
+                }
+                ++count;
+            }
         }
         if (count > headerSaid)
             warnings_ << QStringLiteral("Table '%1': recovered %2 record(s) past the header's count")

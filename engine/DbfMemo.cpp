@@ -52,13 +52,20 @@ bool pwriteFull(int fd, const char* buf, qint64 size, qint64 offset)
 DbfMemo::DbfMemo(const QString& path, Kind kind, bool writable) : path_(path), kind_(kind)
 {
     const QByteArray native = QFile::encodeName(path);
-    fd_ = ::open(native.constData(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+    // As the table: opening never waits, and only a regular file is read.
+    const int flags = O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+    fd_ = ::open(native.constData(), (writable ? O_RDWR : O_RDONLY) | flags);
     if (fd_ < 0 && writable) {
-        fd_ = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+        fd_ = ::open(native.constData(), O_RDONLY | flags);
         writable = false;
     }
     if (fd_ < 0)
         throw EDatabaseError(QStringLiteral("Cannot open memo file '%1': %2").arg(path, sysError()));
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd_);
+        throw EDatabaseError(QStringLiteral("Cannot open memo file '%1': not a regular file").arg(path));
+    }
     writable_ = writable;
     unsigned char head[32] = {};
     preadFull(fd_, reinterpret_cast<char*>(head), sizeof head, 0);

@@ -1,5 +1,6 @@
 #include "engine/SqlEval.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -236,6 +237,8 @@ int SqlCondition::bind(const SqlExpr& e, const std::vector<SqlColumn>& columns, 
         node.kind = e.kind == SqlExpr::Kind::And ? Kind::And : (e.kind == SqlExpr::Kind::Or ? Kind::Or : Kind::Not);
         for (const auto& c : e.children)
             node.children.push_back(bind(*c, columns, tableName));
+        if (node.kind == Kind::Or)
+            foldEqualities(node);
         break;
     }
     case SqlExpr::Kind::Compare:
@@ -332,6 +335,57 @@ int SqlCondition::bind(const SqlExpr& e, const std::vector<SqlColumn>& columns, 
     return static_cast<int>(nodes_.size()) - 1;
 }
 
+void SqlCondition::foldEqualities(Node& orNode)
+{
+    // A term that can join a lookup: column = value, either way round, with a value that is one
+    // (a NULL or a day that is no calendar day would make the term unknown for every row).
+    auto equality = [this](int index) -> std::pair<const Operand*, const SqlValue*> {
+        const Node& n = nodes_[static_cast<size_t>(index)];
+        if (n.kind != Kind::Compare || n.op != SqlCompareOp::Equal)
+            return {};
+        const Operand& a = n.operands[0];
+        const Operand& b = n.operands[1];
+        const Operand* column = a.column >= 0 ? &a : &b;
+        const Operand* constant = a.column >= 0 ? &b : &a;
+        if (column->column < 0 || constant->column >= 0 || std::holds_alternative<std::monostate>(constant->constant))
+            return {};
+        if (const QDate* d = std::get_if<QDate>(&constant->constant); d && !d->isValid())
+            return {};
+        return {column, &constant->constant};
+    };
+
+    std::vector<int> kept;
+    std::vector<Node> sets;  // one per column, in the order the columns first appear
+    for (int child : orNode.children) {
+        const auto term = equality(child);
+        const Operand* column = term.first;
+        if (!column) {
+            kept.push_back(child);
+            continue;
+        }
+        auto set = std::find_if(sets.begin(), sets.end(),
+                                [column](const Node& n) { return n.operands[0].column == column->column; });
+        if (set == sets.end()) {
+            Node n;
+            n.kind = Kind::InSet;
+            n.operands.push_back(*column);
+            sets.push_back(std::move(n));
+            set = sets.end() - 1;
+        }
+        // Bound against one column, every value has that column's kind.
+        set->members.push_back(*term.second);
+    }
+    if (sets.empty())
+        return;
+    for (Node& set : sets) {
+        std::sort(set.members.begin(), set.members.end(),
+                  [](const SqlValue& x, const SqlValue& y) { return compareValues(x, y) < 0; });
+        nodes_.push_back(std::move(set));
+        kept.push_back(static_cast<int>(nodes_.size()) - 1);
+    }
+    orNode.children = std::move(kept);
+}
+
 SqlValue SqlCondition::fetch(const Operand& o, SqlRowSource& row)
 {
     if (o.column < 0)
@@ -369,6 +423,20 @@ SqlCondition::Truth SqlCondition::eval(int index, SqlRowSource& row) const
             return Truth::Unknown;
         const bool isNull = std::holds_alternative<std::monostate>(v);
         return isNull != n.negated ? Truth::True : Truth::False;
+    }
+    case Kind::InSet: {
+        // The truth of the equalities it stands for: unknown without a value of the members'
+        // kind; a number that is no number compares equal to any (neither less nor greater).
+        const SqlValue v = fetch(n.operands[0], row);
+        if (v.index() != n.members.front().index())
+            return Truth::Unknown;
+        if (const QDate* d = std::get_if<QDate>(&v); d && !d->isValid())
+            return Truth::Unknown;
+        if (const double* x = std::get_if<double>(&v); x && std::isnan(*x))
+            return Truth::True;
+        const bool found = std::binary_search(n.members.begin(), n.members.end(), v,
+                                              [](const SqlValue& x, const SqlValue& y) { return compareValues(x, y) < 0; });
+        return found ? Truth::True : Truth::False;
     }
     case Kind::Not: {
         const Truth t = eval(n.children[0], row);

@@ -1,5 +1,6 @@
 #include "engine/SqlLexer.h"
 
+#include "engine/Cp1251.h"
 #include "engine/DbTypes.h"
 
 bool SqlToken::isKeyword(const char* upperWord) const
@@ -52,6 +53,10 @@ std::vector<SqlToken> tokenizeSql(const QString& text)
     auto fail = [&](const QString& what, int l, int c) {
         throw EDatabaseError(QStringLiteral("SQL error at %1: %2").arg(sqlPosition(l, c), what));
     };
+    if (n > kSqlMaxStatementLength)
+        throw EDatabaseError(QStringLiteral("SQL error: the statement is %1 characters long; at most %2 are taken")
+                                 .arg(n)
+                                 .arg(kSqlMaxStatementLength));
 
     while (i < n) {
         const QChar c = text[i];
@@ -144,8 +149,7 @@ std::vector<SqlToken> tokenizeSql(const QString& text)
                     tok.text = QString(c);
                     ++i;
                 } else {
-                    const QString shown = c.isPrint() ? QString(c) : QStringLiteral("U+%1").arg(static_cast<uint>(c.unicode()), 4, 16, QLatin1Char('0')).toUpper();
-                    fail(QStringLiteral("unexpected character '%1'").arg(shown), tok.line, tok.column);
+                    fail(QStringLiteral("unexpected character %1").arg(cp1251::describeCharacter(text, i)), tok.line, tok.column);
                 }
             }
             tok.kind = SqlTokenKind::Symbol;

@@ -23,8 +23,13 @@ struct SqlToken {
     bool isSymbol(const char* symbol) const;
 };
 
-// The tokens of the whole text, ending with one End token. Raises EDatabaseError for a character
-// that starts no token or a text without its closing quote, naming the line and column.
+// Longest statement taken, in characters. The program's own statements stay under a few
+// kilobytes; a longer text is refused before any work is spent on it.
+constexpr qsizetype kSqlMaxStatementLength = 1024 * 1024;
+
+// The tokens of the whole text, ending with one End token. Raises EDatabaseError for a text
+// longer than kSqlMaxStatementLength, a character that starts no token or a text without its
+// closing quote, naming the line and column.
 std::vector<SqlToken> tokenizeSql(const QString& text);
 
 // "line L, column C" for messages.

@@ -3,6 +3,8 @@
 #include "engine/DataSet.h"
 #include "engine/SqlLexer.h"
 
+#include <algorithm>
+
 QByteArray csvLine(const QStringList& fields)
 {
     QByteArray line;
@@ -57,6 +59,21 @@ bool startsWithSelect(const QString& text)
     }
 }
 
+// Appends what in holds until its end or until out has limit bytes; false on a read error.
+bool readBounded(QIODevice& in, qsizetype limit, QByteArray& out)
+{
+    char chunk[64 * 1024];
+    while (out.size() < limit) {
+        const qint64 n = in.read(chunk, std::min<qint64>(qint64(sizeof chunk), limit - out.size()));
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return true;  // a file's reads wait for data, so nothing read is the end
+        out.append(chunk, qsizetype(n));
+    }
+    return true;
+}
+
 } // namespace
 
 void writeCsv(TDataSet& dataSet, QIODevice& out)
@@ -81,7 +98,8 @@ QString sqlToolHelp()
         "Runs one SQL statement against dBase table files and prints what it returns.\n"
         "\n"
         "The statement is the arguments joined with spaces; with no arguments it is read from\n"
-        "standard input. Tables are named by their file name in double quotes.\n"
+        "standard input. Tables are named by their file name in double quotes. A statement may\n"
+        "be at most 1 MB (1,048,576 bytes) long.\n"
         "\n"
         "  SELECT * FROM \"/opt/hematix/DB/HEMATIX.dbf\" WHERE DAT BETWEEN \"6/1/2023\" AND \"6/30/2023\"\n"
         "  SELECT NUM, FIO FROM \"DB/HEMATIX.dbf\" WHERE DAT = \"6/5/2023\" AND NOT FIO = \"\"\n"
@@ -116,7 +134,22 @@ int runSqlTool(const QStringList& args, QIODevice& in, QIODevice& out, QIODevice
 
     QString text;
     if (words.isEmpty()) {
-        const QByteArray bytes = in.readAll();
+        // Read no further than one byte past the longest statement taken: an endless stream
+        // (a device, a pipe that never ends) must not grow the tool.
+        QByteArray bytes;
+        if (!readBounded(in, kSqlMaxStatementLength + 1, bytes)) {
+            err.write(QStringLiteral("hematix-sql: cannot read the statement from standard input: %1\n")
+                          .arg(in.errorString())
+                          .toUtf8());
+            return 1;
+        }
+        if (bytes.size() > kSqlMaxStatementLength) {
+            err.write(QStringLiteral("hematix-sql: the statement on standard input is longer than %1 bytes, "
+                                     "the most a statement may have\n")
+                          .arg(kSqlMaxStatementLength)
+                          .toUtf8());
+            return 1;
+        }
         text = QString::fromUtf8(bytes);
     } else {
         text = words.join(QLatin1Char(' '));

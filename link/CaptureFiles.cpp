@@ -175,7 +175,9 @@ QStringList waitingFiles(const QString& programFolder)
     // before every numbered file that exists now (it is only written into an empty folder, and
     // only this side removes files), so putting it first is right even when it arrived while
     // the folder was being listed.
-    if (QFileInfo::exists(folder + kLatest))
+    // Looked at without following a link: a link to nothing is waiting too, to be set aside.
+    struct stat st {};
+    if (::lstat(QFile::encodeName(folder + kLatest).constData(), &st) == 0)
         out.append(folder + kLatest);
     for (const auto& entry : state.numbered)
         out.append(folder + entry.second);

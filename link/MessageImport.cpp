@@ -2,6 +2,7 @@
 
 #include "engine/Cp1251.h"
 #include "link/CaptureFiles.h"
+#include "platform/RegularFile.h"
 #include "platform/durable/DurableIo.h"
 #include "store/ResultStore.h"
 
@@ -9,12 +10,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTimer>
-
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <array>
 
@@ -69,56 +64,6 @@ QString afterTag(QByteArrayView line, const char* tag, int width)
     const qsizetype start = found + t.size();
     const QByteArrayView value = line.sliced(start, std::min<qsizetype>(width, line.size() - start));
     return cp1251::decode(value.data(), value.size());
-}
-
-enum class Read { Done, Gone, Failed };
-
-// The whole capture file, read with plain calls: this runs for every message, and a file
-// object's checks cost more than the reading.
-Read readCapture(const QString& path, QByteArray* bytes, QString* error)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT)
-            return Read::Gone;
-        *error = QStringLiteral("Cannot open capture file %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
-        return Read::Failed;
-    }
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        *error = QStringLiteral("Cannot read capture file %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
-        return Read::Failed;
-    }
-    if (st.st_size > MessageImport::kMaxFileSize) {
-        *error = QStringLiteral("Capture file %1 is %2 bytes, more than a message can be").arg(path).arg(qint64(st.st_size));
-        return Read::Failed;
-    }
-    // The size is a hint only: read to the end, never past the bound.
-    bytes->reserve(qsizetype(st.st_size));
-    char chunk[64 * 1024];
-    for (;;) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            *error = QStringLiteral("Cannot read capture file %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
-            return Read::Failed;
-        }
-        if (n == 0)
-            break;
-        bytes->append(chunk, qsizetype(n));
-        if (bytes->size() > MessageImport::kMaxFileSize) {
-            *error = QStringLiteral("Capture file %1 is more than %2 bytes, more than a message can be")
-                         .arg(path)
-                         .arg(MessageImport::kMaxFileSize);
-            return Read::Failed;
-        }
-    }
-    return Read::Done;
 }
 
 } // namespace
@@ -241,13 +186,18 @@ MessageImport::Outcome MessageImport::importOne(const QString& path, bool newest
 {
     QByteArray bytes;
     QString readError;
-    switch (readCapture(path, &bytes, &readError)) {
-    case Read::Gone:
+    switch (regularfile::readWhole(path, kMaxFileSize, &bytes, &readError)) {
+    case regularfile::Read::Missing:
         return Outcome::Skipped;  // taken by the pass before us or by hand: nothing to do
-    case Read::Failed:
-        failed(path, readError);
+    case regularfile::Read::NotRegular:
+    case regularfile::Read::TooLarge:
+        // Never a message the receiver wrote, and trying again would find the same: set aside now.
+        setAside(path, QStringLiteral("Capture file %1").arg(readError));
         return Outcome::Failed;
-    case Read::Done:
+    case regularfile::Read::Failed:
+        failed(path, QStringLiteral("Capture file %1").arg(readError));
+        return Outcome::Failed;
+    case regularfile::Read::Done:
         break;
     }
 
@@ -345,4 +295,15 @@ void MessageImport::failed(const QString& path, const QString& message)
         failures_.remove(name);
     else
         qWarning("Import: cannot set aside %s: %s", qUtf8Printable(path), qUtf8Printable(error));
+}
+
+void MessageImport::setAside(const QString& path, const QString& reason)
+{
+    QString error;
+    // A link is moved as it is; what it points to is not ours to move.
+    const QString kept = capture::moveToRejected(programFolder_, path, reason, &error);
+    if (kept.isEmpty())
+        reportOncePerFile(path, QStringLiteral("%1; it cannot be set aside: %2").arg(reason, error));
+    else
+        reportError_(QStringLiteral("%1; it is set aside as %2.").arg(reason, kept));
 }

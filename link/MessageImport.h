@@ -28,7 +28,7 @@
 //
 // Knows: capture files, their fixed lines and tags (CP1251 text), the result store's calls.
 // Must not know: the line protocol, the serial port, tables, statements, windows (an error
-// report and a hook stand in for them). Untrusted: every capture file (size, bytes, lines).
+// report and a hook stand in for them). Untrusted: every capture file (kind, size, bytes, lines).
 #include "store/ImportedRow.h"
 
 #include <QByteArray>
@@ -59,7 +59,8 @@ CaptureMessage parseCaptureFile(const QByteArray& bytes);
 class MessageImport {
 public:
     static constexpr int kMaxTries = 5;
-    // Files larger than this are not messages the receiver wrote (it keeps at most 50,000 bytes).
+    // Files larger than this are not messages the receiver wrote (it keeps at most 50,000 bytes);
+    // they are set aside unread.
     static constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
 
     using ErrorReport = std::function<void(const QString&)>;
@@ -92,6 +93,7 @@ private:
     void tableAway(const QString& message);
     void dispose(const QString& path, const CaptureMessage& message);
     void failed(const QString& path, const QString& message);
+    void setAside(const QString& path, const QString& reason);
     void reportOncePerFile(const QString& path, const QString& message);
     void prepareImportedFolder();
 

@@ -1,5 +1,7 @@
 #include "platform/IniFile.h"
 
+#include "platform/RegularFile.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -99,10 +101,12 @@ bool sameName(const QString& a, const QString& b) { return a.compare(b, Qt::Case
 
 QString IniFile::readString(const QString& section, const QString& key, const QString& def) const
 {
-    QFile f(fileName_);
-    if (!f.open(QIODevice::ReadOnly))
+    // A file that cannot be read as one (missing, a folder, a device, a pipe, far too large)
+    // reads as missing, as an unreadable one always has.
+    QByteArray bytes;
+    QString error;
+    if (regularfile::readWhole(fileName_, kMaxFileSize, &bytes, &error) != regularfile::Read::Done)
         return def;
-    const QByteArray bytes = f.readAll();
     const bool utf8 = isUtf8(bytes);
     bool inSection = false;
     for (const Line& line : splitLines(bytes)) {
@@ -128,14 +132,21 @@ void IniFile::writeString(const QString& section, const QString& key, const QStr
     if (value.contains(u'\n') || value.contains(u'\r') || key.contains(u'=') || key.trimmed().isEmpty())
         throw EIniFileException(failure);
 
+    // Only a missing file is made anew: anything else that cannot be read as a file (a folder,
+    // a device, a pipe) is left as it is and the write refused.
     QByteArray bytes;
-    {
-        QFile f(fileName_);
-        if (f.exists()) {
-            if (!f.open(QIODevice::ReadOnly) || !QFileInfo(fileName_).isWritable())
-                throw EIniFileException(failure);
-            bytes = f.readAll();
-        }
+    QString error;
+    switch (regularfile::readWhole(fileName_, kMaxFileSize, &bytes, &error)) {
+    case regularfile::Read::Missing:
+        break;
+    case regularfile::Read::Done:
+        if (!QFileInfo(fileName_).isWritable())
+            throw EIniFileException(failure);
+        break;
+    case regularfile::Read::NotRegular:
+    case regularfile::Read::TooLarge:
+    case regularfile::Read::Failed:
+        throw EIniFileException(failure);
     }
     const bool utf8 = bytes.isEmpty() || isUtf8(bytes);
     std::vector<Line> lines = splitLines(bytes);

@@ -3,10 +3,13 @@
 #include "engine/DbfFile.h"
 #include "engine/DbfSqlTable.h"
 #include "engine/Sql.h"
+#include "engine/SqlEval.h"
+#include "engine/SqlParser.h"
 #include "link/MessageImport.h"
 #include "platform/canvas/EmfPlayer.h"
 #include "platform/Exception.h"
 #include "platform/IniFile.h"
+#include "platform/RegularFile.h"
 #include "report/model/LayoutLoader.h"
 #include "report/model/RpReport.h"
 #include "report/pages/ReportFile.h"
@@ -24,6 +27,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 
 namespace fuzzentry {
 
@@ -81,6 +85,55 @@ QString resultTable(const QString& folderName, int maxRows)
 
 int rowCount(const QString& table) { return DbfFile(table, DbfFile::Access::ReadOnly).recordCount(); }
 
+// The condition with every comparison under an OR put under NOT NOT, which has its truth in
+// three-valued logic too but is no equality the binding could look up as a set.
+std::unique_ptr<SqlExpr> unfolded(const SqlExpr& e)
+{
+    auto copy = std::make_unique<SqlExpr>();
+    copy->kind = e.kind;
+    copy->text = e.text;
+    copy->op = e.op;
+    copy->negated = e.negated;
+    copy->pos = e.pos;
+    for (const auto& c : e.children) {
+        std::unique_ptr<SqlExpr> child = unfolded(*c);
+        if (e.kind == SqlExpr::Kind::Or && c->kind == SqlExpr::Kind::Compare) {
+            for (int i = 0; i < 2; ++i) {
+                auto n = std::make_unique<SqlExpr>();
+                n->kind = SqlExpr::Kind::Not;
+                n->pos = c->pos;
+                n->children.push_back(std::move(child));
+                child = std::move(n);
+            }
+        }
+        copy->children.push_back(std::move(child));
+    }
+    return copy;
+}
+
+// A SELECT's condition must select the same rows whether its equalities are looked up as sets or
+// compared one by one.
+void checkLookupAgreesWithTerms(const QString& text)
+{
+    std::optional<SqlStatement> st;
+    try {
+        st.emplace(parseSql(text));
+    } catch (const Exception&) {
+        return;
+    }
+    if (st->kind != SqlStatement::Kind::Select || !st->where)
+        return;
+    try {
+        DbfSqlTable table(st->table);
+        const SqlCondition folded(*st->where, table.columns(), st->table);
+        const SqlCondition plain(*unfolded(*st->where), table.columns(), st->table);
+        for (int r = 0; r < table.rowCount(); ++r)
+            if (folded.matches(table, r) != plain.matches(table, r))
+                broken("an OR of equalities looked up as a set disagrees with its terms");
+    } catch (const Exception&) {
+    }
+}
+
 } // namespace
 
 void ensureApplication()
@@ -97,7 +150,14 @@ void ensureApplication()
 
 void captureImport(const QByteArray& input)
 {
-    const CaptureMessage message = parseCaptureFile(input);
+    // Read back as the import reads a capture file: whole, as written.
+    QByteArray read;
+    QString error;
+    if (regularfile::readWhole(writeScratch(QStringLiteral("Temp.log"), input), MessageImport::kMaxFileSize, &read, &error)
+            != regularfile::Read::Done
+        || read != input)
+        broken("a capture file does not read back as written");
+    const CaptureMessage message = parseCaptureFile(read);
     if (!message.complete())
         return;
     const QString folder = resultTable(QStringLiteral("capture"), 2000);
@@ -134,6 +194,7 @@ void sqlText(const QByteArray& input)
         }
     } catch (const Exception&) {
     }
+    checkLookupAgreesWithTerms(text);
 }
 
 void tableFile(const QByteArray& input)

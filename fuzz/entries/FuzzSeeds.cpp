@@ -80,6 +80,15 @@ QByteArray report(bool compressed)
     return list.Stream()->ReadAll();
 }
 
+// A list of samples as a long OR, the shape that costs terms times rows unless looked up.
+QString longOr(int terms)
+{
+    QStringList parts;
+    for (int i = 0; i < terms; ++i)
+        parts << QStringLiteral("NUM = \"%1\"").arg(412345 + i * 7, 9, 10, QLatin1Char('0'));
+    return QStringLiteral("SELECT NUM FROM $T WHERE ") + parts.join(QStringLiteral(" OR "));
+}
+
 } // namespace
 
 void writeSeeds(const Entry& entry, const QString& dir)
@@ -97,6 +106,14 @@ void writeSeeds(const Entry& entry, const QString& dir)
             QStringLiteral("SELECT NUM, FIO FROM $T WHERE DAT BETWEEN \"6/1/2023\" AND \"6/30/2023\""),
             QStringLiteral("SELECT * FROM $T WHERE (NUM = \"000412345\" OR NOT FIO = 'x') AND DAT >= \"1/2/2023\";"),
             QStringLiteral("SELECT WBC FROM $T WHERE WBC > 5 AND WBC < 7.5"),
+            // Equalities of one OR looked up as a set, beside terms that are not: NULL, another
+            // column, a value written first.
+            QStringLiteral("SELECT NUM FROM $T WHERE NUM = \"000412345\" OR NUM = NULL OR \"000412346\" = NUM "
+                           "OR DAT = \"6/5/2023\" OR NUM = \"\" OR DAT = \"6/6/2023\" OR FIO = 'x'"),
+            QStringLiteral("SELECT * FROM $T WHERE NOT (TIM = \"14:03:07\" OR TIM = \"14:03:08\") AND NOT (DAT = \"1/1/2000\" OR DAT = \"6/5/2023\")"),
+            longOr(300),
+            // A character code page 1251 cannot store, outside the first 65,536.
+            QStringLiteral("INSERT INTO $T (NUM, FIO) VALUES (\"000000001\", \"Smith 😀\")"),
             insertStatement(QString(), ImportedRow{QStringLiteral("6/5/2023"), QStringLiteral("14:03:07"),
                                                    QStringLiteral("000412345"), {}})
                 .join(QLatin1Char('\n'))
@@ -136,6 +153,8 @@ void writeSeeds(const Entry& entry, const QString& dir)
     } else if (name == QLatin1String("settings-ini")) {
         put(dir, QStringLiteral("set.ini"), "[MAIN]\r\nPort=/dev/ttyUSB0\r\nRate=9600\r\nPath1=C:\\Lab\\\r\nPath2=\"D:\\Arch\"\r\n");
         put(dir, QStringLiteral("two-sections.ini"), "; settings\n[Other]\nPort=x\n\n[main]\n Rate = 19200 \nPort='COM1'\n[MAIN]\nPath1=\n");
+        // Old code page bytes and a character outside the first 65,536 in values.
+        put(dir, QStringLiteral("code-pages.ini"), "[MAIN]\nPath1=C:\\\xcb\xe0\xe1\nPath2=\xf0\x9f\x98\x80\n");
     }
 }
 

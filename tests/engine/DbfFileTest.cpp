@@ -145,6 +145,8 @@ TEST(DbfValues, RefusesWhatDoesNotFitNamingFieldAndValue)
               QStringLiteral("Value 'Константинопольский-Ж' for field 'NAME' is too long: 21 characters, the field holds 20"));
     EXPECT_TRUE(message(0, QStringLiteral("Łukasz")).contains(QStringLiteral("'Ł'")));
     EXPECT_TRUE(message(0, QStringLiteral("Łukasz")).contains(QStringLiteral("'NAME'")));
+    EXPECT_EQ(message(0, QStringLiteral("a😀")),
+              QStringLiteral("Value 'a😀' for field 'NAME' holds the character '😀' (U+1F600), which code page 1251 cannot store"));
     EXPECT_EQ(message(1, QStringLiteral("13/45/2023")), QStringLiteral("Value '13/45/2023' for field 'BORN' is not a valid date"));
     EXPECT_TRUE(message(2, 1234.0).contains(QStringLiteral("'AGE'")));
     EXPECT_TRUE(message(3, QStringLiteral("12x")).contains(QStringLiteral("is not a number")));

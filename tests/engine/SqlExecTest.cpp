@@ -2,6 +2,7 @@
 // conversions, and refusals that leave the table as it was.
 #include "engine/Sql.h"
 #include "engine/SqlEval.h"
+#include "engine/SqlParser.h"
 #include "SqlMemoryTable.h"
 
 #include <gtest/gtest.h>
@@ -106,6 +107,8 @@ TEST_F(SqlExec, DatesStoredInvalidOrMissingNeverMatch)
     EXPECT_EQ(nums(select(QStringLiteral("NOT (DAT BETWEEN \"1/1/1900\" AND \"1/1/1901\")"))), QStringList{QStringLiteral("good")});
     EXPECT_EQ(nums(select(QStringLiteral("DAT IS NULL"))), QStringList{QStringLiteral("blank")});
     EXPECT_EQ(nums(select(QStringLiteral("DAT IS NOT NULL"))), QStringList{QStringLiteral("good")});
+    EXPECT_EQ(nums(select(QStringLiteral("NOT (DAT = \"6/5/2023\" OR DAT = \"6/6/2023\")"))), QStringList{});
+    EXPECT_EQ(nums(select(QStringLiteral("DAT = \"6/6/2023\" OR DAT = \"6/5/2023\""))), QStringList{QStringLiteral("good")});
     // Unknown OR true is true.
     EXPECT_EQ(nums(select(QStringLiteral("DAT = \"6/5/2023\" OR NUM = \"invalid\""))),
               (QStringList{QStringLiteral("good"), QStringLiteral("invalid")}));
@@ -129,7 +132,42 @@ TEST_F(SqlExec, ColumnListsComparisonsAndLogic)
     EXPECT_EQ(nums(select(QStringLiteral("(NUM = \"1\" OR NUM = \"5\") AND DAT NOT BETWEEN \"1/4/2023\" AND \"1/9/2023\""))),
               QStringList{QStringLiteral("1")});
     EXPECT_EQ(nums(select(QStringLiteral("FIO = \"Иванов И.И.\" AND NUM <> \"3\""))).size(), 5);
+    // Equalities on one column are looked up; the rest of the OR stays as written.
+    EXPECT_EQ(nums(select(QStringLiteral("NUM = \"5\" OR \"1\" = NUM OR NUM = \"3\" OR NUM = \"9\""))),
+              (QStringList{QStringLiteral("1"), QStringLiteral("3"), QStringLiteral("5")}));
+    EXPECT_EQ(nums(select(QStringLiteral("NOT (NUM = \"1\" OR NUM = \"2\" OR NUM = \"3\" OR NUM = \"4\")"))),
+              (QStringList{QStringLiteral("5"), QStringLiteral("6")}));
+    EXPECT_EQ(nums(select(QStringLiteral("NUM = \"1\" OR DAT > \"1/5/2023\" OR NUM = \"2\" OR DAT = \"1/3/2023\""))),
+              (QStringList{QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"), QStringLiteral("6")}));
+    // A NULL term is unknown for every row: NOT of the OR is then never true.
+    EXPECT_EQ(nums(select(QStringLiteral("NUM = \"1\" OR NUM = NULL OR NUM = \"2\""))),
+              (QStringList{QStringLiteral("1"), QStringLiteral("2")}));
+    EXPECT_EQ(nums(select(QStringLiteral("NOT (NUM = \"1\" OR NUM = NULL OR NUM = \"2\")"))), QStringList{});
     EXPECT_EQ(nums(QStringLiteral("SELECT * FROM \"%1\"").arg(kPath)).size(), 6);
+}
+
+TEST_F(SqlExec, LongOrOfEqualitiesOnOneColumnReadsTheRowOnce)
+{
+    struct CountingRow final : SqlRowSource {
+        QString num;
+        int reads = 0;
+        SqlValue value(int) override
+        {
+            ++reads;
+            return num;
+        }
+    };
+    QStringList terms;
+    for (int i = 0; i < 10000; ++i)
+        terms << QStringLiteral("NUM = \"%1\"").arg(i * 2);
+    const SqlStatement st = parseSql(select(terms.join(QStringLiteral(" OR "))));
+    const SqlCondition where(*st.where, table->columns(), kPath);
+    for (const char* num : {"0", "19998", "9999", "10000", ""}) {
+        CountingRow row;
+        row.num = QString::fromLatin1(num);
+        EXPECT_EQ(where.matches(row), row.num.size() > 0 && row.num.toInt() % 2 == 0) << num;
+        EXPECT_EQ(row.reads, 1) << num;
+    }
 }
 
 TEST_F(SqlExec, BlankTextFieldsCompareAsEmptyText)
@@ -164,6 +202,10 @@ TEST_F(SqlExec, NumbersAndLogicalColumnsCompareByValue)
     EXPECT_EQ(count("HB = -3"), 1);
     EXPECT_EQ(count("OK = \"T\""), 1);
     EXPECT_EQ(count("OK = \"f\""), 1);
+    EXPECT_EQ(count("AGE = 9 OR AGE = 10.0 OR AGE = 11"), 2);
+    EXPECT_EQ(count("NOT (AGE = 9 OR AGE = 11)"), 1);   // no age: unknown, not false
+    EXPECT_EQ(count("HB = -3 OR HB = 120.5"), 2);
+    EXPECT_EQ(count("OK = \"T\" OR OK = \"F\""), 2);
     EXPECT_EQ(count("AGE IS NULL"), 1);
     EXPECT_EQ(count("AGE = NULL"), 0);       // a comparison with no value is never true
     EXPECT_EQ(count("1 = 1"), 3);

@@ -58,8 +58,16 @@ TEST(SqlLexer, RefusesWithPosition)
     EXPECT_EQ(errorOf(QStringLiteral("SELECT * FROM \"/t.dbf\"\nWHERE NUM = \"12")),
               QStringLiteral("SQL error at line 2, column 13: text opened with \" is not closed"));
     EXPECT_EQ(errorOf(QStringLiteral("SELECT * FROM \"/t.dbf\" WHERE NUM = #1")),
-              QStringLiteral("SQL error at line 1, column 36: unexpected character '#'"));
+              QStringLiteral("SQL error at line 1, column 36: unexpected character '#' (U+0023)"));
     EXPECT_TRUE(errorOf(QStringLiteral("SELECT \x01")).contains(QStringLiteral("U+0001")));
+    // A character beyond the first 65,536 is named whole, not by the first of its two halves.
+    EXPECT_TRUE(errorOf(QStringLiteral("SELECT 😀")).endsWith(QStringLiteral("'😀' (U+1F600)")));
+    EXPECT_TRUE(errorOf(QStringLiteral("SELECT ") + QChar(0xD83D)).endsWith(QStringLiteral("character U+D83D")));
+    // The longest statement is taken; one character more is refused before any token.
+    const QString longest = QStringLiteral("SELECT") + QString(kSqlMaxStatementLength - 6, u' ');
+    EXPECT_EQ(tokenizeSql(longest).size(), 2u);
+    EXPECT_EQ(errorOf(longest + u' '),
+              QStringLiteral("SQL error: the statement is 1048577 characters long; at most 1048576 are taken"));
 }
 
 TEST(SqlParser, AcceptsTheProgramsStatementsAndMore)

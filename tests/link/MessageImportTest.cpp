@@ -24,6 +24,7 @@
 #include <gtest/gtest.h>
 #include <optional>
 #include <poll.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -94,6 +95,12 @@ QString expectedValue(const sim::Message& m, size_t i)
     return v;
 }
 
+// A file of zeros of that size, its blocks not written.
+bool sized(const QString& path, qint64 size)
+{
+    return writeFile(path, {}) && ::truncate(QFile::encodeName(path).constData(), size) == 0;
+}
+
 class MessageImportTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -140,7 +147,7 @@ protected:
     int roadOnPty(sim::Simulator& simulator, sim::Line& line);
     QStringList rejected() const
     {
-        return QDir(folder + QStringLiteral("Temp/rejected")).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+        return QDir(folder + QStringLiteral("Temp/rejected")).entryList(QDir::Files | QDir::Dirs | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
     }
 
     QTemporaryDir dir;
@@ -494,18 +501,53 @@ TEST_F(MessageImportTest, TableThatCannotBeReachedLosesNothingAndImportsOnceItIs
     EXPECT_FALSE(QFile::exists(latest()));
 }
 
-TEST_F(MessageImportTest, UnreadableCaptureFileIsReportedAndSetAsideWithoutStoppingOthers)
+TEST_F(MessageImportTest, CaptureFileThatIsNoFileIsSetAsideAtOnceWithoutBlockingOrStoppingOthers)
 {
-    ASSERT_TRUE(QDir(folder).mkpath(QStringLiteral("Temp/Temp.log")));  // cannot be read as a file
-    FrameReceiver receiver(folder, [] {});
-    deliver(receiver, fixedMessage());
-    for (int i = 0; i < MessageImport::kMaxTries; ++i)
-        import->tick();
-    EXPECT_EQ(rows(), 1);
-    ASSERT_EQ(errors.size(), 1);
-    EXPECT_TRUE(errors[0].contains(QStringLiteral("Temp.log"))) << errors[0].toStdString();
-    EXPECT_FALSE(QFileInfo::exists(latest()));
-    EXPECT_EQ(rejected().size(), 2);
+    // Each makes Temp.log something the receiver never writes; a message behind it must flow.
+    const qint64 cap = MessageImport::kMaxFileSize;
+    const struct Case {
+        const char* name;
+        std::function<bool(const QString& path)> make;
+        const char* reason;  // in the error and beside the kept entry
+        int reports = 1;
+    } cases[] = {
+        {"folder", [](const QString& p) { return QDir().mkpath(p); }, "a folder"},
+        {"link to /dev/zero", [](const QString& p) { return QFile::link(QStringLiteral("/dev/zero"), p); }, "a device"},
+        {"named pipe", [](const QString& p) { return ::mkfifo(QFile::encodeName(p).constData(), 0600) == 0; }, "a named pipe"},
+        {"link to nothing", [](const QString& p) { return QFile::link(p + QStringLiteral(".none"), p); }, "a link to nothing"},
+        {"one byte past the bound", [cap](const QString& p) { return sized(p, cap + 1); }, "larger than"},
+        // Read, and no message: set aside as any message without a timestamp once a newer one waits.
+        {"on the bound", [cap](const QString& p) { return sized(p, cap); }, "No complete timestamp", 0},
+        {"link to a file past the bound", [this, cap](const QString& p) {
+             const QString big = folder + QStringLiteral("big");
+             return sized(big, cap + 1) && QFile::link(big, p);
+         }, "larger than"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QDir(folder + QStringLiteral("Temp")).removeRecursively();
+        ASSERT_TRUE(QDir(folder).mkpath(QStringLiteral("Temp")));
+        errors.clear();
+        const int before = rows();
+        ASSERT_TRUE(c.make(latest()));
+        FrameReceiver receiver(folder, [] {});
+        sim::Message good = fixedMessage();
+        good.sample = QByteArray::number(100000000 + before);  // not stored already
+        deliver(receiver, good);
+
+        ASSERT_TRUE(testsupport::returnsWithoutAWriter(latest(), [&] { import->tick(); }));
+        EXPECT_EQ(rows(), before + 1);
+        ASSERT_EQ(errors.size(), c.reports);
+        for (const QString& e : errors)
+            EXPECT_TRUE(e.contains(QStringLiteral("Temp.log")) && e.contains(QLatin1String(c.reason))) << e.toStdString();
+        EXPECT_FALSE(QFileInfo(latest()).exists() || QFileInfo(latest()).isSymLink());
+        const QStringList kept = rejected();
+        ASSERT_EQ(kept.size(), 2);
+        EXPECT_TRUE(readFile(folder + QStringLiteral("Temp/rejected/") + kept[1]).contains(c.reason));
+        import->tick();  // set aside once: nothing more to say
+        EXPECT_EQ(errors.size(), c.reports);
+    }
+    EXPECT_EQ(QFileInfo(folder + QStringLiteral("big")).size(), cap + 1) << "a link's target is left alone";
 }
 
 TEST_F(MessageImportTest, FileThatCannotBeDeletedIsNeverImportedAgainNotEvenAfterARestart)

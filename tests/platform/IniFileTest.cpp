@@ -3,8 +3,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <functional>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using testsupport::readFile;
@@ -25,6 +28,40 @@ TEST_F(IniFileTest, MissingFileAndMissingKeysReadAsDefault)
     EXPECT_EQ(read("Port"), "/dev/ttyUSB0");
     EXPECT_EQ(read("Rate"), "ERROR");
     EXPECT_EQ(read("Path1"), "ERROR");
+}
+
+TEST_F(IniFileTest, WhatIsNoSettingsFileReadsAsMissingWithoutWaitingAndIsLeftAsItIs)
+{
+    const QByteArray settings = "[MAIN]\nPort=A\n";
+    auto padded = [&](qint64 size) { return settings + QByteArray(size - settings.size(), ';'); };
+    const QString other = dir.filePath("other.ini");
+    const struct Case {
+        const char* name;
+        std::function<bool()> make;
+        const char* port;
+    } cases[] = {
+        {"folder", [&] { return QDir(dir.path()).mkdir("set.ini"); }, "ERROR"},
+        {"link to /dev/zero", [&] { return QFile::link("/dev/zero", path()); }, "ERROR"},
+        {"named pipe", [&] { return ::mkfifo(QFile::encodeName(path()).constData(), 0600) == 0; }, "ERROR"},
+        {"one byte past the bound", [&] { return writeFile(path(), padded(IniFile::kMaxFileSize + 1)); }, "ERROR"},
+        {"on the bound", [&] { return writeFile(path(), padded(IniFile::kMaxFileSize)); }, "A"},
+        {"link to a settings file", [&] { return writeFile(other, settings) && QFile::link(other, path()); }, "A"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QDir(path()).removeRecursively();
+        QFile::remove(path());
+        ASSERT_TRUE(c.make());
+        QString port;
+        ASSERT_TRUE(testsupport::returnsWithoutAWriter(path(), [&] { port = read("Port"); }));
+        EXPECT_EQ(port, QLatin1String(c.port));
+        if (port == QLatin1String("ERROR")) {
+            const QFileInfo before(path());
+            EXPECT_THROW(IniFile(path()).writeString("MAIN", "Port", "B"), EIniFileException);
+            EXPECT_EQ(QFileInfo(path()).isSymLink(), before.isSymLink());
+            EXPECT_EQ(QFileInfo(path()).size(), before.size());
+        }
+    }
 }
 
 TEST_F(IniFileTest, SectionsKeysAndValuesFollowProfileRules)

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 namespace testsupport {
 
 // Folder of the source tree and of the built programs (hematix, hematix-*).
@@ -13,5 +15,10 @@ inline QString binDir() { return QStringLiteral(HEMATIX_BIN_DIR); }
 QByteArray readFile(const QString& path);
 // Writes the bytes, replacing the file; false when it cannot.
 bool writeFile(const QString& path, const QByteArray& bytes);
+
+// Runs call on a thread of its own with a named pipe at fifo that nobody writes; true when it
+// returned by itself. A call that waits on the pipe is let go by opening the pipe's other end, so
+// the test fails instead of hanging.
+bool returnsWithoutAWriter(const QString& fifo, const std::function<void()>& call);
 
 } // namespace testsupport

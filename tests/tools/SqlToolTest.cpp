@@ -18,9 +18,11 @@ struct SqlRun {
     QString out, err;
 };
 
-SqlRun runSql(const QStringList& args, const QByteArray& input = {})
+SqlRun runSql(const QStringList& args, const QByteArray& input = {}, const QString& inputFile = {})
 {
     QProcess p;
+    if (!inputFile.isEmpty())
+        p.setStandardInputFile(inputFile);
     p.start(testsupport::binDir() + QStringLiteral("/hematix-sql"), args);
     SqlRun r;
     if (!p.waitForStarted(30000))
@@ -108,6 +110,15 @@ TEST_F(HematixSql, ErrorsGoToStandardErrorWithFailureStatus)
     r = runSql({}, QByteArray("   \n"));
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_TRUE(r.err.contains(QStringLiteral("no statement")));
+
+    // A statement of the longest length is run; an endless input stops the reading past it.
+    QByteArray longest = QStringLiteral("SELECT NUM FROM %1").arg(quoted(table)).toUtf8();
+    longest += QByteArray(1024 * 1024 - longest.size(), ' ');
+    r = runSql({}, longest);
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    r = runSql({}, {}, QStringLiteral("/dev/zero"));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("longer than 1048576 bytes"))) << r.err.toStdString();
 
     r = runSql({QStringLiteral("--help")});
     EXPECT_EQ(r.exitCode, 0);
