@@ -12,6 +12,7 @@
 #include "bench/support/BulkTable.h"
 #include "bench/support/CpuTime.h"
 #include "bench/support/Outcome.h"
+#include "bench/support/PeakMemory.h"
 #include "bench/support/PeriodPages.h"
 #include "engine/DataSet.h"
 #include "report/generation/RpGenerator.h"
@@ -129,16 +130,7 @@ double bareWindowMs(PeriodReport& one)
     return seen;
 }
 
-long rssKb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
-}
+using benchsupport::rssKb;
 
 QStringList pageStoreFiles() { return QDir::temp().entryList({QStringLiteral("HRP*.tmp")}, QDir::Files); }
 

@@ -12,6 +12,7 @@
 // heap. Goal: memory flat in page count.
 #include "bench/support/BulkTable.h"
 #include "bench/support/Outcome.h"
+#include "bench/support/PrintJobs.h"
 #include "bench/support/PeakMemory.h"
 #include "bench/support/PeriodPages.h"
 #include "engine/DataSet.h"
@@ -69,26 +70,10 @@ bool queue(const char* action)
     return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
-int jobs(int which)
-{
-    cups_job_t* list = nullptr;
-    const int n = cupsGetJobs2(CUPS_HTTP_DEFAULT, &list, nullptr, 0, which);
-    cupsFreeJobs(n, list);
-    return n;
-}
+int jobs(int which) { return benchsupport::printJobs(which); }
 
 // Waits until the queue has no active job; false after ten minutes.
-bool waitIdle()
-{
-    QElapsedTimer t;
-    t.start();
-    while (jobs(CUPS_WHICHJOBS_ACTIVE) > 0) {
-        if (t.elapsed() > 600000)
-            return false;
-        QThread::msleep(20);
-    }
-    return true;
-}
+bool waitIdle() { return benchsupport::waitPrintIdle(600000, 20); }
 
 // Print errors the printing unit has shown so far.
 int& printErrors()

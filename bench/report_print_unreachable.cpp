@@ -13,6 +13,7 @@
 // folder; a side whose printer list is not the one it set up fails the run.
 #include "bench/support/BulkTable.h"
 #include "bench/support/Outcome.h"
+#include "bench/support/PrintJobs.h"
 #include "engine/DataSet.h"
 #include "platform/Exception.h"
 #include "platform/print/PrinterInfo.h"
@@ -58,25 +59,9 @@ QDir outFolder()
     return QDir(QString::fromLocal8Bit(pointer.readAll().trimmed()) + QStringLiteral("/out"));
 }
 
-int jobs(int which)
-{
-    cups_job_t* list = nullptr;
-    const int n = cupsGetJobs2(CUPS_HTTP_DEFAULT, &list, nullptr, 0, which);
-    cupsFreeJobs(n, list);
-    return n;
-}
+int jobs(int which) { return benchsupport::printJobs(which); }
 
-bool waitIdle()
-{
-    QElapsedTimer t;
-    t.start();
-    while (jobs(CUPS_WHICHJOBS_ACTIVE) > 0) {
-        if (t.elapsed() > 60000)
-            return false;
-        QThread::msleep(5);
-    }
-    return true;
-}
+bool waitIdle() { return benchsupport::waitPrintIdle(60000, 5); }
 
 int gPrintErrors = 0;
 

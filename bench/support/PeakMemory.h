@@ -11,19 +11,22 @@
 
 namespace benchsupport {
 
-// Peak resident set of this process image. ru_maxrss would carry the parent's peak over the
-// fork, so the kernel's high-water mark of the new address space is read instead. -1 when the
-// kernel does not say.
-inline long maxRssKb()
+// A figure of this process in kilobytes as the kernel's status file gives it; -1 when it does not.
+inline long statusKb(const QByteArray& key)
 {
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
         return -1;
     for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
+        if (line.startsWith(key))
+            return line.mid(key.size()).trimmed().split(' ').first().toLong();
     return -1;
 }
+// Peak resident set of this process image. ru_maxrss would carry the parent's peak over the
+// fork, so the kernel's high-water mark of the new address space is read instead.
+inline long maxRssKb() { return statusKb("VmHWM:"); }
+// Resident set of this process now.
+inline long rssKb() { return statusKb("VmRSS:"); }
 
 enum class ChildErrors { Dropped, Forwarded };
 
