@@ -2,7 +2,9 @@
 
 #include "engine/DataSet.h"
 #include "report/model/RpReport.h"
+#include "report/pages/RpError.h"
 #include "report/pages/RpPrinter.h"
+#include "report/pages/RpStream.h"
 
 #include <QCoreApplication>
 #include <algorithm>
@@ -397,12 +399,34 @@ void TRpGenerator::newColumn()
         printBand(enabledBand(report_, TRpBandType::rbColumnHeader));
 }
 
+void TRpGenerator::refuseUnstorableRun() const
+{
+    // Page 1 is in the store now: its size and the records it took tell what the whole run
+    // needs, long before the store itself would run out after gigabytes of drawing.
+    const TRpPageList& store = printer_->PageList();
+    const int done = report_.Controller().DetailNumber - 1;
+    if (printer_->Destination() != TRpPrinterDestination::PageStore || !store.Stream() || done < 1
+        || recordCount_ <= done)
+        return;
+    const long double perRecord = static_cast<long double>(store.Stream()->Size()) / done;
+    const long double needed = perRecord * recordCount_;
+    if (needed > static_cast<long double>(TRpPageList::kMaxStoreBytes))
+        throw ERpError(QStringLiteral("The report's pages would need about %1 MB (%2 records, the first page's %3 "
+                                      "took %4 KB): more than the page store's 2 GB")
+                           .arg(static_cast<qint64>(needed / (1024 * 1024)))
+                           .arg(recordCount_)
+                           .arg(done)
+                           .arg(store.Stream()->Size() / 1024));
+}
+
 void TRpGenerator::newPage()
 {
     const TRpPage& page = report_.Page;
     endPage();
     ++pageCount_;
     printer_->NewPage();
+    if (pageCount_ == 2)
+        refuseUnstorableRun();
     pageFresh_ = true;
     previousBottomLine_ = {};
     currentY_ = roundToInt(page.Native(TRpPage::TopMargin));

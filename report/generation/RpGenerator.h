@@ -76,6 +76,7 @@ private:
     void forcedColumnBreak();
     void newColumn();
     void newPage();
+    void refuseUnstorableRun() const;
     void endPage();
     void processEvents();
     int paperLengthForAlign() const;

@@ -245,7 +245,7 @@ void TRpPageList::AddPage(const QByteArray& metafile)
     }
     putI32(record, static_cast<qint32>(start));
     const qint64 end = start + record.size();
-    if (end > std::numeric_limits<qint32>::max())
+    if (end > kMaxStoreBytes)
         throw ERpError(QStringLiteral("Cannot store page %1: the page store would exceed 2 GB").arg(n));
     qToLittleEndian(static_cast<qint32>(end), record.data() + 4);
     if (stream_->Write(record.constData(), record.size()) != record.size())

@@ -68,6 +68,8 @@ class TRpPageList {
 public:
     // Largest page image we accept, decoded; a hostile count must not make us allocate gigabytes.
     static constexpr qint64 kMaxPageBytes = 256LL * 1024 * 1024;
+    // The store's offsets are 32-bit: its pages end within 2 GB.
+    static constexpr qint64 kMaxStoreBytes = 0x7fffffffLL;
 
     TRpPageList();
     ~TRpPageList();

@@ -1,8 +1,10 @@
 // Where bands land: the result sheet's fixed figures, the period report's pages for row counts on
 // either side of every break, empty reports, forced breaks, cancellation and page numbering.
 #include "GenerationFixtures.h"
+#include "report/pages/RpError.h"
 
 #include <QDir>
+#include <QImage>
 #include <gtest/gtest.h>
 
 using gentest::BandAt;
@@ -307,6 +309,44 @@ TEST(Pagination, AnErrorEndsTheRunFinishesTheRecorderAndLaterRunsWork)
     run.gen.Generate(second);
     EXPECT_EQ(run.gen.DetailNumber(), 5);
     EXPECT_EQ(second.PageCount(), 1);
+}
+
+TEST(Pagination, ARunWhosePagesCannotBeStoredIsRefusedAfterItsFirstPage)
+{
+    // A page-sized picture that does not compress in every detail, one detail a page: 1,000
+    // records would need about 3 GB of pages, more than the store holds.
+    QTemporaryDir dir;
+    TTable data;
+    data.SetTableName(gentest::writeRows(dir.path(), 1000));
+    data.Open();
+    auto r = gentest::layout("Unit7");
+    r->SetDataSet(&data);
+    QImage noise(1024, 1024, QImage::Format_RGB32);
+    quint32 seed = 12345;
+    for (int y = 0; y < noise.height(); ++y)
+        for (int x = 0; x < noise.width(); ++x)
+            noise.setPixel(x, y, (seed = seed * 1664525u + 1013904223u) >> 8);
+    auto image = std::make_unique<TRpImage>();
+    image->Size.StoreNative(TRpPrintableSize::Width, 2700);
+    image->Size.StoreNative(TRpPrintableSize::Height, 1500);
+    image->UpdateBoundsFromSize();
+    image->Stretch = true;
+    TRpPicture picture;
+    picture.Image = noise;
+    image->SetPicture(picture);
+    TRpCustomBand* detail = r->FindBand(TRpBandType::rbDetail);
+    detail->Size.StoreNative(TRpBandSize::Height, 1500);
+    detail->AddItem(std::move(image));
+    NotedRun run(*r);
+    QString error;
+    try {
+        run.run();
+    } catch (const ERpError& e) {
+        error = e.message();
+    }
+    EXPECT_TRUE(error.startsWith(QStringLiteral("The report's pages would need about "))) << error.toStdString();
+    EXPECT_EQ(run.recorder.PageCount(), 2) << "refused as page 2 began";
+    EXPECT_TRUE(run.gen.Available());
 }
 
 } // namespace
