@@ -1,8 +1,7 @@
 #include "report/pages/RpPrinter.h"
 
-#include "platform/canvas/PainterCanvas.h"
-#include "platform/print/PrintJob.h"
 #include "report/pages/RpError.h"
+#include "report/pages/RpPageSink.h"
 #include "report/pages/RpStream.h"
 #include "report/units/NativeUnits.h"
 
@@ -30,22 +29,24 @@ TRpPrinter::~TRpPrinter()
 {
     if (status_ != TRpPrinterStatus::Ready)
         Cleanup();
-    discardJob();
+    sinkCanvas_ = nullptr;
+    if (sink_)
+        sink_->Abort();
     page_.reset();
     pages_.ReleaseStream();
 }
 
 PageCanvas* TRpPrinter::Canvas() const
 {
-    if (printCanvas_)
-        return printCanvas_.get();
+    if (sinkCanvas_)
+        return sinkCanvas_;
     return page_.get();
 }
 
-void TRpPrinter::SetDestination(TRpPrinterDestination destination)
+void TRpPrinter::SetSink(std::unique_ptr<TRpPageSink> sink)
 {
     if (status_ == TRpPrinterStatus::Ready)
-        destination_ = destination;
+        sink_ = std::move(sink);
 }
 
 bool TRpPrinter::inRange(int page) const
@@ -68,14 +69,6 @@ QString TRpPrinter::EmptyRangeMessage() const
             .arg(first)
             .arg(pageCount_);
     return QStringLiteral("No page of this report is in the chosen range %1\u2013%2").arg(first).arg(lastPage_);
-}
-
-void TRpPrinter::discardJob()
-{
-    printCanvas_.reset();
-    if (job_)
-        job_->abort();
-    job_.reset();
 }
 
 int TRpPrinter::ScreenPixelsPerInch()
@@ -121,13 +114,11 @@ void TRpPrinter::BeginDoc()
     pageNumber_ = 0;
     pageCount_ = 0;
     jobError_.clear();
-    if (destination_ == TRpPrinterDestination::Printer) {
+    if (sink_) {
         if (!settings_.PrinterPresent())
             throw ERpError(NoPrinterMessage());
-        // The settings go to the job now; the job itself starts at the first page printed.
-        discardJob();
-        job_ = std::make_unique<PrintJob>(settings_.Device(), title_, settings_.PageLayout(),
-                                          settings_.XPixelsPerInch());
+        sinkCanvas_ = nullptr;
+        sink_->Begin(settings_, title_);
         leftWaste_ = settings_.LeftOffset();
         topWaste_ = settings_.TopOffset();
         xFactor_ = rpunits::pixelsPerNative(settings_.XPixelsPerInch());
@@ -153,7 +144,7 @@ void TRpPrinter::NewPage()
 {
     if (status_ != TRpPrinterStatus::Busy)
         throw ERpError(QStringLiteral("Illegal call to NewPage"));
-    const bool printer = destination_ == TRpPrinterDestination::Printer;
+    const bool printer = sink_ != nullptr;
     if (pageNumber_ > 0) {
         if (printer)
             finishPrinterPage();
@@ -178,33 +169,24 @@ void TRpPrinter::NewPage()
 
 void TRpPrinter::finishPrinterPage()
 {
-    // A printed page ends with its canvas (the next printed page starts it on the job); a page
-    // outside the range was drawn on a throwaway image.
-    printCanvas_.reset();
+    // A printed page ends with its canvas; a page outside the range was drawn on a throwaway image.
+    if (sinkCanvas_) {
+        sinkCanvas_ = nullptr;
+        sink_->FinishPage();
+    }
     page_.reset();
 }
 
 void TRpPrinter::startPrinterPage()
 {
-    if (!job_)
+    if (!sink_ || !sink_->Open())
         throw ERpError(QStringLiteral("Illegal call to NewPage"));
     xFactor_ = rpunits::pixelsPerNative(settings_.XPixelsPerInch());
     yFactor_ = rpunits::pixelsPerNative(settings_.YPixelsPerInch());
     if (inRange(pageCount_)) {
-        QPainter* painter = nullptr;
-        try {
-            if (job_->started()) {
-                job_->newPage();
-                painter = &job_->begin();
-            } else {
-                painter = &job_->begin();
-            }
-        } catch (const PrintJobError& e) {
-            throw ERpError(e.message());
-        }
-        // The job's resolution is the one the page is measured in.
-        xFactor_ = yFactor_ = rpunits::pixelsPerNative(job_->resolution());
-        printCanvas_ = std::make_unique<PainterCanvas>(*painter, QSize(job_->pageWidth(), job_->pageHeight()));
+        sinkCanvas_ = &sink_->StartPage();
+        // The sink's resolution is the one the page is measured in.
+        xFactor_ = yFactor_ = rpunits::pixelsPerNative(sink_->Resolution());
         return;
     }
     const int w = PaperWidth();
@@ -218,13 +200,13 @@ void TRpPrinter::EndDoc()
 {
     if (status_ != TRpPrinterStatus::Busy)
         return;
-    if (destination_ == TRpPrinterDestination::Printer) {
+    if (sink_) {
         finishPrinterPage();
         ++availablePages_;
         notify(TRpNotifyEvent::PagesAvailableType, availablePages_);
         status_ = TRpPrinterStatus::Finished;
-        std::unique_ptr<PrintJob> job = std::move(job_);
-        if (!job || !job->started()) {
+        if (!sink_->Started()) {
+            sink_->Abort();
             // Nothing was drawn for the job: said, unless the run was cancelled before the range.
             if (!cancelled_ && pageCount_ > 0)
                 jobError_ = EmptyRangeMessage();
@@ -232,12 +214,12 @@ void TRpPrinter::EndDoc()
         }
         // A run cancelled from the progress window still ends normally; the job must not print.
         if (cancelled_) {
-            job->abort();
+            sink_->Abort();
             return;
         }
         try {
-            lastJob_ = job->finish(settings_.JobOptions());
-        } catch (const PrintJobError& e) {
+            lastJob_ = sink_->Finish(settings_);
+        } catch (const ERpError& e) {
             // Kept for whoever started the run: EndDoc ends a generation, which must finish.
             jobError_ = e.message();
         }
@@ -253,8 +235,9 @@ void TRpPrinter::EndDoc()
 
 void TRpPrinter::Abort()
 {
-    if (destination_ == TRpPrinterDestination::Printer) {
-        discardJob();
+    if (sink_) {
+        sinkCanvas_ = nullptr;
+        sink_->Abort();
         page_.reset();
         status_ = TRpPrinterStatus::Finished;
         return;
@@ -290,10 +273,9 @@ void TRpPrinter::Cleanup()
         Cancel();
     // A job under way is given up; the canvas on its page goes with it, so a run still drawing
     // draws on the throwaway image that stays (below).
-    if (job_) {
-        printCanvas_.reset();
-        job_->abort();
-        job_.reset();
+    if (sink_ && sink_->Open()) {
+        sinkCanvas_ = nullptr;
+        sink_->Abort();
     }
     // The open page image stays until the next document: a run still holding its canvas must not
     // draw on freed memory; it will not be stored anywhere.

@@ -1,16 +1,16 @@
 #pragma once
 // The page recorder: a generation run draws each page on the canvas the recorder hands out. With
 // the page store as destination every page is a page image that goes into the store, from which
-// the preview reads pages back by number while the run goes on. With the printer as destination
-// the pages of the page range are drawn straight onto the pages of a print job (through the same
-// painting code that plays page images, so paper and screen agree) and the others onto throwaway
-// page images; the job goes to the print service at EndDoc, and is discarded when the run was
-// cancelled. The recorder also holds the printer settings that give the page its size, and tells
-// its client window how far the run has got through queued events.
+// the preview reads pages back by number while the run goes on. With a page sink as destination
+// (the printer: the printing room gives one) the pages of the page range are drawn on the sink's
+// pages and the others onto throwaway page images; the sink's document is handed over at EndDoc,
+// and given up when the run was cancelled. The recorder also holds the printer settings that give
+// the page its size, and tells its client window how far the run has got through queued events.
 //
-// Knows: page images, the page store, the printer settings and print jobs. Knows nothing of the
-// report model, of generation or of who owns it: printing the stored pages of a loaded report is
-// the printing room's, and the report session decides when the recorder goes.
+// Knows: page images, the page store, the printer settings, the page sink's interface. Knows
+// nothing of print jobs, of the report model, of generation or of who owns it: printing the
+// stored pages of a loaded report is the printing room's, and the report session decides when the
+// recorder goes.
 // Untrusted: report files (through the page store) and their pages.
 #include "platform/canvas/EmfRecorder.h"
 #include "report/pages/PaperSize.h"
@@ -41,8 +41,7 @@ private:
     int value_;
 };
 
-class PainterCanvas;
-class PrintJob;
+class TRpPageSink;
 
 class TRpPrinter {
 public:
@@ -94,9 +93,13 @@ public:
     void Cleanup();
 
     TRpPrinterStatus Status() const { return status_; }
-    TRpPrinterDestination Destination() const { return destination_; }
-    // Only while ready: a document keeps the destination it began with.
-    void SetDestination(TRpPrinterDestination destination);
+    TRpPrinterDestination Destination() const
+    {
+        return sink_ ? TRpPrinterDestination::Printer : TRpPrinterDestination::PageStore;
+    }
+    // Pages go to the sink from the next document on (the printer as destination); only while
+    // ready: a document keeps the destination it began with.
+    void SetSink(std::unique_ptr<TRpPageSink> sink);
     int PageNumber() const { return pageNumber_; }
     int PageCount() const { return pageCount_; }
     int AvailablePages() const { return availablePages_; }
@@ -160,9 +163,7 @@ private:
     bool inRange(int page) const;
     void finishPrinterPage();
     void startPrinterPage();
-    void discardJob();
 
-    TRpPrinterDestination destination_ = TRpPrinterDestination::PageStore;
     TRpPrinterStatus status_ = TRpPrinterStatus::Ready;
     int pageNumber_ = 0;
     int pageCount_ = 0;
@@ -175,10 +176,9 @@ private:
     int leftWaste_ = 0;
     int topWaste_ = 0;
     std::unique_ptr<EmfRecorder> page_;
-    // Printer destination: the job, and the canvas on its current page while that page is printed
-    // (declared after the job, so that it goes first).
-    std::unique_ptr<PrintJob> job_;
-    std::unique_ptr<PainterCanvas> printCanvas_;
+    // Printer destination: the sink, and the canvas of its page while a page of the range is drawn.
+    std::unique_ptr<TRpPageSink> sink_;
+    PageCanvas* sinkCanvas_ = nullptr;
     int lastJob_ = 0;
     QString jobError_;
     TRpPageList pages_;

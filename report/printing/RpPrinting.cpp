@@ -6,11 +6,13 @@
 #include "report/model/RpReport.h"
 #include "report/pages/RpError.h"
 #include "report/pages/RpPrinter.h"
+#include "report/printing/RpPrintJobSink.h"
 #include "report/printing/RpProgressForm.h"
 
 #include <QCoreApplication>
 #include <QPainter>
 #include <algorithm>
+#include <memory>
 
 namespace rpprinting {
 
@@ -21,7 +23,7 @@ void PrintLive(TRpGenerator& generator, const std::function<void(TRpProgressForm
     if (!PrinterInfo::printerInstalled())
         throw ERpError(TRpPrinter::NoPrinterMessage());
     TRpPrinter recorder;
-    recorder.SetDestination(TRpPrinterDestination::Printer);
+    recorder.SetSink(std::make_unique<TRpPrintJobSink>());
     TRpProgressForm form(recorder);
     recorder.SetClient(&form);
     if (generator.Report().ShowProgress)

@@ -2,6 +2,7 @@
 // build's own PDF queue: what reaches paper is read back from the PDF the queue wrote.
 #include "report/pages/RpError.h"
 #include "report/pages/RpPrinter.h"
+#include "report/printing/RpPrintJobSink.h"
 #include "report/printing/RpPrinting.h"
 
 #include "PrintQueueFixture.h"
@@ -24,7 +25,7 @@ protected:
 // A document of `pages` pages drawn onto the printer with the given range.
 int printDocument(TRpPrinter& rp, int pages, int first, int last)
 {
-    rp.SetDestination(TRpPrinterDestination::Printer);
+    rp.SetSink(std::make_unique<TRpPrintJobSink>());
     rp.SetFirstPage(first);
     rp.SetLastPage(last);
     rp.BeginDoc();
@@ -87,7 +88,7 @@ TEST_F(RecorderPrint, CancelledRunDiscardsTheJob)
 {
     // Cancel between pages (the progress window's button), then the run ends normally: EndDoc.
     TRpPrinter rp;
-    rp.SetDestination(TRpPrinterDestination::Printer);
+    rp.SetSink(std::make_unique<TRpPrintJobSink>());
     rp.BeginDoc();
     rp.NewPage();
     drawPage(rp, 1);
@@ -100,7 +101,7 @@ TEST_F(RecorderPrint, CancelledRunDiscardsTheJob)
 
     // Closing the preview during a run: Abort.
     TRpPrinter aborted;
-    aborted.SetDestination(TRpPrinterDestination::Printer);
+    aborted.SetSink(std::make_unique<TRpPrintJobSink>());
     aborted.BeginDoc();
     aborted.NewPage();
     drawPage(aborted, 1);
@@ -196,7 +197,7 @@ TEST_F(RecorderPrint, NoPrinterInstalledPrintsNothing)
     EXPECT_EQ(error, QStringLiteral("No printer is installed"));
 
     TRpPrinter printer;
-    printer.SetDestination(TRpPrinterDestination::Printer);
+    printer.SetSink(std::make_unique<TRpPrintJobSink>());
     EXPECT_THROW(printer.BeginDoc(), ERpError);
     EXPECT_TRUE(newPdfs().isEmpty());
 }
