@@ -126,14 +126,27 @@ void TRpGenerator::Generate(TRpPrinter& recorder)
             for (const TRpCustomBand* c = b.get(); c && guard < 10000; c = c->ChildBand(), ++guard)
                 footers += bandHeight(*c);
         }
-        pageFooterSize_ = roundToInt(footers);
-        currentX_ = roundToInt(page.Native(TRpPage::LeftMargin));
-
         items_.Prepare(report_);
         TRpController& driver = report_.Controller();
         driver.Title = report_.FindBand(TRpBandType::rbTitle);
         driver.Detail = report_.FindBand(TRpBandType::rbDetail);
         driver.Summary = report_.FindBand(TRpBandType::rbSummary);
+
+        TRpPagination::Geometry g;
+        g.paperLength = recorder.PaperLength();
+        g.alignLength = paperLengthForAlign();
+        g.pageLength = page.Native(TRpPage::Length);
+        g.topMargin = page.Native(TRpPage::TopMargin);
+        g.bottomMargin = page.Native(TRpPage::BottomMargin);
+        g.leftMargin = page.Native(TRpPage::LeftMargin);
+        g.printableLength = page.PrintableLength();
+        g.footerReserve = roundToInt(footers);
+        g.columns = std::max(1, page.Columns());
+        g.columnSpace = roundToInt(page.Native(TRpPage::ColumnSpace));
+        g.columnWidth = driver.Detail ? roundToInt(driver.Detail->Size.Native(TRpBandSize::Width))
+                                      : (roundToInt(page.PrintableWidth()) - g.columnSpace * (g.columns - 1)) / g.columns;
+        pages_ = TRpPagination(g);
+        currentX_ = pages_.LeftMargin();
         executeDriver();
 
         currentX_ = roundToInt(page.Native(TRpPage::LeftMargin));
@@ -228,8 +241,7 @@ int TRpGenerator::AvailableSpace() const
 {
     if (available_ || !printer_ || currentY_ == -1)
         return 0;
-    return roundToInt(static_cast<long double>(printer_->PaperLength())
-                      - report_.Page.Native(TRpPage::BottomMargin) - pageFooterSize_ - currentY_);
+    return pages_.Available(currentY_);
 }
 
 void TRpGenerator::printBand(TRpCustomBand* band) { printBandAs(band, band ? band->BandType() : TRpBandType::rbTitle); }
@@ -238,11 +250,8 @@ void TRpGenerator::printBandAs(TRpCustomBand* band, TRpBandType type)
 {
     if (!band)
         return;
-    const TRpPage& page = report_.Page;
     if (band->AlignToBottom) {
-        const int target = roundToInt(static_cast<long double>(paperLengthForAlign())
-                                      - page.Native(TRpPage::BottomMargin) - bandHeight(*band)
-                                      - pageFooterSize_);
+        const int target = pages_.BottomAlignedTop(bandHeight(*band));
         if (currentY_ < target)
             currentY_ = target;
     }
@@ -344,13 +353,8 @@ int TRpGenerator::clampAdd(int a, int b)
 
 void TRpGenerator::makeSpace(TRpCustomBand& band, TRpBandType type)
 {
-    const int h = roundToInt(bandHeight(band));
-    const bool fits = AvailableSpace() >= h;
-    const bool tallerThanPage = h > report_.Page.PrintableLength();
-    // A band that does not fit a page that holds nothing but its headers would not fit the next
-    // one either: it prints where it is.
-    if (pageCount_ == 0
-        || (type != TRpBandType::rbPageFooter && !fits && !tallerThanPage && !pageFresh_))
+    if (pages_.MovesOn(roundToInt(bandHeight(band)), currentY_, pageCount_ == 0, type == TRpBandType::rbPageFooter,
+                       pageFresh_))
         newColumn();
 }
 
@@ -380,20 +384,14 @@ void TRpGenerator::forcedColumnBreak()
 
 void TRpGenerator::newColumn()
 {
-    const TRpPage& page = report_.Page;
-    const int columns = std::max(1, page.Columns());
-    if (column_ >= columns) {
-        column_ = 1;
-        currentX_ = roundToInt(page.Native(TRpPage::LeftMargin));
-        newPage();
-    } else {
-        const int space = roundToInt(page.Native(TRpPage::ColumnSpace));
-        const TRpCustomBand* detail = report_.Controller().Detail;
-        const int width = detail ? roundToInt(detail->Size.Native(TRpBandSize::Width))
-                                 : (roundToInt(page.PrintableWidth()) - space * (columns - 1)) / columns;
-        currentX_ = clampAdd(currentX_, clampAdd(width, space));
+    if (const auto x = pages_.NextColumnX(column_, currentX_)) {
+        currentX_ = *x;
         currentY_ = columnTop_;
         ++column_;
+    } else {
+        column_ = 1;
+        currentX_ = pages_.LeftMargin();
+        newPage();
     }
     if (!(column_ == 1 && pageCount_ == 1))
         printBand(enabledBand(report_, TRpBandType::rbColumnHeader));
@@ -421,7 +419,6 @@ void TRpGenerator::refuseUnstorableRun() const
 
 void TRpGenerator::newPage()
 {
-    const TRpPage& page = report_.Page;
     endPage();
     ++pageCount_;
     printer_->NewPage();
@@ -429,7 +426,7 @@ void TRpGenerator::newPage()
         refuseUnstorableRun();
     pageFresh_ = true;
     previousBottomLine_ = {};
-    currentY_ = roundToInt(page.Native(TRpPage::TopMargin));
+    currentY_ = pages_.TopMargin();
     if (pageCount_ > 1 || report_.Options.has(TRpReportOption::FirstPageHeader))
         printBand(enabledBand(report_, TRpBandType::rbPageHeader));
     columnTop_ = currentY_;
@@ -444,9 +441,8 @@ void TRpGenerator::endPage()
     if (BeforeEndPage)
         BeforeEndPage(pageCount_);
     const TRpPage& page = report_.Page;
-    currentY_ = roundToInt(page.Native(TRpPage::Length) - page.Native(TRpPage::BottomMargin)
-                           - pageFooterSize_);
-    currentX_ = roundToInt(page.Native(TRpPage::LeftMargin));
+    currentY_ = pages_.FooterTop();
+    currentX_ = pages_.LeftMargin();
     if (!lastPage_ || report_.Options.has(TRpReportOption::LastPageFooter))
         printBand(enabledBand(report_, TRpBandType::rbPageFooter));
 

@@ -9,6 +9,7 @@
 // Must not know: windows, printers or sessions.
 // Untrusted: the layout's measures (margins, band heights) may be anything a loaded layout holds;
 // negative printable sizes are set to 0, and every position is clamped to int range.
+#include "report/generation/Pagination.h"
 #include "report/generation/RpItemPrint.h"
 #include "report/model/RpTypes.h"
 
@@ -100,7 +101,7 @@ private:
     int pageCount_ = 0;
     int column_ = 1;
     int columnTop_ = 0;
-    int pageFooterSize_ = 0;
+    TRpPagination pages_;   // the run's page arithmetic, set up at its start
     int printerIndex_ = -1;
     int recordCount_ = 0;
 };

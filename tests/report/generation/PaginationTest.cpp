@@ -395,3 +395,49 @@ TEST(Pagination, ResultSheetOfAnEmptyTableStillPrintsItsPage)
 }
 
 } // namespace
+
+namespace {
+
+// The page arithmetic alone, on its edges: a landscape A4 sheet of 2100 native with 100 margins,
+// 50 of page footers and two columns of 1300 with 20 between them.
+TEST(Pagination, PageArithmeticOnItsEdges)
+{
+    TRpPagination::Geometry g;
+    g.paperLength = g.alignLength = g.pageLength = 2100;
+    g.topMargin = g.bottomMargin = g.leftMargin = 100;
+    g.printableLength = 1900;
+    g.footerReserve = 50;
+    g.columns = 2;
+    g.columnSpace = 20;
+    g.columnWidth = 1300;
+    const TRpPagination p(g);
+    EXPECT_EQ(p.Available(1000), 950);
+    EXPECT_EQ(p.FooterTop(), 1950);
+    EXPECT_EQ(p.BottomAlignedTop(200), 1750);
+    struct Row {
+        const char* what;
+        int height, y;
+        bool firstPage, pageFooter, pageFresh, movesOn;
+    };
+    const Row rows[] = {
+        {"before the first page", 0, -1, true, false, false, true},
+        {"fits to the unit", 950, 1000, false, false, false, false},
+        {"one unit too tall", 951, 1000, false, false, false, true},
+        {"a page footer never moves", 5000, 1000, false, true, false, false},
+        {"a page holding only its headers", 951, 1000, false, false, true, false},
+        {"as tall as a page", 1900, 1000, false, false, false, true},
+        {"taller than any page", 1901, 1000, false, false, false, false},
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(p.MovesOn(r.height, r.y, r.firstPage, r.pageFooter, r.pageFresh), r.movesOn) << r.what;
+    EXPECT_EQ(p.NextColumnX(1, 100), 1420);
+    EXPECT_EQ(p.NextColumnX(2, 1420), std::nullopt) << "the last column ends the page";
+
+    // Margins a layout gives in fractions round once, at the end, halves to even.
+    g.bottomMargin = 100.5L;
+    EXPECT_EQ(TRpPagination(g).Available(1000), 950);
+    g.bottomMargin = 101.5L;
+    EXPECT_EQ(TRpPagination(g).Available(1000), 948);
+}
+
+} // namespace
