@@ -1,11 +1,13 @@
 #include "report/printing/RpPrinting.h"
 
+#include "platform/canvas/EmfPlayer.h"
 #include "platform/print/PrintJob.h"
 #include "platform/print/PrinterInfo.h"
 #include "report/generation/RpGenerator.h"
 #include "report/model/RpReport.h"
 #include "report/pages/RpError.h"
 #include "report/pages/RpPrinter.h"
+#include "report/pages/RpStream.h"
 #include "report/printing/RpPrintJobSink.h"
 #include "report/printing/RpProgressForm.h"
 
@@ -58,6 +60,10 @@ int PrintStoredPages(TRpPrinter& recorder)
     if (from > to)
         throw ERpError(recorder.EmptyRangeMessage());
     recorder.ClearCancel();
+    // Loaded pages are untrusted: besides each page's own bound, the whole print may cost what a
+    // file of its size may (a unit per byte, at least as much as a file of 1 MB).
+    const TRpStream* stored = recorder.PageList().Stream();
+    double left = std::max<double>(1 << 20, stored ? static_cast<double>(stored->Size()) : 0);
     // A job that fails part way is aborted by its destructor: nothing half-printed is sent.
     PrintJob job(settings.Device(), recorder.Title(), settings.PageLayout(), settings.XPixelsPerInch());
     try {
@@ -66,8 +72,14 @@ int PrintStoredPages(TRpPrinter& recorder)
             if (i > from)
                 job.newPage();
             QPainter& painter = job.begin();
-            if (auto page = recorder.GetPage(i))
-                page->Play(painter, QRectF(0, 0, job.pageWidth(), job.pageHeight()));
+            if (auto page = recorder.GetPage(i)) {
+                try {
+                    left -= page->Play(painter, QRectF(0, 0, job.pageWidth(), job.pageHeight()),
+                                       std::min(left, EmfPlayer::kMaxPageWork));
+                } catch (const EmfError& e) {
+                    throw ERpError(QStringLiteral("Page %1 of the report cannot be printed: %2").arg(i).arg(e.message()));
+                }
+            }
             if (recorder.Cancelled()) {
                 job.abort();
                 return 0;

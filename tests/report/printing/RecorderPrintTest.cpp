@@ -6,6 +6,8 @@
 #include "report/printing/RpPrinting.h"
 
 #include "PrintQueueFixture.h"
+#include "fuzz/entries/HostilePages.h"
+#include "report/pages/RpStream.h"
 #include "report/pages/RpPrinterFixtures.h"
 
 #include <QCoreApplication>
@@ -175,6 +177,32 @@ TEST_F(RecorderPrint, StoredPagesPrintExactlyTheRange)
         ASSERT_FALSE(pdf.isEmpty()) << "no PDF for job " << job << "\n" << printqueue::trouble().toStdString();
         EXPECT_EQ(printqueue::pdfPages(pdf), r.expected);
     }
+}
+
+TEST_F(RecorderPrint, StoredPagesThatCostMoreThanTheirFileMayAreNotPrinted)
+{
+    // A report file of 880 KB whose every page fills the sheet 450 times: each page is within a
+    // page's bound, the pages together are far past what a file of that size may cost.
+    const QString file = dir_.filePath(QStringLiteral("fills.hrp"));
+    {
+        TRpPageList list;
+        list.Start(std::make_unique<TRpStream>(), false);
+        for (int p = 0; p < 100; ++p)
+            list.AddPage(hostilepages::pageFills(450));
+        list.WriteHeader();
+        list.SaveToFile(file);
+    }
+    TRpPrinter rp;
+    rp.Load(file);
+    QString error;
+    try {
+        rpprinting::PrintStoredPages(rp);
+    } catch (const ERpError& e) {
+        error = e.message();
+    }
+    EXPECT_TRUE(error.startsWith(QStringLiteral("Page "))) << error.toStdString();
+    EXPECT_TRUE(error.contains(QStringLiteral("than the rest of its file may cost"))) << error.toStdString();
+    EXPECT_TRUE(newPdfs().isEmpty());
 }
 
 TEST_F(RecorderPrint, NoPrinterInstalledPrintsNothing)
