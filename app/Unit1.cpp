@@ -15,6 +15,7 @@
 #include "engine/DataSet.h"
 #include "link/CaptureFiles.h"
 #include "link/FrameReceiver.h"
+#include "link/LineLog.h"
 #include "link/MessageImport.h"
 #include "link/SerialLink.h"
 #include "platform/IniFile.h"
@@ -302,9 +303,26 @@ void TForm1::FormCreate()
     if (!QDir().mkpath(capture::tempFolder(ProgramFolder)))
         ui::showError(QStringLiteral("Cannot create the folder %1: results from the analyser cannot be stored.")
                           .arg(capture::tempFolder(ProgramFolder)));
+    // The line log keeps what crossed the line for diagnosis; an ACK is logged once it is sent.
+    lineLog_ = std::make_unique<LineLog>(ProgramFolder, [this](const QString& m) { showErrorLater(m); });
+    QString retention;
+    const QString archiveDays = IniFile(ProgramFolder + QLatin1String(startup::kSettingsFile))
+                                    .readString(QStringLiteral("MAIN"), QStringLiteral("ArchiveDays"), QString());
+    lineLog_->prune(LineLog::keepDays(archiveDays, &retention), QDate::currentDate());
+    if (!retention.isEmpty())
+        showErrorLater(retention);
     receiver_ = std::make_unique<FrameReceiver>(
-        ProgramFolder, [this] { link_->SendAck(); }, [this](const QString& m) { showErrorLater(m); });
-    link_ = std::make_unique<SerialLink>([this](const char* d, int n) { receiver_->receive(d, n); });
+        ProgramFolder,
+        [this] {
+            link_->SendAck();
+            static const char ack = 0x06;
+            lineLog_->record(LineLog::Direction::Out, &ack, 1);
+        },
+        [this](const QString& m) { showErrorLater(m); });
+    link_ = std::make_unique<SerialLink>([this](const char* d, int n) {
+        lineLog_->record(LineLog::Direction::In, d, n);
+        receiver_->receive(d, n);
+    });
     store_ = std::make_unique<DbfResultStore>(ProgramFolder, Query1);
     import_ = std::make_unique<MessageImport>(
         ProgramFolder, *store_, [this](const QString& m) { showErrorLater(m); },

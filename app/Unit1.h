@@ -21,6 +21,7 @@ class TDBEdit;
 class TDBNavigator;
 class SerialLink;
 class FrameReceiver;
+class LineLog;
 class MessageImport;
 class ResultStore;
 class TrayIcon;
@@ -126,6 +127,7 @@ private:
     void showErrorLater(const QString& message);
     QWidget* client_ = nullptr;
 
+    std::unique_ptr<LineLog> lineLog_;
     std::unique_ptr<FrameReceiver> receiver_;
     std::unique_ptr<SerialLink> link_;
     std::unique_ptr<ResultStore> store_;

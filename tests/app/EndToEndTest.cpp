@@ -3,9 +3,13 @@
 #include "AppFixture.h"
 
 #include "link/sim/AnalyserSimulator.h"
+#include "link/LineLog.h"
 #include "link/MessageImport.h"
 #include "link/SerialLink.h"
 
+#include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 
 using apptest::AppFixture;
@@ -55,4 +59,17 @@ TEST_F(AppFixture, HundredMessagesFromTheSimulatorBecomeHundredRowsInOrder)
             EXPECT_EQ(t.FieldByName(names[v])->AsString(), m.row.values[size_t(v)]) << "row " << i << " " << names[v];
     }
     Form1->FormClose();
+    // The line log holds every byte that came in and every ACK that went out, in order.
+    QByteArray in, out;
+    const QDir archive(LineLog::folder(folder));
+    for (const QString& day : archive.entryList({"line-*.jsonl"}, QDir::Files, QDir::Name))
+        for (const QByteArray& line : testsupport::readFile(archive.filePath(day)).split('\n'))
+            if (!line.isEmpty()) {
+                const QJsonObject o = QJsonDocument::fromJson(line).object();
+                (o.value("dir").toString() == "in" ? in : out) += QByteArray::fromBase64(o.value("bytes").toString().toLatin1());
+            }
+    EXPECT_EQ(in.count('\x05'), count) << "one ENQ a message";
+    EXPECT_EQ(in.count('\x04'), count) << "one EOT a message";
+    EXPECT_EQ(out.size(), out.count('\x06'));
+    EXPECT_GE(out.size(), count * 2) << "an ACK for each ENQ and each frame";
 }
