@@ -138,6 +138,19 @@ inline QByteArray fontRecords(int count)
     return assemble(records);
 }
 
+// The header of a one-bit side x side picture and its two colours, black and white.
+inline void oneBitPicture(emf::Writer& w, qint32 side)
+{
+    w.u32(40);
+    w.i32(side);
+    w.i32(side);
+    w.u16(1);
+    w.u16(1);
+    w.zeros(24);
+    w.u32(0);
+    w.u32(0x00FFFFFF);
+}
+
 // Pattern brushes of side x side one-bit pixels, created and never used.
 inline QByteArray patternBrushes(int count, qint32 side)
 {
@@ -146,14 +159,7 @@ inline QByteArray patternBrushes(int count, qint32 side)
     for (int i = 0; i < count; ++i) {
         QByteArray r = rec(emf::EMR_CREATEDIBPATTERNBRUSHPT, {quint32(1 + i), 0, 32, 48, 80, bits});
         emf::Writer w(r);
-        w.u32(40);
-        w.i32(side);
-        w.i32(side);
-        w.u16(1);
-        w.u16(1);
-        w.zeros(24);
-        w.u32(0);
-        w.u32(0x00FFFFFF);
+        oneBitPicture(w, side);
         w.zeros(bits);
         emf::patchU32(r, 4, quint32(r.size()));
         records.push_back(r);
@@ -168,14 +174,7 @@ inline QByteArray largePicture(qint32 side)
     QByteArray r = rec(emf::EMR_STRETCHDIBITS, {0, 0, 793, 1122, 0, 0, 0, 0, quint32(side), quint32(side), 80, 48, 128,
                                                 bits, 0, emf::SRCCOPY, 794, 1123});
     emf::Writer w(r);
-    w.u32(40);
-    w.i32(side);
-    w.i32(side);
-    w.u16(1);
-    w.u16(1);
-    w.zeros(24);
-    w.u32(0);
-    w.u32(0x00FFFFFF);
+    oneBitPicture(w, side);
     for (quint32 i = 0; i < bits; ++i)
         w.u8(quint8(i * 37 >> 3));
     emf::patchU32(r, 4, quint32(r.size()));

@@ -4,15 +4,8 @@
 
 #include <algorithm>
 
+using rpunits::clampAdd;
 using rpunits::roundToInt;
-
-namespace {
-int clampAdd(int a, int b)
-{
-    const long long s = static_cast<long long>(a) + b;
-    return static_cast<int>(std::clamp<long long>(s, -1000000000LL, 1000000000LL));
-}
-} // namespace
 
 int TRpPagination::Available(int y) const
 {

@@ -12,6 +12,7 @@
 
 namespace {
 
+using rpunits::clampAdd;
 using rpunits::roundToInt;
 
 bool isPageBand(TRpBandType t)
@@ -343,12 +344,6 @@ void TRpGenerator::printItems(TRpCustomBand& band, TRpBandType type)
         firstPass = false;
     }
     currentY_ = clampAdd(currentY_, roundToInt(extent.height + extent.expansion));
-}
-
-int TRpGenerator::clampAdd(int a, int b)
-{
-    const long long s = static_cast<long long>(a) + b;
-    return static_cast<int>(std::clamp<long long>(s, -1000000000LL, 1000000000LL));
 }
 
 void TRpGenerator::makeSpace(TRpCustomBand& band, TRpBandType type)

@@ -81,7 +81,6 @@ private:
     void endPage();
     void processEvents();
     int paperLengthForAlign() const;
-    static int clampAdd(int a, int b);
     static constexpr int kMaxChildDepth = 1000;
 
     TReport& report_;

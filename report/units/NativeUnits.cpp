@@ -1,5 +1,6 @@
 #include "report/units/NativeUnits.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -42,6 +43,12 @@ int mulDiv(int a, int b, int c)
     if (q > INT_MAX || q < INT_MIN)
         return -1;
     return static_cast<int>(q);
+}
+
+int clampAdd(int a, int b)
+{
+    const long long sum = static_cast<long long>(a) + b;
+    return static_cast<int>(std::clamp<long long>(sum, -1000000000LL, 1000000000LL));
 }
 
 } // namespace rpunits

@@ -22,6 +22,9 @@ int roundToInt(long double v);
 // when c is 0.
 int mulDiv(int a, int b, int c);
 
+// a + b held within +-1e9, so that positions built from a layout's measures never overflow.
+int clampAdd(int a, int b);
+
 // Device pixels per native unit at a resolution in pixels per inch.
 inline long double pixelsPerNative(int pixelsPerInch) { return static_cast<long double>(pixelsPerInch) / kNativePerInch; }
 

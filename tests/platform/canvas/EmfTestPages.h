@@ -1,5 +1,6 @@
 #pragma once
 // Pages and image helpers shared by the page-image tests.
+#include "fuzz/entries/HostilePages.h"
 #include "platform/canvas/EmfFormat.h"
 #include "platform/canvas/EmfPlayer.h"
 #include "platform/canvas/EmfRecorder.h"
@@ -179,18 +180,7 @@ inline QRect inkBox(const QImage& img, const QRect& area, const std::function<bo
 
 inline bool isDark(QRgb c) { return qGray(c) < 128; }
 
-// A raw record: type, 32-bit fields, then extra zero bytes; the size is filled in.
-inline QByteArray rec(quint32 type, const std::vector<quint32>& fields, qsizetype extra = 0)
-{
-    QByteArray out;
-    emf::Writer w(out);
-    w.u32(type);
-    w.u32(quint32(8 + fields.size() * 4 + extra));
-    for (quint32 f : fields)
-        w.u32(f);
-    w.zeros(extra);
-    return out;
-}
+using hostilepages::rec;
 
 // A metafile with our header, the given records and an end record; nBytes and nRecords correct.
 inline QByteArray assemble(const std::vector<QByteArray>& records, quint16 handles = 8, bool withEof = true)

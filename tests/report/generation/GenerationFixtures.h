@@ -69,6 +69,17 @@ inline QString writeRows(const QString& folder, int rows, const QDate& day = QDa
     });
 }
 
+// A table of `rows` rows of one day in a folder of its own, open, for the period report.
+struct OpenRows {
+    explicit OpenRows(int rows)
+    {
+        data.SetTableName(writeRows(dir.path(), rows));
+        data.Open();
+    }
+    QTemporaryDir dir;
+    TTable data;
+};
+
 struct BandAt {
     QString name;
     int page;

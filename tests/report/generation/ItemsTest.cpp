@@ -53,10 +53,8 @@ bool fontsPresent() { return ReferenceContext::FontAvailable(QStringLiteral("Ari
 TEST(Items, AutoSizedFieldTextKeepsLeftEdgeCentreOrRightEdge)
 {
     REQUIRE_FONTS();
-    QTemporaryDir dir;
-    TTable data;
-    data.SetTableName(gentest::writeRows(dir.path(), 1));
-    data.Open();
+    gentest::OpenRows rows(1);
+    TTable& data = rows.data;
     auto r = blankReport();
     TRpCustomBand* band = addBand(*r, TRpBandType::rbTitle, 400, "T");
     const TAlignment aligns[] = {TAlignment::taLeftJustify, TAlignment::taCenter, TAlignment::taRightJustify};
@@ -288,10 +286,8 @@ TEST(Items, RecordFiguresOfSystemData)
 
 TEST(Items, FieldTextsThatCannotBeReadPrintNothing)
 {
-    QTemporaryDir dir;
-    TTable data;
-    data.SetTableName(gentest::writeRows(dir.path(), 1));
-    data.Open();
+    gentest::OpenRows rows(1);
+    TTable& data = rows.data;
     TTable closed;
     closed.SetTableName(data.TableName());
     auto r = blankReport();
@@ -446,10 +442,8 @@ TEST(Items, EveryRowLineOfThePeriodReportShows)
 {
     // Each detail's bottom frame line lies one native unit inside the next detail, whose fill
     // would cover it about every third row at 96 pixels per inch.
-    QTemporaryDir dir;
-    TTable data;
-    data.SetTableName(gentest::writeRows(dir.path(), 34));
-    data.Open();
+    gentest::OpenRows rows(34);
+    TTable& data = rows.data;
     auto r = gentest::layout("Unit7");
     r->SetDataSet(&data);
     NotedRun run(*r);
@@ -477,10 +471,8 @@ namespace {
 // or an overflow (the sanitizer build runs this too).
 TEST(Items, HostileMeasuresEndInAFewPages)
 {
-    QTemporaryDir dir;
-    TTable data;
-    data.SetTableName(gentest::writeRows(dir.path(), 3));
-    data.Open();
+    gentest::OpenRows rows(3);
+    TTable& data = rows.data;
     using Mutate = std::function<void(TReport&)>;
     auto eachBand = [](TReport& r, const std::function<void(TRpCustomBand&)>& f) {
         for (const auto& b : r.BandList())
@@ -559,10 +551,8 @@ namespace {
 TEST(Items, MaskFormatsDatesAndLeavesTextFields)
 {
     REQUIRE_FONTS();
-    QTemporaryDir dir;
-    TTable data;
-    data.SetTableName(gentest::writeRows(dir.path(), 1));
-    data.Open();
+    gentest::OpenRows rows(1);
+    TTable& data = rows.data;
     auto r = blankReport();
     TRpCustomBand* band = addBand(*r, TRpBandType::rbTitle, 200, "T");
     auto* date = addItem<TRpDBText>(*band, 0, 0, 200, 45);

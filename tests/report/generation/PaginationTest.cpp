@@ -118,10 +118,8 @@ INSTANTIATE_TEST_SUITE_P(Generation, PeriodPages, ::testing::Values(
 
 TEST(Pagination, EmptyPeriodReportHasTitleOneEmptyDetailAndSummaryWithoutColumnHeader)
 {
-    QTemporaryDir dir;
-    TTable data;
-    data.SetTableName(gentest::writeRows(dir.path(), 0));
-    data.Open();
+    gentest::OpenRows rows(0);
+    TTable& data = rows.data;
     auto r = gentest::layout("Unit7");
     r->SetDataSet(&data);
     NotedRun run(*r);
@@ -133,10 +131,8 @@ TEST(Pagination, EmptyPeriodReportHasTitleOneEmptyDetailAndSummaryWithoutColumnH
 
 TEST(Pagination, WithoutPrintIfEmptyNoRowsGiveNoPages)
 {
-    QTemporaryDir dir;
-    TTable data;
-    data.SetTableName(gentest::writeRows(dir.path(), 0));
-    data.Open();
+    gentest::OpenRows rows(0);
+    TTable& data = rows.data;
     for (bool open : {true, false}) {
         auto r = gentest::layout("Unit7");
         r->SetPrintIfEmpty(false);
@@ -152,10 +148,8 @@ TEST(Pagination, WithoutPrintIfEmptyNoRowsGiveNoPages)
 
 TEST(Pagination, ForcedNewPageDetailIsSwallowedOnceThenBreaksEveryRecord)
 {
-    QTemporaryDir dir;
-    TTable data;
-    data.SetTableName(gentest::writeRows(dir.path(), 3));
-    data.Open();
+    gentest::OpenRows rows(3);
+    TTable& data = rows.data;
     // Without a column header the first detail's break is swallowed after the title.
     auto r = gentest::layout("Unit7");
     r->SetDataSet(&data);
@@ -170,10 +164,8 @@ TEST(Pagination, ForcedNewPageDetailIsSwallowedOnceThenBreaksEveryRecord)
 
 TEST(Pagination, CancelBetweenDetails)
 {
-    QTemporaryDir dir;
-    TTable data;
-    data.SetTableName(gentest::writeRows(dir.path(), 50));
-    data.Open();
+    gentest::OpenRows rows(50);
+    TTable& data = rows.data;
     struct Case {
         const char* what;
         bool reportCancel;
@@ -224,10 +216,8 @@ TEST(Pagination, CancelOutsideARunDoesNothing)
 
 TEST(Pagination, PageNumbersRestartWithEveryRun)
 {
-    QTemporaryDir dir;
-    TTable data;
-    data.SetTableName(gentest::writeRows(dir.path(), 70));
-    data.Open();
+    gentest::OpenRows rows(70);
+    TTable& data = rows.data;
     auto r = gentest::layout("Unit7");
     r->SetDataSet(&data);
     // A page number at the right of the column header, which every page carries.
@@ -258,10 +248,8 @@ TEST(Pagination, PageNumbersRestartWithEveryRun)
 
 TEST(Pagination, RequestsDuringARunAreIgnored)
 {
-    QTemporaryDir dir;
-    TTable data;
-    data.SetTableName(gentest::writeRows(dir.path(), 2));
-    data.Open();
+    gentest::OpenRows rows(2);
+    TTable& data = rows.data;
     auto p = gentest::layout("Unit7");
     p->SetDataSet(&data);
     TRpGenerator gen(*p);
@@ -288,10 +276,8 @@ TEST(Pagination, RequestsDuringARunAreIgnored)
 
 TEST(Pagination, AnErrorEndsTheRunFinishesTheRecorderAndLaterRunsWork)
 {
-    QTemporaryDir dir;
-    TTable data;
-    data.SetTableName(gentest::writeRows(dir.path(), 5));
-    data.Open();
+    gentest::OpenRows rows(5);
+    TTable& data = rows.data;
     auto r = gentest::layout("Unit7");
     r->SetDataSet(&data);
     NotedRun run(*r);
@@ -315,10 +301,8 @@ TEST(Pagination, ARunWhosePagesCannotBeStoredIsRefusedAfterItsFirstPage)
 {
     // A page-sized picture that does not compress in every detail, one detail a page: 1,000
     // records would need about 3 GB of pages, more than the store holds.
-    QTemporaryDir dir;
-    TTable data;
-    data.SetTableName(gentest::writeRows(dir.path(), 1000));
-    data.Open();
+    gentest::OpenRows rows(1000);
+    TTable& data = rows.data;
     auto r = gentest::layout("Unit7");
     r->SetDataSet(&data);
     QImage noise(1024, 1024, QImage::Format_RGB32);

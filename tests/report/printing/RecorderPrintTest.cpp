@@ -39,6 +39,17 @@ int printDocument(TRpPrinter& rp, int pages, int first, int last)
     return rp.LastJob();
 }
 
+// The stored pages printed; the error the user would see, or empty when it printed.
+QString storedPrintError(TRpPrinter& rp)
+{
+    try {
+        rpprinting::PrintStoredPages(rp);
+    } catch (const ERpError& e) {
+        return e.message();
+    }
+    return {};
+}
+
 TEST_F(RecorderPrint, PageRangeCopiesAndOrientationReachThePaper)
 {
     struct Row {
@@ -158,12 +169,7 @@ TEST_F(RecorderPrint, StoredPagesPrintExactlyTheRange)
         rp.SetLastPage(r.last);
         if (r.expected == 0) {
             // No page in the range is an error the user sees, not a silent nothing.
-            QString error;
-            try {
-                rpprinting::PrintStoredPages(rp);
-            } catch (const ERpError& e) {
-                error = e.message();
-            }
+            const QString error = storedPrintError(rp);
             EXPECT_EQ(error, r.last > 0 ? QStringLiteral("No page of this report is in the chosen range %1\u2013%2")
                                               .arg(r.first)
                                               .arg(r.last)
@@ -194,12 +200,7 @@ TEST_F(RecorderPrint, StoredPagesThatCostMoreThanTheirFileMayAreNotPrinted)
     }
     TRpPrinter rp;
     rp.Load(file);
-    QString error;
-    try {
-        rpprinting::PrintStoredPages(rp);
-    } catch (const ERpError& e) {
-        error = e.message();
-    }
+    const QString error = storedPrintError(rp);
     EXPECT_TRUE(error.startsWith(QStringLiteral("Page "))) << error.toStdString();
     EXPECT_TRUE(error.contains(QStringLiteral("than the rest of its file may cost"))) << error.toStdString();
     EXPECT_TRUE(newPdfs().isEmpty());
@@ -216,12 +217,7 @@ TEST_F(RecorderPrint, NoPrinterInstalledPrintsNothing)
     PrinterInfo::ScopedOverride none{{}};
     TRpPrinter loaded;
     loaded.Load(file);
-    QString error;
-    try {
-        rpprinting::PrintStoredPages(loaded);
-    } catch (const ERpError& e) {
-        error = e.message();
-    }
+    const QString error = storedPrintError(loaded);
     EXPECT_EQ(error, QStringLiteral("No printer is installed"));
 
     TRpPrinter printer;
