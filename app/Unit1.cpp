@@ -308,7 +308,8 @@ void TForm1::FormCreate()
     QString retention;
     const QString archiveDays = IniFile(ProgramFolder + QLatin1String(startup::kSettingsFile))
                                     .readString(QStringLiteral("MAIN"), QStringLiteral("ArchiveDays"), QString());
-    lineLog_->prune(LineLog::keepDays(archiveDays, &retention), QDate::currentDate());
+    const int keepDays = LineLog::keepDays(archiveDays, &retention);
+    lineLog_->prune(keepDays, QDate::currentDate());
     if (!retention.isEmpty())
         showErrorLater(retention);
     receiver_ = std::make_unique<FrameReceiver>(
@@ -335,6 +336,19 @@ void TForm1::FormCreate()
             Table1->Refresh();
         });
 
+    // The audit trail first: rows of an older table are adopted and changes a stopped program
+    // left half made are resolved before anyone can change a row again.
+    try {
+        const ResultStore::AuditOpened opened = store_->openAudit(keepDays);
+        for (const QString& m : opened.notApplied)
+            showErrorLater(m);
+        if (opened.adopted > 0)
+            statusBar()->showMessage(QStringLiteral("The audit trail begins: %1 rows already in the table are entered "
+                                                    "as present before it.")
+                                         .arg(opened.adopted));
+    } catch (const Exception& e) {
+        showErrorLater(e.message());
+    }
     store_->attachRows(*Table1);
     Table1->Open();
 

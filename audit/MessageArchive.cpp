@@ -109,6 +109,12 @@ void MessageArchive::catchUp()
     // Only the newest file read before and those after it can have grown: appends go to the
     // newest file.
     const QStringList files = chain_.files();
+    // A day file gone behind our back (removed by hand, the folder put back from a copy): what
+    // it held can no longer recognise anything, so the index is read anew.
+    const QSet<QString> present(files.begin(), files.end());
+    if (std::any_of(index_->scanned.keyBegin(), index_->scanned.keyEnd(),
+                    [&](const QString& f) { return !present.contains(f); }))
+        *index_ = Index{};
     for (const QString& f : files)
         if (index_->newestScanned.isEmpty() || f >= index_->newestScanned)
             index_->read(f);
@@ -158,7 +164,12 @@ Chain::Written MessageArchive::archive(const ReceivedMessage& m, Outcome outcome
         line.addNull("identity");
     else
         line.addRaw("identity", identityJson(identity));
-    line.add("bytes", QString::fromLatin1(m.bytes.toBase64()));
+    // Only a file no receiver wrote is this long (it keeps 50,000 bytes at most); it stays in
+    // Temp/rejected/, and its hash here says which it was.
+    if (m.bytes.size() > kMaxLine / 2)
+        line.addNull("bytes");
+    else
+        line.add("bytes", QString::fromLatin1(m.bytes.toBase64()));
     catchUp();
     const Chain::Written w = chain_.append(line, true);
     index_->captures.insert(capture);

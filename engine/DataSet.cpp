@@ -54,6 +54,7 @@ struct TDataSet::Impl {
     std::map<int, std::optional<QByteArray>> memos;  // memo fields set in the buffer
     bool modified = false;
     int beforeInsert = -1;
+    TWriteObserver* observer = nullptr;
     std::vector<int> chunkLive;                      // shown rows per chunk, -1 not counted yet
     std::uint64_t chunkGeneration = ~std::uint64_t(0);
     int chunkRecords = 0;
@@ -701,11 +702,20 @@ void TDataSet::Post()
                 d->raise(QStringLiteral("Field '%1': the memo file is missing").arg(f.name));
             dbfcodec::putMemoBlock(f, rec.data(), file.memo()->append(*memo));
         }
+        qint64 token = 0;
+        if (d->observer) {
+            const bool editing = d->state == dsEdit;
+            token = d->observer->beforeWrite(editing ? TWriteObserver::Change::Edit : TWriteObserver::Change::Insert,
+                                             (editing ? d->cur : file.recordCount()) + 1, file.fields(),
+                                             editing ? file.readFresh(d->cur) : QByteArray(), rec);
+        }
         if (d->state == dsEdit) {
             file.write(d->cur, rec);
         } else {
             d->cur = file.append(rec);
         }
+        if (d->observer)
+            d->observer->afterWrite(token);
     });
     d->resetEdit();
     d->bof = d->eof = false;
@@ -750,7 +760,18 @@ void TDataSet::Delete()
     }
     d->guarded([&] {
         const int gone = d->cur;
+        DbfFile::WriteLock lock(*d->file);
+        qint64 token = 0;
+        if (d->observer) {
+            QByteArray before = d->file->readFresh(gone);
+            QByteArray after = before;
+            if (!after.isEmpty())
+                after[0] = '*';
+            token = d->observer->beforeWrite(TWriteObserver::Change::Delete, gone + 1, d->file->fields(), before, after);
+        }
         d->file->setDeleted(gone, true);
+        if (d->observer)
+            d->observer->afterWrite(token);
         d->noteDeleted(gone);
         const int next = d->nextShown(gone);
         d->cur = next >= 0 ? next : d->priorShown(gone);
@@ -789,6 +810,8 @@ void TDataSet::Refresh()
 }
 
 bool TDataSet::Modified() const { return d->modified; }
+
+void TDataSet::SetWriteObserver(TWriteObserver* observer) { d->observer = observer; }
 
 // =============================================================================================
 // TTable, TQuery, TDataSource

@@ -24,6 +24,20 @@
 #include <vector>
 
 class TDataSet;
+struct DbfField;
+
+// Hears of every change a table data set writes to its file, under the file's write lock: before
+// the write (raising there stops it: nothing is written and the data set stays as it was) and
+// after it. Records are the file's bytes, deletion flag first; recNo counts from 1 (for an
+// insert, the number the new row gets). after() must not raise: the change is made.
+class TWriteObserver {
+public:
+    enum class Change { Edit, Insert, Delete };
+    virtual ~TWriteObserver() = default;
+    virtual qint64 beforeWrite(Change change, int recNo, const std::vector<DbfField>& fields, const QByteArray& before,
+                               const QByteArray& after) = 0;
+    virtual void afterWrite(qint64 token) noexcept = 0;
+};
 
 // One column of the current row of a data set.
 class TField {
@@ -126,6 +140,8 @@ public:
     // stays the current row. A pending edit is posted first.
     void Refresh();
     bool Modified() const;
+    // The observer of this data set's writes (none by default); the caller keeps it alive.
+    void SetWriteObserver(TWriteObserver* observer);
     // Close() writes a pending change that was made (and raises, staying open, when it cannot)
     // and drops an unchanged new row: closing never loses typed data silently.
 

@@ -1,6 +1,11 @@
 #include "link/CaptureFiles.h"
 
+#include "platform/RegularFile.h"
 #include "platform/durable/DurableIo.h"
+
+#include <QCryptographicHash>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <QDateTime>
 #include <QDir>
@@ -144,6 +149,34 @@ QString importedFolder(const QString& programFolder)
     return tempFolder(programFolder) + QStringLiteral("imported/");
 }
 
+QString timesFile(const QString& capturePath) { return capturePath + QStringLiteral(".times"); }
+
+QByteArray timesText(const QDateTime& enq, const QDateTime& end, const QByteArray& bytes)
+{
+    auto time = [](const QDateTime& t) {
+        return t.isValid() ? '"' + t.toOffsetFromUtc(t.offsetFromUtc()).toString(Qt::ISODateWithMs).toLatin1() + '"'
+                           : QByteArray("null");
+    };
+    return "{\"enq\":" + time(enq) + ",\"end\":" + time(end) + ",\"sha256\":\""
+           + QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex() + "\"}\n";
+}
+
+bool readTimes(const QString& capturePath, const QByteArray& bytes, QDateTime* enq, QDateTime* end)
+{
+    *enq = *end = QDateTime();
+    QByteArray text;
+    QString error;
+    if (regularfile::readWhole(timesFile(capturePath), 4096, &text, &error) != regularfile::Read::Done)
+        return false;
+    const QJsonObject o = QJsonDocument::fromJson(text).object();
+    if (o.value(QLatin1String("sha256")).toString().toLatin1()
+        != QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex())
+        return false;
+    *enq = QDateTime::fromString(o.value(QLatin1String("enq")).toString(), Qt::ISODateWithMs);
+    *end = QDateTime::fromString(o.value(QLatin1String("end")).toString(), Qt::ISODateWithMs);
+    return true;
+}
+
 bool setImported(const QString& programFolder, const QString& path)
 {
     // A name of its own in imported/: renaming over an older file would free that file's blocks
@@ -151,9 +184,12 @@ bool setImported(const QString& programFolder, const QString& path)
     // this run's names apart from an earlier run's.
     static const QString run = QStringLiteral(".%1.%2.").arg(QDateTime::currentMSecsSinceEpoch()).arg(::getpid());
     static std::atomic<unsigned> counter{0};
-    return durable::rename(path, importedFolder(programFolder) + QFileInfo(path).fileName() + run
-                                     + QString::number(counter.fetch_add(1)),
-                           true);
+    if (!durable::rename(path, importedFolder(programFolder) + QFileInfo(path).fileName() + run
+                                   + QString::number(counter.fetch_add(1)),
+                         true))
+        return false;
+    ::unlink(QFile::encodeName(timesFile(path)).constData());
+    return true;
 }
 
 int removeImported(const QString& programFolder)
@@ -235,6 +271,7 @@ QString moveToRejected(const QString& programFolder, const QString& path, const 
         [&](const QString& target) { return durable::rename(path, target, true); }, error);
     if (kept.isEmpty() || !writeReason(kept, reason, error))
         return {};
+    ::unlink(QFile::encodeName(timesFile(path)).constData());
     return kept;
 }
 
@@ -251,9 +288,15 @@ CaptureWriter::CaptureWriter(QString programFolder) : programFolder_(std::move(p
         if (ok && pid > 0 && pid != ::getpid() && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
             QFile::remove(folder + name);
     }
+    // Times written for a capture a crash kept from being renamed into place.
+    for (const QString& name : QDir(folder).entryList({QStringLiteral("Temp*.log.times")}, QDir::Files)) {
+        struct stat st {};
+        if (::lstat(QFile::encodeName(folder + name.chopped(6)).constData(), &st) != 0 && errno == ENOENT)
+            QFile::remove(folder + name);
+    }
 }
 
-QString CaptureWriter::write(const QByteArray& bytes, QString* error)
+QString CaptureWriter::write(const QByteArray& bytes, QString* error, const QByteArray& times)
 {
     const QString folder = tempFolder(programFolder_);
     const FolderState state = scan(folder);
@@ -264,6 +307,17 @@ QString CaptureWriter::write(const QByteArray& bytes, QString* error)
         if (!state.numbered.empty())
             nextNumber_ = std::max(nextNumber_, state.numbered.back().first + 1);
         target = folder + numberedName(nextNumber_);
+    }
+    if (!times.isEmpty()) {
+        // Written over whatever an earlier capture of that name left; its hash says whose it is.
+        // Not a durable write: nothing waits on it, and the capture's folder sync carries its name.
+        const int fd = ::open(QFile::encodeName(timesFile(target)).constData(),
+                              O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            if (::write(fd, times.constData(), size_t(times.size())) != times.size())
+                qWarning("Receiver: the times of a capture are not kept: %s", std::strerror(errno));
+            ::close(fd);
+        }
     }
     if (!writeWhole(target, bytes, error))
         return {};

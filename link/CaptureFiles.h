@@ -14,6 +14,7 @@
 // line protocol, the result table. Untrusted: the folder's entries (any name, any kind: a number
 // too long to be ours is not ours); message bytes pass through unread.
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 
@@ -41,10 +42,12 @@ QString keepRejected(const QString& programFolder, const QString& baseName,
                      const QByteArray& bytes, const QString& reason, QString* error);
 
 // Moves an existing file into rejected/ with its reason beside it; same naming as keepRejected.
+// Its times file, if any, is removed: the archive has them.
 QString moveToRejected(const QString& programFolder, const QString& path, const QString& reason,
                        QString* error);
 
-// Takes a capture file whose message is stored out of the waiting files, into imported/. A rename
+// Takes a capture file whose message is stored out of the waiting files, into imported/ (its
+// times file is removed). A rename
 // costs next to nothing, while freeing a file's blocks can cost more than the row's own syncs;
 // so the removal proper waits for removeImported. Nothing needs syncing: should a crash undo
 // the rename, the file waits again and the store knows its row. False when it cannot be moved
@@ -52,6 +55,15 @@ QString moveToRejected(const QString& programFolder, const QString& path, const 
 bool setImported(const QString& programFolder, const QString& path);
 // Removes what setImported moved aside; returns how many files could not be removed.
 int removeImported(const QString& programFolder);
+
+// The times of a capture file (when its ENQ and terminator arrived), beside it under the same
+// name with ".times" added: one JSON object {"enq":…,"end":…,"sha256":<hex of the capture's
+// bytes>}, the hash tying them to the capture they belong to (Temp.log's name comes again).
+QString timesFile(const QString& capturePath);
+QByteArray timesText(const QDateTime& enq, const QDateTime& end, const QByteArray& bytes);
+// The times of a capture read from beside it; false (both invalid) when missing, not a regular
+// file, garbled or of another capture.
+bool readTimes(const QString& capturePath, const QByteArray& bytes, QDateTime* enq, QDateTime* end);
 
 // Writer side, used only on the reader thread.
 //
@@ -72,8 +84,10 @@ class CaptureWriter {
 public:
     explicit CaptureWriter(QString programFolder);
 
-    // Writes one message; returns the path it now has, or an empty text with error set.
-    QString write(const QByteArray& bytes, QString* error);
+    // Writes one message; returns the path it now has, or an empty text with error set. With
+    // times, the message's times go beside it first (timesFile), unsynced: the capture's folder
+    // sync carries their name, and times a crash garbled only read as unknown.
+    QString write(const QByteArray& bytes, QString* error, const QByteArray& times = {});
 
 private:
     QString programFolder_;

@@ -78,6 +78,7 @@ void FrameReceiver::startMessage()
     frameStart_ = 0;
     buffer_[0] = astm::ENQ;
     lastFrame_.clear();
+    enqTime_ = QDateTime::currentDateTime();
     inMessage_ = true;
     captured_ = false;
     overflowed_ = false;
@@ -165,7 +166,7 @@ bool FrameReceiver::capture()
         captured_ = true;
         return true;
     }
-    lastWritten_ = writer_.write(bytes, &lastError_);
+    lastWritten_ = writer_.write(bytes, &lastError_, capture::timesText(enqTime_, QDateTime::currentDateTime(), bytes));
     if (lastWritten_.isEmpty()) {
         qWarning("Receiver: capture file not written: %s", qUtf8Printable(lastError_));
         if (!errorReported_ && reportError_)

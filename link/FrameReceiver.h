@@ -37,6 +37,7 @@
 #include "link/CaptureFiles.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 
 #include <cstdint>
@@ -84,6 +85,7 @@ private:
     std::int32_t position_ = 0;    // last byte stored; the ENQ is at 0
     std::int32_t frameStart_ = 0;  // last byte of the last acknowledged frame
     QByteArray lastFrame_;         // the last acknowledged frame, for spotting its repeat
+    QDateTime enqTime_;            // when this message's ENQ arrived
     astm::FrameCheck check_;       // the frame now arriving, checked byte by byte
     bool inMessage_ = false;
     bool captured_ = false;

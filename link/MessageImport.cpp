@@ -202,15 +202,19 @@ MessageImport::Outcome MessageImport::importOne(const QString& path, bool newest
     }
 
     const CaptureMessage message = parseCaptureFile(bytes);
+    audit::ReceivedMessage received;
+    received.bytes = bytes;
+    received.capture = QFileInfo(path).fileName();
+    capture::readTimes(path, bytes, &received.enq, &received.end);
     if (!message.complete()) {
         // Nothing replaces it now that messages queue; once a newer one is here it never will be.
         if (!newest) {
+            const QString reason = QStringLiteral("No complete timestamp (14 characters after \"P|1|\" "
+                                                  "on line 1); a newer message has arrived.");
+            if (!archiveSetAside(path, received, nullptr, reason))
+                return Outcome::TableAway;
             QString error;
-            if (capture::moveToRejected(programFolder_, path,
-                                        QStringLiteral("No complete timestamp (14 characters after \"P|1|\" "
-                                                       "on line 1); a newer message has arrived."),
-                                        &error)
-                    .isEmpty())
+            if (capture::moveToRejected(programFolder_, path, reason, &error).isEmpty())
                 reportOncePerFile(path, error);
         }
         return Outcome::NoRow;
@@ -218,9 +222,9 @@ MessageImport::Outcome MessageImport::importOne(const QString& path, bool newest
 
     ResultStore::Insert answer;
     try {
-        answer = store_.insert(message.row);
+        answer = store_.store(message.row, received).answer;
     } catch (const ERowRefused& e) {
-        failed(path, e.message());
+        failed(path, e.message(), &received, &message.row);
         return Outcome::Failed;
     } catch (const Exception& e) {
         tableAway(e.message());
@@ -278,7 +282,23 @@ void MessageImport::reportOncePerFile(const QString& path, const QString& messag
     reportError_(message);
 }
 
-void MessageImport::failed(const QString& path, const QString& message)
+bool MessageImport::archiveSetAside(const QString& path, const audit::ReceivedMessage& received,
+                                    const ImportedRow* row, const QString& reason)
+{
+    try {
+        store_.setAside(received, row, reason);
+        return true;
+    } catch (const Exception& e) {
+        // Kept where it is until the archive takes it: set aside unarchived, it would be the one
+        // message without its entry.
+        tableAway(e.message());
+        (void)path;
+        return false;
+    }
+}
+
+void MessageImport::failed(const QString& path, const QString& message, const audit::ReceivedMessage* received,
+                           const ImportedRow* row)
 {
     const QString name = QFileInfo(path).fileName();
     const int tries = ++failures_[name];
@@ -286,11 +306,11 @@ void MessageImport::failed(const QString& path, const QString& message)
         reportOncePerFile(path, message);
     if (tries < kMaxTries)
         return;
+    const QString reason = QStringLiteral("Not imported after %1 tries. Last error: %2").arg(tries).arg(message);
+    if (received && !archiveSetAside(path, *received, row, reason))
+        return;
     QString error;
-    const QString kept = capture::moveToRejected(
-        programFolder_, path,
-        QStringLiteral("Not imported after %1 tries. Last error: %2").arg(tries).arg(message),
-        &error);
+    const QString kept = capture::moveToRejected(programFolder_, path, reason, &error);
     if (!kept.isEmpty())
         failures_.remove(name);
     else

@@ -24,11 +24,15 @@
 //  - A message whose line lacks a result's tag is imported (that value blank), and its capture
 //    file moves to Temp/rejected/ instead of being deleted, so the value can be recovered; the
 //    user is told once.
+//  - Every message is archived (with the times its times file gives) before its capture file is
+//    removed or set aside: by the store with its row, or as set aside. While the archive cannot
+//    be written the message waits, as for a table away.
 // Reporting never waits for the user: reportError must return at once.
 //
 // Knows: capture files, their fixed lines and tags (CP1251 text), the result store's calls.
 // Must not know: the line protocol, the serial port, tables, statements, windows (an error
 // report and a hook stand in for them). Untrusted: every capture file (kind, size, bytes, lines).
+#include "audit/MessageArchive.h"
 #include "store/ImportedRow.h"
 
 #include <QByteArray>
@@ -92,7 +96,13 @@ private:
     Outcome importOne(const QString& path, bool newest);
     void tableAway(const QString& message);
     void dispose(const QString& path, const CaptureMessage& message);
-    void failed(const QString& path, const QString& message);
+    // received: the message read, to archive before it is set aside (none when unreadable).
+    void failed(const QString& path, const QString& message, const audit::ReceivedMessage* received = nullptr,
+                const ImportedRow* row = nullptr);
+    // Archives a message about to be set aside; false (reported as the store away) when the
+    // archive cannot take it, and then it waits.
+    bool archiveSetAside(const QString& path, const audit::ReceivedMessage& received, const ImportedRow* row,
+                         const QString& reason);
     void setAside(const QString& path, const QString& reason);
     void reportOncePerFile(const QString& path, const QString& message);
     void prepareImportedFolder();

@@ -3,13 +3,16 @@
 #include "engine/DataSet.h"
 #include "engine/DbfFieldCodec.h"
 #include "engine/DbfFile.h"
+#include "audit/RecordStory.h"
 #include "store/PeriodQuery.h"
 #include "store/ResultTable.h"
 #include "store/Statements.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 
+#include <cstring>
 #include <deque>
 #include <sys/stat.h>
 
@@ -76,21 +79,39 @@ public:
         return key(record.constData());
     }
 
-    // True when an undeleted recent row has this key, as the file holds it now.
-    bool contains(const QByteArray& k)
+    // The record (from 1) of an undeleted recent row with this key, as the file holds it now;
+    // 0 when none.
+    int find(const QByteArray& k)
     {
         const auto found = latest_.constFind(k);
         if (found == latest_.constEnd())
-            return false;
+            return 0;
         const QByteArray now = file_->readFresh(found.value());
         if (!now.isEmpty() && now[0] != '*' && key(now.constData()) == k)
-            return true;
+            return found.value() + 1;
         // Changed since it was read (deleted or edited by staff): read the recent rows again.
         clear();
         const int count = file_->recordCount();
         scanFrom(count - kRecentRows, count);
-        return latest_.contains(k);
+        return latest_.value(k, -1) + 1;
     }
+
+    // True when record's date and time are the key's (its first two fields).
+    bool sameWhen(const QByteArray& record, const QByteArray& k) const
+    {
+        qsizetype at = 0;
+        for (int i = 0; i < 2; ++i) {
+            const DbfField* f = fields_[size_t(i)];
+            if (record.size() < f->offset + f->length || k.size() < at + f->length
+                || std::memcmp(record.constData() + f->offset, k.constData() + at, size_t(f->length)) != 0)
+                return false;
+            at += f->length;
+        }
+        return true;
+    }
+
+    // The record as the file holds it now (empty past its end).
+    QByteArray fresh(int index) { return file_->readFresh(index); }
 
 private:
     static constexpr int kKeyFieldCount = 21;
@@ -194,7 +215,10 @@ DbfResultStore::DbfResultStore(QString programFolder, TQuery* statements)
     : folder_(std::move(programFolder)),
       ownQuery_(statements ? nullptr : std::make_unique<TQuery>()),
       statements_(statements ? statements : ownQuery_.get()),
-      recent_(std::make_unique<RecentRows>(resulttable::tableFile(folder_)))
+      recent_(std::make_unique<RecentRows>(resulttable::tableFile(folder_))),
+      archive_(std::make_unique<audit::MessageArchive>(folder_)),
+      history_(std::make_unique<audit::ChangeHistory>(folder_)),
+      rowHistory_(std::make_unique<RowHistory>(*history_))
 {
 }
 
@@ -202,13 +226,62 @@ DbfResultStore::~DbfResultStore() = default;
 
 QString DbfResultStore::location() const { return resulttable::tableFile(folder_); }
 
-ResultStore::Insert DbfResultStore::insert(const ImportedRow& row)
+audit::Identity DbfResultStore::identityOf(const ImportedRow& row)
+{
+    audit::Identity id;
+    const QStringList& names = resulttable::keyFields();
+    id.append({names[0], row.date});
+    id.append({names[1], row.time});
+    id.append({names[2], row.num});
+    for (size_t i = 0; i < row.values.size(); ++i)
+        id.append({names[qsizetype(3 + i)], row.values[i]});
+    return id;
+}
+
+bool DbfResultStore::stillHolds(int record, const ImportedRow& row)
+{
+    // The row must be there, undeleted, with the message's date and time: a table put back from
+    // an older copy may hold another row under that number. Staff correct values, never when
+    // the analyser measured.
+    const QByteArray now = recent_->fresh(record - 1);
+    if (now.isEmpty() || now[0] == '*')
+        return false;
+    const QByteArray key = recent_->keyOf(row);
+    // keyOf's first two fields are DAT and TIM, in the record's own layout.
+    return recent_->sameWhen(now, key);
+}
+
+ResultStore::Stored DbfResultStore::store(const ImportedRow& row, const audit::ReceivedMessage& message)
 {
     recent_->catchUp();
     const QByteArray key = recent_->keyOf(row);
+    const bool archiving = !message.bytes.isEmpty();
+    const audit::Identity identity = identityOf(row);
     try {
-        if (recent_->contains(key))
-            return Insert::AlreadyStored;
+        if (archiving) {
+            const int known = archive_->recordOf(audit::identityId(identity));
+            if (known > 0 && stillHolds(known, row)) {
+                if (!archive_->archived(message.captureKey()))
+                    archive_->archive(message, audit::MessageArchive::Outcome::Resend, identity, known);
+                return {Insert::AlreadyStored, known};
+            }
+        }
+        if (const int found = recent_->find(key)) {
+            // Stored before: a crash came between the row and its archive entry, or the analyser
+            // sent the result again (a row older than the archive, or one it never archived).
+            if (archiving && !archive_->archived(message.captureKey())) {
+                const bool archivedRow = archive_->recordOf(audit::identityId(identity)) == found;
+                archive_->archive(message,
+                                  archivedRow ? audit::MessageArchive::Outcome::Resend
+                                              : audit::MessageArchive::Outcome::Stored,
+                                  identity, found);
+            }
+            return {Insert::AlreadyStored, found};
+        }
+    } catch (const audit::AuditError& e) {
+        throw EStoreAway(QStringLiteral("The message archive cannot be written: %1").arg(e.text()));
+    } catch (const ERowRefused&) {
+        throw;
     } catch (const Exception& e) {
         throw EStoreAway(e.message());
     }
@@ -223,7 +296,118 @@ ResultStore::Insert DbfResultStore::insert(const ImportedRow& row)
     } catch (const std::exception& e) {
         throw EStoreAway(QString::fromLocal8Bit(e.what()));
     }
-    return Insert::Stored;
+    int record = 0;
+    try {
+        recent_->catchUp();
+        record = recent_->find(key);
+        if (archiving)
+            archive_->archive(message, audit::MessageArchive::Outcome::Stored, identity, record);
+    } catch (const audit::AuditError& e) {
+        // The row is stored; the message waits, and the next try finds its row and archives it.
+        throw EStoreAway(QStringLiteral("The message archive cannot be written: %1").arg(e.text()));
+    } catch (const Exception& e) {
+        throw EStoreAway(e.message());
+    }
+    return {Insert::Stored, record};
+}
+
+void DbfResultStore::setAside(const audit::ReceivedMessage& message, const ImportedRow* row, const QString& reason)
+{
+    try {
+        if (!archive_->archived(message.captureKey()))
+            archive_->archive(message, audit::MessageArchive::Outcome::Rejected, row ? identityOf(*row) : audit::Identity{},
+                              0, reason);
+    } catch (const audit::AuditError& e) {
+        throw EStoreAway(QStringLiteral("The message archive cannot be written: %1").arg(e.text()));
+    }
+}
+
+ResultStore::AuditOpened DbfResultStore::openAudit(int keepDays)
+{
+    AuditOpened told;
+    try {
+        archive_->prune(keepDays, QDate::currentDate());
+        // Without a table there is nothing to adopt or compare; opening it says why, once.
+        if (!QFileInfo::exists(location()))
+            return told;
+        DbfFile file(location(), DbfFile::Access::ReadOnly);
+        const std::vector<DbfField>& fields = file.fields();
+        const qint64 adopted = history_->adoptIfNew([&](int from, const audit::ChangeHistory::RowSink& sink) {
+            const int count = file.recordCount();
+            file.scan(std::max(from - 1, 0), count, [&](int index, const char* record) {
+                if (record[0] != '*')
+                    sink(index + 1, RowHistory::valuesOf(fields, record));
+            });
+        });
+        told.adopted = adopted;
+        for (const audit::ChangeHistory::Pending& p : history_->unresolved(30)) {
+            const QByteArray now = file.readFresh(p.record - 1);
+            bool inTable = false;
+            if (!now.isEmpty()) {
+                const bool deleted = now[0] == '*';
+                QHash<QString, QString> texts;
+                for (const auto& [field, text] : RowHistory::valuesOf(fields, now.constData()))
+                    texts.insert(field, text);
+                auto holds = [&](const audit::RowValues& values) {
+                    for (const auto& [field, text] : values)
+                        if (texts.value(field) != text)
+                            return false;
+                    return true;
+                };
+                switch (p.kind) {
+                case audit::ChangeHistory::Kind::Edit: {
+                    audit::RowValues after;
+                    for (const audit::FieldChange& c : p.changes)
+                        after.append({c.field, c.after});
+                    inTable = !deleted && holds(after);
+                    break;
+                }
+                case audit::ChangeHistory::Kind::Entered:
+                case audit::ChangeHistory::Kind::Restored:
+                    inTable = !deleted && holds(p.values);
+                    break;
+                case audit::ChangeHistory::Kind::Deleted:
+                    inTable = deleted;
+                    break;
+                }
+            }
+            history_->resolve(p, inTable);
+            if (!inTable)
+                told.notApplied << QStringLiteral("A change to row %1 was not made: the program stopped before it reached the table.")
+                            .arg(p.record);
+        }
+    } catch (const audit::AuditError& e) {
+        throw EStoreAway(QStringLiteral("The audit trail cannot be written: %1").arg(e.text()));
+    } catch (const Exception& e) {
+        throw EStoreAway(e.message());
+    }
+    return told;
+}
+
+void DbfResultStore::restore(int record)
+{
+    DbfFile file(location(), DbfFile::Access::ReadWrite);
+    DbfFile::WriteLock lock(file);
+    const QByteArray now = file.readFresh(record - 1);
+    if (now.isEmpty())
+        throw EDatabaseError(QStringLiteral("Row %1 is not in the table").arg(record));
+    if (now[0] != '*')
+        throw EDatabaseError(QStringLiteral("Row %1 is not deleted").arg(record));
+    const audit::RecordStory story = audit::storyOf(folder_, record);
+    qint64 seq = 0;
+    try {
+        seq = history_->restored(record, RowHistory::valuesOf(file.fields(), now.constData()), story.deletedEntry);
+    } catch (const audit::AuditError& e) {
+        throw EDatabaseError(QStringLiteral("Row %1 is not restored: its history entry cannot be written: %2")
+                                 .arg(record)
+                                 .arg(e.text()));
+    }
+    file.setDeleted(record - 1, false);
+    try {
+        history_->applied(seq, record);
+    } catch (const audit::AuditError& e) {
+        qWarning("History: row %d is restored but its entry cannot be completed: %s", record, qUtf8Printable(e.text()));
+    }
 }
 
 void DbfResultStore::selectPeriod(TQuery& query, const QDate& first, const QDate& last)
@@ -235,4 +419,8 @@ void DbfResultStore::selectPeriod(TQuery& query, const QDate& first, const QDate
     query.Open();
 }
 
-void DbfResultStore::attachRows(TTable& table) { table.SetTableName(location()); }
+void DbfResultStore::attachRows(TTable& table)
+{
+    table.SetTableName(location());
+    table.SetWriteObserver(rowHistory_.get());
+}

@@ -10,7 +10,9 @@
 //
 // Knows: the result table's layout, the engine's statements and files. Must not know: capture
 // files, windows, reports. Untrusted: the row's texts; the table's contents.
+#include "audit/ChangeHistory.h"
 #include "store/ResultStore.h"
+#include "store/RowHistory.h"
 
 #include <memory>
 
@@ -23,15 +25,29 @@ public:
     DbfResultStore(const DbfResultStore&) = delete;
     DbfResultStore& operator=(const DbfResultStore&) = delete;
 
-    Insert insert(const ImportedRow& row) override;
+    Stored store(const ImportedRow& row, const audit::ReceivedMessage& message) override;
+    void setAside(const audit::ReceivedMessage& message, const ImportedRow* row, const QString& reason) override;
+    AuditOpened openAudit(int keepDays) override;
+    void restore(int record) override;
+    QString auditFolder() const override { return folder_; }
+
+    // The identity of a message's row as the archive keeps it.
+    static audit::Identity identityOf(const ImportedRow& row);
+    // The row's history writer (the start-up check tells it of rows changed outside).
+    RowHistory& rowHistory() { return *rowHistory_; }
     void selectPeriod(TQuery& query, const QDate& first, const QDate& last) override;
     void attachRows(TTable& table) override;
     QString location() const override;
 
 private:
     class RecentRows;
+    // True when record holds a row (not deleted) made from a message of this identity.
+    bool stillHolds(int record, const ImportedRow& row);
     QString folder_;
     std::unique_ptr<TQuery> ownQuery_;
     TQuery* statements_;
     std::unique_ptr<RecentRows> recent_;
+    std::unique_ptr<audit::MessageArchive> archive_;
+    std::unique_ptr<audit::ChangeHistory> history_;
+    std::unique_ptr<RowHistory> rowHistory_;
 };

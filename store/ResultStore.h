@@ -7,6 +7,7 @@
 // Knows: the imported row, data sets. Must not know: capture files, windows, reports; no caller
 // of it builds statement text. Untrusted: the imported row's texts (checked against the fields)
 // and whatever the store holds.
+#include "audit/MessageArchive.h"
 #include "engine/DbTypes.h"
 #include "store/ImportedRow.h"
 
@@ -44,14 +45,48 @@ public:
     // written and the answer is AlreadyStored. The row is durable when this returns Stored.
     // Raises ERowRefused when the fields refuse a value, EStoreAway when the store cannot be
     // read or written.
-    virtual Insert insert(const ImportedRow& row) = 0;
+    Insert insert(const ImportedRow& row) { return store(row, {}).answer; }
+
+    struct Stored {
+        Insert answer = Insert::Stored;
+        int record = 0;  // the row's record number, stored now or before
+    };
+    // Stores the row a message makes and archives the message (durably, before this returns),
+    // once: a message whose identity (as received) the archive knows, with its row still there,
+    // is a result sent again, archived as such and not stored again, however its row was edited
+    // since; so is one found among the recent rows as above. A capture archived already (a crash
+    // between archiving and removing its file) is not archived again. A message without bytes is
+    // not archived (rows made by hand or by tests). Raises as insert(); EStoreAway also when the
+    // archive cannot be written (the message then waits, and its row is not stored twice).
+    virtual Stored store(const ImportedRow& row, const audit::ReceivedMessage& message) = 0;
+
+    // Archives a message set aside in Temp/rejected/ (durably). row: what the import took from
+    // it, when it took anything. Raises EStoreAway when the archive cannot be written.
+    virtual void setAside(const audit::ReceivedMessage& message, const ImportedRow* row, const QString& reason) = 0;
+
+    // At start: adopts the rows of a table older than the audit trail, resolves the changes a
+    // stopped program left pending, and removes archive days older than keepDays. Raises
+    // EStoreAway when the table or the trail cannot be read or written.
+    struct AuditOpened {
+        qint64 adopted = 0;        // rows entered as present before the audit trail
+        QStringList notApplied;    // changes a stopped program never made, said to the user
+    };
+    virtual AuditOpened openAudit(int keepDays) = 0;
+
+    // Brings a deleted row back with the values it had, as a history entry. Raises
+    // EDatabaseError when the row is not deleted or cannot be written.
+    virtual void restore(int record) = 0;
+
+    // Where the audit trail is kept (the program folder).
+    virtual QString auditFolder() const = 0;
 
     // Closes query, puts the selection of the rows from first to last (both included; one day
     // when they are the same day) into it and opens it, standing on its first row.
     virtual void selectPeriod(TQuery& query, const QDate& first, const QDate& last) = 0;
 
     // Names the result rows as the table's source; the caller opens it (and shows what opening
-    // says). Raises when the table is open.
+    // says). Every change written through the table gets its history entry. Raises when the
+    // table is open.
     virtual void attachRows(TTable& table) = 0;
 
     // Where the results are, for messages.
