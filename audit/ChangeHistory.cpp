@@ -127,6 +127,15 @@ void ChangeHistory::applied(qint64 seq, int record)
     chain_.append(line, false);
 }
 
+void ChangeHistory::notApplied(qint64 seq, int record, const QString& reason)
+{
+    JsonLine line = start("not applied", record);
+    line.add("of", seq);
+    line.add("user", author_.user).add("host", author_.host).add("pid", author_.pid);
+    line.add("reason", reason);
+    chain_.append(line, true);
+}
+
 void ChangeHistory::outside(int record, const QList<FieldChange>& changes)
 {
     JsonLine line = start("outside", record);
@@ -219,12 +228,15 @@ QList<ChangeHistory::Pending> ChangeHistory::unresolved(int days)
 
 void ChangeHistory::resolve(const Pending& pending, bool inTable)
 {
-    JsonLine line = start(inTable ? "applied" : "not applied", pending.record);
+    if (!inTable) {
+        notApplied(pending.seq, pending.record,
+                   QStringLiteral("the %1 never reached the table (the program stopped first)")
+                       .arg(QString::fromLatin1(kindName(pending.kind))));
+        return;
+    }
+    JsonLine line = start("applied", pending.record);
     line.add("of", pending.seq);
     line.add("user", author_.user).add("host", author_.host).add("pid", author_.pid);
-    if (!inTable)
-        line.add("reason", QStringLiteral("the %1 never reached the table (the program stopped first)")
-                               .arg(QString::fromLatin1(kindName(pending.kind))));
     chain_.append(line, true);
 }
 

@@ -56,6 +56,8 @@ public:
     qint64 restored(int record, const RowValues& values, qint64 deletedEntry);
     // The table holds the change (not synced).
     void applied(qint64 seq, int record);
+    // The table write failed: the change was not made (synced).
+    void notApplied(qint64 seq, int record, const QString& reason);
     // A change's old texts differ from what the history says the row held: someone changed it
     // outside this program. changes: field, the history's text (before), the row's (after).
     void outside(int record, const QList<FieldChange>& changes);

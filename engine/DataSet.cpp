@@ -709,13 +709,18 @@ void TDataSet::Post()
                                              (editing ? d->cur : file.recordCount()) + 1, file.fields(),
                                              editing ? file.readFresh(d->cur) : QByteArray(), rec);
         }
-        if (d->state == dsEdit) {
-            file.write(d->cur, rec);
-        } else {
-            d->cur = file.append(rec);
+        try {
+            if (d->state == dsEdit)
+                file.write(d->cur, rec);
+            else
+                d->cur = file.append(rec);
+        } catch (...) {
+            if (d->observer)
+                d->observer->afterWrite(token, false);
+            throw;
         }
         if (d->observer)
-            d->observer->afterWrite(token);
+            d->observer->afterWrite(token, true);
     });
     d->resetEdit();
     d->bof = d->eof = false;
@@ -769,9 +774,15 @@ void TDataSet::Delete()
                 after[0] = '*';
             token = d->observer->beforeWrite(TWriteObserver::Change::Delete, gone + 1, d->file->fields(), before, after);
         }
-        d->file->setDeleted(gone, true);
+        try {
+            d->file->setDeleted(gone, true);
+        } catch (...) {
+            if (d->observer)
+                d->observer->afterWrite(token, false);
+            throw;
+        }
         if (d->observer)
-            d->observer->afterWrite(token);
+            d->observer->afterWrite(token, true);
         d->noteDeleted(gone);
         const int next = d->nextShown(gone);
         d->cur = next >= 0 ? next : d->priorShown(gone);

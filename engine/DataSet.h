@@ -28,15 +28,16 @@ struct DbfField;
 
 // Hears of every change a table data set writes to its file, under the file's write lock: before
 // the write (raising there stops it: nothing is written and the data set stays as it was) and
-// after it. Records are the file's bytes, deletion flag first; recNo counts from 1 (for an
-// insert, the number the new row gets). after() must not raise: the change is made.
+// after it, or after it failed (written false). Records are the file's bytes, deletion flag
+// first; recNo counts from 1 (for an insert, the number the new row gets). afterWrite must not
+// raise.
 class TWriteObserver {
 public:
     enum class Change { Edit, Insert, Delete };
     virtual ~TWriteObserver() = default;
     virtual qint64 beforeWrite(Change change, int recNo, const std::vector<DbfField>& fields, const QByteArray& before,
                                const QByteArray& after) = 0;
-    virtual void afterWrite(qint64 token) noexcept = 0;
+    virtual void afterWrite(qint64 token, bool written) noexcept = 0;
 };
 
 // One column of the current row of a data set.

@@ -23,6 +23,18 @@ void RowHistory::setChangedOutside(const QList<int>& records)
 qint64 RowHistory::beforeWrite(Change change, int recNo, const std::vector<DbfField>& fields, const QByteArray& before,
                                const QByteArray& after)
 {
+    try {
+        return enter(change, recNo, fields, before, after);
+    } catch (const audit::AuditError& e) {
+        throw EDatabaseError(QStringLiteral("Row %1 is not changed: its history entry cannot be written: %2")
+                                 .arg(recNo)
+                                 .arg(e.text()));
+    }
+}
+
+qint64 RowHistory::enter(Change change, int recNo, const std::vector<DbfField>& fields, const QByteArray& before,
+                         const QByteArray& after)
+{
     pendingRecord_ = recNo;
     pendingBytes_ = after;
     switch (change) {
@@ -61,13 +73,17 @@ qint64 RowHistory::beforeWrite(Change change, int recNo, const std::vector<DbfFi
     return history_.edited(recNo, changes);
 }
 
-void RowHistory::afterWrite(qint64 token) noexcept
+void RowHistory::afterWrite(qint64 token, bool written) noexcept
 {
-    written_.insert(pendingRecord_, pendingBytes_);
+    if (written)
+        written_.insert(pendingRecord_, pendingBytes_);
     if (token <= 0)
         return;
     try {
-        history_.applied(token, pendingRecord_);
+        if (written)
+            history_.applied(token, pendingRecord_);
+        else
+            history_.notApplied(token, pendingRecord_, QStringLiteral("the table could not be written"));
     } catch (const std::exception& e) {
         // The pending entry stays; the next start compares it with the table and resolves it.
         qWarning("History: the change of record %d is made but its entry cannot be completed: %s", pendingRecord_,

@@ -24,7 +24,7 @@ public:
 
     qint64 beforeWrite(Change change, int recNo, const std::vector<DbfField>& fields, const QByteArray& before,
                        const QByteArray& after) override;
-    void afterWrite(qint64 token) noexcept override;
+    void afterWrite(qint64 token, bool written) noexcept override;
 
     // Rows the start-up check found changed outside the program: their next edit looks up what
     // the history says and names the fields that differ.
@@ -39,6 +39,9 @@ public:
     void setExpected(Expected expected) { expected_ = std::move(expected); }
 
 private:
+    qint64 enter(Change change, int recNo, const std::vector<DbfField>& fields, const QByteArray& before,
+                 const QByteArray& after);
+
     audit::ChangeHistory& history_;
     QHash<int, QByteArray> written_;  // record -> its bytes as this program last wrote them
     QSet<int> changedOutside_;
