@@ -5,6 +5,7 @@
 //
 // The path runs in a child process: this test program started again on the test
 // DISABLED_ReceivingPathChild, which ctest does not run by itself.
+#include "audit/Chain.h"
 #include "engine/Cp1251.h"
 #include "engine/DataSet.h"
 #include "link/sim/AnalyserSimulator.h"
@@ -16,6 +17,8 @@
 #include "store/ResultTable.h"
 
 #include <QDir>
+#include <QHash>
+#include <QSet>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QThread>
@@ -37,9 +40,10 @@ namespace {
 
 const char* const kChildFolder = "HEMATIX_KILLTEST_FOLDER";
 const char* const kChildPort = "HEMATIX_KILLTEST_PORT";
+const char* const kChildEdits = "HEMATIX_KILLTEST_EDITS";
 
 // Starts this program again on the child test; returns its process id.
-pid_t spawnReceivingPath(const QString& folder, const QString& port, const QString& log)
+pid_t spawnReceivingPath(const QString& folder, const QString& port, const QString& log, bool edits)
 {
     const QByteArray self = QFile::encodeName(QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget());
     const QByteArray filter = "--gtest_filter=KillTest.DISABLED_ReceivingPathChild";
@@ -51,6 +55,8 @@ pid_t spawnReceivingPath(const QString& folder, const QString& port, const QStri
         env.append(*e);
     env.append(QByteArray(kChildFolder) + '=' + QFile::encodeName(folder));
     env.append(QByteArray(kChildPort) + '=' + QFile::encodeName(port));
+    if (edits)
+        env.append(QByteArray(kChildEdits) + "=1");
     std::vector<char*> envp;
     for (QByteArray& e : env)
         envp.push_back(e.data());
@@ -77,7 +83,8 @@ void killAndReap(pid_t pid)
 } // namespace
 
 // The receiving path as the program runs it after "Старт", without windows: the reader thread
-// hands every read to the receiver, and the import runs every 20 ms instead of every 2 s.
+// hands every read to the receiver, and the import runs every 20 ms instead of every 2 s. With
+// edits, staff change a row through the table between the passes, as the grid does.
 TEST(KillTest, DISABLED_ReceivingPathChild)
 {
     const QString folder = qEnvironmentVariable(kChildFolder);
@@ -90,7 +97,23 @@ TEST(KillTest, DISABLED_ReceivingPathChild)
     TQuery query;
     query.SetName(QStringLiteral("Query1"));
     DbfResultStore store(folder, &query);
+    store.openAudit(3650);
     MessageImport import(folder, store, [](const QString& e) { qWarning("%s", qUtf8Printable(e)); });
+    const bool edits = qEnvironmentVariableIsSet(kChildEdits);
+    TTable table;
+    table.SetName(QStringLiteral("Table1"));
+    store.attachRows(table);
+    table.Open();
+    std::mt19937 random(static_cast<unsigned>(::getpid()));
+    auto edit = [&] {
+        table.Refresh();
+        if (table.RecordCount() == 0)
+            return;
+        table.SetRecNo(table.RecNoOfRow(std::uniform_int_distribution<int>(0, table.RecordCount() - 1)(random)));
+        table.Edit();
+        table.FieldByName(QStringLiteral("FIO"))->SetAsString(QStringLiteral("Правка %1").arg(random() % 100000));
+        table.Post();
+    };
     // The import runs first, as the program's would at its first tick: what a crash left
     // waiting is taken before the link is up.
     import.tick();
@@ -102,11 +125,17 @@ TEST(KillTest, DISABLED_ReceivingPathChild)
     }
     for (;;) {
         import.tick();
+        if (edits)
+            edit();
         QThread::msleep(20);
     }
 }
 
-TEST(KillTest, HundredKillsAtRandomPointsLeaveExactlyOneRowPerMessageInOrder)
+namespace {
+
+// Kills the receiving path (with staff editing rows when edits) kills times while the
+// simulator sends count messages, then lets a last run take what waits.
+void killAgainAndAgain(int count, int kKills, bool edits)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
@@ -119,7 +148,7 @@ TEST(KillTest, HundredKillsAtRandomPointsLeaveExactlyOneRowPerMessageInOrder)
     QString error;
     ASSERT_TRUE(line.openPseudoTerminal(&error)) << error.toStdString();
     sim::Options options;
-    options.count = 60;
+    options.count = count;
     // At a quarter of the real line's speed a message takes about a quarter of a second, so
     // most kills fall inside an exchange.
     options.intervalMs = 100;
@@ -148,14 +177,13 @@ TEST(KillTest, HundredKillsAtRandomPointsLeaveExactlyOneRowPerMessageInOrder)
     std::uniform_int_distribution<int> early(0, 400);
     std::uniform_int_distribution<int> late(400, 2500);
     std::bernoulli_distribution coin(0.5);
-    constexpr int kKills = 100;
     int kills = 0;
     QElapsedTimer clock;
     clock.start();
     while (kills < kKills || sending.load()) {
         ASSERT_LT(clock.elapsed(), 600000) << "the analyser did not get through after " << kills << " kills";
         line.releaseExclusive();
-        const pid_t child = spawnReceivingPath(folder, line.portName(), childLog);
+        const pid_t child = spawnReceivingPath(folder, line.portName(), childLog, edits);
         ASSERT_GT(child, 0);
         QThread::msleep(static_cast<unsigned long>(coin(random) ? early(random) : late(random)));
         killAndReap(child);
@@ -166,7 +194,7 @@ TEST(KillTest, HundredKillsAtRandomPointsLeaveExactlyOneRowPerMessageInOrder)
 
     // A last run, not killed, takes what the kills left waiting.
     line.releaseExclusive();
-    const pid_t last = spawnReceivingPath(folder, line.portName(), childLog);
+    const pid_t last = spawnReceivingPath(folder, line.portName(), childLog, edits);
     ASSERT_GT(last, 0);
     QElapsedTimer draining;
     draining.start();
@@ -182,7 +210,7 @@ TEST(KillTest, HundredKillsAtRandomPointsLeaveExactlyOneRowPerMessageInOrder)
               << "; frames repeated: " << simulator.framesRepeated()
               << "; EOT+ENQ packets: " << simulator.eotEnqPackets() << std::endl;
 
-    if (HasFailure()) {
+    if (::testing::Test::HasFailure()) {
         QFile log(childLog);
         if (log.open(QIODevice::ReadOnly))
             std::cout << "receiving path's errors:\n" << log.readAll().right(4000).toStdString() << std::endl;
@@ -204,4 +232,46 @@ TEST(KillTest, HundredKillsAtRandomPointsLeaveExactlyOneRowPerMessageInOrder)
     }
     const QStringList rejected = QDir(folder + QStringLiteral("Temp/rejected")).entryList(QDir::Files);
     EXPECT_TRUE(rejected.isEmpty()) << rejected.join(' ').toStdString();
+
+    // Every row has its origin in the archive, once.
+    QHash<int, int> origins;
+    audit::ChainReader messages(audit::Chain::files(folder, QStringLiteral("messages")));
+    audit::Entry e;
+    while (messages.next(e))
+        if (e.object.value(QLatin1String("outcome")).toString() == QLatin1String("stored"))
+            ++origins[e.object.value(QLatin1String("record")).toInt()];
+    for (int record = 1; record <= sent.size(); ++record)
+        EXPECT_EQ(origins.value(record), 1) << "row " << record;
+    // What the last run left half made is resolved at the next start; then every change has
+    // its resolution.
+    DbfResultStore(folder).openAudit(3650);
+    QSet<qint64> open;
+    int changes = 0;
+    audit::ChainReader history(audit::Chain::files(folder, QStringLiteral("history")));
+    while (history.next(e)) {
+        EXPECT_TRUE(e.problem.isEmpty()) << e.problem.toStdString();
+        if (e.object.value(QLatin1String("state")).toString() == QLatin1String("pending")) {
+            open.insert(e.seq);
+            ++changes;
+        } else if (e.object.contains(QLatin1String("of"))) {
+            open.remove(qint64(e.object.value(QLatin1String("of")).toDouble()));
+        }
+    }
+    EXPECT_TRUE(open.isEmpty()) << open.size() << " changes never resolved";
+    if (edits) {
+        EXPECT_GT(changes, 0);
+    }
+    std::cout << "[ kill test ] " << changes << " changes entered" << std::endl;
+}
+
+} // namespace
+
+TEST(KillTest, HundredKillsAtRandomPointsLeaveExactlyOneRowPerMessageInOrder)
+{
+    killAgainAndAgain(60, 100, false);
+}
+
+TEST(KillTest, KillsDuringImportsAndEditsLeaveEveryRowItsOriginAndEveryChangeItsEntry)
+{
+    killAgainAndAgain(30, 40, true);
 }
