@@ -147,10 +147,16 @@ QVariant TDataSetGridModel::headerData(int section, Qt::Orientation o, int role)
             return int(Qt::AlignCenter);
         return {};
     }
-    // The indicator column: the current row, and how it is being edited.
+    // The indicator column: the current row, and how it is being edited; "!" on a row changed
+    // outside the program.
+    if (role == Qt::ToolTipRole && !marked_.isEmpty() && marked_.contains(recNoOfRow(section)))
+        return QStringLiteral("Строка изменена вне Hematix (Вид → История записи)");
     if (role == Qt::DisplayRole) {
+        const bool marked = !marked_.isEmpty() && marked_.contains(recNoOfRow(section));
         if (section != currentRow())
-            return QString();
+            return marked ? QStringLiteral("!") : QString();
+        if (marked)
+            return QStringLiteral("▶!");
         TDataSet* ds = dataSet();
         if (ds && ds->State() == TDataSet::dsInsert)
             return QStringLiteral("*");
@@ -161,6 +167,13 @@ QVariant TDataSetGridModel::headerData(int section, Qt::Orientation o, int role)
     if (role == Qt::TextAlignmentRole)
         return int(Qt::AlignCenter);
     return {};
+}
+
+void TDataSetGridModel::setMarkedRecords(QSet<int> records)
+{
+    marked_ = std::move(records);
+    if (rowCount() > 0)
+        emit headerDataChanged(Qt::Vertical, 0, rowCount() - 1);
 }
 
 Qt::ItemFlags TDataSetGridModel::flags(const QModelIndex& index) const

@@ -4,6 +4,7 @@
 // from the file only when they are painted, so the cost of showing a table does not grow with
 // its size.
 #include <QAbstractTableModel>
+#include <QSet>
 #include <QTableView>
 #include <functional>
 #include <memory>
@@ -35,6 +36,9 @@ public:
     bool rowDeleted(int row) const;
     // Takes in what changed in the file: rows appended, rows rewritten, the table reopened.
     void sync();
+    // Rows marked "!" in the indicator column (the audit trail found them changed outside the
+    // program), by record number.
+    void setMarkedRecords(QSet<int> records);
 
 signals:
     // A row asked for while painting turned out deleted (by this program or another one).
@@ -49,6 +53,7 @@ private:
     bool inserting() const;
     TDataSource* source_;
     std::vector<Column> columns_;
+    QSet<int> marked_;
     bool open_ = false;  // the data set was open when last looked at
     int shownRecords_ = 0;
     bool shownInsertRow_ = false;

@@ -23,6 +23,7 @@
 #include "platform/tray/TrayIcon.h"
 #include "report/session/RpReportSession.h"
 #include "store/DbfResultStore.h"
+#include "audit/MessageArchive.h"
 
 #include <QAction>
 #include <QApplication>
@@ -320,6 +321,22 @@ void TForm1::FormCreate()
             lineLog_->record(LineLog::Direction::Out, &ack, 1);
         },
         [this](const QString& m) { showErrorLater(m); });
+    // A message too long to import is kept in Temp/rejected/ by the reader thread, which archives
+    // it through an archive object of its own.
+    receiverArchive_ = std::make_unique<audit::MessageArchive>(ProgramFolder);
+    receiver_->setOnSetAside([this](const QByteArray& bytes, const QDateTime& enq, const QString& keptAs,
+                                    const QString& reason) {
+        audit::ReceivedMessage m;
+        m.bytes = bytes;
+        m.enq = enq;
+        m.end = QDateTime::currentDateTime();
+        m.capture = QFileInfo(keptAs).fileName();
+        try {
+            receiverArchive_->archive(m, audit::MessageArchive::Outcome::Rejected, {}, 0, reason);
+        } catch (const audit::AuditError& e) {
+            showErrorLater(QStringLiteral("A message set aside as %1 is not archived: %2").arg(keptAs, e.text()));
+        }
+    });
     link_ = std::make_unique<SerialLink>([this](const char* d, int n) {
         lineLog_->record(LineLog::Direction::In, d, n);
         receiver_->receive(d, n);

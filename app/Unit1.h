@@ -24,6 +24,9 @@ class FrameReceiver;
 class LineLog;
 class MessageImport;
 class ResultStore;
+namespace audit {
+class MessageArchive;
+}
 class TrayIcon;
 
 // The record panel: a group box that the user drags by its own surface.
@@ -127,6 +130,8 @@ private:
     void showErrorLater(const QString& message);
     QWidget* client_ = nullptr;
 
+    // Used on the reader thread only; declared first so that it outlives the link.
+    std::unique_ptr<audit::MessageArchive> receiverArchive_;
     std::unique_ptr<LineLog> lineLog_;
     std::unique_ptr<FrameReceiver> receiver_;
     std::unique_ptr<SerialLink> link_;

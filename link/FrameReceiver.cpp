@@ -154,15 +154,15 @@ bool FrameReceiver::capture()
         // Keep what fitted for inspection, but never import a message cut short: its values
         // would come from the wrong lines or be missing. Sending it again cannot make it fit,
         // so the analyser still gets its ACK.
-        lastWritten_ = capture::keepRejected(
-            programFolder_, QStringLiteral("overflow.log"), bytes,
-            QStringLiteral("Message longer than %1 bytes; only the first %2 bytes were kept and "
-                           "it was not imported.")
-                .arg(kBufferSize - 1)
-                .arg(bytes.size()),
-            &lastError_);
+        const QString reason = QStringLiteral("Message longer than %1 bytes; only the first %2 bytes were kept and "
+                                              "it was not imported.")
+                                   .arg(kBufferSize - 1)
+                                   .arg(bytes.size());
+        lastWritten_ = capture::keepRejected(programFolder_, QStringLiteral("overflow.log"), bytes, reason, &lastError_);
         if (lastWritten_.isEmpty())
             qWarning("Receiver: cannot keep an oversize message: %s", qUtf8Printable(lastError_));
+        else if (onSetAside_)
+            onSetAside_(bytes, enqTime_, lastWritten_, reason);
         captured_ = true;
         return true;
     }

@@ -60,6 +60,12 @@ public:
     void receive(const char* chunk, int n);
     void receive(const QByteArray& chunk) { receive(chunk.constData(), static_cast<int>(chunk.size())); }
 
+    // Told (on the reader thread) of a message set aside because it did not fit, once it is
+    // kept in Temp/rejected/: its bytes as kept, its ENQ time, where and why (for the archive).
+    using SetAside = std::function<void(const QByteArray& bytes, const QDateTime& enq, const QString& keptAs,
+                                        const QString& reason)>;
+    void setOnSetAside(SetAside hook) { onSetAside_ = std::move(hook); }
+
     // What the last capture did, for logs and tests: the file written (a capture file, or the
     // kept copy of a message that did not fit) and the error when none could be written.
     const QString& lastWritten() const { return lastWritten_; }
@@ -80,6 +86,7 @@ private:
     QString programFolder_;
     std::function<void()> sendAck_;
     ErrorReport reportError_;
+    SetAside onSetAside_;
     capture::CaptureWriter writer_;
     std::vector<char> buffer_;
     std::int32_t position_ = 0;    // last byte stored; the ENQ is at 0

@@ -342,6 +342,12 @@ TEST_F(FrameReceiverTest, MessageLengthOnTheBufferEdgeIsKeptOrSetAsideByItsEndMa
         SCOPED_TRACE(c.length);
         QDir(temp(QString())).removeRecursively();
         ASSERT_TRUE(QDir(folder).mkpath(QStringLiteral("Temp")));
+        QString archivedAs;  // what the archive hears of a message set aside
+        receiver->setOnSetAside([&](const QByteArray& bytes, const QDateTime& enq, const QString& kept, const QString&) {
+            EXPECT_TRUE(enq.isValid());
+            EXPECT_EQ(bytes, testsupport::readFile(kept));
+            archivedAs = kept;
+        });
         send(kEnq);
         const QByteArray body = longMessage(c.length);
         for (qsizetype at = 0; at < body.size(); at += 400)
@@ -353,6 +359,7 @@ TEST_F(FrameReceiverTest, MessageLengthOnTheBufferEdgeIsKeptOrSetAsideByItsEndMa
             EXPECT_EQ(latest(), kEnq + body);
         }
         EXPECT_EQ(rejected().size(), c.kept ? 0 : 2);
+        EXPECT_EQ(archivedAs.isEmpty(), c.kept);
     }
 }
 

@@ -7,6 +7,7 @@
 #include "link/FrameReceiver.h"
 #include "link/LinkTestPrint.h"
 #include "link/MessageImport.h"
+#include "audit/Chain.h"
 #include "store/DbfResultStore.h"
 #include "store/Statements.h"
 #include "platform/durable/DurableIo.h"
@@ -323,6 +324,21 @@ TEST_F(MessageImportTest, IncompleteTimestampWaitsWhileNewestAndIsSetAsideOnceAN
     EXPECT_TRUE(readFile(folder + QStringLiteral("Temp/rejected/") + kept[1]).contains("timestamp"));
     EXPECT_TRUE(capture::waitingFiles(folder).isEmpty());
     EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+    // Both are archived, in order: the one set aside without times (written by hand here), the
+    // stored one with the times its receiver kept beside it, which go with the capture.
+    audit::ChainReader archive(audit::Chain::files(folder, QStringLiteral("messages")));
+    QStringList outcomes;
+    audit::Entry e;
+    while (archive.next(e)) {
+        const QJsonObject& o = e.object;
+        outcomes << o.value(QLatin1String("outcome")).toString();
+        const QDateTime enq = QDateTime::fromString(o.value(QLatin1String("enq")).toString(), Qt::ISODateWithMs);
+        const QDateTime end = QDateTime::fromString(o.value(QLatin1String("end")).toString(), Qt::ISODateWithMs);
+        EXPECT_EQ(enq.isValid(), outcomes.size() == 2);
+        EXPECT_TRUE(!enq.isValid() || (end >= enq && enq.secsTo(QDateTime::currentDateTime()) < 60));
+    }
+    EXPECT_EQ(outcomes, (QStringList{"rejected", "stored"}));
+    EXPECT_TRUE(QDir(folder + QStringLiteral("Temp")).entryList({QStringLiteral("*.times")}, QDir::Files).isEmpty());
 }
 
 TEST_F(MessageImportTest, MessageSentByteByByteGivesTheSameRowAsWholeFrames)
