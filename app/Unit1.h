@@ -25,6 +25,7 @@ class LineLog;
 class MessageImport;
 class ResultStore;
 class TrayIcon;
+class TForm8;
 
 // The record panel: a group box that the user drags by its own surface.
 class TRecordPanel : public QGroupBox {
@@ -75,6 +76,7 @@ public:
     QAction* N9 = nullptr;  // "Панель"
     QAction* N11 = nullptr; // "Запрос"
     QAction* N10 = nullptr; // "Справка"
+    QAction* N12 = nullptr; // "История записи"
     QMenu* N1 = nullptr;    // "Файл"
     QMenu* N8 = nullptr;    // "Вид"
 
@@ -85,6 +87,8 @@ public:
     // Where the results are kept; made at start-up.
     ResultStore* store() const { return store_.get(); }
     TrayIcon* tray() const { return tray_.get(); }
+    // The row's history window, once opened (it is made on first use).
+    TForm8* historyWindow() const { return history_; }
 
     // Handlers.
     void FormCreate();
@@ -98,6 +102,7 @@ public:
     void N9Click();
     void N10Click();
     void N11Click();
+    void N12Click();
     void Button1Click();
     void Timer1Timer();
     void DBGrid1MouseUp(Qt::MouseButton button);
@@ -133,6 +138,7 @@ private:
     std::unique_ptr<ResultStore> store_;
     std::unique_ptr<MessageImport> import_;
     std::unique_ptr<TrayIcon> tray_;
+    TForm8* history_ = nullptr;
     bool closing_ = false;
     bool closed_ = false;
 };

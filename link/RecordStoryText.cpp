@@ -114,8 +114,8 @@ QList<TraceRow> traceRows(const linetrace::Trace& trace)
             frames << QStringLiteral("кадр %1: %2%3")
                           .arg(number,
                                f.verdict == V::Good  ? QStringLiteral("сумма верна")
-                               : f.verdict == V::Bad ? QStringLiteral("НЕВЕРНАЯ СУММА")
-                                                     : QStringLiteral("ОБОРВАН"),
+                               : f.verdict == V::Bad ? QStringLiteral("неверная сумма")
+                                                     : QStringLiteral("оборван"),
                                f.repeated ? QStringLiteral(", повтор") : QString());
             row.bad = row.bad || f.verdict != V::Good;
         }
@@ -123,6 +123,21 @@ QList<TraceRow> traceRows(const linetrace::Trace& trace)
         rows.append(row);
     }
     return rows;
+}
+
+QString traceSummary(const linetrace::Trace& trace)
+{
+    int frames = 0, bad = 0, cut = 0, repeated = 0;
+    for (const linetrace::Item& item : trace.items)
+        for (const linetrace::Frame& f : item.frames) {
+            ++frames;
+            bad += f.verdict == linetrace::Frame::Verdict::Bad;
+            cut += f.verdict == linetrace::Frame::Verdict::CutShort;
+            repeated += f.repeated;
+        }
+    if (frames == 0)
+        return {};
+    return QStringLiteral("Кадров: %1, с неверной суммой: %2, оборванных: %3, повторов: %4.").arg(frames).arg(bad).arg(cut).arg(repeated);
 }
 
 QList<ChangeRow> changeRows(const QList<QJsonObject>& history)

@@ -52,6 +52,8 @@ struct TraceRow {
     bool bad = false; // a frame here is damaged or cut short
 };
 QList<TraceRow> traceRows(const linetrace::Trace& trace);
+// The frames of a trace counted: received, damaged, cut short, repeated ("" when none).
+QString traceSummary(const linetrace::Trace& trace);
 
 // One change of a row: a pending entry with the state its resolution gave it, or an entry that
 // stands alone (adopted, outside).
