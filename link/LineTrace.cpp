@@ -186,8 +186,8 @@ public:
             }
             if (!fill()) {
                 // A last line without its newline: an append in progress or cut short; it is
-                // taken when it reads as a line.
-                if (at_ < buffer_.size() && !skipping_ && !partial_) {
+                // taken when it reads as a line. A line the budget cut is no line.
+                if (at_ < buffer_.size() && !skipping_ && !partial_ && !budgetSpent()) {
                     line = buffer_.mid(at_);
                     at_ = buffer_.size();
                     return true;
