@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <tuple>
 #include <utility>
 
 namespace linetrace {
@@ -245,12 +246,12 @@ bool parseLine(const QByteArray& line, Item& item)
     return true;
 }
 
-// Where to start reading a day file so that the lines from `from` on are read: its start when
-// the whole file fits the budget, otherwise found by bisecting on the lines' times (a region
-// without a readable time counts as earlier).
+// Where to start reading a day file so that the lines from `from` on are read: found by
+// bisecting on the lines' times (a region without a readable time counts as earlier), since
+// parsing every line of a busy day costs a person's wait; a small file is read from its start.
 qint64 startOffset(const DayFile& file, const QDateTime& from)
 {
-    if (file.size() <= kMaxReadPerDay)
+    if (file.size() <= 4 * kMaxLogLine)
         return 0;
     auto firstTimeAt = [&](qint64 offset) {
         LineReader reader(file.fd(), offset, 2 * kMaxLogLine);
@@ -364,21 +365,30 @@ Trace traceOf(const QString& programFolder, const QDateTime& enq, const QDateTim
                 missing = why;
             continue;
         }
+        auto read = [&](qint64 from) {
+            LineReader reader(file.fd(), from, kMaxReadPerDay);
+            QByteArray line;
+            int bad = 0;
+            while (!scan.done() && reader.next(line)) {
+                Item item;
+                if (parseLine(line, item))
+                    scan.take(std::move(item));
+                else
+                    ++bad;
+            }
+            return std::pair(bad + reader.bad(), reader.budgetSpent());
+        };
         const qint64 from = day == first ? startOffset(file, enq.addMSecs(-kEnqLeadMs)) : 0;
-        LineReader reader(file.fd(), from, kMaxReadPerDay);
-        QByteArray line;
-        int bad = 0;
-        while (!scan.done() && reader.next(line)) {
-            Item item;
-            if (parseLine(line, item))
-                scan.take(std::move(item));
-            else
-                ++bad;
+        auto [bad, spent] = read(from);
+        // Times out of order (a clock set back) mislead the bisection: a day that fits the
+        // budget is read again from its start.
+        if (!scan.found() && from > 0 && file.size() <= kMaxReadPerDay) {
+            scan = Scan(enq, end);
+            std::tie(bad, spent) = read(0);
         }
-        bad += reader.bad();
         if (bad > 0 && scan.found())
             trace.notes.append(QStringLiteral("Строк журнала за %1, которые не разобраны и пропущены: %2.").arg(dayText(day)).arg(bad));
-        if (!scan.done() && reader.budgetSpent() && scan.found())
+        if (!scan.done() && spent && scan.found())
             trace.notes.append(QStringLiteral("Журнал за %1 прочитан не целиком (не больше %2 МБ).")
                                    .arg(dayText(day))
                                    .arg(kMaxReadPerDay >> 20));

@@ -9,8 +9,8 @@
 // Knows: the line log's lines and day files (link/LineLog), control bytes and frame checks
 // (link/AstmFrame). Must not know: the archive's entries, the table, windows.
 // Untrusted: the line log's files (any bytes, any size, any kind: a pipe is never waited on, a
-// link never followed, a line that is not a log line passed over and counted; no day file is
-// read past kMaxReadPerDay bytes, a long one is entered near the ENQ by bisecting on its times)
+// link never followed, a line that is not a log line passed over and counted; a day file is
+// entered near the ENQ by bisecting on its times and read no further than kMaxReadPerDay bytes)
 // and the archived bytes (any).
 #include <QByteArray>
 #include <QByteArrayView>
@@ -51,7 +51,7 @@ struct Trace {
     QStringList notes;
 };
 
-// Most bytes read from one day file; days with more are bisected on their times first.
+// Most bytes read from one day file, from where the bisection entered it.
 constexpr qint64 kMaxReadPerDay = 8 << 20;
 // Longest line taken as a log line (one read of at most 401 bytes, in base64, is far shorter).
 constexpr qsizetype kMaxLogLine = 64 << 10;

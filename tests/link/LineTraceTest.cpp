@@ -33,7 +33,7 @@ struct Log {
     void ack() { add(LineLog::Direction::Out, QByteArray(1, astm::ACK), ms + 1); }
 };
 
-enum class Variant { Plain, BadSum, Repeat, Garbled, LongDay };
+enum class Variant { Plain, BadSum, Repeat, Garbled, LongDay, ClockBack };
 
 Log messageLog(Variant v)
 {
@@ -66,13 +66,15 @@ Log messageLog(Variant v)
     log.in(QByteArray(1, astm::ENQ));   // the next message
     log.ack();
     log.archived += f1 + f2 + f3;
-    if (v == Variant::LongDay) {
-        QByteArray filler;
-        const QByteArray early = LineLog::line(kEnq.addSecs(-3600), LineLog::Direction::In, QByteArray(300, 'x'));
-        while (filler.size() <= linetrace::kMaxReadPerDay)
-            filler += early;
-        log.text = filler + log.text;
-    }
+    // Reads an hour earlier: before the message on a long day, or after it once the clock was
+    // set back, where they mislead the bisection.
+    QByteArray filler;
+    const QByteArray early = LineLog::line(kEnq.addSecs(-3600), LineLog::Direction::In, QByteArray(300, 'x'));
+    while (v == Variant::LongDay && filler.size() <= linetrace::kMaxReadPerDay)
+        filler += early;
+    while (v == Variant::ClockBack && filler.size() <= 4 * linetrace::kMaxLogLine)
+        filler += early;
+    log.text = v == Variant::LongDay ? filler + log.text : log.text + filler;
     return log;
 }
 
@@ -103,6 +105,7 @@ TEST(LineTrace, FromTheEnqToTheEotWithFramesJudgedAcrossReads)
         {"a repeated frame", Variant::Repeat, File::Log, true, Trace::Source::LineLog, "1+ 2+ 2+r 3+", ""},
         {"garbled lines", Variant::Garbled, File::Log, true, Trace::Source::LineLog, "1+ 2+ 3+", "пропущены: 2"},
         {"a day past the read budget", Variant::LongDay, File::Log, true, Trace::Source::LineLog, "1+ 2+ 3+", ""},
+        {"the clock set back after it", Variant::ClockBack, File::Log, true, Trace::Source::LineLog, "1+ 2+ 3+", ""},
         {"no log for the day", Variant::Plain, File::Missing, true, Trace::Source::Archive, "1+ 2+ 3+", "нет"},
         {"a pipe for the day", Variant::Plain, File::Pipe, true, Trace::Source::Archive, "1+ 2+ 3+", "не обычный файл"},
         {"no times", Variant::Plain, File::Log, false, Trace::Source::Archive, "1+ 2+ 3+", "не записано"},
