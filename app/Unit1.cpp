@@ -12,6 +12,7 @@
 #include "app/Unit4.h"
 #include "app/Unit5.h"
 #include "app/Unit6.h"
+#include "app/Unit8.h"
 #include "engine/DataSet.h"
 #include "link/CaptureFiles.h"
 #include "link/FrameReceiver.h"
@@ -222,6 +223,7 @@ void TForm1::buildMenu()
         ui::guarded([this] { N9Click(); });
     });
     N11 = item(N8, "N11", "Запрос", &TForm1::N11Click);
+    N12 = item(N8, "N12", "История записи", &TForm1::N12Click);
     // A top-level command without items.
     N10 = bar->addAction(QStringLiteral("Справка"));
     N10->setObjectName(QStringLiteral("N10"));
@@ -438,6 +440,16 @@ void TForm1::DBGrid1MouseUp(Qt::MouseButton button)
 void TForm1::N10Click() { Form5->exec(); }
 
 void TForm1::N11Click() { Form6->exec(); }
+
+void TForm1::N12Click()
+{
+    // What is typed goes into the row first, so that its history shows it.
+    if (!writePendingEdits())
+        return;
+    if (!history_)
+        history_ = new TForm8(this);
+    history_->ShowRecord(Table1->Active() ? Table1->RecNo() : 0);
+}
 
 void TForm1::Button1Click() { Form3->Preview(); }
 

@@ -28,6 +28,7 @@ namespace audit {
 class MessageArchive;
 }
 class TrayIcon;
+class TForm8;
 
 // The record panel: a group box that the user drags by its own surface.
 class TRecordPanel : public QGroupBox {
@@ -78,6 +79,7 @@ public:
     QAction* N9 = nullptr;  // "Панель"
     QAction* N11 = nullptr; // "Запрос"
     QAction* N10 = nullptr; // "Справка"
+    QAction* N12 = nullptr; // "История записи"
     QMenu* N1 = nullptr;    // "Файл"
     QMenu* N8 = nullptr;    // "Вид"
 
@@ -88,6 +90,8 @@ public:
     // Where the results are kept; made at start-up.
     ResultStore* store() const { return store_.get(); }
     TrayIcon* tray() const { return tray_.get(); }
+    // The row's history window, once opened (it is made on first use).
+    TForm8* historyWindow() const { return history_; }
 
     // Handlers.
     void FormCreate();
@@ -101,6 +105,7 @@ public:
     void N9Click();
     void N10Click();
     void N11Click();
+    void N12Click();
     void Button1Click();
     void Timer1Timer();
     void DBGrid1MouseUp(Qt::MouseButton button);
@@ -138,6 +143,7 @@ private:
     std::unique_ptr<ResultStore> store_;
     std::unique_ptr<MessageImport> import_;
     std::unique_ptr<TrayIcon> tray_;
+    TForm8* history_ = nullptr;
     bool closing_ = false;
     bool closed_ = false;
 };

@@ -3,6 +3,7 @@
 #include "app/DBEdit.h"
 #include "app/DBGrid.h"
 #include "app/DBNavigator.h"
+#include "app/Unit8.h"
 #include "link/sim/AnalyserSimulator.h"
 #include "link/MessageImport.h"
 #include "platform/tray/TrayIcon.h"
@@ -11,6 +12,9 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTableWidget>
 #include <QTest>
 #include <QToolButton>
 
@@ -391,4 +395,45 @@ TEST_F(MainWindow, ImportResumesAfterATableOutageWhileTheErrorBoxIsStillOpen)
     EXPECT_EQ(boxesSeen, 1);
     EXPECT_TRUE(shown.contains("HEMATIX.dbf")) << shown.toStdString();
     EXPECT_EQ(stored(6, "NUM"), "000000901");
+}
+
+// "История записи" after the items of "Вид" shows the current row's origin and changes; a
+// deleted row, which the grid hides, is reached by its number and brought back by "Восстановить".
+TEST_F(MainWindow, HistoryWindowShowsOriginAndChangesAndRestoresADeletedRow)
+{
+    QStringList items;
+    for (QAction* a : Form1->N8->actions())
+        items << a->text();
+    EXPECT_EQ(items, QStringList({"Панель", "Запрос", "История записи"}));
+    dropCaptureFile("000000777");
+    Form1->Timer1Timer();
+    Form1->Table1->SetRecNo(6);
+    Form1->Table1->Edit();
+    Form1->Table1->FieldByName("FIO")->SetAsString(QStringLiteral("Петров"));
+    Form1->Table1->Post();
+
+    Form1->N12->trigger();
+    TForm8* w = Form1->historyWindow();
+    ASSERT_TRUE(w && w->isVisible());
+    EXPECT_EQ(w->Record(), 6);
+    EXPECT_TRUE(w->OriginLabel->text().contains(QStringLiteral("Сообщение анализатора"))) << w->OriginLabel->text().toStdString();
+    EXPECT_TRUE(w->OriginLabel->text().contains("000000777"));
+    EXPECT_GT(w->TraceGrid->rowCount(), 20) << "the archived frames, the log having none";
+    ASSERT_GE(w->ChangesGrid->rowCount(), 1);
+    EXPECT_EQ(w->ChangesGrid->item(0, 3)->text(), QStringLiteral("FIO: «» → «Петров»"));
+    EXPECT_EQ(w->ChangesGrid->item(0, 4)->text(), QStringLiteral("применено"));
+    EXPECT_FALSE(w->RestoreButton->isEnabled());
+
+    Form1->Table1->SetRecNo(2);
+    Form1->Table1->Delete();
+    w->RecordEdit->setValue(2);
+    QTest::mouseClick(w->ShowButton, Qt::LeftButton);
+    EXPECT_EQ(w->Record(), 2);
+    ASSERT_TRUE(w->RestoreButton->isEnabled());
+    QTest::mouseClick(w->RestoreButton, Qt::LeftButton);
+    EXPECT_EQ(storedRows(), 6);
+    EXPECT_FALSE(Form1->Table1->RecordDeleted(2));
+    EXPECT_FALSE(Form1->DBGrid1->isRowHidden(1)) << "the row is shown again";
+    EXPECT_EQ(w->ChangesGrid->item(0, 3)->text(), QStringLiteral("восстановлена"));
+    EXPECT_FALSE(w->RestoreButton->isEnabled());
 }

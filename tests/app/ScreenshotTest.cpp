@@ -8,10 +8,16 @@
 #include "app/Unit4.h"
 #include "app/Unit5.h"
 #include "app/Unit6.h"
+#include "app/Unit8.h"
+#include "link/AstmFrame.h"
+#include "link/FrameReceiver.h"
+#include "link/LineLog.h"
 #include "link/sim/AnalyserSimulator.h"
 #include "link/MessageImport.h"
 
 #include <QScreen>
+#include <QTabWidget>
+#include <QTableWidget>
 #include <QTest>
 
 using apptest::AppFixture;
@@ -53,4 +59,57 @@ TEST_F(AppFixture, Screenshots)
         });
         d->exec();
     }
+
+    // A row received over the line as the program wires it (a frame split over reads, one damaged
+    // and sent again, one repeated after a lost ACK), then edited, in the history window.
+    {
+        LineLog log(folder);
+        FrameReceiver receiver(folder, [&] { log.record(LineLog::Direction::Out, "\x06", 1); });
+        auto receive = [&](const QByteArray& bytes) {
+            log.record(LineLog::Direction::In, bytes.constData(), int(bytes.size()));
+            receiver.receive(bytes);
+        };
+        const QByteArray wire = sim::wireBytes(gen.next());
+        receive(wire.left(1));
+        for (qsizetype at = 1, next; at < wire.size() - 1; at = next) {
+            next = wire.indexOf(astm::STX, at + 1);
+            next = next < 0 ? wire.size() - 1 : next;
+            const QByteArray frame = wire.mid(at, next - at);
+            if (at == 1) {
+                receive(frame.left(7));
+                receive(frame.mid(7));
+                continue;
+            }
+            if (frame.contains("^^^Hgb")) {
+                QByteArray damaged = frame;
+                damaged[10] = char(damaged[10] ^ 0x20);
+                receive(damaged);
+            }
+            receive(frame);
+            if (frame.contains("^^^Plt"))
+                receive(frame);
+        }
+        receive(wire.right(1));
+        Form1->import()->tick();
+    }
+    Form1->Table1->Last();
+    Form1->Table1->Edit();
+    Form1->Table1->FieldByName("FIO")->SetAsString(QStringLiteral("Петрова А.С."));
+    Form1->Table1->Post();
+    Form1->N12Click();
+    TForm8* history = Form1->historyWindow();
+    ASSERT_TRUE(history);
+    QTest::qWait(300);
+    history->TraceGrid->scrollToItem(history->TraceGrid->findItems(QStringLiteral("НЕВЕРНАЯ"), Qt::MatchContains).value(0),
+                                     QAbstractItemView::PositionAtCenter);
+    save(history, "Form8.png", true);
+    history->Tabs->setCurrentIndex(1);
+    save(history, "Form8-day.png", true);
+    // A deleted row, reached by its number: its capture is older than the times, so the archived
+    // frames stand in for the line log.
+    Form1->Table1->SetRecNo(3);
+    Form1->Table1->Delete();
+    history->Tabs->setCurrentIndex(0);
+    history->ShowRecord(3);
+    save(history, "Form8-deleted.png", true);
 }
