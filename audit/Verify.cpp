@@ -354,8 +354,12 @@ public:
     void finish()
     {
         for (auto it = pending_.cbegin(); it != pending_.cend(); ++it) {
+            const QString what = it->kind == QLatin1String("entered")   ? QStringLiteral("typing in")
+                                 : it->kind == QLatin1String("deleted")  ? QStringLiteral("deletion")
+                                 : it->kind == QLatin1String("restored") ? QStringLiteral("restore")
+                                                                         : it->kind;
             model_.problem(QStringLiteral("%1: the %2 of row %3 was never resolved (neither applied nor not applied follows it)")
-                               .arg(it->at.text(), it->kind)
+                               .arg(it->at.text(), what)
                                .arg(it->record));
             model_.unresolved(it->record, it->at);
         }

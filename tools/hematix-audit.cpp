@@ -59,7 +59,7 @@ int verifyCommand(const QString& folder, int days, QTextStream& out)
     out << (breaks == 0 ? QStringLiteral("No breaks") : QStringLiteral("%1 break%2").arg(breaks).arg(breaks == 1 ? "" : "s"))
         << ": " << r.entries << " entries, " << r.rowsChecked << " rows compared";
     if (r.originPruned > 0)
-        out << ", " << r.originPruned << " rows whose origin was pruned";
+        out << ", " << r.originPruned << (r.originPruned == 1 ? " row" : " rows") << " with its origin pruned";
     if (days > 0)
         out << " (the last " << days << " days)";
     out << ".\n";
