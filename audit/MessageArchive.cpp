@@ -128,8 +128,8 @@ bool MessageArchive::archived(const QByteArray& captureKey)
     return index_->captures.contains(captureKey);
 }
 
-Chain::Written MessageArchive::archive(const ReceivedMessage& m, Outcome outcome, const Identity& identity, int record,
-                                       const QString& reason)
+JsonLine MessageArchive::entry(const ReceivedMessage& m, Outcome outcome, const Identity& identity, int record,
+                               const QString& reason)
 {
     JsonLine line;
     line.add("kind", QStringLiteral("message"));
@@ -159,6 +159,15 @@ Chain::Written MessageArchive::archive(const ReceivedMessage& m, Outcome outcome
     else
         line.addRaw("identity", identityJson(identity));
     line.add("bytes", QString::fromLatin1(m.bytes.toBase64()));
+    return line;
+}
+
+Chain::Written MessageArchive::archive(const ReceivedMessage& m, Outcome outcome, const Identity& identity, int record,
+                                       const QString& reason)
+{
+    const JsonLine line = entry(m, outcome, identity, record, reason);
+    const QByteArray id = identity.isEmpty() ? QByteArray() : identityId(identity);
+    const QByteArray capture = m.captureKey();
     catchUp();
     const Chain::Written w = chain_.append(line, true);
     index_->captures.insert(capture);
