@@ -538,6 +538,7 @@ public:
 
     Texts payload(const Texts& t) const { return t; }
     bool follows(int record) const { return wanted_.contains(record); }
+    // The check names what is wrong with the trail; here only the rows' texts are wanted.
     void problem(const QString&) {}
     void note(const QString&) {}
 

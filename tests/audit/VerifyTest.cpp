@@ -148,3 +148,26 @@ TEST(Verify, FindsEverySpoilingWhereItHappened)
         }
     }
 }
+
+TEST(Verify, TellsItsProgressAndStopsWhenCancelled)
+{
+    for (const bool cancel : {false, true}) {
+        SCOPED_TRACE(cancel);
+        std::atomic_bool stop{cancel};
+        audit::VerifyOptions o;
+        o.tableFile = base().table;
+        o.today = kToday;
+        o.cancel = &stop;
+        QList<QPair<qint64, qint64>> told;
+        o.progress = [&](qint64 done, qint64 total) { told.append({done, total}); };
+        const audit::VerifyReport r = audit::verify(base().folder, o);
+        EXPECT_EQ(r.cancelled, cancel);
+        EXPECT_EQ(r.ok(), !cancel);
+        if (cancel)
+            continue;
+        ASSERT_GE(told.size(), 3);
+        for (qsizetype i = 1; i < told.size(); ++i)
+            EXPECT_GE(told[i].first, told[i - 1].first);
+        EXPECT_EQ(told.last().first, told.last().second);
+    }
+}
