@@ -196,7 +196,7 @@ int MessageArchive::prune(int keepDays, const QDate& today)
         last = Head{e.seq, e.hash, {}};
         const QJsonValue record = e.object.value(QLatin1String("record"));
         if (record.isDouble())
-            highest = std::max<qint64>(highest, qint64(record.toDouble()));
+            highest = std::max(highest, record.toInteger());
     }
     JsonLine line;
     line.add("kind", QStringLiteral("pruned"));

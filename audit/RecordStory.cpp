@@ -37,7 +37,7 @@ QList<RecordStory> storiesOf(const QString& programFolder, const QList<int>& rec
             const QByteArrayView kind = shortKey(e.line, "\"kind\":");
             if (kind == "pruned") {
                 const Entry p = parseLine(e.line);
-                prunedUpTo = std::max(prunedUpTo, qint64(p.object.value(QLatin1String("records")).toDouble()));
+                prunedUpTo = std::max(prunedUpTo, p.object.value(QLatin1String("records")).toInteger());
                 continue;
             }
             if (kind != "message")
@@ -81,7 +81,7 @@ QList<RecordStory> storiesOf(const QString& programFolder, const QList<int>& rec
             changeKind.insert(p.seq, kind);
         if (kind != QLatin1String("applied") && kind != QLatin1String("not applied"))
             continue;
-        const qint64 of = qint64(p.object.value(QLatin1String("of")).toDouble());
+        const qint64 of = p.object.value(QLatin1String("of")).toInteger();
         if (!changeKind.contains(of) || story.resolutions.contains(of))
             continue;
         story.resolutions.insert(of, p.object);
@@ -105,7 +105,7 @@ QString stateOf(const RecordStory& story, const QJsonObject& entry)
 {
     if (entry.value(QLatin1String("state")).toString() != QLatin1String("pending"))
         return {};
-    const auto it = story.resolutions.find(qint64(entry.value(QLatin1String("seq")).toDouble()));
+    const auto it = story.resolutions.find(entry.value(QLatin1String("seq")).toInteger());
     if (it == story.resolutions.end())
         return QStringLiteral("never resolved");
     if (it->value(QLatin1String("kind")).toString() == QLatin1String("applied"))

@@ -269,7 +269,7 @@ public:
     {
         const QString kind = e.object.value(QLatin1String("kind")).toString();
         if (kind == QLatin1String("pruned")) {
-            prunedUpTo_ = std::max(prunedUpTo_, qint64(e.object.value(QLatin1String("records")).toDouble()));
+            prunedUpTo_ = std::max(prunedUpTo_, e.object.value(QLatin1String("records")).toInteger());
             return;
         }
         if (kind != QLatin1String("message")) {
@@ -300,7 +300,7 @@ public:
             return;
         }
         if (kind == QLatin1String("applied") || kind == QLatin1String("not applied")) {
-            const qint64 of = qint64(o.value(QLatin1String("of")).toDouble());
+            const qint64 of = o.value(QLatin1String("of")).toInteger();
             const auto it = pending_.find(of);
             if (it == pending_.end()) {
                 // Two programs starting at once may both resolve one change; in a window, the
@@ -624,7 +624,7 @@ public:
                                   .arg(last_.text()));
         }
         if (e.object.value(QLatin1String("kind")).toString() == QLatin1String("pruned"))
-            prunings_.append({qint64(e.object.value(QLatin1String("lastSeq")).toDouble()),
+            prunings_.append({e.object.value(QLatin1String("lastSeq")).toInteger(),
                               e.object.value(QLatin1String("last")).toString().toLatin1()});
         seq_ = e.seq;
         hash_ = e.hash;

@@ -92,12 +92,12 @@ void printOrigin(const audit::RecordStory& s, QTextStream& out)
         const QString sha = o.value(QLatin1String("sha256")).toString();
         const QJsonObject identity = o.value(QLatin1String("identity")).toObject();
         out << "  archived  " << o.value(QLatin1String("time")).toString() << " (messages entry "
-            << qint64(o.value(QLatin1String("seq")).toDouble()) << ")\n";
+            << o.value(QLatin1String("seq")).toInteger() << ")\n";
         out << "  ENQ       " << (o.value(QLatin1String("enq")).isString() ? o.value(QLatin1String("enq")).toString() : "not known") << '\n';
         out << "  end       " << (o.value(QLatin1String("end")).isString() ? o.value(QLatin1String("end")).toString() : "not known") << '\n';
         out << "  sample    " << identity.value(QLatin1String("NUM")).toString() << '\n';
         out << "  capture   " << o.value(QLatin1String("name")).toString() << '\n';
-        out << "  length    " << qint64(o.value(QLatin1String("length")).toDouble()) << " bytes\n";
+        out << "  length    " << o.value(QLatin1String("length")).toInteger() << " bytes\n";
         out << "  sha256    " << sha
             << (audit::sha256Hex(bytes) == sha.toLatin1() ? " (the bytes below)" : " (NOT the bytes below)") << '\n';
         out << "  frames:\n";
@@ -132,8 +132,8 @@ void printHistory(const audit::RecordStory& s, QTextStream& out)
                             + text(co.value(QLatin1String(outside ? "history" : "old"))) + QStringLiteral(" -> ")
                             + text(co.value(QLatin1String(outside ? "found" : "new")));
             }
-        } else if (kind == QLatin1String("restored") && e.value(QLatin1String("of")).toDouble() > 0) {
-            what << QStringLiteral("(undoes entry %1)").arg(qint64(e.value(QLatin1String("of")).toDouble()));
+        } else if (kind == QLatin1String("restored") && e.value(QLatin1String("of")).toInteger() > 0) {
+            what << QStringLiteral("(undoes entry %1)").arg(e.value(QLatin1String("of")).toInteger());
         } else if (kind != QLatin1String("deleted")) {
             what << valuesText(e.value(QLatin1String("values")).toObject());
         }
