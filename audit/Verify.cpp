@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QMap>
 #include <QRandomGenerator>
 #include <QSet>
 #include <QVarLengthArray>
@@ -397,7 +398,7 @@ private:
     const Layout& layout_;
     Model& model_;
     bool windowed_;
-    QHash<qint64, Pending> pending_;
+    QMap<qint64, Pending> pending_;  // in chain order, so that what is left is named in order
     qint64 prunedUpTo_ = 0;
 };
 
@@ -493,7 +494,7 @@ public:
     }
 
     std::vector<Row>& rows() { return rows_; }
-    const QHash<int, Place>& beyond() const { return beyond_; }
+    const QMap<int, Place>& beyond() const { return beyond_; }
 
 private:
     // The row's state; null for a row past the table's end (remembered, once, as a break).
@@ -517,7 +518,7 @@ private:
     bool windowed_;
     Findings& findings_;
     std::vector<Row> rows_;
-    QHash<int, Place> beyond_;
+    QMap<int, Place> beyond_;
 };
 
 // A few rows as their texts, to name what differs.
