@@ -60,7 +60,9 @@ int verifyCommand(const QString& folder, int days, QTextStream& out)
         << ": " << r.entries << " entries, " << r.rowsChecked << " rows compared";
     if (r.originPruned > 0)
         out << ", " << r.originPruned << (r.originPruned == 1 ? " row" : " rows") << " with its origin pruned";
-    if (days > 0)
+    if (days == 1)
+        out << " (the last day)";
+    else if (days > 1)
         out << " (the last " << days << " days)";
     out << ".\n";
     return r.ok() ? 0 : 1;

@@ -14,8 +14,8 @@ namespace {
 // changes. Built once; each case works on a copy.
 TrailFolder& base()
 {
-    static TrailFolder* b = [] {
-        auto* f = new TrailFolder;
+    static const std::unique_ptr<TrailFolder> b = [] {
+        auto f = std::make_unique<TrailFolder>();
         f->build(3334);
         return f;
     }();
