@@ -238,11 +238,17 @@ Head Chain::readHead(const QString& newestFile)
                 throw AuditError(QStringLiteral("%1 cannot be read: %2").arg(path, why));
             }
         };
+        // Where the line ending at the newline `end` starts in the tail; -1 when its start is not
+        // in it. (lastIndexOf from -1 would search the whole tail again.)
+        auto lineStart = [&](qsizetype end) -> qsizetype {
+            const qsizetype before = end > 0 ? tail.lastIndexOf('\n', end - 1) : -1;
+            return before >= 0 ? before + 1 : from == 0 ? 0 : -1;
+        };
         // The last complete line and the newline before it (or the file's start) must be in the
         // tail read; most lines are short, a message's may be long.
         auto enough = [&] {
             const qsizetype end = tail.lastIndexOf('\n');
-            return from == 0 || (end >= 0 && tail.lastIndexOf('\n', end - 1) >= 0);
+            return from == 0 || (end >= 0 && lineStart(end) >= 0);
         };
         readTail(std::min<qint64>(size, 65536));
         if (!enough())
@@ -263,7 +269,7 @@ Head Chain::readHead(const QString& newestFile)
             if (::truncate(QFile::encodeName(path).constData(), off_t(from + end + 1)) != 0)
                 throw AuditError(QStringLiteral("%1 cannot be repaired: %2").arg(path, errnoText()));
         }
-        const qsizetype start = tail.lastIndexOf('\n', end - 1) + 1;
+        const qsizetype start = lineStart(end);
         const Entry e = parseLine(tail.mid(start, end - start));
         return Head{e.seq, e.hash, e.line};
     }

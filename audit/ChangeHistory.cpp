@@ -202,7 +202,7 @@ QList<ChangeHistory::Pending> ChangeHistory::unresolved(int days)
             continue;
         const QJsonObject& o = p.object;
         // A change another live process of this host is making now is its own to resolve.
-        const qint64 pid = qint64(o.value(QLatin1String("pid")).toDouble());
+        const qint64 pid = o.value(QLatin1String("pid")).toInteger();
         if (o.value(QLatin1String("host")).toString() == author_.host && pid > 0 && pid != author_.pid
             && (::kill(pid_t(pid), 0) == 0 || errno == EPERM))
             continue;

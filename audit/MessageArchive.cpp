@@ -134,8 +134,8 @@ bool MessageArchive::archived(const QByteArray& captureKey)
     return index_->captures.contains(captureKey);
 }
 
-Chain::Written MessageArchive::archive(const ReceivedMessage& m, Outcome outcome, const Identity& identity, int record,
-                                       const QString& reason)
+JsonLine MessageArchive::entry(const ReceivedMessage& m, Outcome outcome, const Identity& identity, int record,
+                               const QString& reason)
 {
     JsonLine line;
     line.add("kind", QStringLiteral("message"));
@@ -170,6 +170,15 @@ Chain::Written MessageArchive::archive(const ReceivedMessage& m, Outcome outcome
         line.addNull("bytes");
     else
         line.add("bytes", QString::fromLatin1(m.bytes.toBase64()));
+    return line;
+}
+
+Chain::Written MessageArchive::archive(const ReceivedMessage& m, Outcome outcome, const Identity& identity, int record,
+                                       const QString& reason)
+{
+    const JsonLine line = entry(m, outcome, identity, record, reason);
+    const QByteArray id = identity.isEmpty() ? QByteArray() : identityId(identity);
+    const QByteArray capture = m.captureKey();
     catchUp();
     const Chain::Written w = chain_.append(line, true);
     index_->captures.insert(capture);
@@ -198,7 +207,7 @@ int MessageArchive::prune(int keepDays, const QDate& today)
         last = Head{e.seq, e.hash, {}};
         const QJsonValue record = e.object.value(QLatin1String("record"));
         if (record.isDouble())
-            highest = std::max<qint64>(highest, qint64(record.toDouble()));
+            highest = std::max(highest, record.toInteger());
     }
     JsonLine line;
     line.add("kind", QStringLiteral("pruned"));

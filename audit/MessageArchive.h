@@ -56,6 +56,10 @@ public:
     // True when this capture is archived already.
     bool archived(const QByteArray& captureKey);
 
+    // The entry archive() appends for a message, for a writer that appends many at once.
+    static JsonLine entry(const ReceivedMessage& message, Outcome outcome, const Identity& identity, int record,
+                          const QString& reason = {});
+
     // Archives a message durably. record: the row it became (Stored) or is already (Resend);
     // reason: why it was set aside (Rejected). Raises AuditError; then nothing was archived.
     Chain::Written archive(const ReceivedMessage& message, Outcome outcome, const Identity& identity, int record,

@@ -1,8 +1,8 @@
 #include "audit/RecordStory.h"
 
 #include "audit/Chain.h"
+#include "engine/Cp1251.h"
 
-#include <QHash>
 #include <QSet>
 
 namespace audit {
@@ -19,11 +19,16 @@ QString originName(RecordStory::Origin origin)
     return {};
 }
 
-RecordStory storyOf(const QString& programFolder, int record)
+RecordStory storyOf(const QString& programFolder, int record) { return storiesOf(programFolder, {record}).value(0); }
+
+QList<RecordStory> storiesOf(const QString& programFolder, const QList<int>& records)
 {
-    RecordStory story;
-    story.record = record;
-    const QByteArray wanted = QByteArray::number(record);
+    QHash<QByteArray, RecordStory> stories;  // by the record's number as the entries write it
+    for (int r : records) {
+        RecordStory s;
+        s.record = r;
+        stories.insert(QByteArray::number(r), s);
+    }
     qint64 prunedUpTo = 0;
     {
         ChainReader reader(Chain::files(programFolder, QStringLiteral("messages")), false);
@@ -32,33 +37,37 @@ RecordStory storyOf(const QString& programFolder, int record)
             const QByteArrayView kind = shortKey(e.line, "\"kind\":");
             if (kind == "pruned") {
                 const Entry p = parseLine(e.line);
-                prunedUpTo = std::max(prunedUpTo, qint64(p.object.value(QLatin1String("records")).toDouble()));
+                prunedUpTo = std::max(prunedUpTo, p.object.value(QLatin1String("records")).toInteger());
                 continue;
             }
-            if (kind != "message" || shortKey(e.line, "\"record\":") != wanted)
+            if (kind != "message")
+                continue;
+            const auto it = stories.find(shortKey(e.line, "\"record\":").toByteArray());
+            if (it == stories.end())
                 continue;
             const Entry p = parseLine(e.line);
             if (!p.problem.isEmpty())
                 continue;
             const QString outcome = p.object.value(QLatin1String("outcome")).toString();
-            if (outcome == QLatin1String("stored") && story.origin == RecordStory::Origin::None) {
-                story.origin = RecordStory::Origin::Message;
-                story.originEntry = p.object;
+            if (outcome == QLatin1String("stored") && it->origin == RecordStory::Origin::None) {
+                it->origin = RecordStory::Origin::Message;
+                it->originEntry = p.object;
             } else if (outcome == QLatin1String("resend")) {
-                story.resends.append(p.object);
+                it->resends.append(p.object);
             }
         }
     }
     ChainReader reader(Chain::files(programFolder, QStringLiteral("history")), false);
     Entry e;
-    QHash<qint64, QByteArrayView> pendingKind;
-    QSet<qint64> deletions;
+    QHash<qint64, QString> changeKind;  // pending change -> its kind
     while (reader.next(e)) {
-        if (shortKey(e.line, "\"record\":") != wanted)
+        const auto it = stories.find(shortKey(e.line, "\"record\":").toByteArray());
+        if (it == stories.end())
             continue;
         const Entry p = parseLine(e.line);
         if (!p.problem.isEmpty())
             continue;
+        RecordStory& story = *it;
         story.history.append(p.object);
         const QString kind = p.object.value(QLatin1String("kind")).toString();
         if (story.origin == RecordStory::Origin::None && kind == QLatin1String("adopted")) {
@@ -68,17 +77,41 @@ RecordStory storyOf(const QString& programFolder, int record)
             story.origin = RecordStory::Origin::Entered;
             story.originEntry = p.object;
         }
-        const qint64 of = qint64(p.object.value(QLatin1String("of")).toDouble());
-        if (kind == QLatin1String("deleted"))
-            deletions.insert(p.seq);
-        else if (kind == QLatin1String("applied") && deletions.contains(of))
+        if (p.object.value(QLatin1String("state")).toString() == QLatin1String("pending"))
+            changeKind.insert(p.seq, kind);
+        if (kind != QLatin1String("applied") && kind != QLatin1String("not applied"))
+            continue;
+        const qint64 of = p.object.value(QLatin1String("of")).toInteger();
+        if (!changeKind.contains(of) || story.resolutions.contains(of))
+            continue;
+        story.resolutions.insert(of, p.object);
+        // A deletion or a restore counts once the table holds it.
+        if (kind == QLatin1String("applied") && changeKind.value(of) == QLatin1String("deleted"))
             story.deletedEntry = of;
-        else if (kind == QLatin1String("restored"))
+        else if (kind == QLatin1String("applied") && changeKind.value(of) == QLatin1String("restored"))
             story.deletedEntry = 0;
     }
-    if (story.origin == RecordStory::Origin::None && record <= prunedUpTo)
-        story.origin = RecordStory::Origin::Pruned;
-    return story;
+    QList<RecordStory> out;
+    for (int r : records) {
+        RecordStory s = stories.value(QByteArray::number(r));
+        if (s.origin == RecordStory::Origin::None && r <= prunedUpTo)
+            s.origin = RecordStory::Origin::Pruned;
+        out.append(s);
+    }
+    return out;
+}
+
+QString stateOf(const RecordStory& story, const QJsonObject& entry)
+{
+    if (entry.value(QLatin1String("state")).toString() != QLatin1String("pending"))
+        return {};
+    const auto it = story.resolutions.find(entry.value(QLatin1String("seq")).toInteger());
+    if (it == story.resolutions.end())
+        return QStringLiteral("never resolved");
+    if (it->value(QLatin1String("kind")).toString() == QLatin1String("applied"))
+        return QStringLiteral("applied");
+    const QString reason = it->value(QLatin1String("reason")).toString();
+    return reason.isEmpty() ? QStringLiteral("not applied") : QStringLiteral("not applied: ") + reason;
 }
 
 QList<QJsonObject> messagesOfDay(const QString& programFolder, const QDate& day)
@@ -91,6 +124,52 @@ QList<QJsonObject> messagesOfDay(const QString& programFolder, const QDate& day)
         if (e.problem.isEmpty() && e.object.value(QLatin1String("kind")).toString() == QLatin1String("message"))
             out.append(e.object);
     return out;
+}
+
+QStringList frameLines(const QByteArray& message)
+{
+    auto nameOf = [](unsigned char c) -> const char* {
+        switch (c) {
+        case 0x02: return "STX";
+        case 0x03: return "ETX";
+        case 0x04: return "EOT";
+        case 0x05: return "ENQ";
+        case 0x0a: return "LF";
+        case 0x0d: return "CR";
+        case 0x17: return "ETB";
+        }
+        return nullptr;
+    };
+    QStringList lines;
+    QString line;
+    qsizetype plainFrom = -1;  // start of the run of ordinary bytes not yet decoded
+    auto flushPlain = [&](qsizetype to) {
+        if (plainFrom >= 0)
+            line += cp1251::decode(message.constData() + plainFrom, to - plainFrom);
+        plainFrom = -1;
+    };
+    for (qsizetype i = 0; i < message.size(); ++i) {
+        const auto c = static_cast<unsigned char>(message[i]);
+        if (c >= 0x20 && c != 0x7f) {
+            if (plainFrom < 0)
+                plainFrom = i;
+            continue;
+        }
+        flushPlain(i);
+        if (const char* name = nameOf(c))
+            line += QLatin1Char('<') + QLatin1String(name) + QLatin1Char('>');
+        else
+            line += QStringLiteral("<0x%1>").arg(c, 2, 16, QLatin1Char('0'));
+        // A frame ends with its line feed; ENQ and EOT stand alone.
+        if (c == 0x0a || c == 0x05 || c == 0x04) {
+            lines.append(line);
+            line.clear();
+        }
+    }
+    flushPlain(message.size());
+    if (!line.isEmpty())
+        lines.append(line);
+    return lines;
 }
 
 } // namespace audit

@@ -1,5 +1,9 @@
 #include "fuzz/entries/FuzzEntries.h"
 
+#include "audit/ChangeHistory.h"
+#include "audit/MessageArchive.h"
+#include "audit/RecordStory.h"
+#include "audit/Verify.h"
 #include "engine/DbfFile.h"
 #include "engine/DbfSqlTable.h"
 #include "engine/Sql.h"
@@ -292,6 +296,100 @@ void settingsIni(const QByteArray& input)
             broken("writing one setting changed another");
 }
 
+void auditFiles(const QByteArray& input)
+{
+    const QString folder = scratch() + QStringLiteral("audit/");
+    QDir(folder).removeRecursively();
+    QDir().mkpath(folder + QStringLiteral("Archive"));
+    QDir().mkpath(folder + QStringLiteral("DB"));
+    // Markers begin with a line feed of their own: the part before one ends as it ends (a torn
+    // last line stays torn).
+    const qsizetype historyAt = input.indexOf("\n#history\n");
+    const qsizetype tableAt = input.indexOf("\n#table\n", std::max<qsizetype>(historyAt, 0));
+    const qsizetype messagesEnd = historyAt >= 0 ? historyAt : tableAt >= 0 ? tableAt : input.size();
+    const QByteArray messages = input.left(messagesEnd);
+    const QByteArray history =
+        historyAt < 0 ? QByteArray() : input.mid(historyAt + 10, (tableAt >= 0 ? tableAt : input.size()) - historyAt - 10);
+    const QString table = resulttable::tableFile(folder);
+    if (tableAt >= 0) {
+        writeScratch(QStringLiteral("audit/DB/HEMATIX.dbf"), input.mid(tableAt + 8));
+    } else {
+        resulttable::create(folder);
+        DbfFile t(table, DbfFile::Access::ReadWrite);
+        for (int i = 0; i < 3; ++i)
+            t.append(t.blankRecord());
+    }
+    for (const auto& [name, text] : {std::pair{"messages", messages}, std::pair{"history", history}}) {
+        qsizetype from = 0;
+        for (int day = 5; day <= 7; ++day) {
+            const qsizetype at = day < 7 ? text.indexOf("\n#day\n", from) : -1;
+            writeScratch(QStringLiteral("audit/Archive/%1-2026-12-0%2.jsonl").arg(QLatin1String(name)).arg(day),
+                         text.mid(from, at < 0 ? -1 : at - from));
+            if (at < 0)
+                break;
+            from = at + 6;
+        }
+    }
+
+    audit::VerifyOptions options;
+    options.tableFile = table;
+    const audit::VerifyReport report = audit::verify(folder, options);
+    if (report.breaks.size() > audit::kMaxBreaks || (report.ok() && (!report.breaks.isEmpty() || report.breaksNotListed)))
+        broken("the check's report contradicts itself");
+    if (report.ok() && !report.changedOutside.isEmpty())
+        broken("a row changed outside passed the check");
+    options.days = 2;
+    options.today = QDate(2026, 12, 7);
+    (void)audit::verify(folder, options);
+    (void)audit::storiesOf(folder, {1, 2, 3});
+    try {
+        DbfFile t(table, DbfFile::Access::ReadOnly);
+        (void)audit::expectedRows(folder, t.fields(), {1, 2, 3});
+    } catch (const Exception&) {
+    }
+    for (const QJsonObject& m : audit::messagesOfDay(folder, QDate(2026, 12, 5)))
+        (void)audit::frameLines(QByteArray::fromBase64(m.value(QLatin1String("bytes")).toString().toLatin1()));
+
+    try {
+        audit::MessageArchive archive(folder);
+        (void)archive.recordOf(audit::sha256Hex("x"));
+        (void)archive.archived(audit::sha256Hex("y"));
+        audit::ChangeHistory changes(folder, [] { return QDateTime(QDate(2026, 12, 7), QTime(12, 0)); });
+        (void)changes.unresolved(100000);
+        // An append cuts a torn tail off and links to the last whole line, whatever it holds.
+        audit::JsonLine line;
+        line.add("kind", QStringLiteral("note"));
+        changes.chain().append(line, false);
+    } catch (const audit::AuditError&) {
+        return;  // a file it cannot take (a last line longer than an entry) is refused as such
+    }
+    const QStringList files = audit::Chain::files(folder, QStringLiteral("history"));
+    QFile last(files.last());
+    if (!last.open(QIODevice::ReadOnly))
+        broken("the appended file cannot be read");
+    const QList<QByteArray> lines = last.readAll().split('\n');
+    if (lines.size() < 2 || !lines.last().isEmpty())
+        broken("an append left the file without its last line feed");
+    QByteArray before = audit::zeroHash();
+    if (lines.size() >= 3) {
+        before = audit::sha256Hex(lines[lines.size() - 3]);
+    } else {
+        // The line before is the last whole line of an earlier day file, if any.
+        for (qsizetype f = files.size() - 2; f >= 0 && before == audit::zeroHash(); --f) {
+            QFile earlier(files[f]);
+            if (earlier.open(QIODevice::ReadOnly)) {
+                QByteArray bytes = earlier.readAll();
+                if (bytes.endsWith('\n')) {
+                    bytes.chop(1);
+                    before = audit::sha256Hex(bytes.mid(bytes.lastIndexOf('\n') + 1));
+                }
+            }
+        }
+    }
+    if (audit::parseLine(lines[lines.size() - 2]).prev != before)
+        broken("an appended entry does not link to the line before it");
+}
+
 const std::vector<Entry>& entries()
 {
     static const std::vector<Entry> all = {
@@ -302,6 +400,7 @@ const std::vector<Entry>& entries()
         {"report-file", "tests/report/pages/data/fuzz-regressions/report-file", reportFile},
         {"layout-text", "tests/report/model/data/fuzz-regressions/layout-text", layoutText},
         {"settings-ini", "tests/platform/data/fuzz-regressions/settings-ini", settingsIni},
+        {"audit-files", "tests/audit/data/fuzz-regressions/audit-files", auditFiles},
     };
     return all;
 }

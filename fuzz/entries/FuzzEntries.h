@@ -45,5 +45,12 @@ void reportFile(const QByteArray& input);
 void layoutText(const QByteArray& input);
 // A settings file: the program's keys read, one written back.
 void settingsIni(const QByteArray& input);
+// An audit trail: the input is a message archive, then after a line "#history" a change
+// history, then after a line "#table" the bytes of the result table (a small one of blank rows
+// when absent); a line "#day" in either chain starts its next day's file (three at most). Each
+// marker brings a line feed of its own, so a part may end without one. Checked, rows' stories
+// read, the archive's index and the pending changes looked up, and an entry appended, which must
+// link to the line before it.
+void auditFiles(const QByteArray& input);
 
 } // namespace fuzzentry

@@ -3,6 +3,11 @@
 // fuzzer begins from files the program really meets.
 #include "fuzz/entries/FuzzEntries.h"
 
+#include "audit/ChangeHistory.h"
+#include "audit/MessageArchive.h"
+#include "engine/DbfFieldCodec.h"
+#include "engine/DbfFile.h"
+
 #include "engine/DbfSqlTable.h"
 #include "engine/Sql.h"
 #include "link/sim/AnalyserSimulator.h"
@@ -89,6 +94,61 @@ QString longOr(int terms)
     return QStringLiteral("SELECT NUM FROM $T WHERE ") + parts.join(QStringLiteral(" OR "));
 }
 
+// A chain's day files as the audit-files target takes them: days apart by a line "#day".
+QByteArray chainText(const QString& folder, const QString& name)
+{
+    QList<QByteArray> days;
+    for (const QString& f : audit::Chain::files(folder, name))
+        days << readAll(f);
+    return days.join("\n#day\n");
+}
+
+// A trail the program's own classes write, and its table: message rows over three days, an edit
+// and a deletion made as the program makes them; `spoil` then does what the seed is about.
+QByteArray trail(const std::function<void(const QString& folder, audit::MessageArchive&, audit::ChangeHistory&)>& spoil,
+                 bool withTable = true)
+{
+    QTemporaryDir tmp;
+    const QString folder = tmp.path() + QLatin1Char('/');
+    QDateTime now(QDate(2026, 12, 5), QTime(9, 15, 2));
+    auto clock = [&] { return now; };
+    audit::MessageArchive archive(folder, clock);
+    audit::ChangeHistory history(folder, clock, {QStringLiteral("anna"), QStringLiteral("labpc"), 1});
+    const QString table = resulttable::create(folder);
+    sim::MessageGenerator messages(11, now);
+    for (int i = 0; i < 3; ++i, now = now.addSecs(3600 * 20)) {
+        const sim::Message m = messages.next();
+        audit::Identity id{{QStringLiteral("DAT"), now.date().toString(QStringLiteral("MM/dd/yyyy"))},
+                           {QStringLiteral("TIM"), now.time().toString(QStringLiteral("hh:mm:ss"))},
+                           {QStringLiteral("NUM"), QString::fromLatin1(m.sample)}};
+        for (int v = 0; v < 18; ++v)
+            id.append({resulttable::valueFields()[v], QString::fromLatin1(m.values[size_t(v)]).trimmed()});
+        DbfFile t(table, DbfFile::Access::ReadWrite);
+        QByteArray rec = t.blankRecord();
+        for (const auto& [field, text] : id)
+            dbfcodec::put(t.fields()[size_t(t.fieldIndex(field))], rec.data(), text);
+        const int record = t.append(rec) + 1;
+        archive.archive({sim::wireBytes(m), now, now.addMSecs(800), QStringLiteral("Temp-%1.log").arg(i)},
+                        audit::MessageArchive::Outcome::Stored, id, record);
+    }
+    {
+        DbfFile t(table, DbfFile::Access::ReadWrite);
+        const qint64 edit = history.edited(2, {{QStringLiteral("FIO"), QString(), QStringLiteral("Петров")}});
+        QByteArray rec = t.readFresh(1);
+        dbfcodec::put(t.fields()[size_t(t.fieldIndex(QStringLiteral("FIO")))], rec.data(), QStringLiteral("Петров"));
+        t.write(1, rec);
+        history.applied(edit, 2);
+        const qint64 deletion = history.deleted(3, {{QStringLiteral("NUM"), QStringLiteral("x")}});
+        t.setDeleted(2, true);
+        history.applied(deletion, 3);
+    }
+    spoil(folder, archive, history);
+    QByteArray out = chainText(folder, QStringLiteral("messages")) + "\n#history\n" + chainText(folder, QStringLiteral("history"));
+    if (withTable)
+        out += "\n#table\n" + readAll(table);
+    return out;
+}
+
 } // namespace
 
 void writeSeeds(const Entry& entry, const QString& dir)
@@ -150,6 +210,21 @@ void writeSeeds(const Entry& entry, const QString& dir)
     } else if (name == QLatin1String("layout-text")) {
         for (const QString& layout : layoutloader::builtinNames())
             put(dir, layout + QStringLiteral(".layout"), layoutloader::readLayoutFile(layoutloader::builtinPath(layout, QString())));
+    } else if (name == QLatin1String("audit-files")) {
+        auto none = [](const QString&, audit::MessageArchive&, audit::ChangeHistory&) {};
+        put(dir, QStringLiteral("trail"), trail(none));
+        put(dir, QStringLiteral("no-table"), trail(none, false));
+        put(dir, QStringLiteral("pruned"), trail([](const QString&, audit::MessageArchive& a, audit::ChangeHistory&) {
+                a.prune(1, QDate(2026, 12, 7));
+            }));
+        put(dir, QStringLiteral("outside-pending-torn"), trail([](const QString& folder, audit::MessageArchive&, audit::ChangeHistory& h) {
+                h.outside(1, {{QStringLiteral("WBC"), QStringLiteral("6.4"), QStringLiteral("6.5")}});
+                h.edited(1, {{QStringLiteral("HGB"), QStringLiteral("1"), QStringLiteral("2")}});
+                h.restored(3, {}, 5);
+                QFile f(audit::Chain::files(folder, QStringLiteral("history")).last());
+                if (f.open(QIODevice::Append))
+                    f.write("{\"seq\":9,\"prev\":\"00");
+            }));
     } else if (name == QLatin1String("settings-ini")) {
         put(dir, QStringLiteral("set.ini"), "[MAIN]\r\nPort=/dev/ttyUSB0\r\nRate=9600\r\nPath1=C:\\Lab\\\r\nPath2=\"D:\\Arch\"\r\n");
         put(dir, QStringLiteral("two-sections.ini"), "; settings\n[Other]\nPort=x\n\n[main]\n Rate = 19200 \nPort='COM1'\n[MAIN]\nPath1=\n");
