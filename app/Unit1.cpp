@@ -27,6 +27,7 @@
 #include "audit/MessageArchive.h"
 
 #include <QAction>
+#include <QStatusBar>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
@@ -189,9 +190,50 @@ TForm1::TForm1()
 
 TForm1::~TForm1()
 {
+    stopTrailCheck();
     PrinterInfo::setNoAnswerListener(nullptr);
     if (!closed_)
         FormClose();
+}
+
+void TForm1::startTrailCheck()
+{
+    // The last 30 days of the trail against the rows, beside the window: a large trail must not
+    // hold the start. Rows changed outside the program are marked "!" in the indicator column.
+    if (trailCheck_.joinable())
+        trailCheck_.join();
+    trailCheck_ = std::thread([this] {
+        audit::VerifyReport report;
+        try {
+            report = store_->checkRecent(30, &stopCheck_);
+        } catch (const std::exception& e) {
+            report.breaks << QString::fromLocal8Bit(e.what());
+        }
+        if (report.cancelled)
+            return;
+        QMetaObject::invokeMethod(this, [this, report] {
+            const QSet<int> marked(report.changedOutside.begin(), report.changedOutside.end());
+            DBGrid1->gridModel()->setMarkedRecords(marked);
+            store_->noteChangedOutside(report.changedOutside);
+            if (!report.changedOutside.isEmpty())
+                statusBar()->showMessage(QStringLiteral("Проверка журнала за 30 дней: строк, изменённых вне Hematix: %1 "
+                                                        "(отмечены «!»).")
+                                             .arg(report.changedOutside.size()));
+            else if (!report.ok())
+                statusBar()->showMessage(QStringLiteral("Проверка журнала за 30 дней: нарушений: %1 "
+                                                        "(подробно: hematix-audit verify).")
+                                             .arg(report.breaks.size() + report.breaksNotListed));
+            for (const QString& b : report.breaks)
+                qWarning("Audit trail: %s", qUtf8Printable(b));
+        }, Qt::QueuedConnection);
+    });
+}
+
+void TForm1::stopTrailCheck()
+{
+    stopCheck_ = true;
+    if (trailCheck_.joinable())
+        trailCheck_.join();
 }
 
 void TForm1::buildMenu()
@@ -370,6 +412,7 @@ void TForm1::FormCreate()
     }
     store_->attachRows(*Table1);
     Table1->Open();
+    startTrailCheck();
 
     const QIcon icon = QApplication::windowIcon().isNull() ? applicationIcon() : QApplication::windowIcon();
     tray_ = std::make_unique<TrayIcon>(this, icon, startup::applicationTitleOf(startup::executablePath()));

@@ -6,7 +6,9 @@
 #include <QMainWindow>
 #include <QPoint>
 #include <QString>
+#include <atomic>
 #include <memory>
+#include <thread>
 
 class QAction;
 class QLabel;
@@ -106,6 +108,8 @@ public:
     void N10Click();
     void N11Click();
     void N12Click();
+    void startTrailCheck();
+    void stopTrailCheck();
     void Button1Click();
     void Timer1Timer();
     void DBGrid1MouseUp(Qt::MouseButton button);
@@ -144,6 +148,8 @@ private:
     std::unique_ptr<MessageImport> import_;
     std::unique_ptr<TrayIcon> tray_;
     TForm8* history_ = nullptr;
+    std::thread trailCheck_;            // the start-up check of the trail's last days
+    std::atomic_bool stopCheck_{false};
     bool closing_ = false;
     bool closed_ = false;
 };

@@ -110,6 +110,9 @@ public:
         return true;
     }
 
+    // Records in the file as last read.
+    int count() const { return file_ ? file_->recordCount() : 0; }
+
     // The record as the file holds it now (empty past its end).
     QByteArray fresh(int index) { return file_->readFresh(index); }
 
@@ -270,10 +273,15 @@ ResultStore::Stored DbfResultStore::store(const ImportedRow& row, const audit::R
             // Stored before: a crash came between the row and its archive entry, or the analyser
             // sent the result again (a row older than the archive, or one it never archived).
             if (archiving && !archive_->archived(message.captureKey())) {
-                const bool archivedRow = archive_->recordOf(audit::identityId(identity)) == found;
+                // Its own row when that is the table's last and no message claims it: the crash
+                // came between the row and its entry (the import takes waiting messages first,
+                // before anything else appends). Otherwise the row has its origin elsewhere (an
+                // adoption, an earlier message) and this is the result sent again.
+                const bool itsOwn = found == recent_->count()
+                                    && archive_->recordOf(audit::identityId(identity)) != found;
                 archive_->archive(message,
-                                  archivedRow ? audit::MessageArchive::Outcome::Resend
-                                              : audit::MessageArchive::Outcome::Stored,
+                                  itsOwn ? audit::MessageArchive::Outcome::Stored
+                                         : audit::MessageArchive::Outcome::Resend,
                                   identity, found);
             }
             return {Insert::AlreadyStored, found};
@@ -382,6 +390,28 @@ ResultStore::AuditOpened DbfResultStore::openAudit(int keepDays)
         throw EStoreAway(e.message());
     }
     return told;
+}
+
+audit::VerifyReport DbfResultStore::checkRecent(int days, const std::atomic_bool* cancel) const
+{
+    audit::VerifyOptions options;
+    options.tableFile = location();
+    options.days = days;
+    options.cancel = cancel;
+    return audit::verify(folder_, options);
+}
+
+void DbfResultStore::noteChangedOutside(const QList<int>& records)
+{
+    rowHistory_->setChangedOutside(records);
+    rowHistory_->setExpected([folder = folder_](int record, const std::vector<DbfField>& fields) {
+        QHash<QString, QString> texts;
+        const auto rows = audit::expectedRows(folder, fields, {record});
+        if (const auto it = rows.constFind(record); it != rows.constEnd())
+            for (const auto& [field, text] : it->values)
+                texts.insert(field, text);
+        return texts;
+    });
 }
 
 void DbfResultStore::restore(int record)

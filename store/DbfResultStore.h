@@ -29,6 +29,8 @@ public:
     void setAside(const audit::ReceivedMessage& message, const ImportedRow* row, const QString& reason) override;
     AuditOpened openAudit(int keepDays) override;
     void restore(int record) override;
+    audit::VerifyReport checkRecent(int days, const std::atomic_bool* cancel) const override;
+    void noteChangedOutside(const QList<int>& records) override;
     QString auditFolder() const override { return folder_; }
 
     // The identity of a message's row as the archive keeps it.

@@ -8,6 +8,7 @@
 // of it builds statement text. Untrusted: the imported row's texts (checked against the fields)
 // and whatever the store holds.
 #include "audit/MessageArchive.h"
+#include "audit/Verify.h"
 #include "engine/DbTypes.h"
 #include "store/ImportedRow.h"
 
@@ -72,6 +73,12 @@ public:
         QStringList notApplied;    // changes a stopped program never made, said to the user
     };
     virtual AuditOpened openAudit(int keepDays) = 0;
+
+    // Checks the audit trail of the last days against the rows (verify over those days). Only
+    // reads files, so it may run beside the program on another thread; cancel stops it.
+    virtual audit::VerifyReport checkRecent(int days, const std::atomic_bool* cancel) const = 0;
+    // Rows found changed outside the program: their next edit names the fields that differ.
+    virtual void noteChangedOutside(const QList<int>& records) = 0;
 
     // Brings a deleted row back with the values it had, as a history entry. Raises
     // EDatabaseError when the row is not deleted or cannot be written.

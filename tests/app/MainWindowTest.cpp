@@ -1,3 +1,7 @@
+#include "audit/RecordStory.h"
+#include "engine/DbfFile.h"
+#include <QJsonDocument>
+#include <QStatusBar>
 #include "AppFixture.h"
 
 #include "app/DBEdit.h"
@@ -436,4 +440,34 @@ TEST_F(MainWindow, HistoryWindowShowsOriginAndChangesAndRestoresADeletedRow)
     EXPECT_FALSE(Form1->DBGrid1->isRowHidden(1)) << "the row is shown again";
     EXPECT_EQ(w->ChangesGrid->item(0, 3)->text(), QStringLiteral("восстановлена"));
     EXPECT_FALSE(w->RestoreButton->isEnabled());
+}
+
+// At start the trail's last days are checked against the rows beside the window: a row another
+// program changed is marked "!" in the indicator column, and its next edit names the field.
+TEST_F(MainWindow, RowChangedByAnotherProgramIsMarkedAndItsNextEditSaysWhatChanged)
+{
+    {
+        DbfFile other(folder + "DB/HEMATIX.dbf", DbfFile::Access::ReadWrite);
+        QByteArray rec = other.readFresh(2);
+        const DbfField& fio = other.fields()[size_t(other.fieldIndex("FIO"))];
+        rec.replace(fio.offset, 5, QByteArray("Other"));
+        other.write(2, rec);
+    }
+    Form1->startTrailCheck();
+    auto indicator = [&](int row) {
+        return Form1->DBGrid1->model()->headerData(row, Qt::Vertical, Qt::DisplayRole).toString();
+    };
+    ASSERT_TRUE(apptest::waitUntil([&] { return indicator(2).contains('!'); }));
+    EXPECT_FALSE(indicator(1).contains('!'));
+    EXPECT_TRUE(Form1->statusBar()->currentMessage().contains(QStringLiteral("вне Hematix")));
+
+    Form1->Table1->SetRecNo(3);
+    Form1->Table1->Edit();
+    Form1->Table1->FieldByName("DOC")->SetAsString(QStringLiteral("Сидоров"));
+    Form1->Table1->Post();
+    const audit::RecordStory story = audit::storyOf(folder, 3);
+    ASSERT_GE(story.history.size(), 2);
+    const QJsonObject outside = story.history[story.history.size() - 3];
+    EXPECT_EQ(outside.value("kind").toString(), "outside");
+    EXPECT_TRUE(QJsonDocument(outside).toJson().contains("Other"));
 }

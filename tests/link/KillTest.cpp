@@ -6,6 +6,7 @@
 // The path runs in a child process: this test program started again on the test
 // DISABLED_ReceivingPathChild, which ctest does not run by itself.
 #include "audit/Chain.h"
+#include "audit/Verify.h"
 #include "engine/Cp1251.h"
 #include "engine/DataSet.h"
 #include "link/sim/AnalyserSimulator.h"
@@ -258,6 +259,11 @@ void killAgainAndAgain(int count, int kKills, bool edits)
         }
     }
     EXPECT_TRUE(open.isEmpty()) << open.size() << " changes never resolved";
+    audit::VerifyOptions check;
+    check.tableFile = resulttable::tableFile(folder);
+    const audit::VerifyReport report = audit::verify(folder, check);
+    EXPECT_TRUE(report.ok()) << report.breaks.join('\n').toStdString();
+    EXPECT_EQ(report.rowsChecked, sent.size());
     if (edits) {
         EXPECT_GT(changes, 0);
     }
