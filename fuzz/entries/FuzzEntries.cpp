@@ -9,6 +9,7 @@
 #include "engine/Sql.h"
 #include "engine/SqlEval.h"
 #include "engine/SqlParser.h"
+#include "link/LineTrace.h"
 #include "link/MessageImport.h"
 #include "platform/canvas/EmfPlayer.h"
 #include "platform/Exception.h"
@@ -349,6 +350,14 @@ void auditFiles(const QByteArray& input)
     }
     for (const QJsonObject& m : audit::messagesOfDay(folder, QDate(2026, 12, 5)))
         (void)audit::frameLines(QByteArray::fromBase64(m.value(QLatin1String("bytes")).toString().toLatin1()));
+
+    // The line log of the day (what follows a "#line" marker, else the archive's text read as one),
+    // traced as the history window traces a message over it.
+    const qsizetype lineAt = input.indexOf("\n#line\n");
+    writeScratch(QStringLiteral("audit/Archive/line-2026-12-07.jsonl"), lineAt >= 0 ? input.mid(lineAt + 7) : messages);
+    const QDateTime dayStart(QDate(2026, 12, 7), QTime(0, 0));
+    (void)linetrace::traceOf(folder, dayStart.addSecs(3600), dayStart.addSecs(7200), input.left(256));
+    (void)linetrace::traceOf(folder, {}, dayStart, input.left(256));
 
     try {
         audit::MessageArchive archive(folder);

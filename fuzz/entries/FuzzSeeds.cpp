@@ -10,6 +10,7 @@
 
 #include "engine/DbfSqlTable.h"
 #include "engine/Sql.h"
+#include "link/LineLog.h"
 #include "link/sim/AnalyserSimulator.h"
 #include "fuzz/entries/HostilePages.h"
 #include "platform/canvas/EmfRecorder.h"
@@ -214,6 +215,22 @@ void writeSeeds(const Entry& entry, const QString& dir)
         auto none = [](const QString&, audit::MessageArchive&, audit::ChangeHistory&) {};
         put(dir, QStringLiteral("trail"), trail(none));
         put(dir, QStringLiteral("no-table"), trail(none, false));
+        {
+            // A line log of one message as the receiver logs it, a frame damaged and sent again.
+            QByteArray log;
+            QDateTime at(QDate(2026, 12, 7), QTime(1, 30));
+            sim::MessageGenerator generator(12, at);
+            const QByteArray wire = sim::wireBytes(generator.next());
+            for (qsizetype i = 0; i < wire.size(); i += 37, at = at.addMSecs(40)) {
+                QByteArray chunk = wire.mid(i, 37);
+                if (i == 37 * 3)
+                    chunk[5] = 'X';
+                log += LineLog::line(at, LineLog::Direction::In, chunk);
+                if (chunk.endsWith('\n') || chunk.endsWith('\x05'))
+                    log += LineLog::line(at, LineLog::Direction::Out, "\x06");
+            }
+            put(dir, QStringLiteral("line-log"), trail(none) + "\n#line\n" + log);
+        }
         put(dir, QStringLiteral("pruned"), trail([](const QString&, audit::MessageArchive& a, audit::ChangeHistory&) {
                 a.prune(1, QDate(2026, 12, 7));
             }));
