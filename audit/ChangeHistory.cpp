@@ -61,21 +61,17 @@ ChangeHistory::ChangeHistory(QString programFolder, Chain::Clock clock, Author a
 {
 }
 
-JsonLine ChangeHistory::start(const char* kind, int record) const
+JsonLine ChangeHistory::start(const char* kind, int record, qint64 of, bool pending) const
 {
     JsonLine line;
     line.add("kind", QString::fromLatin1(kind));
     line.add("record", record);
-    return line;
-}
-
-qint64 ChangeHistory::edited(int record, const QList<FieldChange>& changes)
-{
-    JsonLine line = start("edit", record);
-    line.add("state", QStringLiteral("pending"));
+    if (of > 0)
+        line.add("of", of);
+    if (pending)
+        line.add("state", QStringLiteral("pending"));
     line.add("user", author_.user).add("host", author_.host).add("pid", author_.pid);
-    line.addRaw("changes", changesJson(changes, "old", "new"));
-    return chain_.append(line, true).seq;
+    return line;
 }
 
 namespace {
@@ -91,57 +87,36 @@ const char* kindName(ChangeHistory::Kind kind)
 }
 } // namespace
 
+qint64 ChangeHistory::edited(int record, const QList<FieldChange>& changes)
+{
+    return chain_.append(start("edit", record, 0, true).addRaw("changes", changesJson(changes, "old", "new")), true).seq;
+}
+
 qint64 ChangeHistory::entered(int record, const RowValues& values)
 {
-    JsonLine line = start("entered", record);
-    line.add("state", QStringLiteral("pending"));
-    line.add("user", author_.user).add("host", author_.host).add("pid", author_.pid);
-    line.addRaw("values", valuesJson(values));
-    return chain_.append(line, true).seq;
+    return chain_.append(start("entered", record, 0, true).addRaw("values", valuesJson(values)), true).seq;
 }
 
 qint64 ChangeHistory::deleted(int record, const RowValues& values)
 {
-    JsonLine line = start("deleted", record);
-    line.add("state", QStringLiteral("pending"));
-    line.add("user", author_.user).add("host", author_.host).add("pid", author_.pid);
-    line.addRaw("values", valuesJson(values));
-    return chain_.append(line, true).seq;
+    return chain_.append(start("deleted", record, 0, true).addRaw("values", valuesJson(values)), true).seq;
 }
 
 qint64 ChangeHistory::restored(int record, const RowValues& values, qint64 deletedEntry)
 {
-    JsonLine line = start("restored", record);
-    line.add("of", deletedEntry);
-    line.add("state", QStringLiteral("pending"));
-    line.add("user", author_.user).add("host", author_.host).add("pid", author_.pid);
-    line.addRaw("values", valuesJson(values));
-    return chain_.append(line, true).seq;
+    return chain_.append(start("restored", record, deletedEntry, true).addRaw("values", valuesJson(values)), true).seq;
 }
 
-void ChangeHistory::applied(qint64 seq, int record)
-{
-    JsonLine line = start("applied", record);
-    line.add("of", seq);
-    line.add("user", author_.user).add("host", author_.host).add("pid", author_.pid);
-    chain_.append(line, false);
-}
+void ChangeHistory::applied(qint64 seq, int record) { chain_.append(start("applied", record, seq), false); }
 
 void ChangeHistory::notApplied(qint64 seq, int record, const QString& reason)
 {
-    JsonLine line = start("not applied", record);
-    line.add("of", seq);
-    line.add("user", author_.user).add("host", author_.host).add("pid", author_.pid);
-    line.add("reason", reason);
-    chain_.append(line, true);
+    chain_.append(start("not applied", record, seq).add("reason", reason), true);
 }
 
 void ChangeHistory::outside(int record, const QList<FieldChange>& changes)
 {
-    JsonLine line = start("outside", record);
-    line.add("user", author_.user).add("host", author_.host).add("pid", author_.pid);
-    line.addRaw("changes", changesJson(changes, "history", "found"));
-    chain_.append(line, true);
+    chain_.append(start("outside", record).addRaw("changes", changesJson(changes, "history", "found")), true);
 }
 
 qint64 ChangeHistory::adoptIfNew(const RowSource& rows)
@@ -162,10 +137,7 @@ qint64 ChangeHistory::adoptIfNew(const RowSource& rows)
         batch.clear();
     };
     rows(from, [&](int record, const RowValues& values) {
-        JsonLine line = start("adopted", record);
-        line.add("user", author_.user).add("host", author_.host).add("pid", author_.pid);
-        line.addRaw("values", valuesJson(values));
-        batch.append(line);
+        batch.append(start("adopted", record).addRaw("values", valuesJson(values)));
         ++adopted;
         if (batch.size() >= 2000)
             flush();
@@ -234,10 +206,7 @@ void ChangeHistory::resolve(const Pending& pending, bool inTable)
                        .arg(QString::fromLatin1(kindName(pending.kind))));
         return;
     }
-    JsonLine line = start("applied", pending.record);
-    line.add("of", pending.seq);
-    line.add("user", author_.user).add("host", author_.host).add("pid", author_.pid);
-    chain_.append(line, true);
+    chain_.append(start("applied", pending.record, pending.seq), true);
 }
 
 } // namespace audit

@@ -87,7 +87,9 @@ public:
     Chain& chain() { return chain_; }
 
 private:
-    JsonLine start(const char* kind, int record) const;
+    // An entry's first keys: its kind and row, the entry it resolves (of), whether it is pending,
+    // and who makes it.
+    JsonLine start(const char* kind, int record, qint64 of = 0, bool pending = false) const;
 
     Chain chain_;
     Author author_;

@@ -1,5 +1,6 @@
 #include "audit/MessageArchive.h"
 
+#include "audit/ChangeHistory.h"
 #include "platform/durable/DurableIo.h"
 
 #include <QDir>
@@ -20,15 +21,7 @@ QByteArray ReceivedMessage::captureKey() const
     return sha256Hex(bytes + '|' + (enq.isValid() ? timeText(enq).toLatin1() : QByteArray()));
 }
 
-QByteArray identityJson(const Identity& identity)
-{
-    JsonLine o;
-    for (const auto& [field, text] : identity) {
-        const QByteArray k = field.toLatin1();
-        o.add(k.constData(), text);
-    }
-    return o.object();
-}
+QByteArray identityJson(const Identity& identity) { return valuesJson(identity); }
 
 QByteArray identityId(const Identity& identity) { return sha256Hex(identityJson(identity)); }
 

@@ -75,6 +75,20 @@ struct TDataSet::Impl {
         throw EDatabaseError(name.isEmpty() ? message : name + QStringLiteral(": ") + message);
     }
 
+    // Runs a write the observer was told of, and tells it how the write went.
+    template <class F> void observed(qint64 token, F&& write)
+    {
+        try {
+            write();
+        } catch (...) {
+            if (observer)
+                observer->afterWrite(token, false);
+            throw;
+        }
+        if (observer)
+            observer->afterWrite(token, true);
+    }
+
     // Runs fn; an engine error from below gets the component's name in front.
     template <class F> auto guarded(F&& fn) const
     {
@@ -709,18 +723,12 @@ void TDataSet::Post()
                                              (editing ? d->cur : file.recordCount()) + 1, file.fields(),
                                              editing ? file.readFresh(d->cur) : QByteArray(), rec);
         }
-        try {
+        d->observed(token, [&] {
             if (d->state == dsEdit)
                 file.write(d->cur, rec);
             else
                 d->cur = file.append(rec);
-        } catch (...) {
-            if (d->observer)
-                d->observer->afterWrite(token, false);
-            throw;
-        }
-        if (d->observer)
-            d->observer->afterWrite(token, true);
+        });
     });
     d->resetEdit();
     d->bof = d->eof = false;
@@ -774,15 +782,7 @@ void TDataSet::Delete()
                 after[0] = '*';
             token = d->observer->beforeWrite(TWriteObserver::Change::Delete, gone + 1, d->file->fields(), before, after);
         }
-        try {
-            d->file->setDeleted(gone, true);
-        } catch (...) {
-            if (d->observer)
-                d->observer->afterWrite(token, false);
-            throw;
-        }
-        if (d->observer)
-            d->observer->afterWrite(token, true);
+        d->observed(token, [&] { d->file->setDeleted(gone, true); });
         d->noteDeleted(gone);
         const int next = d->nextShown(gone);
         d->cur = next >= 0 ? next : d->priorShown(gone);
