@@ -3,8 +3,10 @@
 #include "app/ErrorBox.h"
 #include "engine/DataSet.h"
 
+#include <QApplication>
 #include <QFocusEvent>
 #include <QKeyEvent>
+#include <QLabel>
 
 TDBEdit::TDBEdit(TDataSource* source, QString fieldName, QWidget* parent)
     : QLineEdit(parent), source_(source), field_(std::move(fieldName))
@@ -62,6 +64,31 @@ void TDBEdit::reload()
     const bool hasRow = f && ds && !(ds->IsEmpty() && ds->State() == TDataSet::dsBrowse);
     setText(hasRow ? f->DisplayText() : QString());
     loading_ = false;
+}
+
+void TDBEdit::setMark(const QColor& color, const QString& marker)
+{
+    QPalette p = palette();
+    p.setColor(QPalette::Text, color.isValid() ? color : QApplication::palette(this).color(QPalette::Text));
+    setPalette(p);
+    if (marker.isEmpty()) {
+        if (marker_)
+            marker_->hide();
+        return;
+    }
+    if (!marker_) {
+        marker_ = new QLabel(this);
+        marker_->setObjectName(QStringLiteral("Mark_") + field_);
+        marker_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+    marker_->setText(marker);
+    QPalette lp = marker_->palette();
+    lp.setColor(QPalette::WindowText, color);
+    marker_->setPalette(lp);
+    marker_->adjustSize();
+    // In the right-hand corner, over the frame's padding: the box keeps its laid-out size.
+    marker_->move(width() - marker_->width() - 2, (height() - marker_->height()) / 2);
+    marker_->show();
 }
 
 void TDBEdit::UpdateRecord()

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPointer>
 
+class QLabel;
 class TDataSource;
 class TField;
 
@@ -19,6 +20,9 @@ public:
     bool pending() const { return pending_; }
     // Shows the current row's value again, dropping a pending text.
     void reload();
+    // A mark of the value against its limits: the text's colour and a marker ("↑", "↓") drawn
+    // in the box's corner; never part of the text, so what is typed is what is written.
+    void setMark(const QColor& color, const QString& marker);
 
 protected:
     void focusOutEvent(QFocusEvent* e) override;
@@ -28,6 +32,7 @@ private:
     TField* boundField() const;
     TDataSource* source_;
     QString field_;
+    QLabel* marker_ = nullptr;
     bool pending_ = false;
     bool loading_ = false;
 };

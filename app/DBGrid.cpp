@@ -4,6 +4,7 @@
 #include "engine/DataSet.h"
 
 #include <QApplication>
+#include <QColor>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -63,7 +64,7 @@ bool TDataSetGridModel::inserting() const
 void TDataSetGridModel::addColumn(const QString& field, const QString& title)
 {
     beginInsertColumns({}, int(columns_.size()), int(columns_.size()));
-    columns_.push_back({field, title});
+    columns_.push_back({field, title, reading::ReferenceRanges::indexOf(field)});
     endInsertColumns();
 }
 
@@ -114,10 +115,64 @@ int TDataSetGridModel::currentRow() const
     return recNo >= 1 && recNo <= shownRecords_ ? recNo - 1 : -1;
 }
 
+reading::Flag TDataSetGridModel::flagOf(const QModelIndex& index) const
+{
+    const Column& column = columns_[size_t(index.column())];
+    TDataSet* ds = dataSet();
+    if (!ranges_ || column.value < 0 || !ds || !ds->Active())
+        return reading::Flag::None;
+    const int row = index.row();
+    const bool current = row == currentRow();
+    // The row being edited shows what is typed; it is never taken from the remembered age.
+    if (current || row != ageRow_) {
+        const TField* doc = ds->FindField(QStringLiteral("DOC"));
+        const QString docText = !doc ? QString() : current ? doc->DisplayText() : ds->DisplayTextAt(row + 1, doc);
+        age_ = reading::ageInYears(docText);
+        ageRow_ = current ? -1 : row;
+    }
+    const TField* f = ds->FindField(column.field);
+    if (!f)
+        return reading::Flag::None;
+    const QString text = current ? f->DisplayText() : ds->DisplayTextAt(row + 1, f);
+    return reading::flagAt(*ranges_, column.value, text, age_);
+}
+
+QColor TDataSetGridModel::flagColor(reading::Flag flag)
+{
+    switch (flag) {
+    case reading::Flag::High:
+        return QColor(200, 0, 0);
+    case reading::Flag::Low:
+        return QColor(0, 0, 210);
+    case reading::Flag::None:
+        break;
+    }
+    return {};
+}
+
+void TDataSetGridModel::setRanges(std::shared_ptr<const reading::ReferenceRanges> ranges)
+{
+    ranges_ = std::move(ranges);
+    ageRow_ = -1;
+    if (rowCount() > 0)
+        emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
+}
+
 QVariant TDataSetGridModel::data(const QModelIndex& index, int role) const
 {
-    if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::EditRole))
+    if (!index.isValid())
         return {};
+    if (role == Qt::ForegroundRole) {
+        const QColor c = flagColor(flagOf(index));
+        return c.isValid() ? QVariant(c) : QVariant();
+    }
+    if (role != Qt::DisplayRole && role != Qt::EditRole)
+        return {};
+    if (role == Qt::DisplayRole && ranges_ && columns_[size_t(index.column())].value >= 0) {
+        const QString marker = reading::marker(flagOf(index));
+        if (!marker.isEmpty())
+            return data(index, Qt::EditRole).toString() + marker;
+    }
     const QString& field = columns_[size_t(index.column())].field;
     TDataSet* ds = dataSet();
     // The current row shows what is being edited, not what the file holds yet.
@@ -195,6 +250,7 @@ bool TDataSetGridModel::setData(const QModelIndex& index, const QVariant& value,
             ds->Edit();
         ds->FieldByName(columns_[size_t(index.column())].field)->SetAsString(value.toString());
     });
+    ageRow_ = -1;
     emit dataChanged(this->index(index.row(), 0), this->index(index.row(), columnCount() - 1));
     emit headerDataChanged(Qt::Vertical, index.row(), index.row());
     return ok;
@@ -202,6 +258,7 @@ bool TDataSetGridModel::setData(const QModelIndex& index, const QVariant& value,
 
 void TDataSetGridModel::sync()
 {
+    ageRow_ = -1;
     TDataSet* ds = dataSet();
     auto* table = qobject_cast<TTable*>(ds);
     if (!ds || !ds->Active() || !table) {

@@ -3,7 +3,10 @@
 // hidden, the current row marked in the indicator column, cells edited in place. Rows are read
 // from the file only when they are painted, so the cost of showing a table does not grow with
 // its size.
+#include "reading/Flags.h"
+
 #include <QAbstractTableModel>
+#include <QColor>
 #include <QSet>
 #include <QTableView>
 #include <functional>
@@ -39,6 +42,11 @@ public:
     // Rows marked "!" in the indicator column (the audit trail found them changed outside the
     // program), by record number.
     void setMarkedRecords(QSet<int> records);
+    // The limits a value column's cell is flagged against (red with "↑" above, blue with "↓"
+    // below; what is edited stays the stored text); null: no flags.
+    void setRanges(std::shared_ptr<const reading::ReferenceRanges> ranges);
+    // The colour a flagged value is shown in, here and in the record panel (invalid for None).
+    static QColor flagColor(reading::Flag flag);
 
 signals:
     // A row asked for while painting turned out deleted (by this program or another one).
@@ -48,12 +56,19 @@ private:
     struct Column {
         QString field;
         QString title;
+        int value = -1; // index among the limits' values, -1 for a column that is no value
     };
     TDataSet* dataSet() const;
+    reading::Flag flagOf(const QModelIndex& index) const;
     bool inserting() const;
     TDataSource* source_;
     std::vector<Column> columns_;
     QSet<int> marked_;
+    std::shared_ptr<const reading::ReferenceRanges> ranges_;
+    // The age of the row painted last: a row's cells are painted one after another, so its DOC
+    // is read once, not once per value. Forgotten whenever rows may have changed.
+    mutable int ageRow_ = -1;
+    mutable std::optional<double> age_;
     bool open_ = false;  // the data set was open when last looked at
     int shownRecords_ = 0;
     bool shownInsertRow_ = false;

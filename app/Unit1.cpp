@@ -13,6 +13,7 @@
 #include "app/Unit5.h"
 #include "app/Unit6.h"
 #include "app/Unit8.h"
+#include "app/RangesForm.h"
 #include "engine/DataSet.h"
 #include "link/CaptureFiles.h"
 #include "link/FrameReceiver.h"
@@ -25,6 +26,7 @@
 #include "report/session/RpReportSession.h"
 #include "store/DbfResultStore.h"
 #include "audit/MessageArchive.h"
+#include "reading/Flags.h"
 
 #include <QAction>
 #include <QStatusBar>
@@ -173,6 +175,7 @@ TForm1::TForm1()
     connect(DBGrid1, &TDBGrid::mouseReleased, this, &TForm1::DBGrid1MouseUp);
     connect(Table1, &TDataSet::AfterScroll, this, &TForm1::Table1AfterScroll);
 
+    ranges_ = std::make_shared<const reading::ReferenceRanges>(reading::ReferenceRanges::defaults());
     buildMenu();
     buildPanel();
     DBGrid1->setBeforeMove([this] { updateRecordFromEdits(); });
@@ -266,6 +269,7 @@ void TForm1::buildMenu()
     });
     N11 = item(N8, "N11", "Запрос", &TForm1::N11Click);
     N12 = item(N8, "N12", "История записи", &TForm1::N12Click);
+    N13 = item(N8, "N13", "Нормы", &TForm1::N13Click);
     // A top-level command without items.
     N10 = bar->addAction(QStringLiteral("Справка"));
     N10->setObjectName(QStringLiteral("N10"));
@@ -309,6 +313,35 @@ void TForm1::buildPanel()
     std::sort(order.begin(), order.end(), [](auto& a, auto& b) { return a.first < b.first; });
     for (size_t i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1].second, order[i].second);
+
+    // A value is marked as it is shown or typed, and all of them when the age changes.
+    for (TDBEdit* e : GroupBox1->findChildren<TDBEdit*>())
+        if (reading::ReferenceRanges::indexOf(e->DataField()) >= 0 || e->DataField() == QLatin1String("DOC"))
+            connect(e, &QLineEdit::textChanged, this, &TForm1::markPanel);
+}
+
+void TForm1::markPanel()
+{
+    if (!ranges_)
+        return;
+    const TDBEdit* doc = editFor(QStringLiteral("DOC"));
+    const std::optional<double> age = reading::ageInYears(doc ? doc->text() : QString());
+    for (TDBEdit* e : GroupBox1->findChildren<TDBEdit*>()) {
+        const int value = reading::ReferenceRanges::indexOf(e->DataField());
+        if (value < 0)
+            continue;
+        const reading::Flag f = reading::flagAt(*ranges_, value, e->text(), age);
+        e->setMark(TDataSetGridModel::flagColor(f), reading::marker(f));
+    }
+}
+
+QString TForm1::rangesFile() const { return ProgramFolder + QLatin1String(reading::ReferenceRanges::kFileName); }
+
+void TForm1::setRanges(const reading::ReferenceRanges& ranges)
+{
+    ranges_ = std::make_shared<const reading::ReferenceRanges>(ranges);
+    DBGrid1->gridModel()->setRanges(ranges_);
+    markPanel();
 }
 
 void TForm1::updateRecordFromEdits()
@@ -410,6 +443,15 @@ void TForm1::FormCreate()
     } catch (const Exception& e) {
         showErrorLater(e.message());
     }
+    // The limits before the rows, so that the first paint flags; a file that does not read is
+    // said in the status bar and the lines that do read still apply.
+    QStringList rangeProblems;
+    setRanges(reading::ReferenceRanges::load(rangesFile(), &rangeProblems));
+    if (!rangeProblems.isEmpty()) {
+        statusBar()->showMessage(QStringLiteral("Нормы: %1").arg(rangeProblems.join(QStringLiteral("; "))));
+        for (const QString& p : rangeProblems)
+            qWarning("Reference limits: %s", qUtf8Printable(p));
+    }
     store_->attachRows(*Table1);
     Table1->Open();
     startTrailCheck();
@@ -492,6 +534,16 @@ void TForm1::N12Click()
     if (!history_)
         history_ = new TForm8(this);
     history_->ShowRecord(Table1->Active() ? Table1->RecNo() : 0);
+}
+
+void TForm1::N13Click()
+{
+    TRangesForm form(*ranges_, this);
+    form.setOnSave([this](const reading::ReferenceRanges& r) {
+        r.save(rangesFile());
+        setRanges(r);
+    });
+    form.exec();
 }
 
 void TForm1::Button1Click() { Form3->Preview(); }

@@ -31,6 +31,9 @@ class MessageArchive;
 }
 class TrayIcon;
 class TForm8;
+namespace reading {
+class ReferenceRanges;
+}
 
 // The record panel: a group box that the user drags by its own surface.
 class TRecordPanel : public QGroupBox {
@@ -82,6 +85,7 @@ public:
     QAction* N11 = nullptr; // "Запрос"
     QAction* N10 = nullptr; // "Справка"
     QAction* N12 = nullptr; // "История записи"
+    QAction* N13 = nullptr; // "Нормы"
     QMenu* N1 = nullptr;    // "Файл"
     QMenu* N8 = nullptr;    // "Вид"
 
@@ -94,6 +98,11 @@ public:
     TrayIcon* tray() const { return tray_.get(); }
     // The row's history window, once opened (it is made on first use).
     TForm8* historyWindow() const { return history_; }
+    // The reference limits the grid and the panel flag values against (ranges.ini).
+    const reading::ReferenceRanges& ranges() const { return *ranges_; }
+    QString rangesFile() const;
+    // Takes new limits: the grid and the panel show them at once.
+    void setRanges(const reading::ReferenceRanges& ranges);
 
     // Handlers.
     void FormCreate();
@@ -108,6 +117,7 @@ public:
     void N10Click();
     void N11Click();
     void N12Click();
+    void N13Click();
     void startTrailCheck();
     void stopTrailCheck();
     void Button1Click();
@@ -134,6 +144,8 @@ private:
     void buildMenu();
     void buildPanel();
     void updateRecordFromEdits();
+    // Marks the panel's values against the limits, by what the boxes show (typed text included).
+    void markPanel();
     // Shows message in the error box from the event loop, so that the caller goes on at once
     // (the import and the reader thread never wait for someone to answer a box).
     void showErrorLater(const QString& message);
@@ -148,6 +160,7 @@ private:
     std::unique_ptr<MessageImport> import_;
     std::unique_ptr<TrayIcon> tray_;
     TForm8* history_ = nullptr;
+    std::shared_ptr<const reading::ReferenceRanges> ranges_;
     std::thread trailCheck_;            // the start-up check of the trail's last days
     std::atomic_bool stopCheck_{false};
     bool closing_ = false;

@@ -59,15 +59,19 @@ Limits ReferenceRanges::limitsFor(int i, std::optional<double> ageYears) const
 
 namespace {
 
-QString number(double v) { return QString::number(v, 'g', 10); }
-
 QString limitsText(const Limits& l)
 {
-    return (l.low ? number(*l.low) : QString()) + QStringLiteral("; ") + (l.high ? number(*l.high) : QString());
+    return ReferenceRanges::limitText(l.low) + QStringLiteral("; ") + ReferenceRanges::limitText(l.high);
 }
 
-// "" is a missing limit; "x" is a number or an error.
-bool readLimit(const QString& text, std::optional<double>* out)
+} // namespace
+
+QString ReferenceRanges::limitText(std::optional<double> limit)
+{
+    return limit ? QString::number(*limit, 'g', 10) : QString();
+}
+
+bool ReferenceRanges::readLimit(const QString& text, std::optional<double>* out)
 {
     const QString t = text.trimmed();
     if (t.isEmpty()) {
@@ -83,8 +87,6 @@ bool readLimit(const QString& text, std::optional<double>* out)
     *out = v;
     return true;
 }
-
-} // namespace
 
 QByteArray ReferenceRanges::toText() const
 {

@@ -60,6 +60,11 @@ public:
 
     bool operator==(const ReferenceRanges&) const = default;
 
+    // A limit as the file and the window write it ("" when missing), and its reading back: a
+    // number of at least 0 with a point or a comma, or "" for a missing one; false otherwise.
+    static QString limitText(std::optional<double> limit);
+    static bool readLimit(const QString& text, std::optional<double>* limit);
+
     // The file's text, and its reading back; problems gets one line per line skipped, naming it.
     QByteArray toText() const;
     static ReferenceRanges fromText(const QByteArray& bytes, QStringList* problems);

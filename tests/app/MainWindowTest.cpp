@@ -8,11 +8,14 @@
 #include "app/DBGrid.h"
 #include "app/DBNavigator.h"
 #include "app/Unit8.h"
+#include "app/RangesForm.h"
+#include "reading/ReferenceRanges.h"
 #include "link/sim/AnalyserSimulator.h"
 #include "link/MessageImport.h"
 #include "platform/tray/TrayIcon.h"
 
 #include <QAction>
+#include <QDialogButtonBox>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -408,7 +411,7 @@ TEST_F(MainWindow, HistoryWindowShowsOriginAndChangesAndRestoresADeletedRow)
     QStringList items;
     for (QAction* a : Form1->N8->actions())
         items << a->text();
-    EXPECT_EQ(items, QStringList({"Панель", "Запрос", "История записи"}));
+    EXPECT_EQ(items, QStringList({"Панель", "Запрос", "История записи", "Нормы"}));
     dropCaptureFile("000000777");
     Form1->Timer1Timer();
     Form1->Table1->SetRecNo(6);
@@ -470,4 +473,58 @@ TEST_F(MainWindow, RowChangedByAnotherProgramIsMarkedAndItsNextEditSaysWhatChang
     const QJsonObject outside = story.history[story.history.size() - 3];
     EXPECT_EQ(outside.value("kind").toString(), "outside");
     EXPECT_TRUE(QJsonDocument(outside).toJson().contains("Other"));
+}
+
+// A value past its limits shows red with "↑" or blue with "↓" in the grid and the panel, while
+// what is edited and stored stays the text itself; limits changed in "Нормы" apply at once.
+TEST_F(MainWindow, ValuesPastTheirLimitsAreFlaggedAndTheLimitsWindowAppliesAtOnce)
+{
+    auto set = [&](int recNo, const char* field, const QString& value) {
+        Form1->Table1->SetRecNo(recNo);
+        Form1->Table1->Edit();
+        Form1->Table1->FieldByName(field)->SetAsString(value);
+        Form1->Table1->Post();
+    };
+    set(2, "WBC", "12.3|");
+    set(3, "WBC", "3|1");
+    set(4, "DOC", QStringLiteral("5 лет"));
+    QAbstractItemModel* m = Form1->DBGrid1->model();
+    auto cell = [&](int row, int role) { return m->data(m->index(row, 5), role); }; // WBC
+    EXPECT_EQ(cell(1, Qt::DisplayRole).toString(), QStringLiteral("12.3|↑"));
+    EXPECT_EQ(cell(1, Qt::EditRole).toString(), "12.3|");
+    EXPECT_EQ(cell(1, Qt::ForegroundRole).value<QColor>(), TDataSetGridModel::flagColor(reading::Flag::High));
+    EXPECT_EQ(cell(2, Qt::DisplayRole).toString(), QStringLiteral("3|1↓"));
+    EXPECT_EQ(cell(2, Qt::ForegroundRole).value<QColor>(), TDataSetGridModel::flagColor(reading::Flag::Low));
+    EXPECT_EQ(cell(0, Qt::DisplayRole).toString(), "7.5");
+    EXPECT_FALSE(cell(0, Qt::ForegroundRole).isValid());
+
+    Form1->N9Click();
+    Form1->Table1->SetRecNo(2);
+    TDBEdit* wbc = Form1->editFor("WBC");
+    auto* mark = wbc->findChild<QLabel*>("Mark_WBC");
+    EXPECT_EQ(wbc->text(), "12.3|");
+    ASSERT_TRUE(mark && mark->isVisible());
+    EXPECT_EQ(mark->text(), QStringLiteral("↑"));
+    wbc->setFocus();
+    wbc->selectAll();
+    apptest::typeText(wbc, "8");
+    EXPECT_FALSE(mark->isVisible());
+    ASSERT_TRUE(Form1->writePendingEdits());
+    EXPECT_EQ(stored(2, "WBC"), "8");
+
+    // Children under 10 get a high WBC limit of 7: the five-year-old's 7.5 is flagged at once.
+    QTimer::singleShot(0, [] {
+        auto* w = qobject_cast<TRangesForm*>(QApplication::activeModalWidget());
+        ASSERT_TRUE(w);
+        w->ChildAge->setValue(10);
+        w->Grid->item(0, 3)->setText("7");
+        w->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    });
+    Form1->N13->trigger();
+    EXPECT_EQ(cell(3, Qt::DisplayRole).toString(), QStringLiteral("7.5↑"));
+    EXPECT_EQ(cell(0, Qt::DisplayRole).toString(), "7.5");
+    QStringList problems;
+    const reading::ReferenceRanges saved = reading::ReferenceRanges::load(folder + "ranges.ini", &problems);
+    EXPECT_EQ(saved, Form1->ranges());
+    EXPECT_EQ(saved.childUnderYears(), 10);
 }
