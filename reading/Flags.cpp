@@ -23,6 +23,10 @@ std::optional<double> readNumber(QStringView text, qsizetype* pos)
         while (i < text.size() && isDigit(text[i]))
             ++i;
         digits += u'.' + text.mid(frac, i - frac).toString();
+    } else if (i < text.size() && text[i] == u'.') {
+        // The import keeps a fixed number of characters, which can cut a padded value after its
+        // point (" 47.1" kept as " 47."): the whole part is still the number.
+        ++i;
     }
     bool ok = false;
     const double v = QLocale::c().toDouble(digits, &ok);

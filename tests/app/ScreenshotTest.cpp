@@ -60,6 +60,29 @@ TEST_F(AppFixture, Screenshots)
         d->exec();
     }
 
+    // Values past their limits in the grid and the panel, and the limits window.
+    auto set = [&](int recNo, const char* field, const QString& value) {
+        Form1->Table1->SetRecNo(recNo);
+        Form1->Table1->Edit();
+        Form1->Table1->FieldByName(field)->SetAsString(value);
+        Form1->Table1->Post();
+    };
+    set(44, "HGB", "98|");
+    set(45, "WBC", "14.2|");
+    set(45, "PLT", "512|");
+    set(46, "DOC", QStringLiteral("45 лет"));
+    set(46, "MCV", "104|");
+    set(46, "HCT", "31.2|");
+    Form1->Table1->SetRecNo(46);
+    save(Form1, "main-window-flags.png", true);
+    QTimer::singleShot(0, Form1, [] {
+        QWidget* w = QApplication::activeModalWidget();
+        ASSERT_TRUE(w);
+        save(w, "ranges.png", true);
+        w->close();
+    });
+    Form1->N13Click();
+
     // A row received over the line as the program wires it (a frame split over reads, one damaged
     // and sent again, one repeated after a lost ACK), then edited, in the history window.
     {

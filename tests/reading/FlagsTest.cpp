@@ -45,7 +45,10 @@ TEST(Flags, StoredTextsAgainstTheLimitsForTheAge)
         {"WBC", "abc", "", Flag::None},
         {"WBC", "12abc", "", Flag::None},
         {"WBC", "|12", "", Flag::None},
-        {"WBC", "12.", "", Flag::None},
+        {"WBC", "7.5.1", "", Flag::None},
+        // A value the import cut after its point.
+        {"WBC", " 12.", "", Flag::High},
+        {"WBC", "11.", "", Flag::None},
         // A missing limit, a value without limits, a field that is no value.
         {"PLT", "9999|", "", Flag::None},
         {"PLT", "149|", "", Flag::Low},
