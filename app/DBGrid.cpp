@@ -115,26 +115,30 @@ int TDataSetGridModel::currentRow() const
     return recNo >= 1 && recNo <= shownRecords_ ? recNo - 1 : -1;
 }
 
-reading::Flag TDataSetGridModel::flagOf(const QModelIndex& index) const
+TDataSetGridModel::ValueCell TDataSetGridModel::valueCell(const QModelIndex& index) const
 {
-    const Column& column = columns_[size_t(index.column())];
     TDataSet* ds = dataSet();
-    if (!ranges_ || column.value < 0 || !ds || !ds->Active())
-        return reading::Flag::None;
     const int row = index.row();
     const bool current = row == currentRow();
-    // The row being edited shows what is typed; it is never taken from the remembered age.
-    if (current || row != ageRow_) {
-        const TField* doc = ds->FindField(QStringLiteral("DOC"));
-        const QString docText = !doc ? QString() : current ? doc->DisplayText() : ds->DisplayTextAt(row + 1, doc);
-        age_ = reading::ageInYears(docText);
-        ageRow_ = current ? -1 : row;
+    if (current || row != cachedRow_) {
+        // The row being edited shows what is typed.
+        auto textOf = [&](const TField* f) {
+            return !f ? QString() : current ? f->DisplayText() : ds->DisplayTextAt(row + 1, f);
+        };
+        const std::optional<double> age = reading::ageInYears(textOf(ds->FindField(QStringLiteral("DOC"))));
+        std::vector<ValueCell> cells(columns_.size());
+        for (size_t c = 0; c < columns_.size(); ++c) {
+            if (columns_[c].value < 0)
+                continue;
+            cells[c].text = textOf(ds->FindField(columns_[c].field));
+            cells[c].flag = reading::flagAt(*ranges_, columns_[c].value, cells[c].text, age);
+        }
+        if (current)
+            return cells[size_t(index.column())];
+        cachedCells_ = std::move(cells);
+        cachedRow_ = row;
     }
-    const TField* f = ds->FindField(column.field);
-    if (!f)
-        return reading::Flag::None;
-    const QString text = current ? f->DisplayText() : ds->DisplayTextAt(row + 1, f);
-    return reading::flagAt(*ranges_, column.value, text, age_);
+    return cachedCells_[size_t(index.column())];
 }
 
 QColor TDataSetGridModel::flagColor(reading::Flag flag)
@@ -153,7 +157,7 @@ QColor TDataSetGridModel::flagColor(reading::Flag flag)
 void TDataSetGridModel::setRanges(std::shared_ptr<const reading::ReferenceRanges> ranges)
 {
     ranges_ = std::move(ranges);
-    ageRow_ = -1;
+    cachedRow_ = -1;
     if (rowCount() > 0)
         emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
 }
@@ -162,16 +166,17 @@ QVariant TDataSetGridModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid())
         return {};
+    TDataSet* dsOfFlags = dataSet();
+    const bool flagged = ranges_ && columns_[size_t(index.column())].value >= 0 && dsOfFlags && dsOfFlags->Active();
     if (role == Qt::ForegroundRole) {
-        const QColor c = flagColor(flagOf(index));
+        const QColor c = flagged ? flagColor(valueCell(index).flag) : QColor();
         return c.isValid() ? QVariant(c) : QVariant();
     }
     if (role != Qt::DisplayRole && role != Qt::EditRole)
         return {};
-    if (role == Qt::DisplayRole && ranges_ && columns_[size_t(index.column())].value >= 0) {
-        const QString marker = reading::marker(flagOf(index));
-        if (!marker.isEmpty())
-            return data(index, Qt::EditRole).toString() + marker;
+    if (role == Qt::DisplayRole && flagged) {
+        const ValueCell cell = valueCell(index);
+        return cell.text + reading::marker(cell.flag);
     }
     const QString& field = columns_[size_t(index.column())].field;
     TDataSet* ds = dataSet();
@@ -250,7 +255,7 @@ bool TDataSetGridModel::setData(const QModelIndex& index, const QVariant& value,
             ds->Edit();
         ds->FieldByName(columns_[size_t(index.column())].field)->SetAsString(value.toString());
     });
-    ageRow_ = -1;
+    cachedRow_ = -1;
     emit dataChanged(this->index(index.row(), 0), this->index(index.row(), columnCount() - 1));
     emit headerDataChanged(Qt::Vertical, index.row(), index.row());
     return ok;
@@ -258,7 +263,7 @@ bool TDataSetGridModel::setData(const QModelIndex& index, const QVariant& value,
 
 void TDataSetGridModel::sync()
 {
-    ageRow_ = -1;
+    cachedRow_ = -1;
     TDataSet* ds = dataSet();
     auto* table = qobject_cast<TTable*>(ds);
     if (!ds || !ds->Active() || !table) {

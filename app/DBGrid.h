@@ -58,17 +58,23 @@ private:
         QString title;
         int value = -1; // index among the limits' values, -1 for a column that is no value
     };
+    // A value cell's text as shown (without its marker) and its flag.
+    struct ValueCell {
+        QString text;
+        reading::Flag flag = reading::Flag::None;
+    };
     TDataSet* dataSet() const;
-    reading::Flag flagOf(const QModelIndex& index) const;
+    ValueCell valueCell(const QModelIndex& index) const;
     bool inserting() const;
     TDataSource* source_;
     std::vector<Column> columns_;
     QSet<int> marked_;
     std::shared_ptr<const reading::ReferenceRanges> ranges_;
-    // The age of the row painted last: a row's cells are painted one after another, so its DOC
-    // is read once, not once per value. Forgotten whenever rows may have changed.
-    mutable int ageRow_ = -1;
-    mutable std::optional<double> age_;
+    // The value cells of the row painted last, by column: a row's cells are painted one after
+    // another (text, then colour), so its DOC and values are read once. Forgotten by sync(),
+    // which every change of the stored rows passes through; the current row is never kept.
+    mutable int cachedRow_ = -1;
+    mutable std::vector<ValueCell> cachedCells_;
     bool open_ = false;  // the data set was open when last looked at
     int shownRecords_ = 0;
     bool shownInsertRow_ = false;

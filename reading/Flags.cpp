@@ -1,6 +1,6 @@
 #include "reading/Flags.h"
 
-#include <QLocale>
+#include <charconv>
 
 namespace reading {
 
@@ -8,29 +8,38 @@ namespace {
 
 bool isDigit(QChar c) { return c >= u'0' && c <= u'9'; }
 
-// Digits with at most one decimal point or comma, read from pos; pos is left after them.
+// Digits with at most one decimal point or comma, read from pos; pos is left after them. Read
+// without allocating: the grid reads every value cell it paints.
 std::optional<double> readNumber(QStringView text, qsizetype* pos)
 {
-    const qsizetype start = *pos;
-    qsizetype i = start;
+    char buf[32];
+    int n = 0;
+    qsizetype i = *pos;
+    auto take = [&](char c) {
+        if (n >= int(sizeof buf))
+            return false;
+        buf[n++] = c;
+        return true;
+    };
     while (i < text.size() && isDigit(text[i]))
-        ++i;
-    if (i == start)
+        if (!take(char(text[i++].unicode())))
+            return std::nullopt;
+    if (n == 0)
         return std::nullopt;
-    QString digits = text.mid(start, i - start).toString();
     if (i + 1 < text.size() && (text[i] == u'.' || text[i] == u',') && isDigit(text[i + 1])) {
-        const qsizetype frac = ++i;
+        take('.');
+        ++i;
         while (i < text.size() && isDigit(text[i]))
-            ++i;
-        digits += u'.' + text.mid(frac, i - frac).toString();
+            if (!take(char(text[i++].unicode())))
+                return std::nullopt;
     } else if (i < text.size() && text[i] == u'.') {
         // The import keeps a fixed number of characters, which can cut a padded value after its
         // point (" 47.1" kept as " 47."): the whole part is still the number.
         ++i;
     }
-    bool ok = false;
-    const double v = QLocale::c().toDouble(digits, &ok);
-    if (!ok)
+    double v = 0;
+    const auto [end, ec] = std::from_chars(buf, buf + n, v);
+    if (ec != std::errc() || end != buf + n)
         return std::nullopt;
     *pos = i;
     return v;
