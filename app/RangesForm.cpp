@@ -90,10 +90,10 @@ bool TRangesForm::rangesTyped(ReferenceRanges* out, QString* error) const
         std::optional<double> cells[4];
         for (int c = 0; c < 4; ++c) {
             const QTableWidgetItem* item = Grid->item(i, c);
-            if (!ReferenceRanges::readLimit(item ? item->text() : QString(), &cells[c])) {
+            const QString typed = item ? item->text() : QString();
+            if (!ReferenceRanges::readLimit(typed, &cells[c])) {
                 *error = QStringLiteral("%1, %2: «%3» — не число")
-                             .arg(label(ReferenceRanges::fields()[i]), Grid->horizontalHeaderItem(c)->text(),
-                                  item->text());
+                             .arg(label(ReferenceRanges::fields()[i]), Grid->horizontalHeaderItem(c)->text(), typed);
                 return false;
             }
         }

@@ -8,7 +8,7 @@
 // small cap; a line that does not read is named in the problems and skipped, never fatal.
 //
 // The table holds no patient sex, so the limits are sex-independent.
-#include "platform/Exception.h"
+#include "reading/RangesError.h"
 
 #include <QString>
 #include <QStringList>
@@ -16,12 +16,6 @@
 #include <optional>
 
 namespace reading {
-
-// A save the system refused; the message names the file.
-class ERangesError : public Exception {
-public:
-    using Exception::Exception;
-};
 
 // Either limit may be missing: that side is never flagged.
 struct Limits {
