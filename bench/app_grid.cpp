@@ -63,13 +63,17 @@ std::map<std::string, double> seconds;
 
 // The main window's grid as it stands over Table1, shown at a working size.
 struct GridOver {
+    // The grid follows its data set only when the set is named before the grid is made, as in
+    // the main window.
+    struct Source : TDataSource {
+        explicit Source(TDataSet* ds) { DataSet = ds; }
+    };
     TTable table;
-    TDataSource source;
+    Source source{&table};
     TDBGrid grid{&source, nullptr};
     explicit GridOver(const QString& path)
     {
         table.SetName("Table1");
-        source.DataSet = &table;
         for (const char* field : {"NUM", "DAT", "TIM", "FIO", "RECEPTION", "WBC", "FORMULA", "RBC"})
             grid.addColumn(field, field);
         grid.resize(1000, 700);
@@ -90,8 +94,9 @@ void BM_OpenAndShowLastRow(benchmark::State& state)
         g.table.Open();
         g.table.Last();
         g.grid.showCurrentRow();
-        g.grid.viewport()->repaint();
-        shown = g.table.RecNo();
+        // grab() paints the visible cells whatever the platform does with an unexposed repaint.
+        (void)g.grid.viewport()->grab();
+        shown = g.grid.gridModel()->rowCount() == rows ? g.table.RecNo() : -g.grid.gridModel()->rowCount();
     }
     benchsupport::check(state, shown == rows, "the last row shown was " + std::to_string(shown) + " of " + std::to_string(rows));
 }
@@ -109,11 +114,12 @@ void BM_Scroll1000Rows(benchmark::State& state)
         moved = moved && g.table.RecNo() == rows - 999;
         for (int i = 0; i < 1000; ++i) {
             g.table.Next();
-            g.grid.viewport()->repaint();
+            (void)g.grid.viewport()->grab();
         }
         moved = moved && g.table.RecNo() == rows;
     }
-    benchsupport::check(state, moved, "the grid did not move through the last 1,000 of " + std::to_string(rows) + " rows");
+    benchsupport::check(state, moved && g.grid.gridModel()->rowCount() == rows,
+                        "the grid did not show and move through the last 1,000 of " + std::to_string(rows) + " rows");
 }
 
 // The floor: Qt's own table view over a model that reads nothing, with the same rows and
