@@ -1,9 +1,9 @@
 #include "link/CaptureFiles.h"
 
+#include "audit/Chain.h"
 #include "platform/RegularFile.h"
 #include "platform/durable/DurableIo.h"
 
-#include <QCryptographicHash>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -154,11 +154,10 @@ QString timesFile(const QString& capturePath) { return capturePath + QStringLite
 QByteArray timesText(const QDateTime& enq, const QDateTime& end, const QByteArray& bytes)
 {
     auto time = [](const QDateTime& t) {
-        return t.isValid() ? '"' + t.toOffsetFromUtc(t.offsetFromUtc()).toString(Qt::ISODateWithMs).toLatin1() + '"'
-                           : QByteArray("null");
+        return t.isValid() ? '"' + audit::timeText(t).toLatin1() + '"' : QByteArray("null");
     };
     return "{\"enq\":" + time(enq) + ",\"end\":" + time(end) + ",\"sha256\":\""
-           + QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex() + "\"}\n";
+           + audit::sha256Hex(bytes) + "\"}\n";
 }
 
 bool readTimes(const QString& capturePath, const QByteArray& bytes, QDateTime* enq, QDateTime* end)
@@ -170,7 +169,7 @@ bool readTimes(const QString& capturePath, const QByteArray& bytes, QDateTime* e
         return false;
     const QJsonObject o = QJsonDocument::fromJson(text).object();
     if (o.value(QLatin1String("sha256")).toString().toLatin1()
-        != QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex())
+        != audit::sha256Hex(bytes))
         return false;
     *enq = QDateTime::fromString(o.value(QLatin1String("enq")).toString(), Qt::ISODateWithMs);
     *end = QDateTime::fromString(o.value(QLatin1String("end")).toString(), Qt::ISODateWithMs);

@@ -1,5 +1,7 @@
 #include "link/LineLog.h"
 
+#include "audit/Chain.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -22,7 +24,7 @@ LineLog::~LineLog()
         ::close(fd_);
 }
 
-QString LineLog::folder(const QString& programFolder) { return QDir(programFolder).filePath(QStringLiteral("Archive")); }
+QString LineLog::folder(const QString& programFolder) { return audit::archiveFolder(programFolder); }
 
 QString LineLog::dayFile(const QString& programFolder, const QDate& day)
 {

@@ -241,7 +241,7 @@ audit::Identity DbfResultStore::identityOf(const ImportedRow& row)
     return id;
 }
 
-bool DbfResultStore::stillHolds(int record, const ImportedRow& row)
+bool DbfResultStore::stillHolds(int record, const QByteArray& key)
 {
     // The row must be there, undeleted, with the message's date and time: a table put back from
     // an older copy may hold another row under that number. Staff correct values, never when
@@ -249,7 +249,6 @@ bool DbfResultStore::stillHolds(int record, const ImportedRow& row)
     const QByteArray now = recent_->fresh(record - 1);
     if (now.isEmpty() || now[0] == '*')
         return false;
-    const QByteArray key = recent_->keyOf(row);
     // keyOf's first two fields are DAT and TIM, in the record's own layout.
     return recent_->sameWhen(now, key);
 }
@@ -263,7 +262,7 @@ ResultStore::Stored DbfResultStore::store(const ImportedRow& row, const audit::R
     try {
         if (archiving) {
             const int known = archive_->recordOf(audit::identityId(identity));
-            if (known > 0 && stillHolds(known, row)) {
+            if (known > 0 && stillHolds(known, key)) {
                 if (!archive_->archived(message.captureKey()))
                     archive_->archive(message, audit::MessageArchive::Outcome::Resend, identity, known);
                 return {Insert::AlreadyStored, known};

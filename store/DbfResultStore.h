@@ -43,8 +43,9 @@ public:
 
 private:
     class RecentRows;
-    // True when record holds a row (not deleted) made from a message of this identity.
-    bool stillHolds(int record, const ImportedRow& row);
+    // True when record holds a row (not deleted) with the date and time of key (the key the
+    // message's row makes).
+    bool stillHolds(int record, const QByteArray& key);
     QString folder_;
     std::unique_ptr<TQuery> ownQuery_;
     TQuery* statements_;
