@@ -9,6 +9,8 @@ build_pkgs=(cmake ninja-build g++ pkg-config qt6-base-dev libgtest-dev libgmock-
 test_pkgs=(locales-all python3 python3-dbfread gdal-bin inkscape ghostscript xvfb xauth trayer xdotool imagemagick)
 test_pkgs+=(cups printer-driver-cups-pdf poppler-utils)  # a PDF print queue for the printing tests; pdftoppm reads what it printed
 build_pkgs+=(libcups2-dev)  # printing asks the print service whether it took a job
+build_pkgs+=(qt6-charts-dev libxlsxwriter-dev)  # a patient's history as charts; workbooks for export
+test_pkgs+=(python3-openpyxl libreoffice-calc-nogui)  # exported workbooks read back by readers of their own
 test_pkgs+=(openbox x11-utils desktop-file-utils)  # windows under a real window manager (openbox, xprop, xwininfo); desktop entry check
 run_pkgs=(xvfb xauth)
 
