@@ -221,11 +221,21 @@ DbfResultStore::DbfResultStore(QString programFolder, TQuery* statements)
       recent_(std::make_unique<RecentRows>(resulttable::tableFile(folder_))),
       archive_(std::make_unique<audit::MessageArchive>(folder_)),
       history_(std::make_unique<audit::ChangeHistory>(folder_)),
-      rowHistory_(std::make_unique<RowHistory>(*history_))
+      rowHistory_(std::make_unique<RowHistory>(*history_)),
+      index_(std::make_unique<DbfNameIndex>(resulttable::tableFile(folder_)))
 {
+    rowHistory_->setOnWritten([this](int record) { index_->noteWritten(record); });
 }
 
-DbfResultStore::~DbfResultStore() = default;
+// The index is kept for the next start only when the program ends as it should.
+DbfResultStore::~DbfResultStore()
+{
+    index_->save();
+}
+
+RowFinder& DbfResultStore::finder() { return *index_; }
+
+void DbfResultStore::openFinder() { index_->open(); }
 
 QString DbfResultStore::location() const { return resulttable::tableFile(folder_); }
 
@@ -309,6 +319,7 @@ ResultStore::Stored DbfResultStore::store(const ImportedRow& row, const audit::R
         record = recent_->find(key);
         if (archiving)
             archive_->archive(message, audit::MessageArchive::Outcome::Stored, identity, record);
+        index_->noteWritten(record);
     } catch (const audit::AuditError& e) {
         // The row is stored; the message waits, and the next try finds its row and archives it.
         throw EStoreAway(QStringLiteral("The message archive cannot be written: %1").arg(e.text()));
@@ -432,6 +443,7 @@ void DbfResultStore::restore(int record)
                                  .arg(e.text()));
     }
     file.setDeleted(record - 1, false);
+    index_->noteWritten(record);
     try {
         history_->applied(seq, record);
     } catch (const audit::AuditError& e) {

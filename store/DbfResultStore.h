@@ -11,6 +11,7 @@
 // Knows: the result table's layout, the engine's statements and files. Must not know: capture
 // files, windows, reports. Untrusted: the row's texts; the table's contents.
 #include "audit/ChangeHistory.h"
+#include "store/DbfNameIndex.h"
 #include "store/ResultStore.h"
 #include "store/RowHistory.h"
 
@@ -40,6 +41,8 @@ public:
     void selectPeriod(TQuery& query, const QDate& first, const QDate& last) override;
     void attachRows(TTable& table) override;
     QString location() const override;
+    RowFinder& finder() override;
+    void openFinder() override;
 
 private:
     class RecentRows;
@@ -53,4 +56,5 @@ private:
     std::unique_ptr<audit::MessageArchive> archive_;
     std::unique_ptr<audit::ChangeHistory> history_;
     std::unique_ptr<RowHistory> rowHistory_;
+    std::unique_ptr<DbfNameIndex> index_;
 };

@@ -11,6 +11,7 @@
 #include "audit/Verify.h"
 #include "engine/DbTypes.h"
 #include "store/ImportedRow.h"
+#include "store/RowFinder.h"
 
 #include <QDate>
 #include <QString>
@@ -98,4 +99,9 @@ public:
 
     // Where the results are, for messages.
     virtual QString location() const = 0;
+
+    // Finding rows by sample number or patient name. Its index is made ready beside the program
+    // from openFinder() on; requests before that read the rows themselves.
+    virtual RowFinder& finder() = 0;
+    virtual void openFinder() = 0;
 };

@@ -77,16 +77,23 @@ void RowHistory::afterWrite(qint64 token, bool written) noexcept
 {
     if (written)
         written_.insert(pendingRecord_, pendingBytes_);
-    if (token <= 0)
-        return;
-    try {
-        if (written)
-            history_.applied(token, pendingRecord_);
-        else
-            history_.notApplied(token, pendingRecord_, QStringLiteral("the table could not be written"));
-    } catch (const std::exception& e) {
-        // The pending entry stays; the next start compares it with the table and resolves it.
-        qWarning("History: the change of record %d is made but its entry cannot be completed: %s", pendingRecord_,
-                 e.what());
+    if (token > 0) {
+        try {
+            if (written)
+                history_.applied(token, pendingRecord_);
+            else
+                history_.notApplied(token, pendingRecord_, QStringLiteral("the table could not be written"));
+        } catch (const std::exception& e) {
+            // The pending entry stays; the next start compares it with the table and resolves it.
+            qWarning("History: the change of record %d is made but its entry cannot be completed: %s",
+                     pendingRecord_, e.what());
+        }
+    }
+    if (written && onWritten_) {
+        try {
+            onWritten_(pendingRecord_);
+        } catch (const std::exception&) {
+            // What is kept beside the table is made again when it does not match.
+        }
     }
 }

@@ -37,6 +37,8 @@ public:
     // when it does not know.
     using Expected = std::function<QHash<QString, QString>(int record, const std::vector<DbfField>& fields)>;
     void setExpected(Expected expected) { expected_ = std::move(expected); }
+    // Told of every row written (after its entry), for what is kept beside the table.
+    void setOnWritten(std::function<void(int record)> onWritten) { onWritten_ = std::move(onWritten); }
 
 private:
     qint64 enter(Change change, int recNo, const std::vector<DbfField>& fields, const QByteArray& before,
@@ -46,6 +48,7 @@ private:
     QHash<int, QByteArray> written_;  // record -> its bytes as this program last wrote them
     QSet<int> changedOutside_;
     Expected expected_;
+    std::function<void(int record)> onWritten_;
     int pendingRecord_ = 0;
     QByteArray pendingBytes_;
 };
