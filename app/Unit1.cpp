@@ -5,6 +5,7 @@
 #include "app/DBGrid.h"
 #include "app/DBNavigator.h"
 #include "app/ErrorBox.h"
+#include "app/FindBar.h"
 #include "app/Forms.h"
 #include "app/Startup.h"
 #include "app/Unit2.h"
@@ -171,6 +172,11 @@ TForm1::TForm1()
     for (const auto& [field, title] : kGridColumns)
         DBGrid1->addColumn(QString::fromLatin1(field), QString::fromUtf8(title));
     clientLayout->addWidget(DBGrid1);
+    findBar_ = new TFindBar(client_);
+    findBar_->hide();
+    findBar_->setFind([this](const QString& text, bool backward) { return findRow(text, backward); });
+    connect(findBar_, &TFindBar::closed, DBGrid1, [this] { DBGrid1->setFocus(); });
+    clientLayout->addWidget(findBar_);
     setCentralWidget(client_);
     connect(DBGrid1, &TDBGrid::mouseReleased, this, &TForm1::DBGrid1MouseUp);
     connect(Table1, &TDataSet::AfterScroll, this, &TForm1::Table1AfterScroll);
@@ -270,6 +276,12 @@ void TForm1::buildMenu()
     N11 = item(N8, "N11", "Запрос", &TForm1::N11Click);
     N12 = item(N8, "N12", "История записи", &TForm1::N12Click);
     N13 = item(N8, "N13", "Нормы", &TForm1::N13Click);
+    N15 = item(N8, "N15", "Найти", &TForm1::N15Click);
+    N16 = item(N8, "N16", "Обновить", &TForm1::N16Click);
+    // Shown beside their items; the window takes them wherever the focus is inside it.
+    N5->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
+    N15->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    N16->setShortcut(QKeySequence(Qt::Key_F5));
     // A top-level command without items.
     N10 = bar->addAction(QStringLiteral("Справка"));
     N10->setObjectName(QStringLiteral("N10"));
@@ -455,6 +467,22 @@ void TForm1::FormCreate()
     store_->attachRows(*Table1);
     Table1->Open();
     startTrailCheck();
+    // The index of numbers and names is made ready beside the window; until then a find reads
+    // the rows itself.
+    store_->openFinder();
+    indexTimer_ = new QTimer(this);
+    indexTimer_->setInterval(300);
+    connect(indexTimer_, &QTimer::timeout, this, [this] {
+        if (store_->finder().ready()) {
+            indexTimer_->stop();
+            if (statusBar()->currentMessage().startsWith(QStringLiteral("Индекс поиска")))
+                statusBar()->clearMessage();
+        } else if (statusBar()->currentMessage().isEmpty()
+                   || statusBar()->currentMessage().startsWith(QStringLiteral("Индекс поиска"))) {
+            statusBar()->showMessage(QStringLiteral("Индекс поиска строится: %1%").arg(store_->finder().buildPercent()));
+        }
+    });
+    indexTimer_->start();
 
     const QIcon icon = QApplication::windowIcon().isNull() ? applicationIcon() : QApplication::windowIcon();
     tray_ = std::make_unique<TrayIcon>(this, icon, startup::applicationTitleOf(startup::executablePath()));
@@ -534,6 +562,39 @@ void TForm1::N12Click()
     if (!history_)
         history_ = new TForm8(this);
     history_->ShowRecord(Table1->Active() ? Table1->RecNo() : 0);
+}
+
+void TForm1::N15Click() { findBar_->open(); }
+
+void TForm1::N16Click()
+{
+    if (!writePendingEdits())
+        return;
+    Table1->Refresh();
+    DBGrid1->viewport()->update();
+}
+
+QString TForm1::findRow(const QString& text, bool backward)
+{
+    if (!Table1->Active() || !writePendingEdits())
+        return {};
+    // Until the index is ready the rows are read here: the status bar says how far.
+    const auto progress = [this](int percent) {
+        statusBar()->showMessage(QStringLiteral("Поиск: %1%").arg(percent));
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        return true;
+    };
+    const std::optional<RowFinder::Match> found = store_->finder().find(text, Table1->RecNo(), backward, progress);
+    if (statusBar()->currentMessage().startsWith(QStringLiteral("Поиск: ")))
+        statusBar()->clearMessage();
+    if (!found)
+        return QStringLiteral("не найдено");
+    // Rows another program stored since the last refresh are in the index before the grid.
+    if (Table1->RowOfRecNo(found->record) < 0)
+        Table1->Refresh();
+    Table1->SetRecNo(found->record);
+    DBGrid1->showCurrentRow();
+    return found->wrapped ? QStringLiteral("продолжено сначала") : QString();
 }
 
 void TForm1::N13Click()

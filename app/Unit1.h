@@ -31,6 +31,7 @@ class MessageArchive;
 }
 class TrayIcon;
 class TForm8;
+class TFindBar;
 namespace reading {
 class ReferenceRanges;
 }
@@ -86,6 +87,8 @@ public:
     QAction* N10 = nullptr; // "Справка"
     QAction* N12 = nullptr; // "История записи"
     QAction* N13 = nullptr; // "Нормы"
+    QAction* N15 = nullptr; // "Найти" (Ctrl+F)
+    QAction* N16 = nullptr; // "Обновить" (F5)
     QMenu* N1 = nullptr;    // "Файл"
     QMenu* N8 = nullptr;    // "Вид"
 
@@ -118,6 +121,12 @@ public:
     void N11Click();
     void N12Click();
     void N13Click();
+    void N15Click();
+    void N16Click();
+    // Finds text from the current row (backward: before it), writing a pending edit first, and
+    // moves the grid there; returns what the find bar says.
+    QString findRow(const QString& text, bool backward);
+    TFindBar* findBar() const { return findBar_; }
     void startTrailCheck();
     void stopTrailCheck();
     void Button1Click();
@@ -160,6 +169,8 @@ private:
     std::unique_ptr<MessageImport> import_;
     std::unique_ptr<TrayIcon> tray_;
     TForm8* history_ = nullptr;
+    TFindBar* findBar_ = nullptr;
+    QTimer* indexTimer_ = nullptr;      // says how far the index has come while it is made
     std::shared_ptr<const reading::ReferenceRanges> ranges_;
     std::thread trailCheck_;            // the start-up check of the trail's last days
     std::atomic_bool stopCheck_{false};
