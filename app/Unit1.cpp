@@ -5,6 +5,7 @@
 #include "app/DBGrid.h"
 #include "app/DBNavigator.h"
 #include "app/ErrorBox.h"
+#include "app/ExportForm.h"
 #include "app/FindBar.h"
 #include "app/Forms.h"
 #include "app/Startup.h"
@@ -263,6 +264,8 @@ void TForm1::buildMenu()
     N5 = item(N1, "N5", "Печать", &TForm1::N5Click);
     N1->addSeparator()->setObjectName(QStringLiteral("N6"));
     N7 = item(N1, "N7", "Выход", &TForm1::N7Click);
+    // Файл → Экспорт… (behind its separator, after Выход): the export dialog's own item.
+    TExportForm::addMenuItem(N1, this);
     N8 = bar->addMenu(QStringLiteral("Вид"));
     N8->setObjectName(QStringLiteral("N8"));
     // The handler inverts the check mark itself, so the menu's own toggle is taken back first.

@@ -1,15 +1,18 @@
 // hematix-report: makes the result sheet of one row, or the period report of a day or a date
 // range, from a program folder's result table, through the program's own layouts and generation,
-// into a saved report file or a PDF. Labs archive a day's report from a script with it.
+// into a saved report file or a PDF, or exports the rows of a day or a range to a workbook or a
+// CSV file. Labs archive a day's report from a script with it.
 //
 //   hematix-report sheet FOLDER (--record N | --sample NUM) OUT [--pdf]
 //   hematix-report period FOLDER FIRST [LAST] OUT [--pdf]
+//   hematix-report export FOLDER FIRST [LAST] OUT.xlsx|OUT.csv
 //
 // FOLDER is a program folder (DB/HEMATIX.dbf inside; a layout file there replaces the built-in
 // one, as in the program). Dates are year-month-day or the system's short date format. Errors go
 // to standard error with exit status 1; a usage error exits with 2.
 #include "engine/DataSet.h"
 #include "engine/DateFormat.h"
+#include "export/RowExport.h"
 #include "report/generation/RpGenerator.h"
 #include "report/model/LayoutLoader.h"
 #include "report/model/RpBinding.h"
@@ -35,10 +38,12 @@ namespace {
 constexpr const char* kUsage =
     "usage: hematix-report sheet FOLDER (--record N | --sample NUM) OUT [--pdf]\n"
     "       hematix-report period FOLDER FIRST [LAST] OUT [--pdf]\n"
+    "       hematix-report export FOLDER FIRST [LAST] OUT.xlsx|OUT.csv\n"
     "Makes the result sheet of one row of FOLDER/DB/HEMATIX.dbf (by record number, or the last row\n"
     "with that sample number), or the period report of the day FIRST or of FIRST to LAST, into the\n"
-    "saved report file OUT, or into the PDF file OUT with --pdf. Dates: year-month-day or the\n"
-    "system's short date format.\n";
+    "saved report file OUT, or into the PDF file OUT with --pdf; or writes the rows of the day or\n"
+    "range into a workbook or a CSV file, the format named by OUT's extension. Dates:\n"
+    "year-month-day or the system's short date format.\n";
 
 struct UsageError {
     QString text;
@@ -139,14 +144,29 @@ int run(const QStringList& args, QTextStream& err)
         generateTo(*report, out, pdf);
         return 0;
     }
-    if (mode == QLatin1String("period")) {
+    if (mode == QLatin1String("period") || mode == QLatin1String("export")) {
         if (rest.size() != 2 && rest.size() != 3)
-            throw UsageError{QStringLiteral("period takes FIRST [LAST] OUT")};
+            throw UsageError{QStringLiteral("%1 takes FIRST [LAST] OUT").arg(mode)};
         const QDate first = parseDate(rest[0]);
         const QDate last = rest.size() == 3 ? parseDate(rest[1]) : first;
         const QString out = rest.last();
         if (last < first)
             throw UsageError{QStringLiteral("the range ends before it starts")};
+        if (mode == QLatin1String("export")) {
+            if (pdf)
+                throw UsageError{QStringLiteral("export takes no --pdf: the format is OUT's extension")};
+            try {
+                rowexport::formatOf(out);
+            } catch (const Exception& e) {
+                throw UsageError{e.message()};
+            }
+            TQuery query;
+            query.SetName(QStringLiteral("Query1"));
+            DbfResultStore store(folder);
+            const int written = rowexport::exportPeriod(store, query, first, last, out);
+            QTextStream(stdout) << written << " rows written to " << out << "\n";
+            return 0;
+        }
         // The headings, the query and the fields as the period dialog makes them.
         TQuery query;
         query.SetName(QStringLiteral("Query1"));

@@ -130,12 +130,24 @@ TEST_F(HematixReport, RefusesWhatItCannotDo)
         {{"period", folder, "2023-06-06", "2023-06-05", "o.hrp"}, 2, "ends before it starts"},
         {{"period", dir.filePath("nowhere"), "2023-06-05", "o.hrp"}, 1, "no result table"},
         {{"print", folder, "x", "o.hrp"}, 2, "unknown mode"},
+        {{"export", folder, "2023-06-05", "o.txt"}, 2, "must end in .xlsx or .csv"},
     };
     for (const Case& c : cases) {
         const ToolRun r = runReport(c.args);
         EXPECT_EQ(r.exitCode, c.exitCode) << c.says;
         EXPECT_TRUE(r.err.contains(QString::fromLatin1(c.says))) << r.err.toStdString();
     }
+}
+
+TEST_F(HematixReport, ExportsTheRowsOfARange)
+{
+    QProcess p;
+    p.start(testsupport::binDir() + QStringLiteral("/hematix-report"),
+            {"export", folder, "2023-06-05", "2023-06-06", dir.filePath("range.csv")});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    EXPECT_TRUE(p.readAllStandardOutput().startsWith("3 rows written to "));
+    EXPECT_EQ(output("range.csv").count("\r\n"), 4) << "the header and three rows";
 }
 
 TEST_F(HematixReport, BindsThePeriodFieldsAsThePeriodDialogDoes)
