@@ -54,6 +54,7 @@ TForm9::TForm9(const ReferenceRanges& ranges, QWidget* parent) : QDialog(parent)
     Progress->setObjectName(QStringLiteral("Progress"));
     Progress->setRange(0, 100);
     Progress->setFormat(QStringLiteral("Поиск записей пациента: %p%"));
+    Progress->setMinimumWidth(Progress->fontMetrics().horizontalAdvance(Progress->format()) + 60);
     Progress->hide();
     auto* top = new QHBoxLayout;
     top->addWidget(NameLabel, 1);
@@ -126,8 +127,8 @@ TForm9::TForm9(const ReferenceRanges& ranges, QWidget* parent) : QDialog(parent)
     auto* split = new QSplitter(Qt::Vertical, this);
     split->addWidget(Grid);
     split->addWidget(chartBox);
-    split->setStretchFactor(0, 1);
-    split->setStretchFactor(1, 1);
+    split->setStretchFactor(0, 2);
+    split->setStretchFactor(1, 3);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);

@@ -9,12 +9,14 @@
 #include "app/Unit5.h"
 #include "app/Unit6.h"
 #include "app/Unit8.h"
+#include "app/Unit9.h"
 #include "link/AstmFrame.h"
 #include "link/FrameReceiver.h"
 #include "link/LineLog.h"
 #include "link/sim/AnalyserSimulator.h"
 #include "link/MessageImport.h"
 
+#include <QLineSeries>
 #include <QScreen>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -82,6 +84,43 @@ TEST_F(AppFixture, Screenshots)
         w->close();
     });
     Form1->N13Click();
+
+    // A patient's history: a fall in HGB past its delta limit, values past their limits, one row
+    // without an HGB, and the point under the mouse named.
+    {
+        TForm9 patient(Form1->ranges(), Form1);
+        const struct {
+            int record;
+            QDate date;
+            const char *time, *hgb, *wbc, *plt, *mcv;
+        } results[] = {
+            {12, QDate(2026, 10, 2), "08:41:10", "138|", "6.2|", "251|", "88.4|"},
+            {19, QDate(2026, 10, 20), "09:05:44", "131|", "7.9|", "240|", "88.9|"},
+            {27, QDate(2026, 11, 9), "08:15:02", "126|", "11.8|", "198|", "87.6|"},
+            {33, QDate(2026, 11, 30), "10:22:31", "-----", "9.4|", "176|", "-----"},
+            {41, QDate(2026, 12, 3), "08:37:19", "118|", "12.6|", "142|", "86.9|"},
+            {48, QDate(2026, 12, 6), "08:52:07", "92|", "14.2|", "131|", "86.1|"},
+        };
+        QList<reading::HistoryRow> rows;
+        for (const auto& r : results) {
+            reading::HistoryRow h;
+            h.record = r.record;
+            h.date = r.date;
+            h.time = r.time;
+            h.num = QStringLiteral("%1").arg(r.record + 1200, 9, 10, QLatin1Char('0'));
+            h.doc = QStringLiteral("67 лет");
+            h.values[0] = r.wbc;
+            h.values[2] = r.hgb;
+            h.values[4] = r.plt;
+            h.values[11] = r.mcv;
+            rows << h;
+        }
+        patient.show();
+        patient.showRows(QStringLiteral("Петрова А.С."), rows);
+        patient.setScanning(60);
+        emit patient.ValueSeries->hovered(patient.ValueSeries->at(patient.ValueSeries->count() - 1), true);
+        save(&patient, "Form9.png", true);
+    }
 
     // A row received over the line as the program wires it (a frame split over reads, one damaged
     // and sent again, one repeated after a lost ACK), then edited, in the history window.
