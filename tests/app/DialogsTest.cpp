@@ -256,14 +256,7 @@ TEST_F(Dialogs, PatientHistoryListsNewestFirstFlagsMarksChartsAndSaysWhenTheRowH
 {
     // The default limits: HGB 120–170, a change by more than 20% within 7 days marked.
     auto row = [](int record, QDate date, const char* hgb) {
-        reading::HistoryRow r;
-        r.record = record;
-        r.date = date;
-        r.time = "09:30:00";
-        r.num = QString::number(record + 100);
-        r.doc = QStringLiteral("45 лет");
-        r.values[2] = hgb;
-        return r;
+        return reading::HistoryRow{record, date, "09:30:00", QString::number(record + 100), QStringLiteral("45 лет"), {QString(), QString(), hgb}};
     };
     const QList<reading::HistoryRow> rows = {row(1, QDate(2024, 3, 1), "150|"), row(3, QDate(2024, 3, 5), "-----"),
                                              row(2, QDate(2024, 3, 4), "110|")};

@@ -89,30 +89,17 @@ TEST_F(AppFixture, Screenshots)
     // without an HGB, and the point under the mouse named.
     {
         TForm9 patient(Form1->ranges(), Form1);
-        const struct {
-            int record;
-            QDate date;
-            const char *time, *hgb, *wbc, *plt, *mcv;
-        } results[] = {
-            {12, QDate(2026, 10, 2), "08:41:10", "138|", "6.2|", "251|", "88.4|"},
-            {19, QDate(2026, 10, 20), "09:05:44", "131|", "7.9|", "240|", "88.9|"},
-            {27, QDate(2026, 11, 9), "08:15:02", "126|", "11.8|", "198|", "87.6|"},
-            {33, QDate(2026, 11, 30), "10:22:31", "-----", "9.4|", "176|", "-----"},
-            {41, QDate(2026, 12, 3), "08:37:19", "118|", "12.6|", "142|", "86.9|"},
-            {48, QDate(2026, 12, 6), "08:52:07", "92|", "14.2|", "131|", "86.1|"},
-        };
         QList<reading::HistoryRow> rows;
-        for (const auto& r : results) {
-            reading::HistoryRow h;
-            h.record = r.record;
-            h.date = r.date;
-            h.time = r.time;
-            h.num = QStringLiteral("%1").arg(r.record + 1200, 9, 10, QLatin1Char('0'));
-            h.doc = QStringLiteral("67 лет");
-            h.values[0] = r.wbc;
-            h.values[2] = r.hgb;
-            h.values[4] = r.plt;
-            h.values[11] = r.mcv;
+        // Record, day of 2026, time, then WBC, HGB, PLT, MCV.
+        for (const QStringList& r : {QStringList{"12", "275", "08:41:10", "6.2|", "138|", "251|", "88.4|"},
+                                     {"19", "293", "09:05:44", "7.9|", "131|", "240|", "88.9|"},
+                                     {"27", "313", "08:15:02", "11.8|", "126|", "198|", "87.6|"},
+                                     {"33", "334", "10:22:31", "9.4|", "-----", "176|", "-----"},
+                                     {"41", "337", "08:37:19", "12.6|", "118|", "142|", "86.9|"},
+                                     {"48", "340", "08:52:07", "14.2|", "92|", "131|", "86.1|"}}) {
+            reading::HistoryRow h{r[0].toInt(), QDate(2025, 12, 31).addDays(r[1].toInt()), r[2],
+                                  QStringLiteral("%1").arg(r[0].toInt() + 1200, 9, 10, QLatin1Char('0')), QStringLiteral("67 лет"), {}};
+            h.values = {r[3], {}, r[4], {}, r[5], {}, {}, {}, {}, {}, {}, r[6]};
             rows << h;
         }
         patient.show();
