@@ -1,6 +1,6 @@
 #pragma once
 // The reference limits window ("Нормы", menu "Вид"): low and high limits of each value for adults
-// and for children under an age, with OK and Cancel. The limits are sex-independent (the table
+// and for children under an age, and its delta limit (share and days), with OK and Cancel. The limits are sex-independent (the table
 // holds no sex) and the window says so.
 //
 // Thin: the limits, their file and their reading are reading::ReferenceRanges'; what OK does with
@@ -24,8 +24,11 @@ public:
     void setOnSave(std::function<void(const reading::ReferenceRanges&)> f) { onSave_ = std::move(f); }
     // The limits the cells hold; false, with what is wrong in error, when a cell does not read.
     bool rangesTyped(reading::ReferenceRanges* out, QString* error) const;
+    // A value's label as the record panel shows it ("LY%" for LY1, "СОЭ" for COE).
+    static QString valueLabel(const QString& field);
 
-    QTableWidget* Grid;  // a row per value: adult low, adult high, child low, child high
+    // A row per value: adult low, adult high, child low, child high, delta share, delta days.
+    QTableWidget* Grid;
     QSpinBox* ChildAge;  // 0: no child set
     QLabel* Note;
 

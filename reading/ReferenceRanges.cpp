@@ -50,6 +50,27 @@ ReferenceRanges ReferenceRanges::defaults()
     return r;
 }
 
+std::array<DeltaLimit, ReferenceRanges::kFieldCount> ReferenceRanges::defaultDeltas()
+{
+    // Moderate starting points (see the README; each lab must check them): the counts that may
+    // move with illness or treatment within a week get a wide share, the red cell indices, which
+    // hardly move within days, a narrow one. The differential, the platelet indices, COE and
+    // RETIC are left to the lab.
+    struct Default {
+        const char* field;
+        double percent;
+        int days;
+    };
+    static constexpr Default table[] = {
+        {"WBC", 50, 7}, {"RBC", 20, 7}, {"HGB", 20, 7}, {"HCT", 20, 7}, {"PLT", 50, 7},
+        {"MCV", 5, 7},  {"MCH", 5, 7},  {"MCHC", 5, 7},
+    };
+    std::array<DeltaLimit, kFieldCount> d{};
+    for (const Default& t : table)
+        d[size_t(indexOf(QString::fromLatin1(t.field)))] = {t.percent, t.days};
+    return d;
+}
+
 Limits ReferenceRanges::limitsFor(int i, std::optional<double> ageYears) const
 {
     if (childUnder_ && ageYears && *ageYears < *childUnder_ && !child_[size_t(i)].empty())
@@ -88,6 +109,30 @@ bool ReferenceRanges::readLimit(const QString& text, std::optional<double>* out)
     return true;
 }
 
+bool ReferenceRanges::readDeltaPercent(const QString& text, std::optional<double>* out)
+{
+    std::optional<double> v;
+    if (!readLimit(text, &v) || (v && *v <= 0))
+        return false;
+    *out = v;
+    return true;
+}
+
+bool ReferenceRanges::readDeltaDays(const QString& text, std::optional<int>* out)
+{
+    const QString t = text.trimmed();
+    if (t.isEmpty()) {
+        *out = std::nullopt;
+        return true;
+    }
+    bool ok = false;
+    const int days = t.toInt(&ok);
+    if (!ok || days < 1 || days > kMaxDeltaDays)
+        return false;
+    *out = days;
+    return true;
+}
+
 QByteArray ReferenceRanges::toText() const
 {
     QString t = QStringLiteral(
@@ -101,6 +146,15 @@ QByteArray ReferenceRanges::toText() const
     for (int i = 0; i < kFieldCount; ++i)
         if (!child_[size_t(i)].empty())
             t += fields()[i] + QStringLiteral(" = ") + limitsText(child_[size_t(i)]) + u'\n';
+    // Every value is written, an unchecked one with empty limits: a value missing from the section
+    // keeps its default, as in a file written before the section existed.
+    t += QStringLiteral("\n; Delta check: VALUE = PERCENT; DAYS, a change by more than PERCENT since the patient's previous\n"
+                        "; result at most DAYS days before is marked (either left empty: the value is not checked).\n[delta]\n");
+    for (int i = 0; i < kFieldCount; ++i) {
+        const DeltaLimit& d = delta_[size_t(i)];
+        t += fields()[i] + QStringLiteral(" = ") + limitText(d.percent) + QStringLiteral("; ")
+             + (d.days ? QString::number(*d.days) : QString()) + u'\n';
+    }
     return t.toUtf8();
 }
 
@@ -109,6 +163,7 @@ ReferenceRanges ReferenceRanges::fromText(const QByteArray& bytes, QStringList* 
     ReferenceRanges r;
     std::array<Limits, kFieldCount>* set = nullptr;
     bool inChild = false;
+    bool inDelta = false;
     const QList<QByteArray> lines = bytes.split('\n');
     for (qsizetype n = 0; n < lines.size(); ++n) {
         const QString line = QString::fromUtf8(lines[n]).trimmed();
@@ -121,9 +176,10 @@ ReferenceRanges ReferenceRanges::fromText(const QByteArray& bytes, QStringList* 
         if (line.startsWith(u'[') && line.endsWith(u']')) {
             const QString name = line.mid(1, line.size() - 2).trimmed().toLower();
             inChild = name == QLatin1String("child");
+            inDelta = name == QLatin1String("delta");
             set = name == QLatin1String("adult") ? &r.adult_ : inChild ? &r.child_ : nullptr;
-            if (!set)
-                problem(QStringLiteral("no such section (adult, child)"));
+            if (!set && !inDelta)
+                problem(QStringLiteral("no such section (adult, child, delta)"));
             continue;
         }
         const qsizetype eq = line.indexOf(u'=');
@@ -131,7 +187,7 @@ ReferenceRanges ReferenceRanges::fromText(const QByteArray& bytes, QStringList* 
             problem(QStringLiteral("no \"=\""));
             continue;
         }
-        if (!set)
+        if (!set && !inDelta)
             continue; // under a section already named as unknown, or before any: skipped
         const QString key = line.left(eq).trimmed();
         const QString value = line.mid(eq + 1);
@@ -152,6 +208,15 @@ ReferenceRanges ReferenceRanges::fromText(const QByteArray& bytes, QStringList* 
             continue;
         }
         const QStringList parts = value.split(u';');
+        if (inDelta) {
+            DeltaLimit d;
+            if (parts.size() != 2 || !readDeltaPercent(parts[0], &d.percent) || !readDeltaDays(parts[1], &d.days))
+                problem(QStringLiteral("not \"PERCENT; DAYS\" with a share above 0 and whole days from 1 to %1")
+                            .arg(kMaxDeltaDays));
+            else
+                r.delta_[size_t(i)] = d;
+            continue;
+        }
         Limits l;
         if (parts.size() != 2 || !readLimit(parts[0], &l.low) || !readLimit(parts[1], &l.high)) {
             problem(QStringLiteral("not \"LOW; HIGH\" with numbers"));

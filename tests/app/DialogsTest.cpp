@@ -4,9 +4,16 @@
 #include "app/Unit4.h"
 #include "app/Unit5.h"
 #include "app/Unit6.h"
+#include "app/Unit9.h"
+#include "app/DBGrid.h"
 #include "platform/tray/TrayIcon.h"
 
+#include <QAreaSeries>
 #include <QButtonGroup>
+#include <QLabel>
+#include <QLineSeries>
+#include <QSignalSpy>
+#include <QTableWidget>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QLineEdit>
@@ -243,4 +250,54 @@ TEST_F(Dialogs, PeriodQueryEngineErrorIsShownAndHeadingsStay)
     EXPECT_TRUE(ok.answered());
     EXPECT_FALSE(ok.text().isEmpty());
     EXPECT_FALSE(Form6->RpLabel2.isEmpty());
+}
+
+TEST_F(Dialogs, PatientHistoryListsNewestFirstFlagsMarksChartsAndSaysWhenTheRowHasNoName)
+{
+    // The default limits: HGB 120–170, a change by more than 20% within 7 days marked.
+    auto row = [](int record, QDate date, const char* hgb) {
+        return reading::HistoryRow{record, date, "09:30:00", QString::number(record + 100), QStringLiteral("45 лет"), {QString(), QString(), hgb}};
+    };
+    const QList<reading::HistoryRow> rows = {row(1, QDate(2024, 3, 1), "150|"), row(3, QDate(2024, 3, 5), "-----"),
+                                             row(2, QDate(2024, 3, 4), "110|")};
+    auto w = std::make_unique<TForm9>(reading::ReferenceRanges::defaults(), nullptr);
+    w->show();
+    EXPECT_EQ(w->windowTitle(), QStringLiteral("История пациента"));
+    w->showRows(QStringLiteral("Иванов И.И."), rows);
+    ASSERT_EQ(w->Grid->rowCount(), 3);
+    auto text = [&](int r, int c) { return w->Grid->item(r, c)->text(); };
+    EXPECT_EQ(QStringList({text(0, 0), text(0, 1), text(0, 2), text(0, 3), text(0, 6)}),
+              QStringList({"05.03.2024", "09:30:00", "103", QStringLiteral("45 лет"), "-----"}));
+    EXPECT_EQ(text(1, 6), QStringLiteral("110|↓ Δ"));
+    EXPECT_EQ(w->Grid->item(1, 6)->foreground().color(), TDataSetGridModel::flagColor(reading::Flag::Low));
+    EXPECT_TRUE(w->Grid->item(1, 6)->font().bold());
+    EXPECT_TRUE(w->Grid->item(1, 6)->toolTip().contains(QStringLiteral("−27% за 3 дн."))) << w->Grid->item(1, 6)->toolTip().toStdString();
+    EXPECT_EQ(text(2, 6), "150|");
+    EXPECT_FALSE(w->Grid->item(2, 6)->font().bold());
+
+    // The chart: the two numbers of HGB over its band; a point under the mouse is named.
+    EXPECT_EQ(w->ValueBox->currentText(), "HGB");
+    EXPECT_EQ(w->ValueSeries->count(), 2);
+    EXPECT_TRUE(w->Band->isVisible());
+    emit w->ValueSeries->hovered(w->ValueSeries->at(1), true);
+    EXPECT_TRUE(w->PointLabel->text().startsWith(QStringLiteral("04.03.2024 09:30, проба 102"))) << w->PointLabel->text().toStdString();
+    QSignalSpy chosen(w.get(), &TForm9::recordChosen);
+    emit w->Grid->cellDoubleClicked(1, 3);
+    ASSERT_EQ(chosen.size(), 1);
+    EXPECT_EQ(chosen[0][0].toInt(), 2);
+
+    // One row: one point. The value chosen stays when the window is closed and opened again.
+    w->ValueBox->setCurrentIndex(0);
+    w->showRows(QStringLiteral("Иванов И.И."), {row(4, QDate(2024, 3, 6), "150")});
+    w->ValueBox->setCurrentIndex(2);
+    EXPECT_EQ(w->ValueSeries->count(), 1);
+    w->ValueBox->setCurrentIndex(0);
+    w = std::make_unique<TForm9>(reading::ReferenceRanges::defaults(), nullptr);
+    EXPECT_EQ(w->ValueBox->currentText(), "WBC");
+    w->ValueBox->setCurrentIndex(2);
+
+    w->showRows("  ", rows);
+    EXPECT_EQ(w->NameLabel->text(), QStringLiteral("У записи нет ФИО пациента"));
+    EXPECT_EQ(w->Grid->rowCount(), 0);
+    EXPECT_EQ(w->ValueSeries->count(), 0);
 }

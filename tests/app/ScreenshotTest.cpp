@@ -9,12 +9,14 @@
 #include "app/Unit5.h"
 #include "app/Unit6.h"
 #include "app/Unit8.h"
+#include "app/Unit9.h"
 #include "link/AstmFrame.h"
 #include "link/FrameReceiver.h"
 #include "link/LineLog.h"
 #include "link/sim/AnalyserSimulator.h"
 #include "link/MessageImport.h"
 
+#include <QLineSeries>
 #include <QScreen>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -82,6 +84,30 @@ TEST_F(AppFixture, Screenshots)
         w->close();
     });
     Form1->N13Click();
+
+    // A patient's history: a fall in HGB past its delta limit, values past their limits, one row
+    // without an HGB, and the point under the mouse named.
+    {
+        TForm9 patient(Form1->ranges(), Form1);
+        QList<reading::HistoryRow> rows;
+        // Record, day of 2026, time, then WBC, HGB, PLT, MCV.
+        for (const QStringList& r : {QStringList{"12", "275", "08:41:10", "6.2|", "138|", "251|", "88.4|"},
+                                     {"19", "293", "09:05:44", "7.9|", "131|", "240|", "88.9|"},
+                                     {"27", "313", "08:15:02", "11.8|", "126|", "198|", "87.6|"},
+                                     {"33", "334", "10:22:31", "9.4|", "-----", "176|", "-----"},
+                                     {"41", "337", "08:37:19", "12.6|", "118|", "142|", "86.9|"},
+                                     {"48", "340", "08:52:07", "14.2|", "92|", "131|", "86.1|"}}) {
+            reading::HistoryRow h{r[0].toInt(), QDate(2025, 12, 31).addDays(r[1].toInt()), r[2],
+                                  QStringLiteral("%1").arg(r[0].toInt() + 1200, 9, 10, QLatin1Char('0')), QStringLiteral("67 лет"), {}};
+            h.values = {r[3], {}, r[4], {}, r[5], {}, {}, {}, {}, {}, {}, r[6]};
+            rows << h;
+        }
+        patient.show();
+        patient.showRows(QStringLiteral("Петрова А.С."), rows);
+        patient.setScanning(60);
+        emit patient.ValueSeries->hovered(patient.ValueSeries->at(patient.ValueSeries->count() - 1), true);
+        save(&patient, "Form9.png", true);
+    }
 
     // A row received over the line as the program wires it (a frame split over reads, one damaged
     // and sent again, one repeated after a lost ACK), then edited, in the history window.
