@@ -31,6 +31,8 @@ QString TRpStandardPreview::SaveFilter()
     return kReportFile + QStringLiteral("(*.") + kExtension + QStringLiteral(")");
 }
 
+QString TRpStandardPreview::PdfFilter() { return QStringLiteral("PDF files (*.pdf)"); }
+
 QString TRpStandardPreview::LoadFilter()
 {
     return kReportFile + QStringLiteral(" (*.") + kExtension + QStringLiteral(")");
@@ -242,13 +244,17 @@ void TRpStandardPreview::PrintClick()
         owner_->PrintRequested(*this);
 }
 
-QString TRpStandardPreview::defaultAskFileName(FileDialog kind, const QString& title, const QString& filter)
+TRpChosenFile TRpStandardPreview::defaultAskFileName(FileDialog kind, const QString& title, const QString& filter)
 {
     QFileDialog dialog(this, title);
     dialog.setNameFilter(filter);
     if (kind == FileDialog::Save) {
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setDefaultSuffix(kExtension);
+        // A name typed without an extension takes the chosen filter's.
+        connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& chosen) {
+            dialog.setDefaultSuffix(chosen == PdfFilter() ? QStringLiteral("pdf") : kExtension);
+        });
         // An existing report of that name is replaced without a question, as it always was.
         dialog.setOption(QFileDialog::DontConfirmOverwrite);
     } else {
@@ -257,7 +263,7 @@ QString TRpStandardPreview::defaultAskFileName(FileDialog kind, const QString& t
     }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
-    return dialog.selectedFiles().constFirst();
+    return {dialog.selectedFiles().constFirst(), dialog.selectedNameFilter()};
 }
 
 void TRpStandardPreview::SaveClick()
@@ -265,12 +271,18 @@ void TRpStandardPreview::SaveClick()
     if (!recorder_ || printing_ || recorder_->Status() != TRpPrinterStatus::Finished)
         return;
     const QString title = QStringLiteral("Save report");
-    const QString name = AskFileName ? AskFileName(FileDialog::Save, title, SaveFilter())
-                                     : defaultAskFileName(FileDialog::Save, title, SaveFilter());
+    const QString filters = SaveFilter() + QStringLiteral(";;") + PdfFilter();
+    const TRpChosenFile file = AskFileName ? AskFileName(FileDialog::Save, title, filters)
+                                           : defaultAskFileName(FileDialog::Save, title, filters);
     // The dialog let events run: the window may have closed or started printing meanwhile.
-    if (name.isEmpty() || !recorder_ || printing_)
+    if (file.name.isEmpty() || !recorder_ || printing_)
         return;
-    recorder_->Save(name);
+    if (file.filter == PdfFilter()) {
+        if (owner_)
+            owner_->SavePdfRequested(*this, file.name);
+        return;
+    }
+    recorder_->Save(file.name);
 }
 
 void TRpStandardPreview::LoadClick()
@@ -278,8 +290,8 @@ void TRpStandardPreview::LoadClick()
     if (!recorder_ || printing_ || recorder_->Status() != TRpPrinterStatus::Finished)
         return;
     const QString title = QStringLiteral("Load report");
-    const QString name = AskFileName ? AskFileName(FileDialog::Load, title, LoadFilter())
-                                     : defaultAskFileName(FileDialog::Load, title, LoadFilter());
+    const QString name = (AskFileName ? AskFileName(FileDialog::Load, title, LoadFilter())
+                                      : defaultAskFileName(FileDialog::Load, title, LoadFilter())).name;
     if (name.isEmpty() || !recorder_ || printing_)
         return;
     if (!QFileInfo::exists(name)) {

@@ -7,14 +7,19 @@
 // Keys reach the window before its controls: Esc closes it; Page Up / Page Down move one page,
 // with Ctrl alone to the first / last page; Home and End go to the first and last page.
 //
-// Knows: the recorder (status, Save, Load), the preview control, its owner's three requests.
+// Save offers the report file first (the recorder's Save) and then a PDF file, which its owner
+// writes.
+//
+// Knows: the recorder (status, Save, Load), the preview control, its owner's requests.
 // Must not know: generation or printing themselves, or how long the recorder lives. Untrusted:
 // the file name the user picks (a missing file is refused with "File does not exist"; a broken
 // one is refused by the recorder with an error shown in a box).
 #include "report/preview/RpPreviewState.h"
 
 #include <QMainWindow>
+#include <QString>
 #include <functional>
+#include <utility>
 
 class QAction;
 class QLabel;
@@ -23,17 +28,29 @@ class TRpPrinter;
 class TRpPreview;
 class TRpStandardPreview;
 
-// What the window asks of whoever owns its pages. Print and Print setup arrive from inside the
-// tool bar's handler; the owner decides when they run. After WindowClosed the window holds no
-// recorder and asks nothing more.
+// What the window asks of whoever owns its pages. Print, Print setup and Save as PDF arrive from
+// inside the tool bar's handler; the owner decides when they run. After WindowClosed the window
+// holds no recorder and asks nothing more.
 class TRpPreviewOwner {
 public:
     virtual void PrintRequested(TRpStandardPreview& window) = 0;
     virtual void PrintSetupRequested(TRpStandardPreview& window) = 0;
+    virtual void SavePdfRequested(TRpStandardPreview& window, const QString& fileName) = 0;
     virtual void WindowClosed(TRpStandardPreview& window) = 0;
 
 protected:
     ~TRpPreviewOwner() = default;
+};
+
+// A file name the user chose and the filter chosen with it (empty: the dialog's first filter).
+struct TRpChosenFile {
+    // From a name alone, as a dialog with one filter answers.
+    TRpChosenFile(QString chosenName = {}, QString chosenFilter = {})
+        : name(std::move(chosenName)), filter(std::move(chosenFilter))
+    {
+    }
+    QString name;
+    QString filter;
 };
 
 class TRpStandardPreview : public QMainWindow {
@@ -58,8 +75,9 @@ public:
     bool Printing() const { return printing_; }
 
     // Seams for tests and the program.
-    // Asks for a file name (empty: the user cancelled). The default is Qt's file dialog.
-    std::function<QString(FileDialog kind, const QString& title, const QString& filter)> AskFileName;
+    // Asks for a file name (empty: the user cancelled); filter holds the dialog's filters separated
+    // by ";;". The default is Qt's file dialog.
+    std::function<TRpChosenFile(FileDialog kind, const QString& title, const QString& filter)> AskFileName;
     // Shows a message ("File does not exist") or an error's text. The default is a message box.
     std::function<void(const QString& text)> ShowMessage;
     std::function<void(const QString& text)> ShowError;
@@ -97,7 +115,9 @@ public:
     QLabel* StatusPanel0;
     QLabel* StatusPanel1;
 
+    // The report file's filter, Save's first and default; then PdfFilter.
     static QString SaveFilter();
+    static QString PdfFilter();
     static QString LoadFilter();
 
 protected:
@@ -110,7 +130,7 @@ private:
     void updateButtons();
     void guarded(const std::function<void()>& handler);
     bool handleKey(int key, Qt::KeyboardModifiers modifiers, Qt::MouseButtons buttons);
-    QString defaultAskFileName(FileDialog kind, const QString& title, const QString& filter);
+    TRpChosenFile defaultAskFileName(FileDialog kind, const QString& title, const QString& filter);
 
     TRpPrinter* recorder_ = nullptr;
     TRpPreviewOwner* owner_ = nullptr;

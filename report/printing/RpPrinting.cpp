@@ -1,6 +1,7 @@
 #include "report/printing/RpPrinting.h"
 
 #include "platform/canvas/EmfPlayer.h"
+#include "platform/durable/DurableIo.h"
 #include "platform/print/PrintJob.h"
 #include "platform/print/PrinterInfo.h"
 #include "report/generation/RpGenerator.h"
@@ -11,10 +12,121 @@
 #include "report/printing/RpPrintJobSink.h"
 #include "report/printing/RpProgressForm.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QPainter>
+#include <QPdfWriter>
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <memory>
+#include <unistd.h>
+
+namespace {
+
+// Stored pages from..to, one on each sheet of a device, each scaled onto the sheet's printable
+// area, with pending events let run before each page. A print and a PDF file both play them here,
+// so that a saved PDF is the sheets a print would give. Device: begin() (the painter, the first
+// sheet started), newPage(), pageWidth(), pageHeight(). Answers false when the recorder's
+// cancelled flag stopped it.
+template <typename Device>
+bool playStoredPages(TRpPrinter& recorder, int from, int to, Device& device, const char* verb)
+{
+    recorder.ClearCancel();
+    // Loaded pages are untrusted: besides each page's own bound, the whole run may cost what a
+    // file of its size may (a unit per byte, at least as much as a file of 1 MB).
+    const TRpStream* stored = recorder.PageList().Stream();
+    double left = std::max<double>(1 << 20, stored ? static_cast<double>(stored->Size()) : 0);
+    for (int i = from; i <= to; ++i) {
+        QCoreApplication::processEvents();
+        if (i > from)
+            device.newPage();
+        QPainter& painter = device.begin();
+        if (auto page = recorder.GetPage(i)) {
+            try {
+                left -= page->Play(painter, QRectF(0, 0, device.pageWidth(), device.pageHeight()),
+                                   std::min(left, EmfPlayer::kMaxPageWork));
+            } catch (const EmfError& e) {
+                throw ERpError(QStringLiteral("Page %1 of the report cannot be %2: %3")
+                                   .arg(i).arg(QLatin1String(verb), e.message()));
+            }
+        }
+        if (recorder.Cancelled())
+            return false;
+    }
+    return true;
+}
+
+// A PDF document in memory with the sheets a print job of the settings would have: the same
+// layout (paper, orientation, the printer's unprintable edges) at the same resolution.
+class PdfSheets {
+public:
+    PdfSheets(QIODevice& out, const TPrinterSettings& settings, const QString& title)
+        : writer_(&out)
+    {
+        // A print job takes 300 dpi from settings that name none.
+        writer_.setResolution(settings.XPixelsPerInch() > 0 ? settings.XPixelsPerInch() : 300);
+        writer_.setPageLayout(settings.PageLayout());
+        writer_.setTitle(title);
+        writer_.setCreator(QStringLiteral("Hematix"));
+    }
+    QPainter& begin()
+    {
+        if (!painter_.isActive() && !painter_.begin(&writer_))
+            throw ERpError(QStringLiteral("Cannot start a PDF document"));
+        return painter_;
+    }
+    void newPage() { writer_.newPage(); }
+    int pageWidth() const { return writer_.width(); }
+    int pageHeight() const { return writer_.height(); }
+    void end() { painter_.end(); }
+
+private:
+    QPdfWriter writer_;
+    // Declared after the writer, so that it ends first.
+    QPainter painter_;
+};
+
+QString errnoText(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
+
+// The bytes go to a new file beside the target, synced, then renamed over it: the name holds the
+// older file or the whole new one, never a part. The folder is not synced after the rename: a
+// rename lost in a crash leaves the older file, which is as good as the save not having happened.
+void writeWholeFile(const QString& fileName, const QByteArray& bytes)
+{
+    const QFileInfo target(fileName);
+    auto fail = [&](int err) {
+        throw ERpError(QStringLiteral("Cannot save the PDF file \"%1\": %2").arg(fileName, errnoText(err)));
+    };
+    static std::atomic<unsigned> counter{0};
+    QString part;
+    int fd = -1;
+    // A name left by an earlier save that died is skipped over, not reused.
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        part = QStringLiteral("%1/.%2.%3-%4.part")
+                   .arg(target.absolutePath(), target.fileName())
+                   .arg(::getpid())
+                   .arg(counter.fetch_add(1));
+        fd = durable::openForWrite(part, O_WRONLY | O_CREAT | O_EXCL);
+        if (fd < 0 && errno != EEXIST)
+            fail(errno);
+    }
+    if (fd < 0)
+        fail(EEXIST);
+    const bool written = durable::writeAll(fd, part, bytes.constData(), bytes.size()) && durable::sync(fd, part);
+    const int err = errno;
+    ::close(fd);
+    if (!written || !durable::rename(part, target.absoluteFilePath())) {
+        const int cause = written ? errno : err;
+        durable::remove(part);
+        fail(cause);
+    }
+}
+
+} // namespace
 
 namespace rpprinting {
 
@@ -59,36 +171,35 @@ int PrintStoredPages(TRpPrinter& recorder)
     }
     if (from > to)
         throw ERpError(recorder.EmptyRangeMessage());
-    recorder.ClearCancel();
-    // Loaded pages are untrusted: besides each page's own bound, the whole print may cost what a
-    // file of its size may (a unit per byte, at least as much as a file of 1 MB).
-    const TRpStream* stored = recorder.PageList().Stream();
-    double left = std::max<double>(1 << 20, stored ? static_cast<double>(stored->Size()) : 0);
     // A job that fails part way is aborted by its destructor: nothing half-printed is sent.
     PrintJob job(settings.Device(), recorder.Title(), settings.PageLayout(), settings.XPixelsPerInch());
     try {
-        for (int i = from; i <= to; ++i) {
-            QCoreApplication::processEvents();
-            if (i > from)
-                job.newPage();
-            QPainter& painter = job.begin();
-            if (auto page = recorder.GetPage(i)) {
-                try {
-                    left -= page->Play(painter, QRectF(0, 0, job.pageWidth(), job.pageHeight()),
-                                       std::min(left, EmfPlayer::kMaxPageWork));
-                } catch (const EmfError& e) {
-                    throw ERpError(QStringLiteral("Page %1 of the report cannot be printed: %2").arg(i).arg(e.message()));
-                }
-            }
-            if (recorder.Cancelled()) {
-                job.abort();
-                return 0;
-            }
+        if (!playStoredPages(recorder, from, to, job, "printed")) {
+            job.abort();
+            return 0;
         }
         return job.finish(settings.JobOptions());
     } catch (const PrintJobError& e) {
         throw ERpError(e.message());
     }
+}
+
+void SaveStoredPagesAsPdf(TRpPrinter& recorder, const QString& fileName)
+{
+    if (recorder.Status() != TRpPrinterStatus::Finished || recorder.PageCount() < 1)
+        return;
+    // Made in memory, so that nothing reaches the folder before the whole document exists.
+    QBuffer bytes;
+    bytes.open(QIODevice::WriteOnly);
+    try {
+        PdfSheets pdf(bytes, recorder.PrinterSettings(), recorder.Title());
+        if (!playStoredPages(recorder, 1, recorder.PageCount(), pdf, "drawn"))
+            return;
+        pdf.end();
+    } catch (const ERpError& e) {
+        throw ERpError(QStringLiteral("Cannot save the PDF file \"%1\": %2").arg(fileName, e.message()));
+    }
+    writeWholeFile(fileName, bytes.data());
 }
 
 } // namespace rpprinting

@@ -87,6 +87,18 @@ void TRpReportSession::runPrint()
     QTimer::singleShot(0, this, [this] { printEnded(); });
 }
 
+void TRpReportSession::SavePdfRequested(TRpStandardPreview& window, const QString& fileName)
+{
+    if (printing_ || closed_ || &window != window_ || !recorder_)
+        return;
+    // Written as the stored pages print, with events let run between pages: the pages stay
+    // as they are meanwhile for the same reasons.
+    printing_ = true;
+    window.SetPrinting(true);
+    guarded(owner_.Ui(), [&] { rpprinting::SaveStoredPagesAsPdf(*recorder_, fileName); });
+    QTimer::singleShot(0, this, [this] { printEnded(); });
+}
+
 void TRpReportSession::printEnded()
 {
     printing_ = false;

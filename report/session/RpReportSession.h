@@ -3,8 +3,8 @@
 // is needed: the recorder and its pages (page store, temporary file), the preview window, the
 // print from that window (its job and progress window) and the data the run reads (the result
 // sheet's row copy). It is the one place that says what may happen while something else goes on:
-// - while a print from a preview runs (live or stored), that window's Print, Printer setup, Save
-//   and Load are off and a second request is ignored;
+// - while a print from a preview runs (live or stored), or its pages are saved as PDF, that
+//   window's Print, Printer setup, Save and Load are off and a second request is ignored;
 // - closing a preview frees its recorder at once, or as soon as the run or print using it ends;
 // - a second Preview while the report's window is open runs into that window (brought forward),
 //   and the session it replaces goes the same way as a closed one.
@@ -46,6 +46,7 @@ private:
     friend class TRpReportSessions;
     void PrintRequested(TRpStandardPreview& window) override;
     void PrintSetupRequested(TRpStandardPreview& window) override;
+    void SavePdfRequested(TRpStandardPreview& window, const QString& fileName) override;
     void WindowClosed(TRpStandardPreview& window) override;
 
     void runPrint();

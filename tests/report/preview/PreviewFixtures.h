@@ -59,6 +59,7 @@ struct ScriptedPreview final : TRpPreviewOwner {
     }
     void PrintRequested(TRpStandardPreview&) override { ++prints; }
     void PrintSetupRequested(TRpStandardPreview&) override { ++setups; }
+    void SavePdfRequested(TRpStandardPreview&, const QString& fileName) override { pdfs << fileName; }
     void WindowClosed(TRpStandardPreview&) override
     {
         ++closes;
@@ -69,8 +70,9 @@ struct ScriptedPreview final : TRpPreviewOwner {
     TRpStandardPreview window;
     int prints = 0, setups = 0, closes = 0;
     std::function<void()> onClosed;
-    QString answer;
+    TRpChosenFile answer;
     QStringList asked;
+    QStringList pdfs;
     QStringList messages;
 };
 

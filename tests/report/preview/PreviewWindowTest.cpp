@@ -268,6 +268,14 @@ TEST_F(PreviewWindow, SaveThenLoadGivesTheSamePages)
     s.answer = file;
     w.SaveReport->trigger();
     w.LastPage->trigger();
+    // The PDF filter hands the name to the owner; a ".pdf" name with the first filter is a report.
+    const QString pdf = dir_.filePath(QStringLiteral("report.pdf"));
+    s.answer = {pdf, TRpStandardPreview::PdfFilter()};
+    w.SaveReport->trigger();
+    EXPECT_EQ(s.pdfs, QStringList(pdf));
+    s.answer = pdf;
+    w.SaveReport->trigger();
+    EXPECT_EQ(testsupport::readFile(pdf), testsupport::readFile(file));
 
     // Loading a file that is not there changes nothing.
     s.answer = dir_.filePath(QStringLiteral("missing.HRP"));
@@ -292,8 +300,8 @@ TEST_F(PreviewWindow, SaveThenLoadGivesTheSamePages)
     EXPECT_TRUE(s2.window.RpPreview->PageView()->ImageShown());
     EXPECT_FALSE(s2.window.PrintSetup->isEnabled());
     EXPECT_TRUE(s2.window.Print->isEnabled());
-    EXPECT_EQ(s.asked, QStringList({QStringLiteral("save:Save report|Report file(*.HRP)"),
-                                    QStringLiteral("load:Load report|Report file (*.HRP)")}));
+    const QString saveAsked = QStringLiteral("save:Save report|Report file(*.HRP);;PDF files (*.pdf)");
+    EXPECT_EQ(s.asked, QStringList({saveAsked, saveAsked, saveAsked, QStringLiteral("load:Load report|Report file (*.HRP)")}));
     EXPECT_EQ(s2.asked, QStringList(QStringLiteral("load:Load report|Report file (*.HRP)")));
 
     // A file that is no report is refused with the recorder's error; the pages stay.

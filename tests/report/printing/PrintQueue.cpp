@@ -231,6 +231,8 @@ int pdfPages(const QString& pdf)
     return m.hasMatch() ? m.captured(1).toInt() : -1;
 }
 
+QString tool(const QString& program, const QStringList& args) { return run(program, args); }
+
 QList<QImage> render(const QString& pdf, int dpi)
 {
     QTemporaryDir dir;

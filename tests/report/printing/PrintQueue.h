@@ -29,6 +29,8 @@ QString trouble();
 QStringList pdfs();
 // Page count of a PDF (pdfinfo), -1 when unreadable.
 int pdfPages(const QString& pdf);
+// What a program (pdfinfo, pdftotext) writes, its errors included.
+QString tool(const QString& program, const QStringList& args);
 // The PDF's pages rendered at dpi (pdftoppm), in page order.
 QList<QImage> render(const QString& pdf, int dpi = 150);
 // Refuses or accepts new jobs on the queue (cupsreject / cupsaccept).

@@ -13,6 +13,7 @@
 #include "report/generation/GenerationFixtures.h"
 
 #include "platform/Exception.h"
+#include "platform/durable/DurableIo.h"
 #include "platform/print/PrinterInfo.h"
 #include "report/pages/RpError.h"
 #include "report/model/ReferenceContext.h"
@@ -23,6 +24,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QPrinter>
@@ -35,6 +37,8 @@
 #include <QPointer>
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <cerrno>
+#include <cstring>
 #include <map>
 
 namespace {
@@ -115,18 +119,24 @@ protected:
         return std::make_unique<Printable>(std::move(sheet), ui_);
     }
 
-    // Printed sheet `sheet` (from 0) of the PDF against page `page` of the preview's recorder.
-    void expectSameBoxes(const QString& pdf, const QList<int>& pages, TRpPrinter& preview)
+    // Printed sheet `sheet` (from 0) of the PDF against page `page` of the preview's recorder, or
+    // against the same sheet of another PDF (`against`).
+    void expectSameBoxes(const QString& pdf, const QList<int>& pages, TRpPrinter& preview, const QString& against = {})
     {
         const QList<QImage> sheets = printqueue::render(pdf, 150);
+        const QList<QImage> others = against.isEmpty() ? sheets : printqueue::render(against, 150);
         ASSERT_EQ(sheets.size(), pages.size());
+        ASSERT_EQ(others.size(), pages.size());
+        // The queue puts a landscape page on portrait paper; a PDF of our own has landscape sheets.
+        auto upright = [](const QImage& s, bool landscape) { return landscape && s.height() > s.width() ? pagecompare::unturn(s) : s; };
         for (int i = 0; i < pages.size(); ++i) {
             SCOPED_TRACE(testing::Message() << "printed sheet " << i + 1 << ", preview page " << pages[i]);
             auto page = preview.GetPage(pages[i]);
             ASSERT_TRUE(page);
             const bool landscape = page->Width(96) > page->Height(96);
-            const QImage printed = landscape ? pagecompare::unturn(sheets[i]) : sheets[i];
-            const QImage shown = pagecompare::render(page->Bytes(), printed.size());
+            const QImage printed = upright(sheets[i], landscape);
+            const QImage shown = against.isEmpty() ? pagecompare::render(page->Bytes(), printed.size())
+                                                   : upright(others[i], landscape);
             const QSize pagePixels(page->Width(TRpPrinter::ScreenPixelsPerInch()),
                                    page->Height(TRpPrinter::ScreenPixelsPerInch()));
             const auto r = pagecompare::compare(page->Bytes(), pagePixels, shown, printed);
@@ -413,6 +423,45 @@ void waitFor(const std::function<bool()>& done)
 {
     for (int i = 0; i < 6000 && !done(); ++i)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+// Save as PDF from the preview: the sheets a print of its pages gives, text kept as text; a write
+// that fails (folder refused, disk full, rename) leaves nothing in the folder.
+TEST_F(ReportPrint, PreviewSavesThePrintedSheetsAsAPdfWithItsText)
+{
+    ui_.windows = true;
+    const std::tuple<const char*, QString, QStringList> rows[] = {
+        {"sheet", QStringLiteral("595 x 842 pts (A4)"), {QStringLiteral("Результат гематологического анализа"), QStringLiteral("4.52")}},
+        {"period", QStringLiteral("842 x 595 pts (A4)"), {QStringLiteral("ОТЧЁТ"), QStringLiteral("100000002 Иванов И. И.")}},
+    };
+    for (const auto& [what, size, texts] : rows) {
+        SCOPED_TRACE(what);
+        auto report = std::strcmp(what, "sheet") == 0 ? resultSheet() : periodReport(3);
+        const QString pdf = dir_.filePath(QLatin1String(what) + QStringLiteral(".pdf"));
+        const QStringList before = QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden);
+        before_ = printqueue::pdfs();
+        whenFinished(*report, [&](TRpStandardPreview& w) {
+            w.AskFileName = [&](auto, auto&, auto&) { return TRpChosenFile(pdf, TRpStandardPreview::PdfFilter()); };
+            auto press = [&](QAction* a) { a->trigger(); waitFor([&] { return !w.Printing(); }); };
+            for (const auto& [op, err] : {std::pair{durable::Op::Create, EACCES}, {durable::Op::Write, ENOSPC}, {durable::Op::Rename, EIO}}) {
+                durable::ScopedObserver fail([op = op, err = err](durable::Call& c) { return c.op == op ? err : 0; });
+                press(w.SaveReport);
+                EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden), before);
+                EXPECT_EQ(errors_.join(QString()), QStringLiteral("Cannot save the PDF file \"%1\": %2").arg(pdf, QString::fromLocal8Bit(std::strerror(err))));
+                errors_.clear();
+            }
+            press(w.SaveReport);
+            press(w.Print);
+            expectSameBoxes(pdf, {1}, *w.Recorder(), printedPdf());
+            w.close();
+        });
+        EXPECT_TRUE(printqueue::tool(QStringLiteral("pdfinfo"), {pdf}).contains(size));
+        for (const QString& text : texts)
+            EXPECT_TRUE(printqueue::tool(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")}).contains(text)) << text.toStdString();
+        report.reset(); // both reports make their table in the same folder
+        table_.Close();
+        QDir(dir_.filePath(QStringLiteral("DB"))).removeRecursively();
+    }
 }
 
 TEST_F(ReportPrint, PrintFromAPreviewStartsOnceWhateverElseIsPressed)
