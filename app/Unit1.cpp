@@ -15,6 +15,7 @@
 #include "app/Unit5.h"
 #include "app/Unit6.h"
 #include "app/Unit8.h"
+#include "app/Unit9.h"
 #include "app/RangesForm.h"
 #include "engine/DataSet.h"
 #include "link/CaptureFiles.h"
@@ -279,10 +280,12 @@ void TForm1::buildMenu()
     N11 = item(N8, "N11", "Запрос", &TForm1::N11Click);
     N12 = item(N8, "N12", "История записи", &TForm1::N12Click);
     N13 = item(N8, "N13", "Нормы", &TForm1::N13Click);
+    N14 = item(N8, "N14", "История пациента", &TForm1::N14Click);
     N15 = item(N8, "N15", "Найти", &TForm1::N15Click);
     N16 = item(N8, "N16", "Обновить", &TForm1::N16Click);
     // Shown beside their items; the window takes them wherever the focus is inside it.
     N5->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
+    N14->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
     N15->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
     N16->setShortcut(QKeySequence(Qt::Key_F5));
     // A top-level command without items.
@@ -357,6 +360,8 @@ void TForm1::setRanges(const reading::ReferenceRanges& ranges)
     ranges_ = std::make_shared<const reading::ReferenceRanges>(ranges);
     DBGrid1->gridModel()->setRanges(ranges_);
     markPanel();
+    if (patient_)
+        patient_->setRanges(ranges);
 }
 
 void TForm1::updateRecordFromEdits()
@@ -592,12 +597,46 @@ QString TForm1::findRow(const QString& text, bool backward)
         statusBar()->clearMessage();
     if (!found)
         return QStringLiteral("не найдено");
-    // Rows another program stored since the last refresh are in the index before the grid.
-    if (Table1->RowOfRecNo(found->record) < 0)
-        Table1->Refresh();
-    Table1->SetRecNo(found->record);
-    DBGrid1->showCurrentRow();
+    goToRecord(found->record);
     return found->wrapped ? QStringLiteral("продолжено сначала") : QString();
+}
+
+void TForm1::goToRecord(int record)
+{
+    if (!writePendingEdits())
+        return;
+    // Rows another program stored since the last refresh are known to the index before the grid.
+    if (Table1->RowOfRecNo(record) < 0)
+        Table1->Refresh();
+    Table1->SetRecNo(record);
+    DBGrid1->showCurrentRow();
+}
+
+void TForm1::N14Click()
+{
+    if (!writePendingEdits() || !Table1->Active())
+        return;
+    const QString name = Table1->RecNo() > 0 ? Table1->FieldByName(QStringLiteral("FIO"))->AsString() : QString();
+    if (!patient_) {
+        patient_ = new TForm9(*ranges_, this);
+        connect(patient_, &TForm9::recordChosen, this, [this](int record) { ui::guarded([&] { goToRecord(record); }); });
+    }
+    patient_->showRows(name, {});
+    patient_->show();
+    patient_->raise();
+    // Until the index is ready the rows are read here: the window says how far.
+    RowFinder& finder = store_->finder();
+    const QList<int> records = finder.patientRecords(name, [this](int percent) {
+        patient_->setScanning(percent);
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        return true;
+    });
+    QList<reading::HistoryRow> rows;
+    for (int record : records)
+        if (const audit::RowValues values = finder.valuesAt(record); !values.isEmpty())
+            rows.append(reading::historyRowOf(record, values));
+    patient_->setScanning(100);
+    patient_->showRows(name, rows);
 }
 
 void TForm1::N13Click()

@@ -32,6 +32,7 @@ class MessageArchive;
 class TrayIcon;
 class TForm8;
 class TFindBar;
+class TForm9;
 namespace reading {
 class ReferenceRanges;
 }
@@ -87,6 +88,7 @@ public:
     QAction* N10 = nullptr; // "Справка"
     QAction* N12 = nullptr; // "История записи"
     QAction* N13 = nullptr; // "Нормы"
+    QAction* N14 = nullptr; // "История пациента" (Ctrl+H)
     QAction* N15 = nullptr; // "Найти" (Ctrl+F)
     QAction* N16 = nullptr; // "Обновить" (F5)
     QMenu* N1 = nullptr;    // "Файл"
@@ -121,12 +123,18 @@ public:
     void N11Click();
     void N12Click();
     void N13Click();
+    void N14Click();
     void N15Click();
     void N16Click();
     // Finds text from the current row (backward: before it), writing a pending edit first, and
     // moves the grid there; returns what the find bar says.
     QString findRow(const QString& text, bool backward);
     TFindBar* findBar() const { return findBar_; }
+    // The patient's history window, once opened.
+    TForm9* patientWindow() const { return patient_; }
+    // Moves the grid to a record (after writing a pending edit), refreshing first when the record
+    // is newer than the grid's rows.
+    void goToRecord(int record);
     void startTrailCheck();
     void stopTrailCheck();
     void Button1Click();
@@ -170,6 +178,7 @@ private:
     std::unique_ptr<TrayIcon> tray_;
     TForm8* history_ = nullptr;
     TFindBar* findBar_ = nullptr;
+    TForm9* patient_ = nullptr;
     QTimer* indexTimer_ = nullptr;      // says how far the index has come while it is made
     std::shared_ptr<const reading::ReferenceRanges> ranges_;
     std::thread trailCheck_;            // the start-up check of the trail's last days

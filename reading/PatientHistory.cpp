@@ -130,4 +130,23 @@ Limits chartBand(const QList<HistoryRow>& rows, int field, const ReferenceRanges
     return ranges.limitsFor(field, age);
 }
 
+HistoryRow historyRowOf(int record, const QList<QPair<QString, QString>>& fields)
+{
+    HistoryRow row;
+    row.record = record;
+    for (const auto& [name, text] : fields) {
+        if (name.compare(QLatin1String("DAT"), Qt::CaseInsensitive) == 0)
+            row.date = QDate::fromString(text.trimmed(), QStringLiteral("yyyyMMdd"));
+        else if (name.compare(QLatin1String("TIM"), Qt::CaseInsensitive) == 0)
+            row.time = text.trimmed();
+        else if (name.compare(QLatin1String("NUM"), Qt::CaseInsensitive) == 0)
+            row.num = text.trimmed();
+        else if (name.compare(QLatin1String("DOC"), Qt::CaseInsensitive) == 0)
+            row.doc = text.trimmed();
+        else if (const int i = ReferenceRanges::indexOf(name); i >= 0)
+            row.values[size_t(i)] = text.trimmed();
+    }
+    return row;
+}
+
 } // namespace reading

@@ -54,6 +54,10 @@ QList<HistoryLine> readHistory(QList<HistoryRow> rows, const ReferenceRanges& ra
 // "+32% за 3 дн." for a value with a change, or "".
 QString changeText(const HistoryValue& v);
 
+// A row as a store gives it, (field name, text) pairs in any order: DAT as dBase writes dates
+// (yyyyMMdd), the rest as stored; fields it lacks stay empty.
+HistoryRow historyRowOf(int record, const QList<QPair<QString, QString>>& fields);
+
 // A point of a value's chart.
 struct SeriesPoint {
     QDateTime at;  // the row's date and time (midnight when TIM does not read)

@@ -7,7 +7,9 @@
 #include "app/DBEdit.h"
 #include "app/DBGrid.h"
 #include "app/DBNavigator.h"
+#include "app/FindBar.h"
 #include "app/Unit8.h"
+#include "app/Unit9.h"
 #include "app/RangesForm.h"
 #include "reading/ReferenceRanges.h"
 #include "link/sim/AnalyserSimulator.h"
@@ -411,7 +413,7 @@ TEST_F(MainWindow, HistoryWindowShowsOriginAndChangesAndRestoresADeletedRow)
     QStringList items;
     for (QAction* a : Form1->N8->actions())
         items << a->text();
-    EXPECT_EQ(items, QStringList({"Панель", "Запрос", "История записи", "Нормы"}));
+    EXPECT_EQ(items, QStringList({"Панель", "Запрос", "История записи", "Нормы", "История пациента", "Найти", "Обновить"}));
     dropCaptureFile("000000777");
     Form1->Timer1Timer();
     Form1->Table1->SetRecNo(6);
@@ -527,4 +529,53 @@ TEST_F(MainWindow, ValuesPastTheirLimitsAreFlaggedAndTheLimitsWindowAppliesAtOnc
     const reading::ReferenceRanges saved = reading::ReferenceRanges::load(folder + "ranges.ini", &problems);
     EXPECT_EQ(saved, Form1->ranges());
     EXPECT_EQ(saved.childUnderYears(), 10);
+}
+
+// Ctrl+F finds part of a number or a name from the current row, round the end, backward with
+// Shift+Enter, saying so in the bar; Ctrl+H lists the current patient's rows; F5 shows rows
+// another program stored; each writes what is typed first.
+TEST_F(MainWindow, FindBarPatientHistoryAndRefreshByTheirShortcuts)
+{
+    EXPECT_EQ(Form1->N5->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_P));
+    for (int r : {2, 4}) {
+        Form1->Table1->SetRecNo(r);
+        Form1->Table1->Edit();
+        Form1->Table1->FieldByName("FIO")->SetAsString(r == 2 ? QStringLiteral("Иванов Пётр") : QStringLiteral("ИВАНОВ петр"));
+        Form1->Table1->Post();
+    }
+    Form1->Table1->SetRecNo(3);
+    Form1->Table1->Edit();
+    Form1->Table1->FieldByName("COMMENT")->SetAsString(QStringLiteral("typed"));
+    QTest::keyClick(Form1->DBGrid1, Qt::Key_F, Qt::ControlModifier);
+    TFindBar* bar = Form1->findBar();
+    ASSERT_TRUE(bar->isVisible());
+    const struct {
+        const char* text;
+        Qt::KeyboardModifiers keys;
+        int record;
+        const char* said;
+    } steps[] = {
+        {"иванов", {}, 4, ""},
+        {"иванов", {}, 2, "продолжено сначала"},
+        {"иванов", Qt::ShiftModifier, 4, "продолжено сначала"},
+        {"0003", {}, 3, "продолжено сначала"},
+        {"Сидоров", {}, 3, "не найдено"},
+    };
+    for (const auto& st : steps) {
+        SCOPED_TRACE(st.text);
+        bar->edit()->setText(QString::fromUtf8(st.text));
+        QTest::keyClick(bar->edit(), Qt::Key_Return, st.keys);
+        EXPECT_EQ(Form1->Table1->RecNo(), st.record);
+        EXPECT_EQ(bar->message()->text(), QString::fromUtf8(st.said));
+    }
+    EXPECT_EQ(stored(3, "COMMENT"), "typed");
+
+    Form1->Table1->SetRecNo(4);
+    QTest::keyClick(Form1->DBGrid1, Qt::Key_H, Qt::ControlModifier);
+    ASSERT_TRUE(Form1->patientWindow());
+    EXPECT_EQ(Form1->patientWindow()->Grid->rowCount(), 2);
+
+    addRows(1, 6);
+    QTest::keyClick(Form1->DBGrid1, Qt::Key_F5);
+    EXPECT_EQ(Form1->Table1->RecordCount(), 6);
 }
