@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 secs=${1:-300}
 shift || true
-all=(capture-import sql-text table-file page-image report-file layout-text settings-ini audit-files)
+all=(capture-import sql-text table-file page-image report-file layout-text settings-ini audit-files index-cache)
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=("${all[@]}")
 

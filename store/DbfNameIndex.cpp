@@ -337,6 +337,7 @@ QByteArray cacheBytes(const Data& d)
     put(out, s.count);
     put(out, s.lastUpdate);
     out.append(s.tail);
+    Q_ASSERT(out.size() == DbfNameIndex::kHeadSize);
     QByteArray blob;
     blob.reserve(d.blob.size());
     for (int r = 1; r <= d.count(); ++r) {
@@ -345,8 +346,7 @@ QByteArray cacheBytes(const Data& d)
         blob.append(e);
     }
     out.append(blob);
-    put(out, checksum(out.constData(), out.size()));
-    return out;
+    return DbfNameIndex::sealed(std::move(out));
 }
 
 // The index a cache file holds, when it was made from the table as it is now and reads whole.
@@ -415,6 +415,12 @@ QString DbfNameIndex::cacheFile(const QString& tableFile)
     if (base.endsWith(QLatin1String(".dbf"), Qt::CaseInsensitive))
         base.chop(4);
     return base + QStringLiteral(".hxindex");
+}
+
+QByteArray DbfNameIndex::sealed(QByteArray headAndBody)
+{
+    put(headAndBody, checksum(headAndBody.constData(), headAndBody.size()));
+    return headAndBody;
 }
 
 QByteArray DbfNameIndex::fold(QStringView text)

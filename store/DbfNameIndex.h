@@ -53,6 +53,11 @@ public:
     bool ready() override;
     int buildPercent() const override { return percent_; }
 
+    // The cache file's bytes for a head and body as save() writes them: sealed with the sum the
+    // reading checks (so that fuzzing reaches the checks behind it). kHeadSize: the head's bytes.
+    static QByteArray sealed(QByteArray headAndBody);
+    static constexpr int kHeadSize = 80;
+
     // The bytes a text compares by: code page 1251, trimmed, lower case, ё as е. Empty when the
     // text holds a character the code page lacks (no row can hold it).
     static QByteArray fold(QStringView text);

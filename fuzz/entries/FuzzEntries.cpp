@@ -19,7 +19,9 @@
 #include "report/model/RpReport.h"
 #include "report/pages/ReportFile.h"
 #include "report/pages/RpPrinter.h"
+#include "store/DbfNameIndex.h"
 #include "store/ResultTable.h"
+#include "engine/DbfFieldCodec.h"
 #include "store/Statements.h"
 
 #include <QDir>
@@ -399,6 +401,64 @@ void auditFiles(const QByteArray& input)
         broken("an appended entry does not link to the line before it");
 }
 
+namespace {
+
+// The index-cache target's table (three rows with numbers and names) and its cache file.
+QString indexTable()
+{
+    const QString folder = scratch() + QStringLiteral("index/");
+    const QString table = resulttable::tableFile(folder);
+    if (!QFile::exists(table)) {
+        resulttable::create(folder);
+        DbfFile f(table, DbfFile::Access::ReadWrite);
+        const char* names[] = {"Петров Пётр", "ИВАНОВА", "петров пётр"};
+        for (int i = 0; i < 3; ++i) {
+            QByteArray rec = f.blankRecord();
+            dbfcodec::put(f.fields()[size_t(f.fieldIndex(QStringLiteral("NUM")))], rec.data(), QStringLiteral("00000012%1").arg(i));
+            dbfcodec::put(f.fields()[size_t(f.fieldIndex(QStringLiteral("FIO")))], rec.data(), QString::fromUtf8(names[i]));
+            f.append(rec);
+        }
+    }
+    return table;
+}
+
+} // namespace
+
+QByteArray indexCacheSeed()
+{
+    const QString table = indexTable();
+    DbfNameIndex index(table);
+    index.open();
+    if (!index.waitReady() || !index.save())
+        broken("the index of the index-cache table cannot be written");
+    QFile f(DbfNameIndex::cacheFile(table));
+    if (!f.open(QIODevice::ReadOnly))
+        broken("the index cache cannot be read back");
+    return f.readAll();
+}
+
+void indexCache(const QByteArray& input)
+{
+    static const QByteArray head = indexCacheSeed().left(DbfNameIndex::kHeadSize);
+    const QString table = indexTable();
+    const QString cache = DbfNameIndex::cacheFile(table);
+    for (const QByteArray& bytes : {input, DbfNameIndex::sealed(head + input)}) {
+        QFile f(cache);
+        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
+            broken("cannot write the index cache");
+        f.close();
+        DbfNameIndex index(table);
+        index.open();
+        if (!index.waitReady())
+            broken("the index did not come up beside a cache that does not read");
+        const QList<int> petrov = index.patientRecords(QStringLiteral("ПЕТРОВ ПЕТР"), {});
+        (void)index.find(QStringLiteral("12"), 2, true, {});
+        (void)index.find(QStringLiteral("иванова"), 0, false, {});
+        if (!index.fromCache() && petrov != QList<int>{1, 3})
+            broken("the index made from the table misses a patient's rows");
+    }
+}
+
 const std::vector<Entry>& entries()
 {
     static const std::vector<Entry> all = {
@@ -410,6 +470,7 @@ const std::vector<Entry>& entries()
         {"layout-text", "tests/report/model/data/fuzz-regressions/layout-text", layoutText},
         {"settings-ini", "tests/platform/data/fuzz-regressions/settings-ini", settingsIni},
         {"audit-files", "tests/audit/data/fuzz-regressions/audit-files", auditFiles},
+        {"index-cache", "tests/store/data/fuzz-regressions/index-cache", indexCache},
     };
     return all;
 }

@@ -52,5 +52,11 @@ void settingsIni(const QByteArray& input);
 // read, the archive's index and the pending changes looked up, and an entry appended, which must
 // link to the line before it.
 void auditFiles(const QByteArray& input);
+// The index cache beside a small result table: the input as the whole file, and as the body
+// behind the head the program writes for that table, sealed; the index must come up either way
+// (made from the table when the cache does not read) and answer finds.
+void indexCache(const QByteArray& input);
+// The cache the program writes for the index-cache target's table, and its head's length.
+QByteArray indexCacheSeed();
 
 } // namespace fuzzentry

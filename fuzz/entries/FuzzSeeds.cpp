@@ -7,6 +7,7 @@
 #include "audit/MessageArchive.h"
 #include "engine/DbfFieldCodec.h"
 #include "engine/DbfFile.h"
+#include "store/DbfNameIndex.h"
 
 #include "engine/DbfSqlTable.h"
 #include "engine/Sql.h"
@@ -211,6 +212,10 @@ void writeSeeds(const Entry& entry, const QString& dir)
     } else if (name == QLatin1String("layout-text")) {
         for (const QString& layout : layoutloader::builtinNames())
             put(dir, layout + QStringLiteral(".layout"), layoutloader::readLayoutFile(layoutloader::builtinPath(layout, QString())));
+    } else if (name == QLatin1String("index-cache")) {
+        const QByteArray cache = indexCacheSeed();
+        put(dir, QStringLiteral("whole"), cache);
+        put(dir, QStringLiteral("body"), cache.mid(DbfNameIndex::kHeadSize, cache.size() - DbfNameIndex::kHeadSize - 8));
     } else if (name == QLatin1String("audit-files")) {
         auto none = [](const QString&, audit::MessageArchive&, audit::ChangeHistory&) {};
         put(dir, QStringLiteral("trail"), trail(none));
