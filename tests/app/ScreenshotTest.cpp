@@ -9,6 +9,8 @@
 #include "app/Unit5.h"
 #include "app/Unit6.h"
 #include "app/Unit8.h"
+#include "app/FindBar.h"
+#include <QLineEdit>
 #include "app/Unit9.h"
 #include "link/AstmFrame.h"
 #include "link/FrameReceiver.h"
@@ -77,6 +79,12 @@ TEST_F(AppFixture, Screenshots)
     set(46, "HCT", "31.2|");
     Form1->Table1->SetRecNo(46);
     save(Form1, "main-window-flags.png", true);
+    // The find bar: a match found round the end.
+    Form1->N15Click();
+    Form1->findBar()->edit()->setText(QStringLiteral("45"));
+    Form1->findBar()->findNext(false);
+    save(Form1, "main-window-find.png", true);
+    Form1->findBar()->hide();
     QTimer::singleShot(0, Form1, [] {
         QWidget* w = QApplication::activeModalWidget();
         ASSERT_TRUE(w);
