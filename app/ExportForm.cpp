@@ -1,5 +1,6 @@
 #include "app/ExportForm.h"
 
+#include "app/DatePicker.h"
 #include "app/ErrorBox.h"
 #include "app/Unit1.h"
 #include "app/WindowFrame.h"
@@ -22,15 +23,6 @@ namespace {
 const QString kXlsxFilter = QStringLiteral("Книга Excel (*.xlsx)");
 const QString kCsvFilter = QStringLiteral("CSV (*.csv)");
 
-// As in "Запрос": a date picker is one stop of the keyboard order; Tab leaves it instead of
-// stepping through its day, month and year (the arrow keys still do that).
-class TDatePicker : public QDateEdit {
-public:
-    using QDateEdit::QDateEdit;
-
-protected:
-    bool focusNextPrevChild(bool next) override { return QWidget::focusNextPrevChild(next); }
-};
 
 } // namespace
 

@@ -1,5 +1,6 @@
 #include "app/Unit6.h"
 
+#include "app/DatePicker.h"
 #include "app/ErrorBox.h"
 #include "app/Forms.h"
 #include "app/Unit1.h"
@@ -15,20 +16,6 @@
 #include <QDateEdit>
 #include <QDateTime>
 #include <QPushButton>
-
-namespace {
-
-// A date picker is one stop of the dialog's keyboard order: Tab leaves it instead of stepping
-// through its day, month and year (the arrow keys still do that).
-class TDatePicker : public QDateEdit {
-public:
-    using QDateEdit::QDateEdit;
-
-protected:
-    bool focusNextPrevChild(bool next) override { return QWidget::focusNextPrevChild(next); }
-};
-
-} // namespace
 
 TForm6::TForm6(QWidget* parent) : QDialog(parent)
 {

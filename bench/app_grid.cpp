@@ -6,6 +6,7 @@
 #include "app/DBGrid.h"
 #include "bench/support/BulkTable.h"
 #include "bench/support/Outcome.h"
+#include "bench/support/RunTimes.h"
 #include "engine/DataSet.h"
 #include "engine/DbfFile.h"
 #include "reading/ReferenceRanges.h"
@@ -63,8 +64,6 @@ Fixture& tableOf(int rows)
     }
     return *f;
 }
-
-std::map<std::string, double> seconds;
 
 // The main window's grid as it stands over Table1, shown at a working size.
 struct GridOver {
@@ -194,21 +193,10 @@ void registerAll()
     }
 }
 
-// Keeps the time of each run for the ratios printed after the run.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs)
-            if (r.run_type == Run::RT_Iteration && !r.error_occurred)
-                seconds[r.run_name.function_name + "/" + r.run_name.args] = r.GetAdjustedRealTime();
-    }
-};
 
-void printRatios()
+void printRatios(const benchsupport::RunTimes& times)
 {
-    auto at = [](const char* name, int rows) { return seconds[std::string(name) + "/" + std::to_string(rows)]; };
+    auto at = [&](const char* name, int rows) { return times.at(std::string(name) + "/" + std::to_string(rows)); };
     for (const char* name : {"BM_BareViewShowLastRow", "BM_OpenAndShowLastRow", "BM_Scroll1000Rows"}) {
         if (at(name, 10000) > 0 && at(name, 1000000) > 0)
             std::printf("%s: 1,000,000 rows / 10,000 rows = %.2f\n", name, at(name, 1000000) / at(name, 10000));
@@ -232,9 +220,9 @@ int main(int argc, char** argv)
     benchsupport::takeSmokeFlag(argc, argv);
     QApplication app(argc, argv);
     registerAll();
-    RatioReporter reporter;
+    benchsupport::RunTimes reporter;
     if (!benchsupport::runBenchmarks(argc, argv, &reporter))
         return 1;
-    printRatios();
+    printRatios(reporter);
     return 0;
 }

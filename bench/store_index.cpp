@@ -12,6 +12,7 @@
 // "within 0.3 s" at a million rows.
 #include "bench/support/BulkTable.h"
 #include "bench/support/Outcome.h"
+#include "bench/support/RunTimes.h"
 #include "engine/DbfFieldCodec.h"
 #include "engine/DbfFile.h"
 #include "reading/PatientHistory.h"
@@ -78,8 +79,6 @@ Table& tableOf(int rows)
     }
     return *t;
 }
-
-std::map<std::string, double> seconds;
 
 void BM_ReadRecords(benchmark::State& state)
 {
@@ -265,20 +264,10 @@ void registerAll()
     add("BM_StoreIndexed", BM_StoreIndexed, {0});
 }
 
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs)
-            if (r.run_type == Run::RT_Iteration && !r.error_occurred)
-                seconds[r.run_name.function_name + "/" + r.run_name.args] = r.GetAdjustedRealTime();
-    }
-};
 
-void printRatios()
+void printRatios(const benchsupport::RunTimes& times)
 {
-    auto at = [](const std::string& key) { return seconds.count(key) ? seconds[key] : 0.0; };
+    auto at = [&](const std::string& key) { return times.at(key); };
     for (const char* rows : {"10000", "1000000"}) {
         const std::string r = rows;
         if (at("BM_MakeIndex/" + r) > 0 && at("BM_ReadRecords/" + r) > 0)
@@ -307,9 +296,9 @@ int main(int argc, char** argv)
     benchsupport::takeSmokeFlag(argc, argv);
     QCoreApplication app(argc, argv);
     registerAll();
-    RatioReporter reporter;
+    benchsupport::RunTimes reporter;
     if (!benchsupport::runBenchmarks(argc, argv, &reporter))
         return 1;
-    printRatios();
+    printRatios(reporter);
     return 0;
 }
