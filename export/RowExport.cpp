@@ -9,11 +9,8 @@
 
 #include <QFileInfo>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace rowexport {
 
@@ -22,36 +19,6 @@ namespace {
 QString cannotWrite(const QString& file, int err)
 {
     return QStringLiteral("Cannot write the export file %1: %2").arg(file, QString::fromLocal8Bit(std::strerror(err)));
-}
-
-// The bytes under a temporary name beside file, synced, then renamed over it. The folder is not
-// synced after the rename: a crash then leaves the old name or the new one, each a whole file,
-// which is all an export promises.
-void replaceWhole(const QString& file, const QByteArray& bytes)
-{
-    static std::atomic<unsigned> counter{0};
-    const QFileInfo info(file);
-    const QString tmp = info.absolutePath() + QStringLiteral("/.%1.%2.%3.part")
-                                                  .arg(info.fileName())
-                                                  .arg(::getpid())
-                                                  .arg(counter.fetch_add(1));
-    const int fd = durable::openForWrite(tmp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC);
-    if (fd < 0)
-        throw EExportError(cannotWrite(file, errno));
-    bool ok = durable::writeAll(fd, tmp, bytes.constData(), bytes.size()) && durable::sync(fd, tmp);
-    int err = ok ? 0 : errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        err = errno;
-    }
-    if (ok && !durable::rename(tmp, file)) {
-        ok = false;
-        err = errno;
-    }
-    if (!ok) {
-        durable::remove(tmp);
-        throw EExportError(cannotWrite(file, err));
-    }
 }
 
 } // namespace
@@ -68,7 +35,8 @@ Format formatOf(const QString& file)
 
 void write(const Rows& rows, const QString& file, Format format)
 {
-    replaceWhole(file, format == Format::Xlsx ? workbookBytes(rows) : csvBytes(rows));
+    if (const int err = durable::replaceWhole(file, format == Format::Xlsx ? workbookBytes(rows) : csvBytes(rows)))
+        throw EExportError(cannotWrite(file, err));
 }
 
 int writeFrom(TDataSet& data, const QString& file)

@@ -1,8 +1,10 @@
 #include "platform/durable/DurableIo.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <memory>
@@ -146,6 +148,39 @@ bool remove(const QString& path)
     if (const int err = observe(Op::Remove, path))
         return refuse(err);
     return ::unlink(QFile::encodeName(path).constData()) == 0;
+}
+
+int replaceWhole(const QString& path, const QByteArray& bytes)
+{
+    static std::atomic<unsigned> counter{0};
+    const QFileInfo target(path);
+    QString part;
+    int fd = -1;
+    // A name left by an earlier write that died is passed over, not reused.
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        part = QStringLiteral("%1/.%2.%3-%4.part")
+                   .arg(target.absolutePath(), target.fileName())
+                   .arg(::getpid())
+                   .arg(counter.fetch_add(1));
+        fd = openForWrite(part, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC);
+        if (fd < 0 && errno != EEXIST)
+            return errno;
+    }
+    if (fd < 0)
+        return EEXIST;
+    bool ok = writeAll(fd, part, bytes.constData(), bytes.size()) && sync(fd, part);
+    int err = ok ? 0 : errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        err = errno;
+    }
+    if (ok && !rename(part, target.absoluteFilePath())) {
+        ok = false;
+        err = errno;
+    }
+    if (!ok)
+        remove(part);
+    return ok ? 0 : err;
 }
 
 const char* name(Op op)

@@ -62,6 +62,12 @@ bool syncFolder(const QString& folder);
 // Removes a file.
 bool remove(const QString& path);
 
+// Puts bytes under path whole: into a new file beside it (a hidden name of its own), synced, then
+// renamed over it, so the name holds the older file or the whole new one, never a part. The folder
+// is not synced: a rename lost in a crash leaves the older file, as if nothing had been written.
+// Returns 0, or the errno of the step that failed, with nothing left beside the path.
+int replaceWhole(const QString& path, const QByteArray& bytes);
+
 // Names of the operations, for test messages.
 const char* name(Op op);
 

@@ -18,12 +18,9 @@
 #include <QPainter>
 #include <QPdfWriter>
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
-#include <unistd.h>
 
 namespace {
 
@@ -91,40 +88,6 @@ private:
 };
 
 QString errnoText(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
-
-// The bytes go to a new file beside the target, synced, then renamed over it: the name holds the
-// older file or the whole new one, never a part. The folder is not synced after the rename: a
-// rename lost in a crash leaves the older file, which is as good as the save not having happened.
-void writeWholeFile(const QString& fileName, const QByteArray& bytes)
-{
-    const QFileInfo target(fileName);
-    auto fail = [&](int err) {
-        throw ERpError(QStringLiteral("Cannot save the PDF file \"%1\": %2").arg(fileName, errnoText(err)));
-    };
-    static std::atomic<unsigned> counter{0};
-    QString part;
-    int fd = -1;
-    // A name left by an earlier save that died is skipped over, not reused.
-    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        part = QStringLiteral("%1/.%2.%3-%4.part")
-                   .arg(target.absolutePath(), target.fileName())
-                   .arg(::getpid())
-                   .arg(counter.fetch_add(1));
-        fd = durable::openForWrite(part, O_WRONLY | O_CREAT | O_EXCL);
-        if (fd < 0 && errno != EEXIST)
-            fail(errno);
-    }
-    if (fd < 0)
-        fail(EEXIST);
-    const bool written = durable::writeAll(fd, part, bytes.constData(), bytes.size()) && durable::sync(fd, part);
-    const int err = errno;
-    ::close(fd);
-    if (!written || !durable::rename(part, target.absoluteFilePath())) {
-        const int cause = written ? errno : err;
-        durable::remove(part);
-        fail(cause);
-    }
-}
 
 } // namespace
 
@@ -199,7 +162,8 @@ void SaveStoredPagesAsPdf(TRpPrinter& recorder, const QString& fileName)
     } catch (const ERpError& e) {
         throw ERpError(QStringLiteral("Cannot save the PDF file \"%1\": %2").arg(fileName, e.message()));
     }
-    writeWholeFile(fileName, bytes.data());
+    if (const int err = durable::replaceWhole(fileName, bytes.data()))
+        throw ERpError(QStringLiteral("Cannot save the PDF file \"%1\": %2").arg(fileName, errnoText(err)));
 }
 
 } // namespace rpprinting
