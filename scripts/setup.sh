@@ -12,6 +12,8 @@ build_pkgs+=(libcups2-dev)  # printing asks the print service whether it took a 
 build_pkgs+=(qt6-charts-dev libqt6opengl6-dev libxlsxwriter-dev)  # a patient's history as charts; workbooks for export
 test_pkgs+=(python3-openpyxl libreoffice-calc-nogui)  # exported workbooks read back by readers of their own
 test_pkgs+=(openbox x11-utils desktop-file-utils)  # windows under a real window manager (openbox, xprop, xwininfo); desktop entry check
+build_pkgs+=(libpq-dev)  # the results in PostgreSQL, through libpq
+test_pkgs+=(postgresql)  # a private server for the database store's tests (scripts/pg-server.sh)
 run_pkgs=(xvfb xauth)
 
 want=("${build_pkgs[@]}")

@@ -1,10 +1,36 @@
 // hematix-mkdb PROGRAM_FOLDER: makes an empty result table, DB/HEMATIX.dbf, in a program folder.
 // It never replaces an existing table.
+// hematix-mkdb --database URI: makes the results' schema in a PostgreSQL database, or brings an
+// older one to the current version; a database already current is left as it is.
 #include "engine/DbfFile.h"
 #include "store/ResultTable.h"
+#include "store/pg/PgSchema.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
+
+namespace {
+
+int makeSchema(const QString& uri, QTextStream& out, QTextStream& err)
+{
+    try {
+        pg::Connection connection(uri);
+        const pgschema::Ensured e = pgschema::ensure(connection);
+        if (e.done.isEmpty()) {
+            out << connection.location() << ": the schema is at version " << e.to << " already; nothing to do\n";
+        } else {
+            out << connection.location() << ": version " << e.from << " -> " << e.to << '\n';
+            for (const QString& step : e.done)
+                out << "  " << step << '\n';
+        }
+    } catch (const Exception& e) {
+        err << "hematix-mkdb: " << e.message() << '\n';
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -12,9 +38,13 @@ int main(int argc, char** argv)
     QTextStream out(stdout);
     QTextStream err(stderr);
     const QStringList args = app.arguments();
+    if (args.size() == 3 && args[1] == QLatin1String("--database"))
+        return makeSchema(args[2], out, err);
     if (args.size() != 2 || args[1].startsWith(QLatin1Char('-'))) {
         err << "usage: hematix-mkdb PROGRAM_FOLDER\n"
-               "Makes an empty result table DB/HEMATIX.dbf in PROGRAM_FOLDER.\n";
+               "       hematix-mkdb --database URI\n"
+               "Makes an empty result table DB/HEMATIX.dbf in PROGRAM_FOLDER, or the results' schema in\n"
+               "the PostgreSQL database URI names (postgresql://...), bringing an older one up to date.\n";
         return 2;
     }
     try {

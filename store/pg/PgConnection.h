@@ -1,0 +1,90 @@
+#pragma once
+// One connection to a PostgreSQL server through libpq: statements with text parameters, rows of
+// texts, transactions, and libpq's failures turned into the store's errors. libpq rather than a
+// C++ binding: it ships with the server's own packages, and what the store needs of it is small.
+//
+// NULL and the empty text stay apart both ways: a parameter or a value is a std::optional, and
+// nullopt is SQL NULL. Texts travel as UTF-8 (the connection asks for it).
+//
+// Errors: a connection that cannot be made or was lost, and a server too busy or locked to answer
+// in time, raise EStoreAway (the data is not at fault; trying later may work); a value the
+// server's types or constraints refuse (SQLSTATE classes 22 and 23) raises ERowRefused; anything
+// else EDatabaseError. Each message names what was being done and carries the server's text.
+//
+// Knows: libpq, SQLSTATEs, connection URIs. Must not know: the schema, the result table, the
+// audit trail. Untrusted: the URI (may carry a password, which no message and no log shows:
+// maskedUri), and everything the server answers.
+#include "store/ResultStore.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <vector>
+
+struct pg_conn;
+struct pg_result;
+
+namespace pg {
+
+using Value = std::optional<QString>;
+using Row = std::vector<Value>;
+
+struct Result {
+    QStringList columns;
+    std::vector<Row> rows;
+    qint64 affected = 0;  // rows an INSERT, UPDATE or DELETE touched
+
+    // The first row's first value; nullopt when there is none or it is NULL.
+    Value scalar() const { return rows.empty() || rows[0].empty() ? Value() : rows[0][0]; }
+};
+
+// The URI with its password (user:PASSWORD@ or password=...) replaced by "***", for messages.
+QString maskedUri(const QString& uri);
+
+class Connection {
+public:
+    // Connects, waiting at most connectTimeoutSeconds (libpq's connect_timeout; 2 is its least).
+    // Raises EStoreAway when no connection can be made.
+    explicit Connection(const QString& uri, int connectTimeoutSeconds = 10);
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    // Runs one statement with $1, $2, ... bound to params. what: what is being done, for the
+    // message of an error ("creating the schema"). statementTimeoutMs > 0 cancels the statement
+    // after that long (EStoreAway).
+    Result exec(const QString& sql, const std::vector<Value>& params = {}, const QString& what = {},
+                int statementTimeoutMs = 0);
+
+    void begin();
+    void commit();
+    void rollback();
+    bool inTransaction() const;
+
+    // A transaction for a scope: rolled back when the scope is left without commit().
+    class Transaction {
+    public:
+        explicit Transaction(Connection& connection);
+        ~Transaction();
+        Transaction(const Transaction&) = delete;
+        Transaction& operator=(const Transaction&) = delete;
+        void commit();
+
+    private:
+        Connection& connection_;
+        bool open_ = true;
+    };
+
+    // The URI as messages show it.
+    const QString& location() const { return location_; }
+
+private:
+    [[noreturn]] void raise(const QString& what, const ::pg_result* result) const;
+
+    pg_conn* conn_ = nullptr;
+    QString location_;
+};
+
+} // namespace pg

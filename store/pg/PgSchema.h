@@ -1,0 +1,55 @@
+#pragma once
+// The results' schema in a PostgreSQL database, versioned: the table hematix_schema holds the
+// version a database has, and each version has one step that brings the one before it there.
+// Making the schema is the step from version 0 (an empty database) to 1; a later version adds
+// a step and raises kVersion, and every step runs in the one transaction that ensure() opens.
+//
+// Version 1:
+// - results: id (identity: the record number and the row order), deleted, dat (date), the other
+//   27 fields of the result table in file order as varchar of their width (texts as received,
+//   NULL and '' apart), identity_key (the message's identity as audit::identityId gives it),
+//   unique among undeleted rows; every text field must be in code page 1251 as engine/Cp1251
+//   has it (a named CHECK per field, <field>_cp1251); an index on dat, trigram indexes on
+//   lower(fio) and on num (pg_trgm) for finding part of a name or number.
+// - archive, history: the audit chains as rows (seq, prev, time, kind, the entry's JSON line);
+//   line_log: the bytes of the serial line with their time and direction.
+// - hematix_fit(field, width, value): the value unchanged, or an error naming the field when the
+//   value is too long or outside code page 1251. varchar refuses a long text without naming its
+//   column, so statements write their values through it (checkedValue).
+//
+// Knows: the result table's fields, the code page, the connection. Must not know: what the rows
+// mean, the audit chains' rules (audit/Chain), windows. Untrusted: the version a database says
+// it has.
+#include "store/pg/PgConnection.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace pgschema {
+
+constexpr int kVersion = 1;
+
+// The version of the connected database's schema; 0 when it has none.
+int version(pg::Connection& connection);
+
+struct Ensured {
+    int from = 0;
+    int to = 0;
+    QStringList done;  // one line per step taken; empty when the database was current
+};
+// Makes the schema in the connected database or brings it to kVersion, in one transaction (two
+// programs doing it at once take turns). Raises EDatabaseError for a newer database, as check().
+Ensured ensure(pg::Connection& connection);
+
+// Raises EDatabaseError unless the database has the schema at kVersion: a newer one is refused
+// ("the database is version N, this program knows up to M"), an older one or none asks for
+// hematix-mkdb --database.
+void check(pg::Connection& connection);
+
+// The column of a result table field ("FIO" -> "fio").
+QString column(const QString& field);
+// The expression a statement writes a text field's value through, e.g.
+// hematix_fit('FIO', 80, $4).
+QString checkedValue(const QString& field, int parameter);
+
+} // namespace pgschema
