@@ -1,0 +1,91 @@
+// The results' schema in a database of the test's own: its columns, what its fields refuse and
+// with which name, a message stored once among undeleted rows, and the tool making it once.
+#include "PgTestDatabase.h"
+
+#include "store/ResultTable.h"
+#include "store/pg/PgSchema.h"
+#include "support/TestSupport.h"
+
+#include <QProcess>
+
+using Schema = PgTestDatabase;
+
+TEST_F(Schema, NewerDatabaseIsRefused)
+{
+    EXPECT_THROW(pgschema::check(*db_), EDatabaseError);  // none yet
+    pgschema::ensure(*db_);
+    db_->exec(QStringLiteral("UPDATE hematix_schema SET version = $1"), {QString::number(pgschema::kVersion + 1)});
+    const QString says = QStringLiteral("the database is version %1, this program knows up to %2")
+                             .arg(pgschema::kVersion + 1).arg(pgschema::kVersion);
+    EXPECT_TRUE(messageOf<EDatabaseError>([&] { pgschema::check(*db_); }).contains(says));
+    EXPECT_TRUE(messageOf<EDatabaseError>([&] { pgschema::ensure(*db_); }).contains(says));
+}
+
+TEST_F(Schema, ResultColumnsAreTheTablesFieldsAsTexts)
+{
+    pgschema::ensure(*db_);
+    QStringList expected = {QStringLiteral("id bigint"), QStringLiteral("deleted boolean")};
+    for (const DbfFieldSpec& f : resulttable::fields())
+        expected << (f.type == 'D' ? f.name.toLower() + QStringLiteral(" date")
+                                   : QStringLiteral("%1 character varying %2").arg(f.name.toLower()).arg(f.length));
+    expected << QStringLiteral("identity_key text");
+    const pg::Result r = db_->exec(QStringLiteral(
+        "SELECT string_agg(concat_ws(' ', column_name, data_type, character_maximum_length), ',' ORDER BY "
+        "ordinal_position) FROM information_schema.columns WHERE table_name = 'results'"));
+    EXPECT_EQ(r.scalar(), expected.join(QLatin1Char(',')));
+}
+
+// What a field takes and what it refuses: written through hematix_fit() the refusal names the
+// field; straight into the column the database has the last word (varchar's names no column).
+TEST_F(Schema, FieldsRefuseLongTextsAndTextsOutsideTheCodePage)
+{
+    pgschema::ensure(*db_);
+    const struct {
+        const char* field;
+        QString value;
+        const char *fit, *direct;  // what the refusals say; null: taken
+    } cases[] = {
+        {"FIO", QString(80, QChar(0x0416)), nullptr, nullptr},
+        {"FIO", QString(81, QLatin1Char('a')), "FIO: 81 characters, the field holds 80", "character varying(80)"},
+        {"NUM", QStringLiteral("1234567890"), nullptr, nullptr},
+        {"NUM", QStringLiteral("12345678901"), "NUM: 11 characters, the field holds 10", "character varying(10)"},
+        {"COMMENT", QStringLiteral("Ёё№ €\u0098"), nullptr, nullptr},  // 0x98 is in the program's code page too
+        {"COMMENT", QStringLiteral("x\u0101"), "COMMENT: \"\u0101\" is not in code page 1251", "comment_cp1251"},
+        {"RECEPTION", QString::fromUtf8("\xF0\x9F\x98\x80"), "RECEPTION: \"\xF0\x9F\x98\x80\" is not", "reception_cp1251"},
+    };
+    for (const auto& c : cases) {
+        const QString field = QString::fromLatin1(c.field);
+        const std::pair<QString, const char*> ways[] = {{pgschema::checkedValue(field, 1), c.fit}, {QStringLiteral("$1"), c.direct}};
+        for (const auto& [value, says] : ways) {
+            const QString sql = QStringLiteral("INSERT INTO results (%1) VALUES (%2)").arg(pgschema::column(field), value);
+            const QString said = messageOf<ERowRefused>([&] { db_->exec(sql, {c.value}); });
+            EXPECT_TRUE(said.contains(QString::fromUtf8(says ? says : "(not raised)"))) << c.field << ": " << said.toStdString();
+        }
+    }
+}
+
+TEST_F(Schema, AMessageIsStoredOnceAmongUndeletedRows)
+{
+    pgschema::ensure(*db_);
+    const QString insert = QStringLiteral("INSERT INTO results (num, identity_key) VALUES ('1', $1) RETURNING id");
+    const QString first = *db_->exec(insert, {QStringLiteral("k1")}).scalar();
+    EXPECT_THROW(db_->exec(insert, {QStringLiteral("k1")}), ERowRefused);
+    db_->exec(insert, {std::nullopt});  // rows made by hand have no identity
+    db_->exec(insert, {std::nullopt});
+    db_->exec(QStringLiteral("UPDATE results SET deleted = true WHERE id = $1"), {first});
+    EXPECT_NO_THROW(db_->exec(insert, {QStringLiteral("k1")}));
+    EXPECT_EQ(db_->exec(QStringLiteral("SELECT count(*) FROM results")).scalar(), QStringLiteral("4"));
+}
+
+// The second run, and ensure() after it, find the schema current and change nothing.
+TEST_F(Schema, ToolMakesTheSchemaThenFindsItCurrent)
+{
+    for (const char* said : {"version 0 -> 1", "at version 1 already"}) {
+        QProcess tool;
+        tool.start(testsupport::binDir() + QStringLiteral("/hematix-mkdb"), {QStringLiteral("--database"), uri_});
+        ASSERT_TRUE(tool.waitForFinished(30000));
+        EXPECT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().toStdString();
+        EXPECT_TRUE(tool.readAllStandardOutput().contains(said)) << said;
+    }
+    EXPECT_TRUE(pgschema::ensure(*db_).done.isEmpty());
+}
