@@ -77,11 +77,12 @@ void Connection::raise(const QString& what, const PGresult* result) const
     QString message = serverText(result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr);
     if (message.isEmpty())
         message = serverText(PQerrorMessage(conn_));
-    if (result) {
-        const char* detail = PQresultErrorField(result, PG_DIAG_MESSAGE_DETAIL);
-        if (detail)
-            message += QStringLiteral(" (%1)").arg(serverText(detail));
-    }
+    // The server's detail is left out: for a refused row it repeats the row's values (a
+    // patient's name among them), which have no place in a message or a log. The column, when
+    // the server names one, is enough to find the fault.
+    const char* column = result ? PQresultErrorField(result, PG_DIAG_COLUMN_NAME) : nullptr;
+    if (column && !message.contains(QString::fromUtf8(column), Qt::CaseInsensitive))
+        message += QStringLiteral(" (column %1)").arg(QString::fromUtf8(column));
     message = QStringLiteral("%1: %2").arg(doing, message);
     if (state.startsWith("22") || state.startsWith("23"))
         throw ERowRefused(message);

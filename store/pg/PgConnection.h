@@ -9,7 +9,8 @@
 // Errors: a connection that cannot be made or was lost, and a server too busy or locked to answer
 // in time, raise EStoreAway (the data is not at fault; trying later may work); a value the
 // server's types or constraints refuse (SQLSTATE classes 22 and 23) raises ERowRefused; anything
-// else EDatabaseError. Each message names what was being done and carries the server's text.
+// else EDatabaseError. Each message names what was being done and carries the server's text
+// (not its detail, which repeats a refused row's values).
 //
 // Knows: libpq, SQLSTATEs, connection URIs. Must not know: the schema, the result table, the
 // audit trail. Untrusted: the URI (may carry a password, which no message and no log shows:
