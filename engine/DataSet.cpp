@@ -49,7 +49,8 @@ struct TDataSet::Impl {
 
     // Table
     QString tableName;
-    std::unique_ptr<DbfFile> file;
+    std::unique_ptr<TRecordSource> file;
+    std::function<std::unique_ptr<TRecordSource>()> openSource;  // set: records not from a file
     QByteArray buffer;                               // the row being edited or inserted
     std::map<int, std::optional<QByteArray>> memos;  // memo fields set in the buffer
     bool modified = false;
@@ -179,7 +180,7 @@ struct TDataSet::Impl {
         if (chunkLive[c] < 0) {
             int live = 0;
             const int first = int(c) * kChunk;
-            file->scan(first, first + kChunk, [&](int, const char* rec) { live += rec[0] != '*'; });
+            file->forEach(first, first + kChunk, [&](int, const char* rec) { live += rec[0] != '*'; });
             chunkLive[c] = live;
         }
         return chunkLive[c];
@@ -425,7 +426,10 @@ void TDataSet::Open()
         } else {
             if (d->tableName.isEmpty())
                 d->raise(QStringLiteral("Missing TableName property"));
-            d->file = std::make_unique<DbfFile>(d->tableName, DbfFile::Access::ReadWrite);
+            if (d->openSource)
+                d->file = d->openSource();
+            else
+                d->file = std::make_unique<DbfFile>(d->tableName, DbfFile::Access::ReadWrite);
             d->chunkLive.clear();
             d->chunkGeneration = ~std::uint64_t(0);
             d->buildTableFields();
@@ -696,9 +700,9 @@ void TDataSet::Post()
     if (d->state != dsEdit && d->state != dsInsert)
         return;
     d->guarded([&] {
-        DbfFile& file = *d->file;
+        TRecordSource& file = *d->file;
         QByteArray rec = d->buffer;
-        DbfFile::WriteLock lock(file);
+        TRecordSource::WriteScope lock(file);
         if (d->state == dsEdit) {
             // Another program may have deleted the row since the edit began: writing it would
             // bring it back with this program's flag.
@@ -729,6 +733,7 @@ void TDataSet::Post()
             else
                 d->cur = file.append(rec);
         });
+        lock.commit();
     });
     d->resetEdit();
     d->bof = d->eof = false;
@@ -773,7 +778,7 @@ void TDataSet::Delete()
     }
     d->guarded([&] {
         const int gone = d->cur;
-        DbfFile::WriteLock lock(*d->file);
+        TRecordSource::WriteScope lock(*d->file);
         qint64 token = 0;
         if (d->observer) {
             QByteArray before = d->file->readFresh(gone);
@@ -783,6 +788,7 @@ void TDataSet::Delete()
             token = d->observer->beforeWrite(TWriteObserver::Change::Delete, gone + 1, d->file->fields(), before, after);
         }
         d->observed(token, [&] { d->file->setDeleted(gone, true); });
+        lock.commit();
         d->noteDeleted(gone);
         const int next = d->nextShown(gone);
         d->cur = next >= 0 ? next : d->priorShown(gone);
@@ -831,11 +837,18 @@ TTable::TTable(QObject* owner) : TDataSet(owner) {}
 
 QString TTable::TableName() const { return d->tableName; }
 
+void TTable::SetRecordSource(const QString& name, std::function<std::unique_ptr<TRecordSource>()> open)
+{
+    SetTableName(name);
+    d->openSource = std::move(open);
+}
+
 void TTable::SetTableName(const QString& fullFileName)
 {
     if (Active())
         d->raise(QStringLiteral("Cannot perform this operation on an open dataset"));
     d->tableName = fullFileName;
+    d->openSource = nullptr;
 }
 
 QStringList TTable::Warnings() const { return d->file ? d->file->warnings() : QStringList(); }

@@ -20,9 +20,11 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <vector>
 
+class TRecordSource;
 class TDataSet;
 struct DbfField;
 
@@ -173,6 +175,9 @@ public:
     explicit TTable(QObject* owner = nullptr);
     QString TableName() const;
     void SetTableName(const QString& fullFileName);   // raises when the table is open
+    // Records that are not a dBase file's: Open() takes them from open() (which raises
+    // EDatabaseError when they cannot be had); name is what TableName() says. Raises when open.
+    void SetRecordSource(const QString& name, std::function<std::unique_ptr<TRecordSource>()> open);
     // What opening noticed and is worth telling: a header count that disagreed with the file, a
     // recovered record, an index file that will go stale, a table opened read-only.
     QStringList Warnings() const;

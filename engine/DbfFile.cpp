@@ -510,6 +510,22 @@ DbfFile::WriteLock::~WriteLock()
         file_.unlock();
 }
 
+void DbfFile::beginWrite()
+{
+    locks_.push_back(std::make_unique<WriteLock>(*this));
+}
+
+void DbfFile::endWrite()
+{
+    locks_.pop_back();
+}
+
+void DbfFile::abortWrite() noexcept
+{
+    // Each write was durable when it returned: there is nothing to take back, only the lock.
+    locks_.pop_back();
+}
+
 // ---------------------------------------------------------------------------------------------
 // Writing
 

@@ -15,6 +15,7 @@
 // checked against each other before any record is read, and nothing is allocated from a count
 // taken from the file.
 #include "engine/DbTypes.h"
+#include "engine/RecordSource.h"
 
 #include <QByteArray>
 #include <QDate>
@@ -43,7 +44,7 @@ struct DbfField {
 
 class DbfMemo;
 
-class DbfFile {
+class DbfFile : public TRecordSource {
 public:
     enum class Access { ReadOnly, ReadWrite };
 
@@ -51,7 +52,7 @@ public:
     // and every write raises. Raises EDatabaseError when the file is missing, is no dBase table,
     // or is a kind that is not supported (dBase 7, encrypted).
     DbfFile(const QString& path, Access access);
-    ~DbfFile();
+    ~DbfFile() override;
     DbfFile(const DbfFile&) = delete;
     DbfFile& operator=(const DbfFile&) = delete;
 
@@ -66,8 +67,8 @@ public:
     static QString resolvePath(const QString& name);
 
     const QString& path() const { return path_; }
-    bool writable() const { return writable_; }
-    const std::vector<DbfField>& fields() const { return fields_; }
+    bool writable() const override { return writable_; }
+    const std::vector<DbfField>& fields() const override { return fields_; }
     int fieldIndex(const QString& name) const; // without regard to case; -1 when absent
     int recordLength() const { return recordLength_; }
     int headerLength() const { return headerLength_; }
@@ -75,38 +76,46 @@ public:
     std::uint8_t languageDriver() const { return languageDriver_; }
     QDate lastUpdate() const { return lastUpdate_; }
     // What was noticed on opening and is worth telling (a stale index, a recovered record...).
-    const QStringList& warnings() const { return warnings_; }
-    DbfMemo* memo() const { return memo_.get(); }
+    QStringList warnings() const override { return warnings_; }
+    DbfMemo* memo() const override { return memo_.get(); }
 
     // Records in the file, deleted ones included, as of opening or the last refresh or write.
-    int recordCount() const { return count_; }
+    int recordCount() const override { return count_; }
     // Bumped whenever records may have changed under cached copies (refresh, another process's
     // rows seen by a write); lets callers drop what they derived from earlier reads.
-    std::uint64_t generation() const { return generation_; }
+    std::uint64_t generation() const override { return generation_; }
 
     // The recordLength() bytes of record index (from 0). The pointer stays valid until the next
     // call on this object. A record that vanished from the file reads as a deleted blank record.
-    const char* record(int index);
-    bool isDeleted(int index) { return record(index)[0] == '*'; }
+    const char* record(int index) override;
     // The record as the file holds it now (another process may have changed it), read past the
     // cache; the cached copy is brought up to date. Empty when the record is gone.
-    QByteArray readFresh(int index);
+    QByteArray readFresh(int index) override;
     // Calls visit(index, bytes) for records from..to-1 with large reads that bypass the cache.
     template <class F> void scan(int from, int to, F&& visit);
+    void forEach(int from, int to, const std::function<void(int, const char*)>& visit) override
+    {
+        scan(from, to, visit);
+    }
 
     // Re-reads the header's count and the file size (rows other processes added appear) and
     // drops every cached record.
-    void refresh();
+    void refresh() override;
 
     // A record of blanks, not deleted.
-    QByteArray blankRecord() const;
+    QByteArray blankRecord() const override;
 
     // Durable writes: each takes the table's write lock, writes, and has the bytes on disk
     // before it returns.
     // Adds a record at the end; returns its index.
-    int append(const QByteArray& record);
-    void write(int index, const QByteArray& record);
-    void setDeleted(int index, bool deleted);
+    int append(const QByteArray& record) override;
+    void write(int index, const QByteArray& record) override;
+    void setDeleted(int index, bool deleted) override;
+
+    // The write lock (as WriteLock), for a data set's change.
+    void beginWrite() override;
+    void endWrite() override;
+    void abortWrite() noexcept override;
 
     // For tests that simulate a crash: writes the record and its end mark but not the header.
     int appendWithoutHeaderUpdate(const QByteArray& record);
@@ -170,6 +179,7 @@ private:
     std::uint64_t useClock_ = 0;
     QByteArray missingRecord_;
     int lockDepth_ = 0;
+    std::vector<std::unique_ptr<WriteLock>> locks_;  // taken by beginWrite()
     mutable bool locksUnsupported_ = false;
 };
 

@@ -437,3 +437,81 @@ TEST(DataSetEditing, MemoEditsAndClearsAreWrittenOnPost)
     t.Open();
     EXPECT_TRUE(t.FieldByName("NOTE")->IsNull());
 }
+
+// A table's records need not be a file's: a source that keeps them in memory (as another store
+// presents its rows) is navigated, edited, appended to and deleted from through the same calls,
+// each change between beginWrite and endWrite; a change the source cannot make final raises and
+// keeps what was typed.
+TEST(DataSetRecordSource, RecordsFromAnotherSourceAreEditedThroughTheSameCalls)
+{
+    QTemporaryDir dir;
+    const QString path = makeTable(dir, 3, {2});
+    struct Memory : TRecordSource {
+        explicit Memory(const QString& path) : file(path, DbfFile::Access::ReadOnly)
+        {
+            file.forEach(0, file.recordCount(), [&](int, const char* r) { records.append(QByteArray(r, file.recordLength())); });
+        }
+        const std::vector<DbfField>& fields() const override { return file.fields(); }
+        int recordCount() const override { return int(records.size()); }
+        std::uint64_t generation() const override { return 0; }
+        const char* record(int i) override { return records[i].constData(); }
+        QByteArray readFresh(int i) override { return records.value(i); }
+        void forEach(int from, int to, const std::function<void(int, const char*)>& visit) override
+        {
+            for (int i = std::max(from, 0); i < std::min(to, recordCount()); ++i)
+                visit(i, records[i].constData());
+        }
+        void refresh() override {}
+        QByteArray blankRecord() const override { return file.blankRecord(); }
+        bool writable() const override { return true; }
+        QStringList warnings() const override { return {}; }
+        int append(const QByteArray& r) override { return int((records.append(r), records.size() - 1)); }
+        void write(int i, const QByteArray& r) override { records[i] = r; }
+        void setDeleted(int i, bool d) override { records[i][0] = d ? '*' : ' '; }
+        void beginWrite() override { log << "begin"; }
+        void endWrite() override
+        {
+            if (refuseEnd)
+                throw EDatabaseError(QStringLiteral("the change could not be made final"));
+            log << "end";
+        }
+        void abortWrite() noexcept override { log << "abort"; }
+        DbfFile file;
+        QList<QByteArray> records;
+        QStringList log;
+        bool refuseEnd = false;
+    };
+    Memory* memory = nullptr;
+    TTable t;
+    t.SetRecordSource(QStringLiteral("memory"), [&] {
+        auto m = std::make_unique<Memory>(path);
+        memory = m.get();
+        return m;
+    });
+    t.Open();
+    EXPECT_EQ(t.TableName(), "memory");
+    EXPECT_EQ(t.RecordCount(), 2);
+    t.Next();
+    EXPECT_EQ(t.RecNo(), 3);  // the deleted record is passed over
+    t.Edit();
+    t.FieldByName("ID")->SetAsString("30");
+    t.Post();
+    t.Append();
+    t.FieldByName("ID")->SetAsString("4");
+    t.Post();
+    EXPECT_EQ(t.RecNo(), 4);
+    t.Delete();
+    EXPECT_EQ(memory->log, QStringList({"begin", "end", "begin", "end", "begin", "end"}));
+    EXPECT_TRUE(memory->records[3].startsWith('*'));
+    EXPECT_TRUE(memory->records[2].contains("30"));
+
+    memory->refuseEnd = true;
+    t.First();
+    t.Edit();
+    t.FieldByName("ID")->SetAsString("10");
+    EXPECT_EQ(errorOf([&] { t.Post(); }), "the change could not be made final");
+    EXPECT_EQ(t.State(), TDataSet::dsEdit);
+    EXPECT_EQ(t.FieldByName("ID")->AsString(), "10");
+    EXPECT_EQ(memory->log.last(), "abort");
+    t.Cancel();
+}
