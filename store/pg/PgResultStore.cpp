@@ -92,16 +92,18 @@ QString recentSelect()
         .arg(same.join(QStringLiteral(" AND ")));
 }
 
-// Inserts the row unless an undeleted row holds its identity (the partial unique index), and
-// says in the same statement which row holds it and whether the capture is archived.
+// Inserts the row unless an undeleted row holds its identity (the partial unique index decides
+// between two programs at once), and says in the same statement which row holds it and whether
+// the capture is archived.
 QString insertStatement()
 {
     const RowStatement& s = rowStatement();
-    return QStringLiteral("WITH ins AS (INSERT INTO results (%1) VALUES (%2) "
+    // Only a row that is inserted takes a number: a resend leaves no gap in the record numbers.
+    return QStringLiteral("WITH held AS (SELECT id FROM results WHERE identity_key = $%3 AND NOT deleted), "
+                          "ins AS (INSERT INTO results (%1) SELECT %2 WHERE NOT EXISTS (SELECT 1 FROM held) "
                           "ON CONFLICT (identity_key) WHERE NOT deleted AND identity_key IS NOT NULL DO NOTHING "
                           "RETURNING id) "
-                          "SELECT (SELECT id FROM ins), "
-                          "(SELECT id FROM results WHERE identity_key = $%3 AND NOT deleted), "
+                          "SELECT (SELECT id FROM ins), (SELECT id FROM held), "
                           "EXISTS (SELECT 1 FROM archive WHERE capture = $%4)")
         .arg(s.columns.join(QLatin1Char(',')), s.values.join(QLatin1Char(',')))
         .arg(s.identity)
