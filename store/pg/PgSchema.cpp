@@ -73,13 +73,23 @@ void makeVersion1(pg::Connection& c)
                        "WHERE NOT deleted AND identity_key IS NOT NULL"));
     run(QStringLiteral("CREATE INDEX results_dat ON results (dat)"));
     run(QStringLiteral("CREATE EXTENSION IF NOT EXISTS pg_trgm"));
-    run(QStringLiteral("CREATE INDEX results_fio_trgm ON results USING gin (lower(fio) gin_trgm_ops)"));
-    run(QStringLiteral("CREATE INDEX results_num_trgm ON results USING gin (num gin_trgm_ops)"));
+    // On exactly the expressions a find compares (foldedColumn), so that LIKE '%...%' uses them.
+    for (const char* field : {"fio", "num"})
+        run(QStringLiteral("CREATE INDEX results_%1_trgm ON results USING gin (%2 gin_trgm_ops)")
+                .arg(QLatin1String(field), foldedColumn(QLatin1String(field))));
+    run(QStringLiteral("CREATE INDEX results_patient ON results (%1)").arg(foldedName()));
 
-    for (const char* chain : {"archive", "history"})
+    for (const char* chain : {"archive", "history"}) {
         run(QStringLiteral("CREATE TABLE %1 (seq bigint PRIMARY KEY, prev text NOT NULL, "
-                           "time timestamptz NOT NULL, kind text NOT NULL, entry text NOT NULL)")
+                           "time timestamptz NOT NULL, kind text NOT NULL, record bigint, capture text, "
+                           "entry text NOT NULL)")
                 .arg(QLatin1String(chain)));
+        // The last days' entries (checks, pruning) and a row's entries (its deletion, to restore).
+        run(QStringLiteral("CREATE INDEX %1_time ON %1 (time)").arg(QLatin1String(chain)));
+        run(QStringLiteral("CREATE INDEX %1_record ON %1 (record)").arg(QLatin1String(chain)));
+    }
+    // A capture read again after a crash is archived once.
+    run(QStringLiteral("CREATE INDEX archive_capture ON archive (capture)"));
     // seq keeps the order of lines logged within one clock tick.
     run(QStringLiteral("CREATE TABLE line_log (seq bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY, "
                        "time timestamptz NOT NULL, dir text NOT NULL, bytes bytea NOT NULL)"));
@@ -105,6 +115,16 @@ QString newerMessage(int version)
 QString column(const QString& field)
 {
     return field.toLower();
+}
+
+QString foldedColumn(const QString& column)
+{
+    return QStringLiteral("translate(lower(%1), 'ё', 'е')").arg(column);
+}
+
+QString foldedName()
+{
+    return foldedColumn(QStringLiteral("btrim(fio)"));
 }
 
 QString checkedValue(const QString& field, int parameter)

@@ -9,9 +9,11 @@
 //   27 fields of the result table in file order as varchar of their width (texts as received,
 //   NULL and '' apart), identity_key (the message's identity as audit::identityId gives it),
 //   unique among undeleted rows; every text field must be in code page 1251 as engine/Cp1251
-//   has it (a named CHECK per field, <field>_cp1251); an index on dat, trigram indexes on
-//   lower(fio) and on num (pg_trgm) for finding part of a name or number.
-// - archive, history: the audit chains as rows (seq, prev, time, kind, the entry's JSON line);
+//   has it (a named CHECK per field, <field>_cp1251); an index on dat, trigram indexes (pg_trgm)
+//   on the folded fio and num (foldedColumn) for finding part of a name or number, and one on the
+//   folded whole name (foldedName) for a patient's rows.
+// - archive, history: the audit chains as rows (seq, prev, time, kind, the record and the
+//   capture key the entry names, the entry's JSON line), indexed by time, record and capture;
 //   line_log: the bytes of the serial line with their time and direction.
 // - hematix_fit(field, width, value): the value unchanged, or an error naming the field when the
 //   value is too long or outside code page 1251. varchar refuses a long text without naming its
@@ -48,6 +50,11 @@ void check(pg::Connection& connection);
 
 // The column of a result table field ("FIO" -> "fio").
 QString column(const QString& field);
+// A text column folded as finding compares it (lower case, ё as е), e.g.
+// translate(lower(fio), 'ё', 'е'); the indexes are made on exactly these expressions.
+QString foldedColumn(const QString& column);
+// The patient's whole name folded (trimmed too): what a patient's rows are looked up by.
+QString foldedName();
 // The expression a statement writes a text field's value through, e.g.
 // hematix_fit('FIO', 80, $4).
 QString checkedValue(const QString& field, int parameter);

@@ -1,6 +1,7 @@
 // The name and number index beside the dBase table: finds by part of a number or a name (folded),
 // round the end, backward; a patient's rows; right after rows are stored, edited, deleted or
 // appended by another program; and right whatever the cache file beside the table holds.
+#include "FindCases.h"
 #include "store/DbfNameIndex.h"
 #include "store/DbfResultStore.h"
 #include "store/ResultTable.h"
@@ -21,10 +22,8 @@ protected:
         folder = tmp.path() + QLatin1Char('/');
         resulttable::create(folder);
         open();
-        // Record: 1 number 000000123, 2 Иванова Алёна, 3 ИВАНОВ, 4 Petrov, 5 иванова алена.
-        const char* names[] = {"", "Иванова Алёна", "ИВАНОВ", "Petrov", "  иванова алена "};
-        for (int i = 0; i < 5; ++i)
-            put(i == 0 ? QStringLiteral("000000123") : QStringLiteral("00000050%1").arg(i), QString::fromUtf8(names[i]));
+        for (const findcases::Row& r : findcases::rows)
+            put(QString::fromUtf8(r.num), QString::fromUtf8(r.name));
     }
     void open()
     {
@@ -70,34 +69,12 @@ protected:
 TEST_F(NameIndex, FindsPartsOfNumbersAndNamesFoldedRoundTheEndBothWays)
 {
     store->openFinder();
-    const struct {
-        const char* text;
-        int from;
-        bool backward;
-        RowFinder::Match found;
-    } cases[] = {
-        {"123", 0, false, {1, false}},             // part of a number with its zeros
-        {"алена", 0, false, {2, false}},           // ё as е, any case
-        {"ИВАНОВ", 2, false, {3, false}},          // the next after the current row
-        {"иванов", 5, false, {2, true}},           // round past the end
-        {"иванов", 3, true, {2, false}},           // backward
-        {"иванов", 2, true, {5, true}},            // backward round past the start
-        {"PETROV", 4, false, {4, true}},           // the only match is the current row
-        {"0000005", 0, true, {5, false}},          // backward from no row: from the end
-        {"ова але", 0, false, {2, false}},         // inside a name, blank included
-        {"123\nИван", 0, false, {}},               // never across a number and a name
-        {"  ", 0, false, {}},                      // nothing to look for
-        {"Сидоров", 0, false, {}},
-        {"\xF0\x9F\x98\x80", 0, false, {}},        // no row can hold what the code page lacks
-    };
-    for (const auto& c : cases) {
+    for (const findcases::Find& c : findcases::finds) {
         SCOPED_TRACE(c.text);
         EXPECT_EQ(at(c.text, c.from, c.backward), c.found);
     }
-    EXPECT_EQ(patient("ИВАНОВА АЛЕНА"), (QList<int>{2, 5}));
-    EXPECT_EQ(patient("иванов"), (QList<int>{3}));
-    EXPECT_EQ(patient("Иванова"), (QList<int>{}));  // a whole name, not a part
-    EXPECT_EQ(patient(" "), (QList<int>{}));         // an empty name matches nothing
+    for (const findcases::Patient& p : findcases::patients)
+        EXPECT_EQ(patient(p.name), p.records) << p.name;
 }
 
 TEST_F(NameIndex, FollowsRowsStoredEditedDeletedAndAppendedByAnotherProgram)

@@ -28,9 +28,13 @@ protected:
             FAIL() << "No PostgreSQL server: HEMATIX_PG_HOST and HEMATIX_PG_POINTER unset or unreadable";
         if (host.isEmpty())
             GTEST_SKIP() << "No PostgreSQL server (HEMATIX_PG_HOST or HEMATIX_PG_POINTER; ctest starts one)";
-        // Unique across the test programs ctest runs at once; the rest names it for a reader.
+        // Unique across the test programs ctest runs at once; the rest names it for a reader (a
+        // parameterised test's "/" and the like as "_").
         name_ = QStringLiteral("hx_%1_%2").arg(QCoreApplication::applicationPid())
                     .arg(QString::fromLatin1(testing::UnitTest::GetInstance()->current_test_info()->name()).toLower()).left(63);
+        for (QChar& c : name_)
+            if (!c.isLetterOrNumber())
+                c = QLatin1Char('_');
         server_ = QStringLiteral("postgresql:///%1?host=") + host + QStringLiteral("&user=postgres");
         pg::Connection(server_.arg(QStringLiteral("postgres")), 5).exec(QStringLiteral("CREATE DATABASE ") + name_);
         uri_ = server_.arg(name_);

@@ -1,0 +1,279 @@
+// The PostgreSQL store: (a) storing messages with their archive entries, each in its own
+// transaction, against a bare libpq loop of single-row INSERTs committed one by one (the same
+// durability: synchronous_commit on); (b) the cost of a message at 1,000,000 rows against 10,000;
+// (c) find and a patient's rows at 1,000,000 rows.
+//
+// The server is the test run's (HEMATIX_PG_POINTER, as the smoke test runs it) or one of this
+// program's own (scripts/pg-server.sh, as root), which it starts with fsync on, since the figures
+// are about durable commits, and stops at the end. The rows are filled with generate_series.
+#include "bench/support/Outcome.h"
+#include "bench/support/RunTimes.h"
+#include "store/ResultTable.h"
+#include "store/pg/PgConnection.h"
+#include "store/pg/PgResultStore.h"
+#include "store/pg/PgSchema.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+#include <libpq-fe.h>
+
+#include <cstdio>
+#include <map>
+
+namespace {
+
+QString host;          // the server's socket folder
+QTemporaryDir* folder; // the program folder the stores are given
+int sent = 0;          // messages made so far: each is a new sample and a new capture
+
+QString uriOf(const QString& database)
+{
+    return QStringLiteral("postgresql:///%1?host=%2&user=postgres").arg(database, host);
+}
+
+// Starts a server of this program's own unless the test run's is named; stops it at the end.
+class Server {
+public:
+    bool start()
+    {
+        if (QFile pointer(qEnvironmentVariable("HEMATIX_PG_POINTER")); pointer.open(QIODevice::ReadOnly)) {
+            host = QString::fromUtf8(pointer.readAll()).trimmed();
+            return !host.isEmpty();
+        }
+        pointer_ = dir_.filePath(QStringLiteral("pg-server.dir"));
+        if (!run(QStringLiteral("start")))
+            return false;
+        QFile pointer(pointer_);
+        if (!pointer.open(QIODevice::ReadOnly))
+            return false;
+        host = QString::fromUtf8(pointer.readAll()).trimmed();
+        own_ = true;
+        // The script turns fsync off for the tests' throwaway data; a durable commit is measured here.
+        pg::Connection c(uriOf(QStringLiteral("postgres")), 5);
+        c.exec(QStringLiteral("ALTER SYSTEM SET fsync = on"));
+        c.exec(QStringLiteral("SELECT pg_reload_conf()"));
+        return true;
+    }
+    ~Server()
+    {
+        if (own_)
+            run(QStringLiteral("stop"));
+    }
+
+private:
+    bool run(const QString& action)
+    {
+        QProcess p;
+        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p.start(QStringLiteral(HEMATIX_SOURCE_DIR "/scripts/pg-server.sh"),
+                {action, pointer_, QStringLiteral("bench%1").arg(QCoreApplication::applicationPid())});
+        return p.waitForFinished(120000) && p.exitCode() == 0;
+    }
+    QTemporaryDir dir_;
+    QString pointer_;
+    bool own_ = false;
+};
+
+// A database filled with rows (and as many archive entries), made once per size.
+QString database(int rows)
+{
+    static std::map<int, QString> made;
+    if (const auto it = made.find(rows); it != made.end())
+        return it->second;
+    const QString name = QStringLiteral("hx_bench_%1_%2").arg(QCoreApplication::applicationPid()).arg(rows);
+    {
+        pg::Connection server(uriOf(QStringLiteral("postgres")), 5);
+        server.exec(QStringLiteral("DROP DATABASE IF EXISTS %1").arg(name));
+        server.exec(QStringLiteral("CREATE DATABASE %1").arg(name));
+    }
+    pg::Connection c(uriOf(name), 5);
+    pgschema::ensure(c);
+    QStringList values;
+    for (qsizetype i = 0; i < resulttable::valueFields().size(); ++i)
+        values << QStringLiteral("'5.5 |'");
+    // Patients of 20 rows each; numbers as the analyser gives them.
+    c.exec(QStringLiteral("INSERT INTO results (dat, tim, num, fio, coe, reception, %1, identity_key) "
+                          "SELECT date '2020-01-01' + g / 1000, '09:15:02', lpad(g::text, 9, '0'), "
+                          "(ARRAY['Иванов','Петрова','Сидоров','Кузнецова','Смирнов'])[1 + g % 5] || ' ' || (g % 50000), "
+                          "'', '', %2, md5(g::text) FROM generate_series(1, $1) g")
+               .arg(resulttable::valueFields().join(QLatin1Char(',')).toLower(), values.join(QLatin1Char(','))),
+           {QString::number(rows)});
+    c.exec(QStringLiteral("INSERT INTO archive (seq, prev, time, kind, record, capture, entry) "
+                          "SELECT g, repeat('0', 64), now() - interval '1 day', 'message', g, md5('c' || g), "
+                          "'{\"seq\":' || g || ',\"kind\":\"message\"}' FROM generate_series(1, $1) g"),
+           {QString::number(rows)});
+    c.exec(QStringLiteral("VACUUM ANALYZE results"));
+    c.exec(QStringLiteral("VACUUM ANALYZE archive"));
+    made[rows] = name;
+    return name;
+}
+
+qint64 count(const QString& db, const char* table)
+{
+    return pg::Connection(uriOf(db), 5).exec(QStringLiteral("SELECT count(*) FROM %1").arg(QLatin1String(table))).scalar()->toLongLong();
+}
+
+ImportedRow row(int n)
+{
+    ImportedRow r;
+    r.date = QStringLiteral("12/07/2026");
+    r.time = QStringLiteral("09:15:02");
+    r.num = QStringLiteral("B%1").arg(n, 8, 10, QLatin1Char('0'));
+    for (QString& v : r.values)
+        v = QStringLiteral("5.5 |");
+    return r;
+}
+
+// A message of the size the analyser sends (some 1.3 KB), a new capture each time.
+audit::ReceivedMessage message(int n)
+{
+    audit::ReceivedMessage m;
+    m.bytes = QByteArray("\x05") + QByteArray(1300, 'R');
+    m.enq = QDateTime(QDate(2026, 12, 7), QTime(9, 0)).addMSecs(n);
+    m.end = m.enq.addMSecs(900);
+    m.capture = QStringLiteral("Temp%1.log").arg(n);
+    return m;
+}
+
+int messagesPerRound() { return benchsupport::smoke() ? 20 : 200; }
+
+// args: rows before.
+void BM_StoreMessages(benchmark::State& state)
+{
+    const QString db = database(int(state.range(0)));
+    PgResultStore store(folder->path() + QLatin1Char('/'), uriOf(db));
+    const qint64 before = count(db, "archive");
+    qint64 stored = 0;
+    for (auto _ : state)
+        for (int i = 0; i < messagesPerRound(); ++i) {
+            ++sent;
+            stored += store.store(row(sent), message(sent)).answer == ResultStore::Insert::Stored;
+        }
+    const qint64 expected = qint64(state.iterations()) * messagesPerRound();
+    benchsupport::check(state, stored == expected && count(db, "archive") - before == expected,
+                        "every message stored once with its archive entry");
+    state.SetItemsProcessed(expected);
+}
+
+// The same rows through libpq alone: one INSERT a transaction, no archive, no checks.
+void BM_BareInserts(benchmark::State& state)
+{
+    const QString db = database(int(state.range(0)));
+    PGconn* conn = PQconnectdb(uriOf(db).toUtf8().constData());
+    if (!benchsupport::check(state, PQstatus(conn) == CONNECTION_OK, "connected")) {
+        PQfinish(conn);
+        return;
+    }
+    QStringList placeholders;
+    for (int i = 1; i <= 22; ++i)
+        placeholders << QStringLiteral("$%1").arg(i);
+    const QByteArray sql = QStringLiteral("INSERT INTO results (dat, tim, num, %1, identity_key) VALUES ($1::date, %2)")
+                               .arg(resulttable::valueFields().join(QLatin1Char(',')).toLower(), placeholders.mid(1).join(QLatin1Char(',')))
+                               .toUtf8();
+    qint64 inserted = 0;
+    for (auto _ : state)
+        for (int i = 0; i < messagesPerRound(); ++i) {
+            ++sent;
+            const ImportedRow r = row(sent);
+            std::vector<QByteArray> texts = {QByteArray("2026-12-07"), r.time.toUtf8(), r.num.toUtf8()};
+            for (const QString& v : r.values)
+                texts.push_back(v.toUtf8());
+            texts.push_back(QByteArray::number(sent).toHex());
+            std::vector<const char*> params;
+            for (const QByteArray& t : texts)
+                params.push_back(t.constData());
+            PGresult* res = PQexecParams(conn, sql.constData(), int(params.size()), nullptr, params.data(), nullptr, nullptr, 0);
+            inserted += PQresultStatus(res) == PGRES_COMMAND_OK;
+            PQclear(res);
+        }
+    PQfinish(conn);
+    const qint64 expected = qint64(state.iterations()) * messagesPerRound();
+    benchsupport::check(state, inserted == expected, "every row inserted");
+    state.SetItemsProcessed(expected);
+}
+
+// args: rows, what (0: part of a name, 1: part of a number, 2: a patient's rows).
+void BM_Find(benchmark::State& state)
+{
+    const int rows = int(state.range(0));
+    const QString db = database(rows);
+    PgResultStore store(folder->path() + QLatin1Char('/'), uriOf(db));
+    RowFinder& finder = store.finder();
+    // Each found near the middle of the rows, from the start.
+    const QString part = QStringLiteral("ова %1").arg(rows / 2 % 50000 / 10 * 10 + 1);
+    const QString number = QString::number(rows / 2 + 7).right(6);
+    const QString patient = QStringLiteral("Сидоров %1").arg((rows / 2 / 5 * 5 + 2) % 50000);
+    int found = 0;
+    for (auto _ : state) {
+        switch (state.range(1)) {
+        case 0: found += finder.find(part, 0, false, {}).has_value(); break;
+        case 1: found += finder.find(number, 0, false, {}).has_value(); break;
+        default: found += !finder.patientRecords(patient, {}).isEmpty(); break;
+        }
+    }
+    benchsupport::check(state, found == int(state.iterations()), "every request found its rows");
+}
+
+void registerAll()
+{
+    const int small = benchsupport::smoke() ? 200 : 10000;
+    const int large = benchsupport::smoke() ? 2000 : 1000000;
+    auto add = [](const char* name, void (*fn)(benchmark::State&), std::vector<int64_t> args) {
+        auto* b = benchmark::RegisterBenchmark(name, fn)->Args(args)->Unit(benchmark::kMillisecond)->UseRealTime();
+        if (benchsupport::smoke())
+            b->Iterations(1);
+        else
+            b->MinTime(2.0);
+    };
+    // Taking turns over both sizes, so a slower minute of the machine falls on both.
+    for (int rows : {small, large}) {
+        add("BM_BareInserts", BM_BareInserts, {rows});
+        add("BM_StoreMessages", BM_StoreMessages, {rows});
+    }
+    for (int what : {0, 1, 2})
+        add("BM_Find", BM_Find, {large, what});
+}
+
+void printRatios(const benchsupport::RunTimes& times, int small, int large)
+{
+    auto at = [&](const std::string& key) { return times.at(key); };
+    const std::string s = std::to_string(small), l = std::to_string(large);
+    std::printf("Storing messages with their archive entries: %.2fx the throughput of bare single-row INSERTs "
+                "(%s rows; %.2fx at %s rows)\n",
+                at("BM_BareInserts/" + s) / at("BM_StoreMessages/" + s), s.c_str(),
+                at("BM_BareInserts/" + l) / at("BM_StoreMessages/" + l), l.c_str());
+    std::printf("A message's cost at %s rows: %.2fx at %s rows (%.2f ms a message)\n", l.c_str(),
+                at("BM_StoreMessages/" + l) / at("BM_StoreMessages/" + s), s.c_str(),
+                at("BM_StoreMessages/" + l) / messagesPerRound());
+    const char* what[] = {"find part of a name", "find part of a number", "a patient's rows"};
+    for (int i = 0; i < 3; ++i)
+        std::printf("At %s rows, %s: %.2f ms\n", l.c_str(), what[i], at("BM_Find/" + l + "/" + std::to_string(i)));
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    benchsupport::takeSmokeFlag(argc, argv);
+    QCoreApplication app(argc, argv);
+    QTemporaryDir programFolder;
+    folder = &programFolder;
+    Server server;
+    try {
+        if (!benchsupport::check(server.start(), "a PostgreSQL server (HEMATIX_PG_POINTER or scripts/pg-server.sh as root)"))
+            return benchsupport::exitStatus();
+        registerAll();
+        benchsupport::RunTimes reporter;
+        if (!benchsupport::runBenchmarks(argc, argv, &reporter))
+            return 1;
+        printRatios(reporter, benchsupport::smoke() ? 200 : 10000, benchsupport::smoke() ? 2000 : 1000000);
+    } catch (const Exception& e) {
+        benchsupport::check(false, e.message().toStdString());
+        return benchsupport::exitStatus();
+    }
+    return 0;
+}

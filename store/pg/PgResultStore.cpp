@@ -1,0 +1,361 @@
+#include "store/pg/PgResultStore.h"
+
+#include "engine/DateFormat.h"
+#include "store/DbfResultStore.h"
+#include "store/ResultTable.h"
+#include "store/pg/PgSchema.h"
+
+#include <QDateTime>
+
+namespace {
+
+using Outcome = audit::MessageArchive::Outcome;
+
+// The columns an imported row fills, with what each is written through. $1 the date, $2 TIM,
+// $3 NUM, $4.. the eighteen values, then the identity key and (for the archive) the capture key.
+struct RowStatement {
+    QStringList columns;
+    QStringList values;
+    int identity = 0;
+    int capture = 0;
+};
+
+const RowStatement& rowStatement()
+{
+    static const RowStatement s = [] {
+        RowStatement r;
+        int n = 0;
+        r.columns << QStringLiteral("dat");
+        r.values << QStringLiteral("$%1::date").arg(++n);
+        for (const char* field : {"TIM", "NUM"}) {
+            r.columns << pgschema::column(QLatin1String(field));
+            r.values << pgschema::checkedValue(QLatin1String(field), ++n);
+        }
+        // An imported row's FIO, COE and RECEPTION are empty texts; DOC, RETIC, FORMULA and
+        // COMMENT hold no value (left out, NULL), as the dBase import leaves them.
+        for (const char* field : {"fio", "coe", "reception"}) {
+            r.columns << QLatin1String(field);
+            r.values << QStringLiteral("''");
+        }
+        for (const QString& field : resulttable::valueFields()) {
+            r.columns << pgschema::column(field);
+            r.values << pgschema::checkedValue(field, ++n);
+        }
+        r.columns << QStringLiteral("identity_key");
+        r.values << QStringLiteral("$%1").arg(r.identity = ++n);
+        r.capture = ++n;
+        return r;
+    }();
+    return s;
+}
+
+// The row's parameters in rowStatement's order (without the two keys). A date that is no date
+// is refused here, naming the field, as the dBase codec refuses it.
+std::vector<pg::Value> rowParams(const ImportedRow& row)
+{
+    std::vector<pg::Value> p;
+    p.reserve(23);
+    if (row.date.trimmed().isEmpty()) {
+        p.emplace_back();
+    } else {
+        QDate d = datefmt::parseMonthDayYear(row.date);
+        if (!d.isValid())
+            d = QDate::fromString(row.date.trimmed(), Qt::ISODate);
+        if (!d.isValid() || d.year() < 1 || d.year() > 9999)
+            throw ERowRefused(QStringLiteral("DAT: \"%1\" is not a valid date").arg(row.date));
+        p.emplace_back(d.toString(Qt::ISODate));
+    }
+    p.emplace_back(row.time);
+    p.emplace_back(row.num);
+    for (const QString& v : row.values)
+        p.emplace_back(v);
+    return p;
+}
+
+// The whole row: its record among the undeleted last kRecentRows rows with the same date, time,
+// number and values (a row stored without a message, stored again).
+QString recentSelect()
+{
+    const RowStatement& s = rowStatement();
+    QStringList same;
+    QStringList keyColumns;
+    for (qsizetype i = 0; i < s.columns.size(); ++i) {
+        if (!s.values[i].contains(QLatin1Char('$')) || s.columns[i] == QLatin1String("identity_key"))
+            continue;
+        keyColumns << s.columns[i];
+        same << QStringLiteral("%1 IS NOT DISTINCT FROM %2").arg(s.columns[i], s.values[i]);
+    }
+    return QStringLiteral("SELECT id FROM (SELECT id, %1 FROM results WHERE NOT deleted ORDER BY id DESC LIMIT %2) r "
+                          "WHERE %3 ORDER BY id DESC LIMIT 1")
+        .arg(keyColumns.join(QLatin1Char(',')))
+        .arg(ResultStore::kRecentRows)
+        .arg(same.join(QStringLiteral(" AND ")));
+}
+
+// Inserts the row unless an undeleted row holds its identity (the partial unique index decides
+// between two programs at once), and says in the same statement which row holds it and whether
+// the capture is archived.
+QString insertStatement()
+{
+    const RowStatement& s = rowStatement();
+    // Only a row that is inserted takes a number: a resend leaves no gap in the record numbers.
+    return QStringLiteral("WITH held AS (SELECT id FROM results WHERE identity_key = $%3 AND NOT deleted), "
+                          "ins AS (INSERT INTO results (%1) SELECT %2 WHERE NOT EXISTS (SELECT 1 FROM held) "
+                          "ON CONFLICT (identity_key) WHERE NOT deleted AND identity_key IS NOT NULL DO NOTHING "
+                          "RETURNING id) "
+                          "SELECT (SELECT id FROM ins), (SELECT id FROM held), "
+                          "EXISTS (SELECT 1 FROM archive WHERE capture = $%4)")
+        .arg(s.columns.join(QLatin1Char(',')), s.values.join(QLatin1Char(',')))
+        .arg(s.identity)
+        .arg(s.capture);
+}
+
+qint64 number(const pg::Value& v) { return v ? v->toLongLong() : 0; }
+
+} // namespace
+
+PgResultStore::PgResultStore(QString programFolder, QString uri, audit::Chain::Clock clock)
+    : folder_(std::move(programFolder)),
+      uri_(std::move(uri)),
+      archive_(QStringLiteral("archive"), clock),
+      history_(QStringLiteral("history"), clock),
+      finder_(uri_)
+{
+}
+
+PgResultStore::~PgResultStore() = default;
+
+QString PgResultStore::location() const { return pg::maskedUri(uri_); }
+
+pg::Connection& PgResultStore::connection()
+{
+    if (!connection_) {
+        auto c = std::make_unique<pg::Connection>(uri_);
+        pgschema::check(*c);
+        connection_ = std::move(c);
+    }
+    return *connection_;
+}
+
+template <class F> auto PgResultStore::guarded(const QString& what, F work) -> decltype(work())
+{
+    try {
+        return work();
+    } catch (const ERowRefused&) {
+        throw;
+    } catch (const EStoreAway&) {
+        connection_.reset();
+        throw;
+    } catch (const EDatabaseError& e) {
+        // Not the row's fault (a schema missing or newer, a statement refused): the message waits.
+        throw EStoreAway(QStringLiteral("%1 in %2: %3").arg(what, location(), e.message()));
+    }
+}
+
+ResultStore::Stored PgResultStore::store(const ImportedRow& row, const audit::ReceivedMessage& message)
+{
+    const audit::Identity identity = DbfResultStore::identityOf(row);
+    const QByteArray key = audit::identityId(identity);
+    const bool archiving = !message.bytes.isEmpty();
+    std::vector<pg::Value> params = rowParams(row);
+    return guarded(QStringLiteral("Storing a row"), [&]() -> Stored {
+        pg::Connection& c = connection();
+        pg::Connection::Transaction transaction(c);
+        // Under the archive's lock whether this capture is archived, and what the row is, stay
+        // so until COMMIT: two programs importing the same capture take turns.
+        std::optional<pgchain::Chain::Locked> locked;
+        if (archiving) {
+            locked = archive_.lock(c);
+        } else if (const pg::Value found = c.exec(recentSelect(), params, QStringLiteral("Looking for the row among the recent rows")).scalar()) {
+            return {Insert::AlreadyStored, int(number(found))};
+        }
+        params.emplace_back(QString::fromLatin1(key));
+        params.emplace_back(archiving ? pg::Value(QString::fromLatin1(message.captureKey())) : pg::Value());
+        const pg::Result r = c.exec(insertStatement(), params, QStringLiteral("Storing a row"));
+        const pg::Row& got = r.rows.at(0);
+        Stored out;
+        if (got[0]) {
+            out = {Insert::Stored, int(number(got[0]))};
+        } else {
+            // Stored before. When the row holding the identity came in after this statement's
+            // snapshot (a program storing without a message, not waiting on the lock), look again.
+            const pg::Value holder = got[1] ? got[1]
+                                             : c.exec(QStringLiteral("SELECT id FROM results WHERE identity_key = $1 AND NOT deleted"),
+                                                      {QString::fromLatin1(key)}, QStringLiteral("Finding the row stored before")).scalar();
+            if (!holder)
+                throw EStoreAway(QStringLiteral("The row holding a message's identity went while it was stored"));
+            out = {Insert::AlreadyStored, int(number(holder))};
+        }
+        const bool captureArchived = got[2] == QStringLiteral("t");
+        // A new row always gets its origin; a resend is archived unless this capture already is
+        // (a crash between the commit and the capture file's removal).
+        if (archiving && (out.answer == Insert::Stored || !captureArchived))
+            archive_.append(c, *locked,
+                            audit::MessageArchive::entry(message, out.answer == Insert::Stored ? Outcome::Stored : Outcome::Resend,
+                                                         identity, out.record),
+                            QStringLiteral("message"), out.record, message.captureKey());
+        transaction.commit();
+        return out;
+    });
+}
+
+void PgResultStore::setAside(const audit::ReceivedMessage& message, const ImportedRow* row, const QString& reason)
+{
+    guarded(QStringLiteral("Archiving a message set aside"), [&] {
+        pg::Connection& c = connection();
+        pg::Connection::Transaction transaction(c);
+        const auto locked = archive_.lock(c);
+        const QByteArray capture = message.captureKey();
+        if (c.exec(QStringLiteral("SELECT EXISTS (SELECT 1 FROM archive WHERE capture = $1)"), {QString::fromLatin1(capture)},
+                   QStringLiteral("Looking for the capture in the archive"))
+                .scalar()
+            == QStringLiteral("t"))
+            return;
+        archive_.append(c, locked,
+                        audit::MessageArchive::entry(message, Outcome::Rejected,
+                                                     row ? DbfResultStore::identityOf(*row) : audit::Identity{}, 0, reason),
+                        QStringLiteral("message"), std::nullopt, capture);
+        transaction.commit();
+    });
+}
+
+ResultStore::AuditOpened PgResultStore::openAudit(int keepDays)
+{
+    // Nothing to adopt (the rows came through this store, each with its entry) and nothing left
+    // pending (a change and its entry commit together). What is left is pruning the archive.
+    return guarded(QStringLiteral("Pruning the archive"), [&] {
+        pg::Connection& c = connection();
+        pg::Connection::Transaction transaction(c);
+        const auto locked = archive_.lock(c);
+        const QDate oldest = QDate::currentDate().addDays(-keepDays);
+        const pg::Result gone = c.exec(
+            QStringLiteral("SELECT max(seq), max(record), count(*) FROM archive WHERE time < $1 AND kind <> 'pruned'"),
+            {audit::timeText(oldest.startOfDay())}, QStringLiteral("Finding the archive's old entries"));
+        const qint64 lastSeq = number(gone.rows.at(0)[0]);
+        if (lastSeq == 0)
+            return AuditOpened{};
+        const pg::Value lastLine = c.exec(QStringLiteral("SELECT entry FROM archive WHERE seq = $1"), {QString::number(lastSeq)},
+                                          QStringLiteral("Reading the last old entry")).scalar();
+        audit::JsonLine line;
+        line.add("kind", QStringLiteral("pruned"));
+        line.add("before", oldest.toString(Qt::ISODate));
+        line.add("lastSeq", lastSeq);
+        line.add("last", QString::fromLatin1(audit::sha256Hex(lastLine.value_or(QString()).toUtf8())));
+        line.add("records", number(gone.rows[0][1]));
+        line.add("entries", number(gone.rows[0][2]));
+        archive_.append(c, locked, line, QStringLiteral("pruned"));
+        c.exec(QStringLiteral("DELETE FROM archive WHERE seq <= $1"), {QString::number(lastSeq)},
+               QStringLiteral("Removing the archive's old entries"));
+        transaction.commit();
+        return AuditOpened{};
+    });
+}
+
+audit::VerifyReport PgResultStore::checkRecent(int days, const std::atomic_bool* cancel) const
+{
+    audit::VerifyReport report;
+    report.rounds = 1;
+    auto say = [&](const QString& text) {
+        if (report.breaks.size() < audit::kMaxBreaks)
+            report.breaks << text;
+        else
+            ++report.breaksNotListed;
+    };
+    try {
+        // A connection of its own: this runs beside the program, on another thread.
+        pg::Connection c(uri_);
+        const QDate since = QDate::currentDate().addDays(-days);
+        for (const auto& [chain, head] : {std::pair{QStringLiteral("archive"), &report.messagesHead},
+                                          std::pair{QStringLiteral("history"), &report.historyHead}}) {
+            const qint64 first = pgchain::firstSeqSince(c, chain, since);
+            if (first == 0)
+                continue;
+            // From the entry before the first of the days, to check the link into them.
+            pgchain::Reader reader(c, chain, first - 1);
+            audit::Entry e;
+            audit::Head before;
+            bool any = false;
+            while (reader.next(e)) {
+                if (cancel && cancel->load()) {
+                    report.cancelled = true;
+                    return report;
+                }
+                ++report.entries;
+                const QString at = QStringLiteral("%1 entry %2").arg(chain).arg(e.lineNumber);
+                if (!e.problem.isEmpty())
+                    say(QStringLiteral("%1: %2").arg(at, e.problem));
+                else if (e.seq != e.lineNumber)
+                    say(QStringLiteral("%1: its line says seq %2").arg(at).arg(e.seq));
+                if (any && e.lineNumber != before.seq + 1)
+                    say(QStringLiteral("%1 follows entry %2: entries are missing").arg(at).arg(before.seq));
+                else if (any && e.prev != before.hash)
+                    say(QStringLiteral("%1: its \"prev\" is not the hash of entry %2").arg(at).arg(before.seq));
+                else if (!any && e.lineNumber == 1 && e.prev != audit::zeroHash())
+                    say(QStringLiteral("%1: the first entry's \"prev\" is not zeros").arg(at));
+                before = audit::Head{e.lineNumber, e.hash, e.line};
+                any = true;
+            }
+            *head = before;
+        }
+    } catch (const Exception& e) {
+        say(QStringLiteral("The audit trail in %1 cannot be read: %2").arg(location(), e.message()));
+    }
+    return report;
+}
+
+// Nothing to note: no edit reaches this store's rows through the program yet (attachRows is not
+// available), and checkRecent compares no rows, so it finds none changed outside.
+void PgResultStore::noteChangedOutside(const QList<int>&) {}
+
+void PgResultStore::restore(int record)
+{
+    const QString what = QStringLiteral("Restoring row %1").arg(record);
+    try {
+        pg::Connection& c = connection();
+        pg::Connection::Transaction transaction(c);
+        const auto locked = history_.lock(c);
+        const pg::Result r = c.exec(QStringLiteral("SELECT deleted, %1 FROM results WHERE id = $1 FOR UPDATE").arg(PgFinder::valuesColumns()),
+                                    {QString::number(record)}, what);
+        if (r.rows.empty())
+            throw EDatabaseError(QStringLiteral("Row %1 is not in the table").arg(record));
+        if (r.rows[0][0] != QStringLiteral("t"))
+            throw EDatabaseError(QStringLiteral("Row %1 is not deleted").arg(record));
+        const qint64 deletedEntry = number(
+            c.exec(QStringLiteral("SELECT max(seq) FROM history WHERE record = $1 AND kind = 'deleted'"), {QString::number(record)}, what)
+                .scalar());
+        // As ChangeHistory writes it, without "state": the entry and the row commit together, so
+        // nothing is ever left pending.
+        const audit::Author author = audit::Author::ofThisProcess();
+        audit::JsonLine line;
+        line.add("kind", QStringLiteral("restored"));
+        line.add("record", record);
+        if (deletedEntry > 0)
+            line.add("of", deletedEntry);
+        line.add("user", author.user).add("host", author.host).add("pid", author.pid);
+        line.addRaw("values", audit::valuesJson(PgFinder::valuesOf(r.rows[0], 1)));
+        history_.append(c, locked, line, QStringLiteral("restored"), record);
+        try {
+            c.exec(QStringLiteral("UPDATE results SET deleted = false WHERE id = $1"), {QString::number(record)}, what);
+        } catch (const ERowRefused&) {
+            // The unique index: the analyser sent the message again after the deletion.
+            const pg::Value other = c.exec(QStringLiteral("SELECT r.id FROM results r JOIN results d ON d.identity_key = r.identity_key "
+                                                          "WHERE d.id = $1 AND NOT r.deleted"),
+                                           {QString::number(record)}, what).scalar();
+            throw EDatabaseError(QStringLiteral("Row %1 is not restored: row %2 holds the same message").arg(record).arg(other.value_or(QStringLiteral("?"))));
+        }
+        transaction.commit();
+    } catch (const EStoreAway& e) {
+        connection_.reset();
+        throw EDatabaseError(QStringLiteral("Row %1 is not restored: %2").arg(record).arg(e.message()));
+    }
+}
+
+void PgResultStore::selectPeriod(TQuery&, const QDate&, const QDate&)
+{
+    throw EDatabaseError(QStringLiteral("Selecting a period's rows on PostgreSQL is not available in this version"));
+}
+
+void PgResultStore::attachRows(TTable&)
+{
+    throw EDatabaseError(QStringLiteral("Browsing and editing rows on PostgreSQL is not available in this version"));
+}

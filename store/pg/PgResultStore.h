@@ -1,0 +1,57 @@
+#pragma once
+// The results in a PostgreSQL database (schema: PgSchema), behind the same calls as the dBase
+// store. A message's row and its archive entry are written in one transaction, so a crash or a
+// lost server leaves both or neither, and the database's own unique index on the message's
+// identity (among undeleted rows) makes a message a row once, whichever program stores it.
+//
+// The row's record number is its id (the identity column): the order rows were stored in. The
+// audit chains are the tables archive and history (PgChain), their lines as the dBase store's
+// files hold them.
+//
+// Not here yet: the engine's data sets read dBase files only, so selectPeriod and attachRows
+// raise; the program's grid runs on the dBase table.
+//
+// Knows: the schema, the audit entries' keys, the connection. Must not know: capture files,
+// windows, reports. Untrusted: the row's texts (checked by the database through hematix_fit),
+// the URI (its password never shown: location()), and everything the database holds.
+#include "store/ResultStore.h"
+#include "store/pg/PgChain.h"
+#include "store/pg/PgConnection.h"
+#include "store/pg/PgFinder.h"
+
+#include <memory>
+
+class PgResultStore : public ResultStore {
+public:
+    // programFolder ends with its separator (auditFolder); uri names the database. Connects on
+    // the first call and again after the connection was lost.
+    PgResultStore(QString programFolder, QString uri, audit::Chain::Clock clock = {});
+    ~PgResultStore() override;
+    PgResultStore(const PgResultStore&) = delete;
+    PgResultStore& operator=(const PgResultStore&) = delete;
+
+    Stored store(const ImportedRow& row, const audit::ReceivedMessage& message) override;
+    void setAside(const audit::ReceivedMessage& message, const ImportedRow* row, const QString& reason) override;
+    AuditOpened openAudit(int keepDays) override;
+    audit::VerifyReport checkRecent(int days, const std::atomic_bool* cancel) const override;
+    void noteChangedOutside(const QList<int>& records) override;
+    void restore(int record) override;
+    QString auditFolder() const override { return folder_; }
+    void selectPeriod(TQuery& query, const QDate& first, const QDate& last) override;
+    void attachRows(TTable& table) override;
+    QString location() const override;
+    RowFinder& finder() override { return finder_; }
+    void openFinder() override {}
+
+private:
+    pg::Connection& connection();
+    // Runs work, turning the connection's errors into the store's: a lost connection is dropped
+    // (the next call connects again); anything but a refused row means the store is away.
+    template <class F> auto guarded(const QString& what, F work) -> decltype(work());
+
+    QString folder_;
+    QString uri_;
+    std::unique_ptr<pg::Connection> connection_;
+    pgchain::Chain archive_, history_;
+    PgFinder finder_;
+};

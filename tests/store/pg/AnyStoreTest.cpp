@@ -1,0 +1,252 @@
+// What holds for every store, asked of the dBase store in a folder of its own and of the
+// PostgreSQL store in a database of its own: a message stored once, recognised when it comes
+// again; refused values store nothing; a message set aside archived once; a deleted row
+// restored; rows found by number and name. Then what only a server can do: go away mid-burst.
+#include "../FindCases.h"
+#include "PgTestDatabase.h"
+
+#include "audit/Chain.h"
+#include "engine/DataSet.h"
+#include "engine/DbfFile.h"
+#include "store/DbfResultStore.h"
+#include "store/ResultTable.h"
+#include "store/pg/PgChain.h"
+#include "store/pg/PgResultStore.h"
+#include "store/pg/PgSchema.h"
+
+#include <QTemporaryDir>
+
+namespace {
+
+enum class Kind { Dbf, Pg };
+
+ImportedRow row(const QString& num)
+{
+    ImportedRow r;
+    r.date = QStringLiteral("12/07/2026");
+    r.time = QStringLiteral("09:15:02");
+    r.num = num;
+    for (size_t i = 0; i < r.values.size(); ++i)
+        r.values[i] = QString::number(i) + QStringLiteral(".5|");
+    return r;
+}
+
+// sent: the ENQ's second; the same one is the same capture read again.
+audit::ReceivedMessage message(const QString& num, int sent)
+{
+    audit::ReceivedMessage m;
+    m.bytes = "\x05\x02" "1H|\\^&|||sample " + num.toUtf8() + "\r\x03" "00\r\n";
+    m.enq = QDateTime(QDate::currentDate(), QTime(9, 15, sent));
+    m.end = m.enq.addMSecs(900);
+    m.capture = QStringLiteral("Temp.log");
+    return m;
+}
+
+class AnyStore : public PgTestDatabase, public ::testing::WithParamInterface<Kind> {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(tmp.isValid());
+        folder = tmp.path() + QLatin1Char('/');
+        if (pg()) {
+            PgTestDatabase::SetUp();
+            if (IsSkipped() || HasFatalFailure())
+                return;
+            pgschema::ensure(*db_);
+            store = std::make_unique<PgResultStore>(folder, uri_);
+        } else {
+            resulttable::create(folder);
+            auto dbf = std::make_unique<DbfResultStore>(folder);
+            dbf->attachRows(table);
+            table.Open();
+            store = std::move(dbf);
+        }
+    }
+    void TearDown() override
+    {
+        table.Close();
+        store.reset();
+        PgTestDatabase::TearDown();
+    }
+    bool pg() const { return GetParam() == Kind::Pg; }
+
+    // Deletes a row and types a name in, through the store's own means (the dBase table's data
+    // set; on the server, as the grid will).
+    void deleteRow(int record)
+    {
+        if (pg())
+            return void(db_->exec(QStringLiteral("UPDATE results SET deleted = true WHERE id = $1"), {QString::number(record)}));
+        table.Refresh();
+        table.SetRecNo(record);
+        table.Delete();
+    }
+    void setName(int record, const QString& name)
+    {
+        if (pg())
+            return void(db_->exec(QStringLiteral("UPDATE results SET fio = $1 WHERE id = $2"), {name, QString::number(record)}));
+        table.Refresh();
+        table.SetRecNo(record);
+        table.Edit();
+        table.FieldByName(QStringLiteral("FIO"))->SetAsString(name);
+        table.Post();
+    }
+    qint64 rowCount()
+    {
+        if (pg())
+            return db_->exec(QStringLiteral("SELECT count(*) FROM results")).scalar()->toLongLong();
+        return DbfFile(resulttable::tableFile(folder), DbfFile::Access::ReadOnly).recordCount();
+    }
+    // Each entry of the archive (its outcome) or the history (its kind).
+    QStringList entries(bool archive)
+    {
+        const char* key = archive ? "outcome" : "kind";
+        QStringList out;
+        audit::Entry e;
+        auto take = [&] { out << e.object.value(QLatin1String(key)).toString(); };
+        if (pg()) {
+            pgchain::Reader reader(*db_, QLatin1String(archive ? "archive" : "history"));
+            while (reader.next(e))
+                take();
+        } else {
+            audit::ChainReader reader(audit::Chain::files(folder, QLatin1String(archive ? "messages" : "history")));
+            while (reader.next(e))
+                take();
+        }
+        return out;
+    }
+
+    QTemporaryDir tmp;
+    QString folder;
+    TTable table;
+    std::unique_ptr<ResultStore> store;
+};
+
+} // namespace
+
+TEST_P(AnyStore, AMessageIsStoredOnceWhateverComesAgain)
+{
+    using I = ResultStore::Insert;
+    const QString num = QStringLiteral("123");
+    const struct Step {
+        const char* what;
+        std::function<ResultStore::Stored()> run;
+        I answer;
+        int record;
+        QStringList archive;
+    } steps[] = {
+        {"first", [&] { return store->store(row(num), message(num, 1)); }, I::Stored, 1, {"stored"}},
+        {"the same capture again (a crash before its file went)", [&] { return store->store(row(num), message(num, 1)); },
+         I::AlreadyStored, 1, {"stored"}},
+        {"sent again", [&] { return store->store(row(num), message(num, 2)); }, I::AlreadyStored, 1, {"stored", "resend"}},
+        {"sent again after its row was deleted", [&] {
+             deleteRow(1);
+             return store->store(row(num), message(num, 3));
+         }, I::Stored, 2, {"stored", "resend", "stored"}},
+        {"without bytes: a new row, not archived", [&] { return ResultStore::Stored{store->insert(row(QStringLiteral("124"))), 3}; },
+         I::Stored, 3, {"stored", "resend", "stored"}},
+        {"without bytes again: among the recent rows", [&] { return store->store(row(QStringLiteral("124")), {}); },
+         I::AlreadyStored, 3, {"stored", "resend", "stored"}},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.what);
+        const ResultStore::Stored got = s.run();
+        EXPECT_EQ(got.answer, s.answer);
+        EXPECT_EQ(got.record, s.record);
+        EXPECT_EQ(entries(true), s.archive);
+    }
+    EXPECT_EQ(rowCount(), 3);
+    const audit::VerifyReport checked = store->checkRecent(1, nullptr);
+    EXPECT_TRUE(checked.breaks.isEmpty()) << checked.breaks.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(checked.messagesHead.seq, 3);
+}
+
+TEST_P(AnyStore, RefusedValuesStoreNothing)
+{
+    const struct {
+        const char* what;
+        void (*change)(ImportedRow&);
+        bool refused;
+    } cases[] = {
+        {"a number as long as its field", [](ImportedRow& r) { r.num = QStringLiteral("1234567890"); }, false},
+        {"one longer", [](ImportedRow& r) { r.num = QStringLiteral("12345678901"); }, true},
+        {"a value outside the code page", [](ImportedRow& r) { r.values[3] = QString::fromUtf8("7\xF0\x9F\x98\x80"); }, true},
+        {"a date that is none", [](ImportedRow& r) { r.date = QStringLiteral("13/45/2026"); }, true},
+    };
+    qint64 stored = 0;
+    int sent = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ImportedRow r = row(QStringLiteral("5"));
+        c.change(r);
+        if (c.refused) {
+            EXPECT_THROW(store->store(r, message(QStringLiteral("5"), ++sent)), ERowRefused);
+        } else {
+            EXPECT_EQ(store->store(r, message(QStringLiteral("5"), ++sent)).answer, ResultStore::Insert::Stored);
+            ++stored;
+        }
+        EXPECT_EQ(rowCount(), stored);
+        EXPECT_EQ(entries(true).size(), stored);
+    }
+}
+
+TEST_P(AnyStore, SetAsideIsArchivedOnceAndADeletedRowIsRestored)
+{
+    const ImportedRow r = row(QStringLiteral("7"));
+    for (int i = 0; i < 2; ++i)
+        store->setAside(message(QStringLiteral("7"), 1), &r, QStringLiteral("no patient"));
+    EXPECT_EQ(entries(true), QStringList{"rejected"});
+
+    store->insert(r);
+    setName(1, QStringLiteral("Иванов"));
+    deleteRow(1);
+    EXPECT_TRUE(store->finder().valuesAt(1).isEmpty());
+    store->restore(1);
+    EXPECT_TRUE(entries(false).contains("restored"));
+    const audit::RowValues values = store->finder().valuesAt(1);
+    EXPECT_TRUE(values.contains({QStringLiteral("FIO"), QStringLiteral("Иванов")}));
+    EXPECT_TRUE(values.contains({QStringLiteral("DAT"), QStringLiteral("20261207")}));
+    EXPECT_THROW(store->restore(1), EDatabaseError);  // not deleted any more
+    EXPECT_THROW(store->restore(2), EDatabaseError);  // not there
+}
+
+TEST_P(AnyStore, FindsPartsOfNumbersAndNamesFoldedRoundTheEndBothWays)
+{
+    for (const findcases::Row& r : findcases::rows) {
+        const int record = store->store(row(QString::fromUtf8(r.num)), {}).record;
+        if (*r.name)
+            setName(record, QString::fromUtf8(r.name));
+    }
+    store->openFinder();
+    RowFinder& finder = store->finder();
+    for (const findcases::Find& c : findcases::finds) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(finder.find(QString::fromUtf8(c.text), c.from, c.backward, {}).value_or(RowFinder::Match{}), c.found);
+    }
+    for (const findcases::Patient& p : findcases::patients)
+        EXPECT_EQ(finder.patientRecords(QString::fromUtf8(p.name), {}), p.records) << p.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Stores, AnyStore, ::testing::Values(Kind::Dbf, Kind::Pg),
+                         [](const auto& p) { return p.param == Kind::Pg ? "Pg" : "Dbf"; });
+
+using PgStore = PgTestDatabase;
+
+// The server's sessions ended between two stores: the next store is away and leaves nothing half
+// stored; a store made anew stores once.
+TEST_F(PgStore, ServerGoneMidBurstIsAwayAndNothingIsHalfStored)
+{
+    pgschema::ensure(*db_);
+    QTemporaryDir tmp;
+    PgResultStore store(tmp.path() + QLatin1Char('/'), uri_);
+    store.store(row(QStringLiteral("1")), message(QStringLiteral("1"), 1));
+    pg::Connection(uri_, 5).exec(QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                                                "WHERE datname = current_database() AND pid <> pg_backend_pid()"));
+    EXPECT_THROW(store.store(row(QStringLiteral("2")), message(QStringLiteral("2"), 2)), EStoreAway);
+    db_ = std::make_unique<pg::Connection>(uri_, 5);
+    auto counts = [&] { return db_->exec(QStringLiteral("SELECT (SELECT count(*) FROM results) || '/' || (SELECT count(*) FROM archive)")).scalar(); };
+    EXPECT_EQ(counts(), QStringLiteral("1/1"));
+    PgResultStore again(tmp.path() + QLatin1Char('/'), uri_);
+    EXPECT_EQ(again.store(row(QStringLiteral("2")), message(QStringLiteral("2"), 2)).answer, ResultStore::Insert::Stored);
+    EXPECT_EQ(again.store(row(QStringLiteral("2")), message(QStringLiteral("2"), 2)).answer, ResultStore::Insert::AlreadyStored);
+    EXPECT_EQ(counts(), QStringLiteral("2/2"));
+}
