@@ -61,7 +61,8 @@ ChangeHistory::ChangeHistory(QString programFolder, Chain::Clock clock, Author a
 {
 }
 
-JsonLine ChangeHistory::start(const char* kind, int record, qint64 of, bool pending) const
+namespace {
+JsonLine startLine(const char* kind, int record, qint64 of, bool pending, const Author& author)
 {
     JsonLine line;
     line.add("kind", QString::fromLatin1(kind));
@@ -70,8 +71,14 @@ JsonLine ChangeHistory::start(const char* kind, int record, qint64 of, bool pend
         line.add("of", of);
     if (pending)
         line.add("state", QStringLiteral("pending"));
-    line.add("user", author_.user).add("host", author_.host).add("pid", author_.pid);
+    line.add("user", author.user).add("host", author.host).add("pid", author.pid);
     return line;
+}
+} // namespace
+
+JsonLine ChangeHistory::start(const char* kind, int record, qint64 of, bool pending) const
+{
+    return startLine(kind, record, of, pending, author_);
 }
 
 namespace {
@@ -87,24 +94,35 @@ const char* kindName(ChangeHistory::Kind kind)
 }
 } // namespace
 
+JsonLine ChangeHistory::changeBody(int record, const Author& author, bool pending, const QList<FieldChange>& changes)
+{
+    return startLine("edit", record, 0, pending, author).addRaw("changes", changesJson(changes, "old", "new"));
+}
+
+JsonLine ChangeHistory::valuesBody(Kind kind, int record, const Author& author, bool pending, const RowValues& values,
+                                   qint64 of)
+{
+    return startLine(kindName(kind), record, of, pending, author).addRaw("values", valuesJson(values));
+}
+
 qint64 ChangeHistory::edited(int record, const QList<FieldChange>& changes)
 {
-    return chain_.append(start("edit", record, 0, true).addRaw("changes", changesJson(changes, "old", "new")), true).seq;
+    return chain_.append(changeBody(record, author_, true, changes), true).seq;
 }
 
 qint64 ChangeHistory::entered(int record, const RowValues& values)
 {
-    return chain_.append(start("entered", record, 0, true).addRaw("values", valuesJson(values)), true).seq;
+    return chain_.append(valuesBody(Kind::Entered, record, author_, true, values), true).seq;
 }
 
 qint64 ChangeHistory::deleted(int record, const RowValues& values)
 {
-    return chain_.append(start("deleted", record, 0, true).addRaw("values", valuesJson(values)), true).seq;
+    return chain_.append(valuesBody(Kind::Deleted, record, author_, true, values), true).seq;
 }
 
 qint64 ChangeHistory::restored(int record, const RowValues& values, qint64 deletedEntry)
 {
-    return chain_.append(start("restored", record, deletedEntry, true).addRaw("values", valuesJson(values)), true).seq;
+    return chain_.append(valuesBody(Kind::Restored, record, author_, true, values, deletedEntry), true).seq;
 }
 
 void ChangeHistory::applied(qint64 seq, int record) { chain_.append(start("applied", record, seq), false); }

@@ -86,6 +86,13 @@ public:
 
     Chain& chain() { return chain_; }
 
+    // The bodies of a change's entry as edited(), entered(), deleted() and restored() write them
+    // (kind Edit takes changes, the others values), for a store that keeps the chain elsewhere.
+    // pending false leaves "state" out: there a change and its entry commit together.
+    static JsonLine changeBody(int record, const Author& author, bool pending, const QList<FieldChange>& changes);
+    static JsonLine valuesBody(Kind kind, int record, const Author& author, bool pending, const RowValues& values,
+                               qint64 of = 0);
+
 private:
     // An entry's first keys: its kind and row, the entry it resolves (of), whether it is pending,
     // and who makes it.

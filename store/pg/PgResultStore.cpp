@@ -355,7 +355,9 @@ void PgResultStore::selectPeriod(TQuery&, const QDate&, const QDate&)
     throw EDatabaseError(QStringLiteral("Selecting a period's rows on PostgreSQL is not available in this version"));
 }
 
-void PgResultStore::attachRows(TTable&)
+void PgResultStore::attachRows(TTable& table)
 {
-    throw EDatabaseError(QStringLiteral("Browsing and editing rows on PostgreSQL is not available in this version"));
+    if (!rowHistory_)
+        rowHistory_ = std::make_unique<PgRowHistory>(history_);
+    PgRowHistory::attachTable(table, uri_, location(), *rowHistory_);
 }

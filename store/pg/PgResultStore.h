@@ -8,8 +8,8 @@
 // audit chains are the tables archive and history (PgChain), their lines as the dBase store's
 // files hold them.
 //
-// Not here yet: the engine's data sets read dBase files only, so selectPeriod and attachRows
-// raise; the program's grid runs on the dBase table.
+// attachRows gives a table the rows through PgRecordSource, each change with its history entry
+// in one transaction (PgRowHistory). Not here yet: selectPeriod raises.
 //
 // Knows: the schema, the audit entries' keys, the connection. Must not know: capture files,
 // windows, reports. Untrusted: the row's texts (checked by the database through hematix_fit),
@@ -18,6 +18,7 @@
 #include "store/pg/PgChain.h"
 #include "store/pg/PgConnection.h"
 #include "store/pg/PgFinder.h"
+#include "store/pg/PgRowHistory.h"
 
 #include <memory>
 
@@ -54,4 +55,6 @@ private:
     std::unique_ptr<pg::Connection> connection_;
     pgchain::Chain archive_, history_;
     PgFinder finder_;
+    // The history of the table attachRows was last given (one at a time).
+    std::unique_ptr<PgRowHistory> rowHistory_;
 };

@@ -1,0 +1,332 @@
+#include "store/pg/PgRecordSource.h"
+
+#include "engine/DbfFieldCodec.h"
+#include "store/ResultTable.h"
+#include "store/pg/PgSchema.h"
+
+#include <cstring>
+
+namespace {
+
+// id, deleted, then the fields in record order; DAT as its eight digits.
+const QString& selectColumns()
+{
+    static const QString s = [] {
+        QStringList c = {QStringLiteral("id"), QStringLiteral("deleted")};
+        for (const DbfField& f : PgRecordSource::layout())
+            c << (f.type == 'D' ? QStringLiteral("to_char(%1, 'YYYYMMDD')").arg(pgschema::column(f.name))
+                                : pgschema::column(f.name));
+        return c.join(QLatin1Char(','));
+    }();
+    return s;
+}
+
+QString recordWhat(int index) { return QStringLiteral("Reading row %1").arg(index + 1); }
+
+// The field's value in the record as a statement's parameter: NULL for blanks, a date as
+// yyyy-mm-dd. A date that is no calendar day is refused here, naming the field.
+pg::Value paramOf(const DbfField& f, const char* record)
+{
+    if (dbfcodec::isNull(f, record))
+        return std::nullopt;
+    if (f.type != 'D')
+        return dbfcodec::rawText(f, record);
+    const QDate d = dbfcodec::date(f, record);
+    if (!d.isValid())
+        throw ERowRefused(QStringLiteral("%1: \"%2\" is not a valid date").arg(f.name, dbfcodec::rawText(f, record)));
+    return d.toString(Qt::ISODate);
+}
+
+QString placeholder(const DbfField& f, int n)
+{
+    return f.type == 'D' ? QStringLiteral("$%1::date").arg(n) : pgschema::checkedValue(f.name, n);
+}
+
+} // namespace
+
+const std::vector<DbfField>& PgRecordSource::layout()
+{
+    static const std::vector<DbfField> list = [] {
+        std::vector<DbfField> out;
+        int offset = 1;  // byte 0 is the deleted mark
+        for (const DbfFieldSpec& s : resulttable::fields()) {
+            out.push_back({s.name, s.type, s.length, s.decimals, offset});
+            offset += s.length;
+        }
+        return out;
+    }();
+    return list;
+}
+
+int PgRecordSource::recordLength()
+{
+    const DbfField& last = layout().back();
+    return last.offset + last.length;
+}
+
+PgRecordSource::PgRecordSource(QString uri) : uri_(std::move(uri))
+{
+    gone_ = blankRecord();
+    gone_[0] = '*';
+    refresh();
+}
+
+PgRecordSource::~PgRecordSource() = default;
+
+pg::Connection& PgRecordSource::connection()
+{
+    if (!connection_) {
+        auto c = std::make_unique<pg::Connection>(uri_);
+        pgschema::check(*c);
+        connection_ = std::move(c);
+    }
+    return *connection_;
+}
+
+template <class F> auto PgRecordSource::guarded(F work) -> decltype(work())
+{
+    try {
+        return work();
+    } catch (const EStoreAway&) {
+        connection_.reset();
+        writing_ = false;
+        throw;
+    }
+}
+
+QByteArray PgRecordSource::blankRecord() const { return QByteArray(recordLength(), ' '); }
+
+QByteArray PgRecordSource::rowRecord(const pg::Row& row) const
+{
+    QByteArray rec = blankRecord();
+    if (row.at(1) == QStringLiteral("t"))
+        rec[0] = '*';
+    const std::vector<DbfField>& fs = layout();
+    for (size_t i = 0; i < fs.size(); ++i) {
+        const pg::Value& v = row.at(i + 2);
+        if (!v)
+            continue;  // NULL reads as the field's blanks
+        if (fs[i].type == 'D') {
+            // to_char gives eight digits for the years a dBase date holds; anything else is blank.
+            if (v->size() == 8)
+                std::memcpy(rec.data() + fs[i].offset, v->toLatin1().constData(), 8);
+        } else {
+            dbfcodec::put(fs[i], rec.data(), DbfValue(*v));
+        }
+    }
+    return rec;
+}
+
+QByteArray PgRecordSource::readBlock(int first)
+{
+    QByteArray bytes;
+    bytes.reserve(qsizetype(kBlockRows) * recordLength());
+    for (int i = 0; i < kBlockRows; ++i)
+        bytes += gone_;
+    const pg::Result r = guarded([&] {
+        return connection().exec(
+            QStringLiteral("SELECT %1 FROM results WHERE id BETWEEN $1 AND $2 ORDER BY id").arg(selectColumns()),
+            {QString::number(first + 1), QString::number(first + kBlockRows)}, recordWhat(first));
+    });
+    ++blocksRead_;
+    for (const pg::Row& row : r.rows) {
+        const qint64 at = row.at(0).value_or(QString()).toLongLong() - 1 - first;
+        if (at < 0 || at >= kBlockRows)
+            continue;
+        const QByteArray rec = rowRecord(row);
+        std::memcpy(bytes.data() + at * recordLength(), rec.constData(), size_t(rec.size()));
+    }
+    return bytes;
+}
+
+PgRecordSource::Block& PgRecordSource::block(int index)
+{
+    const int first = index - index % kBlockRows;
+    for (auto it = blocks_.begin(); it != blocks_.end(); ++it)
+        if (it->first == first) {
+            blocks_.splice(blocks_.begin(), blocks_, it);
+            return blocks_.front();
+        }
+    QByteArray bytes = readBlock(first);
+    if (int(blocks_.size()) >= kCachedBlocks)
+        blocks_.pop_back();
+    blocks_.push_front({first, std::move(bytes)});
+    return blocks_.front();
+}
+
+void PgRecordSource::dropBlocks(int fromIndex, int toIndex)
+{
+    blocks_.remove_if([&](const Block& b) { return b.first + kBlockRows > fromIndex && b.first <= toIndex; });
+}
+
+const char* PgRecordSource::record(int index)
+{
+    if (index < 0 || index >= count_)
+        return gone_.constData();
+    const Block& b = block(index);
+    return b.bytes.constData() + qsizetype(index - b.first) * recordLength();
+}
+
+QByteArray PgRecordSource::fetchRow(int index, bool forUpdate)
+{
+    const pg::Result r = guarded([&] {
+        return connection().exec(QStringLiteral("SELECT %1 FROM results WHERE id = $1%2")
+                                     .arg(selectColumns(), forUpdate ? QStringLiteral(" FOR UPDATE") : QString()),
+                                 {QString::number(index + 1)}, recordWhat(index));
+    });
+    return r.rows.empty() ? QByteArray() : rowRecord(r.rows[0]);
+}
+
+QByteArray PgRecordSource::readFresh(int index)
+{
+    QByteArray rec = index < 0 ? QByteArray() : fetchRow(index, false);
+    if (writing_) {
+        freshIndex_ = index;
+        fresh_ = rec;
+    }
+    return rec;
+}
+
+void PgRecordSource::forEach(int from, int to, const std::function<void(int, const char*)>& visit)
+{
+    from = std::max(from, 0);
+    to = std::min(to, count_);
+    const int length = recordLength();
+    for (int i = from; i < to;) {
+        const int first = i - i % kBlockRows;
+        // A block cached is used; one that is not is read without caching it, so that counting
+        // the whole table does not push out the blocks the grid shows.
+        QByteArray read;
+        const char* bytes = nullptr;
+        for (Block& b : blocks_)
+            if (b.first == first)
+                bytes = b.bytes.constData();
+        if (!bytes) {
+            read = readBlock(first);
+            bytes = read.constData();
+        }
+        for (const int end = std::min(to, first + kBlockRows); i < end; ++i)
+            visit(i, bytes + qsizetype(i - first) * length);
+    }
+}
+
+void PgRecordSource::refresh()
+{
+    const pg::Value max = guarded([&] {
+        return connection().exec(QStringLiteral("SELECT max(id) FROM results"), {}, QStringLiteral("Counting the rows")).scalar();
+    });
+    count_ = max ? max->toInt() : 0;
+    blocks_.clear();
+    ++generation_;
+}
+
+void PgRecordSource::beginWrite()
+{
+    guarded([&] { connection().begin(); });
+    writing_ = true;
+    reserved_ = 0;
+    freshIndex_ = -1;
+    fresh_.clear();
+}
+
+void PgRecordSource::endWrite()
+{
+    guarded([&] { connection().commit(); });
+    writing_ = false;
+}
+
+void PgRecordSource::abortWrite() noexcept
+{
+    writing_ = false;
+    reserved_ = 0;
+    if (!connection_)
+        return;
+    try {
+        if (connection_->inTransaction())
+            connection_->rollback();
+    } catch (const std::exception&) {
+        // A connection that cannot roll back is lost: the server gives the transaction up.
+        connection_.reset();
+    }
+}
+
+int PgRecordSource::reserveAppend()
+{
+    if (reserved_ == 0) {
+        const pg::Value id = guarded([&] {
+            return connection().exec(QStringLiteral("SELECT nextval(pg_get_serial_sequence('results', 'id'))"), {},
+                                     QStringLiteral("Numbering a new row")).scalar();
+        });
+        reserved_ = id ? id->toInt() : 0;
+    }
+    return reserved_;
+}
+
+int PgRecordSource::append(const QByteArray& record)
+{
+    if (record.size() != recordLength())
+        throw EDatabaseError(QStringLiteral("A new row of %1 bytes, the table's are %2").arg(record.size()).arg(recordLength()));
+    const int id = reserveAppend();
+    QStringList columns = {QStringLiteral("id")};
+    QStringList values = {QStringLiteral("$1")};
+    std::vector<pg::Value> params = {QString::number(id)};
+    for (const DbfField& f : layout()) {
+        pg::Value v = paramOf(f, record.constData());
+        if (!v)
+            continue;  // left out: NULL
+        params.push_back(std::move(v));
+        columns << pgschema::column(f.name);
+        values << placeholder(f, int(params.size()));
+    }
+    guarded([&] {
+        connection().exec(QStringLiteral("INSERT INTO results (%1) OVERRIDING SYSTEM VALUE VALUES (%2)")
+                              .arg(columns.join(QLatin1Char(',')), values.join(QLatin1Char(','))),
+                          params, QStringLiteral("Adding row %1").arg(id));
+    });
+    reserved_ = 0;
+    // Rows others added up to this one appear too; their blocks read them anew.
+    dropBlocks(count_, id - 1);
+    count_ = std::max(count_, id);
+    return id - 1;
+}
+
+void PgRecordSource::write(int index, const QByteArray& record)
+{
+    if (record.size() != recordLength())
+        throw EDatabaseError(QStringLiteral("Row %1 of %2 bytes, the table's are %3").arg(index + 1).arg(record.size()).arg(recordLength()));
+    const QByteArray now = fetchRow(index, true);
+    if (now.isEmpty())
+        throw EDatabaseError(QStringLiteral("Row %1 is not in the table").arg(index + 1));
+    // Under the row's lock: the row must still hold what the edit (and its history entry) was
+    // made against.
+    if (freshIndex_ == index && now != fresh_)
+        throw EDatabaseError(QStringLiteral("Row %1 was changed by another program meanwhile: read it again").arg(index + 1));
+    QStringList sets;
+    std::vector<pg::Value> params = {QString::number(index + 1)};
+    for (const DbfField& f : layout()) {
+        if (std::memcmp(now.constData() + f.offset, record.constData() + f.offset, size_t(f.length)) == 0)
+            continue;
+        params.push_back(paramOf(f, record.constData()));
+        sets << QStringLiteral("%1 = %2").arg(pgschema::column(f.name), placeholder(f, int(params.size())));
+    }
+    if (!sets.isEmpty())
+        guarded([&] {
+            connection().exec(QStringLiteral("UPDATE results SET %1 WHERE id = $1").arg(sets.join(QLatin1Char(','))), params,
+                              QStringLiteral("Writing row %1").arg(index + 1));
+        });
+    dropBlocks(index, index);
+}
+
+void PgRecordSource::setDeleted(int index, bool deleted)
+{
+    const qint64 n = guarded([&] {
+        return connection()
+            .exec(QStringLiteral("UPDATE results SET deleted = $2 WHERE id = $1"),
+                  {QString::number(index + 1), deleted ? QStringLiteral("true") : QStringLiteral("false")},
+                  QStringLiteral("%1 row %2").arg(deleted ? QStringLiteral("Deleting") : QStringLiteral("Restoring")).arg(index + 1))
+            .affected;
+    });
+    if (n == 0)
+        throw EDatabaseError(QStringLiteral("Row %1 is not in the table").arg(index + 1));
+    dropBlocks(index, index);
+}

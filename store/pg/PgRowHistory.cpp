@@ -1,0 +1,58 @@
+#include "store/pg/PgRowHistory.h"
+
+#include "engine/DbfFieldCodec.h"
+#include "store/RowHistory.h"
+#include "store/pg/PgRecordSource.h"
+
+PgRowHistory::PgRowHistory(pgchain::Chain history, audit::Author author)
+    : history_(std::move(history)), author_(std::move(author))
+{
+}
+
+qint64 PgRowHistory::beforeWrite(Change change, int recNo, const std::vector<DbfField>& fields, const QByteArray& before,
+                                 const QByteArray& after)
+{
+    if (!source_)
+        throw EDatabaseError(QStringLiteral("Row %1 is not changed: its history has no connection").arg(recNo));
+    using Kind = audit::ChangeHistory::Kind;
+    audit::JsonLine body;
+    QString kind;
+    switch (change) {
+    case Change::Insert:
+        recNo = source_->reserveAppend();
+        body = audit::ChangeHistory::valuesBody(Kind::Entered, recNo, author_, false, RowHistory::valuesOf(fields, after.constData()));
+        kind = QStringLiteral("entered");
+        break;
+    case Change::Delete:
+        body = audit::ChangeHistory::valuesBody(Kind::Deleted, recNo, author_, false, RowHistory::valuesOf(fields, before.constData()));
+        kind = QStringLiteral("deleted");
+        break;
+    case Change::Edit: {
+        QList<audit::FieldChange> changes;
+        for (const DbfField& f : fields) {
+            const QString old = dbfcodec::rawText(f, before.constData());
+            const QString now = dbfcodec::rawText(f, after.constData());
+            if (old != now)
+                changes.append({f.name, old, now});
+        }
+        if (changes.isEmpty())
+            return 0;  // written as it was: nothing to enter
+        body = audit::ChangeHistory::changeBody(recNo, author_, false, changes);
+        kind = QStringLiteral("edit");
+        break;
+    }
+    }
+    pg::Connection& c = source_->connection();
+    const auto locked = history_.lock(c);
+    return history_.append(c, locked, body, kind, recNo).seq;
+}
+
+void PgRowHistory::attachTable(TTable& table, const QString& uri, const QString& name, PgRowHistory& history)
+{
+    table.SetRecordSource(name, [uri, &history] {
+        auto source = std::make_unique<PgRecordSource>(uri);
+        history.attach(source.get());
+        return std::unique_ptr<TRecordSource>(std::move(source));
+    });
+    table.SetWriteObserver(&history);
+}

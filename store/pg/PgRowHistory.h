@@ -1,0 +1,45 @@
+#pragma once
+// The history of the rows on PostgreSQL: hears every change a table data set writes through a
+// PgRecordSource and appends its entry to the history chain (PgChain) on the source's own
+// connection, inside the transaction the source began for the change. The row and its entry
+// commit together or not at all, so an entry is never left pending and there is no "applied"
+// to follow it: the entries are those audit::ChangeHistory writes, without "state".
+//
+// An insert's entry names the id the row will get (PgRecordSource::reserveAppend), not the
+// record number the data set expects, which rows others added or numbers given up may have
+// passed.
+//
+// Not here: the "outside" entries of the dBase store (a row changed by another program). On the
+// server every change goes through a statement, and one made around this program has no entry.
+//
+// One table at a time: attach() points it at the source the table opened last.
+//
+// Knows: the record layout, the history chain, the source it is attached to. Must not know:
+// windows, capture files. Untrusted: the records' bytes (any text, any field).
+#include "audit/ChangeHistory.h"
+#include "engine/DataSet.h"
+#include "store/pg/PgChain.h"
+
+class PgRecordSource;
+class TTable;
+
+class PgRowHistory : public TWriteObserver {
+public:
+    explicit PgRowHistory(pgchain::Chain history, audit::Author author = audit::Author::ofThisProcess());
+
+    // The source whose writes this hears; nullptr detaches.
+    void attach(PgRecordSource* source) { source_ = source; }
+
+    qint64 beforeWrite(Change change, int recNo, const std::vector<DbfField>& fields, const QByteArray& before,
+                       const QByteArray& after) override;
+    void afterWrite(qint64, bool) noexcept override {}
+
+    // Makes table read the rows of the database at uri (shown as name), each change written with
+    // its entry through history, which must outlive the table's opening.
+    static void attachTable(TTable& table, const QString& uri, const QString& name, PgRowHistory& history);
+
+private:
+    pgchain::Chain history_;
+    audit::Author author_;
+    PgRecordSource* source_ = nullptr;
+};
