@@ -1,0 +1,275 @@
+// The main window's grid over the results on PostgreSQL (PgResultStore::attachRows): opening the
+// rows and showing the last one, and moving through 1,000 rows with the grid following, at
+// 1,000,000 rows against 10,000 (the goal: a cost independent of the table's size, within 2x),
+// and against the same grid over a dBase table of the same rows (what reading blocks of rows from
+// a server costs over reading a file's).
+//
+// The server is the test run's (HEMATIX_PG_POINTER, as the smoke test runs it) or one of this
+// program's own (scripts/pg-server.sh, as root), stopped at the end. The rows are made with
+// generate_series.
+#include "app/DBGrid.h"
+#include "bench/support/BulkTable.h"
+#include "bench/support/Outcome.h"
+#include "bench/support/RunTimes.h"
+#include "engine/DataSet.h"
+#include "engine/DbfFieldCodec.h"
+#include "store/ResultTable.h"
+#include "store/pg/PgConnection.h"
+#include "store/pg/PgResultStore.h"
+#include "store/pg/PgSchema.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+#include <cstdio>
+#include <map>
+
+namespace {
+
+QString host;  // the server's socket folder
+
+QString uriOf(const QString& database)
+{
+    return QStringLiteral("postgresql:///%1?host=%2&user=postgres").arg(database, host);
+}
+
+// Starts a server of this program's own unless the test run's is named; stops it at the end.
+class Server {
+public:
+    bool start()
+    {
+        if (QFile pointer(qEnvironmentVariable("HEMATIX_PG_POINTER")); pointer.open(QIODevice::ReadOnly)) {
+            host = QString::fromUtf8(pointer.readAll()).trimmed();
+            return !host.isEmpty();
+        }
+        pointer_ = dir_.filePath(QStringLiteral("pg-server.dir"));
+        if (!run(QStringLiteral("start")))
+            return false;
+        QFile pointer(pointer_);
+        if (!pointer.open(QIODevice::ReadOnly))
+            return false;
+        host = QString::fromUtf8(pointer.readAll()).trimmed();
+        own_ = true;
+        return !host.isEmpty();
+    }
+    ~Server()
+    {
+        if (own_)
+            run(QStringLiteral("stop"));
+    }
+
+private:
+    bool run(const QString& action)
+    {
+        QProcess p;
+        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p.start(QStringLiteral(HEMATIX_SOURCE_DIR "/scripts/pg-server.sh"),
+                {action, pointer_, QStringLiteral("benchgrid%1").arg(QCoreApplication::applicationPid())});
+        return p.waitForFinished(120000) && p.exitCode() == 0;
+    }
+    QTemporaryDir dir_;
+    QString pointer_;
+    bool own_ = false;
+};
+
+// The same rows in both stores: the sample number counting up, values as the analyser sends them.
+QString valueOf(int i, const QString& field)
+{
+    if (field == QLatin1String("TIM"))
+        return QStringLiteral("14:03:07");
+    if (field == QLatin1String("NUM"))
+        return QString::number(i + 1).rightJustified(9, u'0');
+    return QStringLiteral("%1.%2 |").arg(i % 300).arg(i % 10);
+}
+
+// A database of n rows, made once per size and dropped at the end.
+struct Database {
+    QString name;
+    ~Database()
+    {
+        try {
+            pg::Connection(uriOf(QStringLiteral("postgres")), 5).exec(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(name));
+        } catch (const Exception&) {
+            // A server already gone takes its databases with it.
+        }
+    }
+};
+
+QString database(int rows)
+{
+    static std::map<int, std::unique_ptr<Database>> made;
+    auto& d = made[rows];
+    if (d)
+        return d->name;
+    d = std::make_unique<Database>();
+    d->name = QStringLiteral("hx_bench_grid_%1_%2").arg(QCoreApplication::applicationPid()).arg(rows);
+    pg::Connection(uriOf(QStringLiteral("postgres")), 5).exec(QStringLiteral("CREATE DATABASE %1").arg(d->name));
+    pg::Connection c(uriOf(d->name), 5);
+    pgschema::ensure(c);
+    QStringList values;
+    for (qsizetype i = 0; i < resulttable::valueFields().size(); ++i)
+        values << QStringLiteral("((g - 1) % 300) || '.' || ((g - 1) % 10) || ' |'");
+    c.exec(QStringLiteral("INSERT INTO results (dat, tim, num, fio, coe, reception, %1) "
+                          "SELECT date '2023-06-05', '14:03:07', lpad(g::text, 9, '0'), '', '', '', %2 "
+                          "FROM generate_series(1, $1) g")
+               .arg(resulttable::valueFields().join(QLatin1Char(',')).toLower(), values.join(QLatin1Char(','))),
+           {QString::number(rows)});
+    c.exec(QStringLiteral("VACUUM ANALYZE results"));
+    return d->name;
+}
+
+struct DbfFixture {
+    QTemporaryDir dir;
+    QString path;
+};
+
+QString dbfTable(int rows)
+{
+    static std::map<int, std::unique_ptr<DbfFixture>> made;
+    auto& f = made[rows];
+    if (!f) {
+        f = std::make_unique<DbfFixture>();
+        f->path = benchsupport::writeResultTable(f->dir.path() + "/", rows, [](int i, const std::vector<DbfField>& fields, char* rec) {
+            for (const DbfField& field : fields) {
+                if (field.name == QLatin1String("DAT"))
+                    dbfcodec::put(field, rec, DbfValue(QDate(2023, 6, 5)));
+                else if (resulttable::valueFields().contains(field.name) || field.name == QLatin1String("TIM")
+                         || field.name == QLatin1String("NUM"))
+                    dbfcodec::put(field, rec, DbfValue(valueOf(i, field.name)));
+            }
+        });
+    }
+    return f->path;
+}
+
+enum class Store { Pg, Dbf };
+
+// The main window's grid as it stands over Table1, shown at a working size, on either store.
+struct GridOver {
+    struct Source : TDataSource {
+        explicit Source(TDataSet* ds) { DataSet = ds; }
+    };
+    QTemporaryDir folder;
+    std::unique_ptr<PgResultStore> store;
+    TTable table;
+    Source source{&table};
+    TDBGrid grid{&source, nullptr};
+    GridOver(Store kind, int rows)
+    {
+        table.SetName("Table1");
+        for (const char* field : {"NUM", "DAT", "TIM", "FIO", "RECEPTION", "WBC", "FORMULA", "RBC", "HGB", "PLT", "MCV"})
+            grid.addColumn(field, field);
+        grid.resize(1000, 700);
+        grid.show();
+        QCoreApplication::processEvents();
+        if (kind == Store::Pg) {
+            store = std::make_unique<PgResultStore>(folder.path() + QLatin1Char('/'), uriOf(database(rows)));
+            store->attachRows(table);
+        } else {
+            table.SetTableName(dbfTable(rows));
+        }
+    }
+};
+
+void openAndShowLastRow(benchmark::State& state, Store kind)
+{
+    const int rows = int(state.range(0));
+    int shown = 0;
+    GridOver warm(kind, rows);  // the rows made before the clock runs
+    for (auto _ : state) {
+        GridOver g(kind, rows);
+        g.table.Open();
+        g.table.Last();
+        g.grid.showCurrentRow();
+        (void)g.grid.viewport()->grab();
+        shown = g.grid.gridModel()->rowCount() == rows ? g.table.RecNo() : -g.grid.gridModel()->rowCount();
+    }
+    benchsupport::check(state, shown == rows, "the last row shown was " + std::to_string(shown) + " of " + std::to_string(rows));
+}
+
+void scroll1000Rows(benchmark::State& state, Store kind)
+{
+    const int rows = int(state.range(0));
+    GridOver g(kind, rows);
+    const int steps = benchsupport::smoke() ? 100 : 1000;
+    g.table.Open();
+    g.table.Last();
+    bool moved = true;
+    for (auto _ : state) {
+        g.table.MoveBy(-steps + 1);
+        moved = moved && g.table.RecNo() == rows - steps + 1;
+        for (int i = 0; i < steps; ++i) {
+            g.table.Next();
+            (void)g.grid.viewport()->grab();
+        }
+        moved = moved && g.table.RecNo() == rows
+                && g.table.FieldByName(QStringLiteral("NUM"))->AsString() == valueOf(rows - 1, QStringLiteral("NUM"));
+    }
+    benchsupport::check(state, moved, "the grid did not move through the last " + std::to_string(steps) + " of " + std::to_string(rows) + " rows");
+}
+
+void BM_PgOpenAndShowLastRow(benchmark::State& s) { openAndShowLastRow(s, Store::Pg); }
+void BM_DbfOpenAndShowLastRow(benchmark::State& s) { openAndShowLastRow(s, Store::Dbf); }
+void BM_PgScroll1000Rows(benchmark::State& s) { scroll1000Rows(s, Store::Pg); }
+void BM_DbfScroll1000Rows(benchmark::State& s) { scroll1000Rows(s, Store::Dbf); }
+
+int smallSize() { return benchsupport::smoke() ? 1000 : 10000; }
+int largeSize() { return benchsupport::smoke() ? 5000 : 1000000; }
+
+void registerAll()
+{
+    struct Entry {
+        const char* name;
+        void (*fn)(benchmark::State&);
+    };
+    for (auto [name, fn] : {Entry{"BM_DbfOpenAndShowLastRow", &BM_DbfOpenAndShowLastRow},
+                            Entry{"BM_PgOpenAndShowLastRow", &BM_PgOpenAndShowLastRow},
+                            Entry{"BM_DbfScroll1000Rows", &BM_DbfScroll1000Rows},
+                            Entry{"BM_PgScroll1000Rows", &BM_PgScroll1000Rows}}) {
+        for (int rows : {smallSize(), largeSize()}) {
+            auto* b = benchmark::RegisterBenchmark(name, fn)->Arg(rows)->Unit(benchmark::kMillisecond)->UseRealTime();
+            if (benchsupport::smoke())
+                b->Iterations(1);
+            else
+                b->MinTime(1.0);
+        }
+    }
+}
+
+void printRatios(const benchsupport::RunTimes& times)
+{
+    auto at = [&](const char* name, int rows) { return times.at(std::string(name) + "/" + std::to_string(rows)); };
+    for (const char* name : {"BM_PgOpenAndShowLastRow", "BM_PgScroll1000Rows"})
+        if (at(name, smallSize()) > 0 && at(name, largeSize()) > 0)
+            std::printf("%s: %d rows / %d rows = %.2f\n", name, largeSize(), smallSize(), at(name, largeSize()) / at(name, smallSize()));
+    for (int rows : {smallSize(), largeSize()})
+        for (auto [pg, dbf] : {std::pair{"BM_PgOpenAndShowLastRow", "BM_DbfOpenAndShowLastRow"},
+                               std::pair{"BM_PgScroll1000Rows", "BM_DbfScroll1000Rows"}})
+            if (at(pg, rows) > 0 && at(dbf, rows) > 0)
+                std::printf("%s at %d rows / the dBase table = %.2f\n", pg, rows, at(pg, rows) / at(dbf, rows));
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    benchsupport::takeSmokeFlag(argc, argv);
+    QApplication app(argc, argv);
+    Server server;
+    try {
+        if (!benchsupport::check(server.start(), "a PostgreSQL server (HEMATIX_PG_POINTER or scripts/pg-server.sh as root)"))
+            return benchsupport::exitStatus();
+        registerAll();
+        benchsupport::RunTimes reporter;
+        if (!benchsupport::runBenchmarks(argc, argv, &reporter))
+            return 1;
+        printRatios(reporter);
+    } catch (const Exception& e) {
+        benchsupport::check(false, e.message().toStdString());
+        return benchsupport::exitStatus();
+    }
+    return 0;
+}
