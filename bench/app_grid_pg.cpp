@@ -84,29 +84,17 @@ QString valueOf(int i, const QString& field)
     return QStringLiteral("%1.%2 |").arg(i % 300).arg(i % 10);
 }
 
-// A database of n rows, made once per size and dropped at the end.
-struct Database {
-    QString name;
-    ~Database()
-    {
-        try {
-            pg::Connection(uriOf(QStringLiteral("postgres")), 5).exec(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(name));
-        } catch (const Exception&) {
-            // A server already gone takes its databases with it.
-        }
-    }
-};
+// A database of n rows, made once per size; main drops them before the server stops.
+std::map<int, QString> databases;
 
 QString database(int rows)
 {
-    static std::map<int, std::unique_ptr<Database>> made;
-    auto& d = made[rows];
-    if (d)
-        return d->name;
-    d = std::make_unique<Database>();
-    d->name = QStringLiteral("hx_bench_grid_%1_%2").arg(QCoreApplication::applicationPid()).arg(rows);
-    pg::Connection(uriOf(QStringLiteral("postgres")), 5).exec(QStringLiteral("CREATE DATABASE %1").arg(d->name));
-    pg::Connection c(uriOf(d->name), 5);
+    if (const auto it = databases.find(rows); it != databases.end())
+        return it->second;
+    const QString name = QStringLiteral("hx_bench_grid_%1_%2").arg(QCoreApplication::applicationPid()).arg(rows);
+    pg::Connection(uriOf(QStringLiteral("postgres")), 5).exec(QStringLiteral("CREATE DATABASE %1").arg(name));
+    databases[rows] = name;
+    pg::Connection c(uriOf(name), 5);
     pgschema::ensure(c);
     QStringList values;
     for (qsizetype i = 0; i < resulttable::valueFields().size(); ++i)
@@ -117,7 +105,14 @@ QString database(int rows)
                .arg(resulttable::valueFields().join(QLatin1Char(',')).toLower(), values.join(QLatin1Char(','))),
            {QString::number(rows)});
     c.exec(QStringLiteral("VACUUM ANALYZE results"));
-    return d->name;
+    return name;
+}
+
+void dropDatabases()
+{
+    pg::Connection server(uriOf(QStringLiteral("postgres")), 5);
+    for (const auto& [rows, name] : databases)
+        server.exec(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(name));
 }
 
 struct DbfFixture {
@@ -267,6 +262,7 @@ int main(int argc, char** argv)
         if (!benchsupport::runBenchmarks(argc, argv, &reporter))
             return 1;
         printRatios(reporter);
+        dropDatabases();
     } catch (const Exception& e) {
         benchsupport::check(false, e.message().toStdString());
         return benchsupport::exitStatus();

@@ -196,15 +196,14 @@ void PgRecordSource::forEach(int from, int to, const std::function<void(int, con
         const int first = i - i % kBlockRows;
         // A block cached is used; one that is not is read without caching it, so that counting
         // the whole table does not push out the blocks the grid shows.
+        // A shared copy: visit may read records, which may push the block out of the cache.
         QByteArray read;
-        const char* bytes = nullptr;
-        for (Block& b : blocks_)
+        for (const Block& b : blocks_)
             if (b.first == first)
-                bytes = b.bytes.constData();
-        if (!bytes) {
+                read = b.bytes;
+        if (read.isEmpty())
             read = readBlock(first);
-            bytes = read.constData();
-        }
+        const char* bytes = read.constData();
         for (const int end = std::min(to, first + kBlockRows); i < end; ++i)
             visit(i, bytes + qsizetype(i - first) * length);
     }
