@@ -104,7 +104,8 @@ ResultStore::Stored PgResultStore::store(const ImportedRow& row, const audit::Re
     }
     return guarded(QStringLiteral("Storing a row"), [&]() -> Stored {
         // One statement, autocommit: the row and its archive entry commit together (hematix_store).
-        const pg::Result r = connection().exec(pgschema::storeCall(), params, QStringLiteral("Storing a row"));
+        const pg::Result r = connection().execPrepared("hematix_store", pgschema::storeCall(), params,
+                                                               QStringLiteral("Storing a row"));
         const pg::Row& got = r.rows.at(0);
         if (!got[0])
             throw EStoreAway(QStringLiteral("The row holding a message's identity went while it was stored"));

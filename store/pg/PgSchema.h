@@ -13,7 +13,8 @@
 //   a trigram index (pg_trgm) on find_text for finding part of a number or name, and one on the
 //   folded whole name (foldedName) for a patient's rows.
 // - archive, history: the audit chains as rows (seq, prev, time, kind, the record and the
-//   capture key the entry names, the entry's JSON line), indexed by time, record and capture;
+//   capture key the entry names, the entry's JSON line), indexed by time (BRIN), the history
+//   by record, the archive by capture;
 //   line_log: the bytes of the serial line with their time and direction.
 // - hematix_store(the kRowArguments texts of an imported row, key, capture, at, at_json,
 //   entry_rest): stores a message in one statement (storeCall), so that a message costs one round
