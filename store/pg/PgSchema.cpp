@@ -165,7 +165,13 @@ void makeVersion1(pg::Connection& c)
             .arg(quoted(allowed)));
 
     QStringList columns = {QStringLiteral("id bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY"),
-                           QStringLiteral("deleted boolean NOT NULL DEFAULT false")};
+                           QStringLiteral("deleted boolean NOT NULL DEFAULT false"),
+                           // U+E000 is outside the code page, so no text looked for holds it: a
+                           // match never spans the number and the name. Near the row's start: a
+                           // find that reads rows through takes apart only the columns before it.
+                           QStringLiteral("%1 text GENERATED ALWAYS AS (%2 || U&'\\E000' || %3) STORED")
+                               .arg(findText(), foldedColumn(QStringLiteral("coalesce(num, '')")),
+                                    foldedColumn(QStringLiteral("coalesce(fio, '')")))};
     for (const DbfFieldSpec& f : resulttable::fields()) {
         const QString name = column(f.name);
         if (f.type == 'D')
@@ -176,11 +182,6 @@ void makeVersion1(pg::Connection& c)
                            .arg(f.length);
     }
     columns << QStringLiteral("identity_key text");
-    // U+E000 is outside the code page, so no text looked for holds it: a match never spans the
-    // number and the name.
-    columns << QStringLiteral("%1 text GENERATED ALWAYS AS (%2 || U&'\\E000' || %3) STORED")
-                   .arg(findText(), foldedColumn(QStringLiteral("coalesce(num, '')")),
-                        foldedColumn(QStringLiteral("coalesce(fio, '')")));
     run(QStringLiteral("CREATE TABLE results (\n  %1\n)").arg(columns.join(QStringLiteral(",\n  "))));
     // A message is stored once: the database itself refuses a second undeleted row of it.
     run(QStringLiteral("CREATE UNIQUE INDEX results_identity ON results (identity_key) "
@@ -203,8 +204,10 @@ void makeVersion1(pg::Connection& c)
     // A row's entries: its deletion, to restore it.
     run(QStringLiteral("CREATE INDEX history_record ON history (record)"));
     run(storeFunction());
-    // A capture read again after a crash is archived once.
-    run(QStringLiteral("CREATE INDEX archive_capture ON archive (capture)"));
+    // A capture read again after a crash is archived once. Hash: capture keys are SHA-256 texts,
+    // each insert lands on a random page, and a hash index's four-byte codes keep those pages few
+    // (a btree of the 64-character keys is some four times larger, and falls out of memory first).
+    run(QStringLiteral("CREATE INDEX archive_capture ON archive USING hash (capture)"));
     // seq keeps the order of lines logged within one clock tick.
     run(QStringLiteral("CREATE TABLE line_log (seq bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY, "
                        "time timestamptz NOT NULL, dir text NOT NULL, bytes bytea NOT NULL)"));

@@ -5,16 +5,16 @@
 // a step and raises kVersion, and every step runs in the one transaction that ensure() opens.
 //
 // Version 1:
-// - results: id (identity: the record number and the row order), deleted, dat (date), the other
-//   27 fields of the result table in file order as varchar of their width (texts as received,
-//   NULL and '' apart), identity_key (the message's identity as audit::identityId gives it),
-//   unique among undeleted rows, then find_text (findText); every text field must be in code
+// - results: id (identity: the record number and the row order), deleted, find_text (findText),
+//   dat (date), the other 27 fields of the result table in file order as varchar of their width
+//   (texts as received, NULL and '' apart), identity_key (the message's identity as
+//   audit::identityId gives it), unique among undeleted rows; every text field must be in code
 //   page 1251 as engine/Cp1251 has it (a named CHECK per field, <field>_cp1251); an index on dat,
 //   a trigram index (pg_trgm) on find_text for finding part of a number or name, and one on the
 //   folded whole name (foldedName) for a patient's rows.
 // - archive, history: the audit chains as rows (seq, prev, time, kind, the record and the
 //   capture key the entry names, the entry's JSON line), indexed by time (BRIN), the history
-//   by record, the archive by capture;
+//   by record, the archive by capture (hash);
 //   line_log: the bytes of the serial line with their time and direction.
 // - hematix_store(the kRowArguments texts of an imported row, key, capture, at, at_json,
 //   entry_rest): stores a message in one statement (storeCall), so that a message costs one round
