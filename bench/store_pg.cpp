@@ -1,7 +1,7 @@
 // The PostgreSQL store: (a) storing messages with their archive entries, each in its own
 // transaction, against a bare libpq loop of single-row INSERTs committed one by one (the same
 // durability: synchronous_commit on); (b) the cost of a message at 1,000,000 rows against 10,000;
-// (c) find and a patient's rows at 1,000,000 rows.
+// (c) find and a patient's rows at 1,000,000 rows: near and far, common, short, and held by no row.
 //
 // The server is the test run's (HEMATIX_PG_POINTER, as the smoke test runs it) or one of this
 // program's own (scripts/pg-server.sh, as root), which it starts with fsync on, since the figures
@@ -22,6 +22,7 @@
 #include <libpq-fe.h>
 
 #include <cstdio>
+#include <iterator>
 #include <map>
 
 namespace {
@@ -196,7 +197,12 @@ void BM_BareInserts(benchmark::State& state)
     state.SetItemsProcessed(expected);
 }
 
-// args: rows, what (0: part of a name, 1: part of a number, 2: a patient's rows).
+// What BM_Find asks, by its second argument.
+const char* const findWhat[] = {"find part of a name", "find part of a number", "a patient's rows",
+                                "find a text no row holds", "find 2 characters no row holds",
+                                "find 1 character (a near row)", "find a common text round the end"};
+
+// args: rows, what (findWhat).
 void BM_Find(benchmark::State& state)
 {
     const int rows = int(state.range(0));
@@ -207,15 +213,20 @@ void BM_Find(benchmark::State& state)
     const QString part = QStringLiteral("ова %1").arg(rows / 2 % 50000 / 10 * 10 + 1);
     const QString number = QString::number(rows / 2 + 7).right(6);
     const QString patient = QStringLiteral("Сидоров %1").arg((rows / 2 / 5 * 5 + 2) % 50000);
+    const int what = int(state.range(1));
     int found = 0;
     for (auto _ : state) {
-        switch (state.range(1)) {
+        switch (what) {
         case 0: found += finder.find(part, 0, false, {}).has_value(); break;
         case 1: found += finder.find(number, 0, false, {}).has_value(); break;
-        default: found += !finder.patientRecords(patient, {}).isEmpty(); break;
+        case 2: found += !finder.patientRecords(patient, {}).isEmpty(); break;
+        case 3: found += !finder.find(QStringLiteral("Нетакого"), 0, false, {}).has_value(); break;
+        case 4: found += !finder.find(QStringLiteral("zq"), 0, false, {}).has_value(); break;
+        case 5: found += finder.find(QStringLiteral("7"), rows / 2, false, {}).has_value(); break;
+        default: found += finder.find(QStringLiteral("ова"), rows, false, {}).value_or(RowFinder::Match{}).wrapped; break;
         }
     }
-    benchsupport::check(state, found == int(state.iterations()), "every request found its rows");
+    benchsupport::check(state, found == int(state.iterations()), "every request answered as expected");
 }
 
 void registerAll()
@@ -234,7 +245,7 @@ void registerAll()
         add("BM_BareInserts", BM_BareInserts, {rows});
         add("BM_StoreMessages", BM_StoreMessages, {rows});
     }
-    for (int what : {0, 1, 2})
+    for (int what = 0; what < int(std::size(findWhat)); ++what)
         add("BM_Find", BM_Find, {large, what});
 }
 
@@ -249,9 +260,8 @@ void printRatios(const benchsupport::RunTimes& times, int small, int large)
     std::printf("A message's cost at %s rows: %.2fx at %s rows (%.2f ms a message)\n", l.c_str(),
                 at("BM_StoreMessages/" + l) / at("BM_StoreMessages/" + s), s.c_str(),
                 at("BM_StoreMessages/" + l) / messagesPerRound());
-    const char* what[] = {"find part of a name", "find part of a number", "a patient's rows"};
-    for (int i = 0; i < 3; ++i)
-        std::printf("At %s rows, %s: %.2f ms\n", l.c_str(), what[i], at("BM_Find/" + l + "/" + std::to_string(i)));
+    for (int i = 0; i < int(std::size(findWhat)); ++i)
+        std::printf("At %s rows, %s: %.2f ms\n", l.c_str(), findWhat[i], at("BM_Find/" + l + "/" + std::to_string(i)));
 }
 
 } // namespace

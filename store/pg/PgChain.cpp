@@ -21,6 +21,11 @@ Chain::Locked Chain::lock(pg::Connection& c) const
     return {};
 }
 
+QString Chain::now() const
+{
+    return audit::timeText(clock_());
+}
+
 audit::Head Chain::head(pg::Connection& c) const
 {
     const pg::Result r = c.exec(QStringLiteral("SELECT seq, entry FROM %1 ORDER BY seq DESC LIMIT 1").arg(table_), {},
@@ -38,7 +43,7 @@ Chain::Appended Chain::append(pg::Connection& c, const Locked&, const audit::Jso
                               std::optional<qint64> record, const QByteArray& capture) const
 {
     const audit::Head h = head(c);
-    const QString time = audit::timeText(clock_());
+    const QString time = now();
     // As audit::Chain::appendAll builds a line.
     QByteArray line = "{\"seq\":" + QByteArray::number(h.seq + 1) + ",\"prev\":\"" + h.hash + "\",\"time\":"
                       + audit::JsonLine::quote(time);

@@ -50,6 +50,9 @@ public:
     // The last entry; seq 0 and zeroHash() when there is none.
     audit::Head head(pg::Connection& connection) const;
 
+    // The time an entry made now carries (audit::timeText of the chain's clock).
+    QString now() const;
+
     const QString& table() const { return table_; }
 
 private:

@@ -91,8 +91,20 @@ void Connection::raise(const QString& what, const PGresult* result) const
     throw EDatabaseError(message);
 }
 
+Result Connection::execPrepared(const QByteArray& name, const QString& sql, const std::vector<Value>& params,
+                                const QString& what)
+{
+    return run(name, sql, params, what, 0);
+}
+
 Result Connection::exec(const QString& sql, const std::vector<Value>& params, const QString& what,
                         int statementTimeoutMs)
+{
+    return run({}, sql, params, what, statementTimeoutMs);
+}
+
+Result Connection::run(const QByteArray& name, const QString& sql, const std::vector<Value>& params,
+                       const QString& what, int statementTimeoutMs)
 {
     if (statementTimeoutMs > 0)
         exec(QStringLiteral("SET statement_timeout = %1").arg(statementTimeoutMs), {}, what);
@@ -107,8 +119,20 @@ Result Connection::exec(const QString& sql, const std::vector<Value>& params, co
         pointers.push_back(p ? texts.back().constData() : nullptr);
     }
     const QByteArray statement = sql.toUtf8();
-    ResultPtr result(PQexecParams(conn_, statement.constData(), static_cast<int>(params.size()), nullptr,
+    ResultPtr result;
+    if (name.isEmpty()) {
+        result.reset(PQexecParams(conn_, statement.constData(), static_cast<int>(params.size()), nullptr,
                                   pointers.data(), nullptr, nullptr, 0));
+    } else {
+        if (!prepared_.contains(name)) {
+            ResultPtr made(PQprepare(conn_, name.constData(), statement.constData(), static_cast<int>(params.size()), nullptr));
+            if (!made || PQresultStatus(made.get()) != PGRES_COMMAND_OK)
+                raise(what, made.get());
+            prepared_.insert(name);
+        }
+        result.reset(PQexecPrepared(conn_, name.constData(), static_cast<int>(params.size()), pointers.data(), nullptr,
+                                    nullptr, 0));
+    }
 
     if (statementTimeoutMs > 0 && PQstatus(conn_) == CONNECTION_OK) {
         // Inside a transaction that failed the SET goes with its rollback; elsewhere undo it now.

@@ -18,6 +18,7 @@
 #include "store/ResultStore.h"
 
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -59,6 +60,11 @@ public:
     Result exec(const QString& sql, const std::vector<Value>& params = {}, const QString& what = {},
                 int statementTimeoutMs = 0);
 
+    // As exec, through a statement prepared once per connection under name (parsed and planned
+    // once: for statements run with every message).
+    Result execPrepared(const QByteArray& name, const QString& sql, const std::vector<Value>& params,
+                        const QString& what);
+
     void begin();
     void commit();
     void rollback();
@@ -82,9 +88,12 @@ public:
     const QString& location() const { return location_; }
 
 private:
+    Result run(const QByteArray& name, const QString& sql, const std::vector<Value>& params, const QString& what,
+               int statementTimeoutMs);
     [[noreturn]] void raise(const QString& what, const ::pg_result* result) const;
 
     pg_conn* conn_ = nullptr;
+    QSet<QByteArray> prepared_;
     QString location_;
 };
 

@@ -5,7 +5,7 @@
 #include "store/ResultTable.h"
 #include "store/pg/PgSchema.h"
 
-#include <climits>
+#include <algorithm>
 
 namespace {
 
@@ -15,6 +15,24 @@ QString folded(const QString& text)
 {
     return cp1251::decode(DbfNameIndex::fold(text));
 }
+
+// Whether pg_trgm takes a trigram from text inside a LIKE '%text%': three letters or digits in a
+// row (it splits words at anything else).
+bool hasTrigram(const QString& text)
+{
+    int run = 0;
+    for (const QChar c : text)
+        if ((run = c.isLetterOrNumber() ? run + 1 : 0) == 3)
+            return true;
+    return false;
+}
+
+qint64 number(const pg::Value& v) { return v ? v->toLongLong() : 0; }
+
+// Rows read through near the current row before a text with a trigram is looked up in the index,
+// and rows a statement reads at most (some 30 ms on the benchmark's machine).
+constexpr qint64 kNearRows = 20000;
+constexpr qint64 kSpanRows = 100000;
 
 } // namespace
 
@@ -46,28 +64,72 @@ pg::Result PgFinder::exec(const QString& sql, const std::vector<pg::Value>& para
     }
 }
 
-std::optional<RowFinder::Match> PgFinder::find(const QString& text, int from, bool backward, const Progress&)
+std::optional<RowFinder::Match> PgFinder::find(const QString& text, int from, bool backward, const Progress& progress)
 {
     const QString f = folded(text);
     if (f.isEmpty())
         return std::nullopt;
-    const QString holds = QStringLiteral("NOT deleted AND (%1 LIKE $1 OR %2 LIKE $1)")
-                              .arg(pgschema::foldedColumn(QStringLiteral("num")), pgschema::foldedColumn(QStringLiteral("fio")));
-    const QString pattern = QLatin1Char('%') + likeEscaped(f) + QLatin1Char('%');
     const QString what = QStringLiteral("Finding rows");
-    auto first = [&](const char* side, const qint64 at) -> int {
-        const QString sql = QStringLiteral("SELECT id FROM results WHERE %1 AND id %2 $2 ORDER BY id %3 LIMIT 1")
-                                .arg(holds, QLatin1String(side), QLatin1String(backward ? "DESC" : "ASC"));
-        const pg::Value id = exec(sql, {pattern, QString::number(at)}, what).scalar();
-        return id ? id->toInt() : 0;
-    };
-    // Past the current row first, then round the end to the row itself.
-    if (const int r = backward ? first("<", from > 0 ? from : INT_MAX) : first(">", from))
-        return Match{r, false};
-    if (from <= 0)
+    const qint64 last = number(exec(QStringLiteral("SELECT max(id) FROM results"), {}, what).scalar());
+    if (last == 0)
         return std::nullopt;
-    if (const int r = backward ? first(">=", from) : first("<=", from))
-        return Match{r, true};
+    const qint64 at = from > 0 ? std::min<qint64>(from, last + 1) : (backward ? last + 1 : 0);
+
+    // The rows in the order a find meets them: past the current row to the end, then round from
+    // the other end to the row itself; a span at a time, in id order through the primary key.
+    // strpos rather than LIKE: a LIKE here may tempt the planner into the trigram index, which
+    // for a short text is the whole index.
+    const QString sql = QStringLiteral("SELECT id FROM results WHERE id >= $2 AND id <= $3 AND NOT deleted AND "
+                                       "strpos(%1, $1) > 0 ORDER BY id %2 LIMIT 1")
+                            .arg(pgschema::findText(), QLatin1String(backward ? "DESC" : "ASC"));
+    struct Span {
+        qint64 first, last;
+        bool wrapped;
+    };
+    const Span spans[] = {backward ? Span{1, at - 1, false} : Span{at + 1, last, false},
+                          backward ? Span{std::max<qint64>(at, 1), last, true} : Span{1, std::min(at, last), true}};
+    // A text with a trigram to look up finds a row far off through the trigram index (its cost
+    // grows with the rows holding the text, so the near rows are read first, where a common text
+    // is); any other is read through, with progress.
+    const bool indexed = hasTrigram(f);
+    const qint64 total = last;
+    qint64 read = 0;
+    for (const Span& span : spans) {
+        if (span.first > span.last || (span.wrapped && from <= 0))
+            continue;
+        for (qint64 done = 0; done < span.last - span.first + 1;) {
+            if (indexed && read >= kNearRows)
+                return farMatch(f, at, backward, from > 0);
+            const qint64 n = std::min(indexed ? kNearRows - read : kSpanRows, span.last - span.first + 1 - done);
+            const qint64 lo = backward ? span.last - done - n + 1 : span.first + done;
+            const pg::Value id =
+                exec(sql, {f, QString::number(lo), QString::number(lo + n - 1)}, what).scalar();
+            if (id)
+                return Match{int(id->toLongLong()), span.wrapped};
+            done += n;
+            read += n;
+            if (progress && !progress(int(read * 100 / total)))
+                return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<RowFinder::Match> PgFinder::farMatch(const QString& f, qint64 at, bool backward, bool wraps)
+{
+    // MATERIALIZED: the matching ids come from the trigram index first; left to itself the
+    // planner walks the primary key in order and tests every row on the way.
+    const QString sql = QStringLiteral("WITH m AS MATERIALIZED (SELECT id FROM results WHERE NOT deleted AND %1 LIKE $1) "
+                                       "SELECT %2(id) FILTER (WHERE id %3 $2), %2(id) FROM m")
+                            .arg(pgschema::findText(), QLatin1String(backward ? "max" : "min"),
+                                 QLatin1String(backward ? "<" : ">"));
+    const pg::Row row = exec(sql, {QLatin1Char('%') + likeEscaped(f) + QLatin1Char('%'), QString::number(at)},
+                             QStringLiteral("Finding rows"))
+                            .rows.at(0);
+    if (row[0])
+        return Match{int(row[0]->toLongLong()), false};
+    if (row[1] && wraps)
+        return Match{int(row[1]->toLongLong()), true};
     return std::nullopt;
 }
 

@@ -37,6 +37,9 @@ public:
     static QString likeEscaped(const QString& text);
 
 private:
+    // The first row holding folded text f (a trigram's worth) past at, else round from the other
+    // end when wraps: from the trigram index.
+    std::optional<Match> farMatch(const QString& f, qint64 at, bool backward, bool wraps);
     pg::Result exec(const QString& sql, const std::vector<pg::Value>& params, const QString& what);
 
     QString uri_;

@@ -11,45 +11,7 @@ namespace {
 
 using Outcome = audit::MessageArchive::Outcome;
 
-// The columns an imported row fills, with what each is written through. $1 the date, $2 TIM,
-// $3 NUM, $4.. the eighteen values, then the identity key and (for the archive) the capture key.
-struct RowStatement {
-    QStringList columns;
-    QStringList values;
-    int identity = 0;
-    int capture = 0;
-};
-
-const RowStatement& rowStatement()
-{
-    static const RowStatement s = [] {
-        RowStatement r;
-        int n = 0;
-        r.columns << QStringLiteral("dat");
-        r.values << QStringLiteral("$%1::date").arg(++n);
-        for (const char* field : {"TIM", "NUM"}) {
-            r.columns << pgschema::column(QLatin1String(field));
-            r.values << pgschema::checkedValue(QLatin1String(field), ++n);
-        }
-        // An imported row's FIO, COE and RECEPTION are empty texts; DOC, RETIC, FORMULA and
-        // COMMENT hold no value (left out, NULL), as the dBase import leaves them.
-        for (const char* field : {"fio", "coe", "reception"}) {
-            r.columns << QLatin1String(field);
-            r.values << QStringLiteral("''");
-        }
-        for (const QString& field : resulttable::valueFields()) {
-            r.columns << pgschema::column(field);
-            r.values << pgschema::checkedValue(field, ++n);
-        }
-        r.columns << QStringLiteral("identity_key");
-        r.values << QStringLiteral("$%1").arg(r.identity = ++n);
-        r.capture = ++n;
-        return r;
-    }();
-    return s;
-}
-
-// The row's parameters in rowStatement's order (without the two keys). A date that is no date
+// The row's texts as hematix_store takes them first (pgschema::kRowArguments). A date that is no date
 // is refused here, naming the field, as the dBase codec refuses it.
 std::vector<pg::Value> rowParams(const ImportedRow& row)
 {
@@ -72,42 +34,15 @@ std::vector<pg::Value> rowParams(const ImportedRow& row)
     return p;
 }
 
-// The whole row: its record among the undeleted last kRecentRows rows with the same date, time,
-// number and values (a row stored without a message, stored again).
-QString recentSelect()
+// The archive entry of a message after its "record" (hematix_store writes what comes before,
+// once it knows the outcome and the row).
+QByteArray entryRest(const audit::ReceivedMessage& message, const audit::Identity& identity)
 {
-    const RowStatement& s = rowStatement();
-    QStringList same;
-    QStringList keyColumns;
-    for (qsizetype i = 0; i < s.columns.size(); ++i) {
-        if (!s.values[i].contains(QLatin1Char('$')) || s.columns[i] == QLatin1String("identity_key"))
-            continue;
-        keyColumns << s.columns[i];
-        same << QStringLiteral("%1 IS NOT DISTINCT FROM %2").arg(s.columns[i], s.values[i]);
-    }
-    return QStringLiteral("SELECT id FROM (SELECT id, %1 FROM results WHERE NOT deleted ORDER BY id DESC LIMIT %2) r "
-                          "WHERE %3 ORDER BY id DESC LIMIT 1")
-        .arg(keyColumns.join(QLatin1Char(',')))
-        .arg(ResultStore::kRecentRows)
-        .arg(same.join(QStringLiteral(" AND ")));
-}
-
-// Inserts the row unless an undeleted row holds its identity (the partial unique index decides
-// between two programs at once), and says in the same statement which row holds it and whether
-// the capture is archived.
-QString insertStatement()
-{
-    const RowStatement& s = rowStatement();
-    // Only a row that is inserted takes a number: a resend leaves no gap in the record numbers.
-    return QStringLiteral("WITH held AS (SELECT id FROM results WHERE identity_key = $%3 AND NOT deleted), "
-                          "ins AS (INSERT INTO results (%1) SELECT %2 WHERE NOT EXISTS (SELECT 1 FROM held) "
-                          "ON CONFLICT (identity_key) WHERE NOT deleted AND identity_key IS NOT NULL DO NOTHING "
-                          "RETURNING id) "
-                          "SELECT (SELECT id FROM ins), (SELECT id FROM held), "
-                          "EXISTS (SELECT 1 FROM archive WHERE capture = $%4)")
-        .arg(s.columns.join(QLatin1Char(',')), s.values.join(QLatin1Char(',')))
-        .arg(s.identity)
-        .arg(s.capture);
+    static const QByteArray head = R"({"kind":"message","outcome":"stored","record":null)";
+    const QByteArray entry = audit::MessageArchive::entry(message, Outcome::Stored, identity, 0).object();
+    if (!entry.startsWith(head))
+        throw EDatabaseError(QStringLiteral("A message's archive entry does not begin as the database writes it"));
+    return entry.mid(head.size());
 }
 
 qint64 number(const pg::Value& v) { return v ? v->toLongLong() : 0; }
@@ -155,47 +90,26 @@ template <class F> auto PgResultStore::guarded(const QString& what, F work) -> d
 ResultStore::Stored PgResultStore::store(const ImportedRow& row, const audit::ReceivedMessage& message)
 {
     const audit::Identity identity = DbfResultStore::identityOf(row);
-    const QByteArray key = audit::identityId(identity);
     const bool archiving = !message.bytes.isEmpty();
     std::vector<pg::Value> params = rowParams(row);
+    params.emplace_back(QString::fromLatin1(audit::identityId(identity)));
+    if (archiving) {
+        const QString time = archive_.now();
+        params.emplace_back(QString::fromLatin1(message.captureKey()));
+        params.emplace_back(time);
+        params.emplace_back(QString::fromUtf8(audit::JsonLine::quote(time)));
+        params.emplace_back(QString::fromUtf8(entryRest(message, identity)));
+    } else {
+        params.resize(params.size() + 4);
+    }
     return guarded(QStringLiteral("Storing a row"), [&]() -> Stored {
-        pg::Connection& c = connection();
-        pg::Connection::Transaction transaction(c);
-        // Under the archive's lock whether this capture is archived, and what the row is, stay
-        // so until COMMIT: two programs importing the same capture take turns.
-        std::optional<pgchain::Chain::Locked> locked;
-        if (archiving) {
-            locked = archive_.lock(c);
-        } else if (const pg::Value found = c.exec(recentSelect(), params, QStringLiteral("Looking for the row among the recent rows")).scalar()) {
-            return {Insert::AlreadyStored, int(number(found))};
-        }
-        params.emplace_back(QString::fromLatin1(key));
-        params.emplace_back(archiving ? pg::Value(QString::fromLatin1(message.captureKey())) : pg::Value());
-        const pg::Result r = c.exec(insertStatement(), params, QStringLiteral("Storing a row"));
+        // One statement, autocommit: the row and its archive entry commit together (hematix_store).
+        const pg::Result r = connection().execPrepared("hematix_store", pgschema::storeCall(), params,
+                                                               QStringLiteral("Storing a row"));
         const pg::Row& got = r.rows.at(0);
-        Stored out;
-        if (got[0]) {
-            out = {Insert::Stored, int(number(got[0]))};
-        } else {
-            // Stored before. When the row holding the identity came in after this statement's
-            // snapshot (a program storing without a message, not waiting on the lock), look again.
-            const pg::Value holder = got[1] ? got[1]
-                                             : c.exec(QStringLiteral("SELECT id FROM results WHERE identity_key = $1 AND NOT deleted"),
-                                                      {QString::fromLatin1(key)}, QStringLiteral("Finding the row stored before")).scalar();
-            if (!holder)
-                throw EStoreAway(QStringLiteral("The row holding a message's identity went while it was stored"));
-            out = {Insert::AlreadyStored, int(number(holder))};
-        }
-        const bool captureArchived = got[2] == QStringLiteral("t");
-        // A new row always gets its origin; a resend is archived unless this capture already is
-        // (a crash between the commit and the capture file's removal).
-        if (archiving && (out.answer == Insert::Stored || !captureArchived))
-            archive_.append(c, *locked,
-                            audit::MessageArchive::entry(message, out.answer == Insert::Stored ? Outcome::Stored : Outcome::Resend,
-                                                         identity, out.record),
-                            QStringLiteral("message"), out.record, message.captureKey());
-        transaction.commit();
-        return out;
+        if (!got[0])
+            throw EStoreAway(QStringLiteral("The row holding a message's identity went while it was stored"));
+        return {got[1] == QStringLiteral("t") ? Insert::Stored : Insert::AlreadyStored, int(number(got[0]))};
     });
 }
 

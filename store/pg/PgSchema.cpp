@@ -1,6 +1,8 @@
 #include "store/pg/PgSchema.h"
 
+#include "audit/Chain.h"
 #include "engine/Cp1251.h"
+#include "store/ResultStore.h"
 #include "store/ResultTable.h"
 
 #include <iterator>
@@ -24,6 +26,113 @@ QString cp1251Class()
 QString quoted(const QString& text)
 {
     return QLatin1Char('\'') + QString(text).replace(QLatin1Char('\''), QStringLiteral("''")) + QLatin1Char('\'');
+}
+
+// The columns an imported row fills, with what each is written through: $1 the date, $2 TIM,
+// $3 NUM, $4.. the eighteen values, in hematix_store's argument order.
+struct RowStatement {
+    QStringList columns;
+    QStringList values;
+};
+
+const RowStatement& rowStatement()
+{
+    static const RowStatement s = [] {
+        RowStatement r;
+        int n = 0;
+        r.columns << QStringLiteral("dat");
+        r.values << QStringLiteral("$%1::date").arg(++n);
+        for (const char* field : {"TIM", "NUM"}) {
+            r.columns << column(QLatin1String(field));
+            r.values << checkedValue(QLatin1String(field), ++n);
+        }
+        // An imported row's FIO, COE and RECEPTION are empty texts; DOC, RETIC, FORMULA and
+        // COMMENT hold no value (left out, NULL), as the dBase import leaves them.
+        for (const char* field : {"fio", "coe", "reception"}) {
+            r.columns << QLatin1String(field);
+            r.values << QStringLiteral("''");
+        }
+        for (const QString& field : resulttable::valueFields()) {
+            r.columns << column(field);
+            r.values << checkedValue(field, ++n);
+        }
+        Q_ASSERT(n == kRowArguments);
+        return r;
+    }();
+    return s;
+}
+
+// hematix_store (see the header). Each statement of a plpgsql function reads with a snapshot of
+// its own, so what the statements after the archive's lock read is what the lock holder left.
+QString storeFunction()
+{
+    const RowStatement& s = rowStatement();
+    QStringList arguments;
+    for (int i = 0; i < kRowArguments; ++i)
+        arguments << QStringLiteral("text");
+    arguments << QStringLiteral("key text") << QStringLiteral("capture text") << QStringLiteral("at text")
+              << QStringLiteral("at_json text") << QStringLiteral("entry_rest text")
+              << QStringLiteral("OUT row_id bigint") << QStringLiteral("OUT is_new boolean");
+    // The whole row among the undeleted last kRecentRows: a row stored without a message, again.
+    QStringList same;
+    for (qsizetype i = 0; i < s.columns.size(); ++i)
+        if (s.values[i].contains(QLatin1Char('$')))
+            same << QStringLiteral("r.%1 IS NOT DISTINCT FROM %2").arg(s.columns[i], s.values[i]);
+    return QStringLiteral(
+               "CREATE FUNCTION hematix_store(%1) LANGUAGE plpgsql AS $f$\n"
+               "DECLARE\n"
+               "  head_seq bigint;\n"
+               "  head_line text;\n"
+               "  prev text := repeat('0', 64);\n"
+               "  line text;\n"
+               "BEGIN\n"
+               "  is_new := false;\n"
+               "  IF capture IS NULL THEN\n"
+               "    SELECT r.id INTO row_id FROM (SELECT * FROM results WHERE NOT deleted ORDER BY id DESC LIMIT %2) r\n"
+               "      WHERE %3 ORDER BY r.id DESC LIMIT 1;\n"
+               "    IF row_id IS NOT NULL THEN RETURN; END IF;\n"
+               "  ELSE\n"
+               "    PERFORM pg_advisory_xact_lock(hashtext('hematix archive'));\n"
+               "  END IF;\n"
+               "  SELECT id INTO row_id FROM results WHERE identity_key = key AND NOT deleted;\n"
+               "  IF row_id IS NULL THEN\n"
+               // Only a row that is inserted takes a number: a resend leaves no gap.
+               "    INSERT INTO results (%4, identity_key) VALUES (%5, key)\n"
+               "      ON CONFLICT (identity_key) WHERE NOT deleted AND identity_key IS NOT NULL DO NOTHING\n"
+               "      RETURNING id INTO row_id;\n"
+               "    is_new := row_id IS NOT NULL;\n"
+               // Stored by a program that does not wait on the lock (without a message) since.
+               "    IF NOT is_new THEN\n"
+               "      SELECT id INTO row_id FROM results WHERE identity_key = key AND NOT deleted;\n"
+               "    END IF;\n"
+               "  END IF;\n"
+               // A new row always gets its origin; a resend is archived unless this capture
+               // already is (a crash between the commit and the capture file's removal).
+               "  IF row_id IS NULL OR capture IS NULL\n"
+               "     OR (NOT is_new AND EXISTS (SELECT 1 FROM archive a WHERE a.capture = hematix_store.capture)) THEN\n"
+               "    RETURN;\n"
+               "  END IF;\n"
+               // As audit::Chain::appendAll builds a line.
+               "  SELECT a.seq, a.entry INTO head_seq, head_line FROM archive a ORDER BY a.seq DESC LIMIT 1;\n"
+               "  IF head_line IS NOT NULL THEN\n"
+               "    prev := encode(sha256(convert_to(head_line, 'UTF8')), 'hex');\n"
+               "  END IF;\n"
+               "  head_seq := coalesce(head_seq, 0) + 1;\n"
+               "  line := '{\"seq\":' || head_seq || ',\"prev\":\"' || prev || '\",\"time\":' || at_json\n"
+               "    || ',\"kind\":\"message\",\"outcome\":\"' || CASE WHEN is_new THEN 'stored' ELSE 'resend' END\n"
+               "    || '\",\"record\":' || row_id || entry_rest;\n"
+               "  IF octet_length(line) > %6 THEN\n"
+               "    RAISE EXCEPTION USING ERRCODE = 'program_limit_exceeded',\n"
+               "      MESSAGE = format('An entry of %s bytes is longer than an entry can be', octet_length(line));\n"
+               "  END IF;\n"
+               "  INSERT INTO archive (seq, prev, time, kind, record, capture, entry)\n"
+               "    VALUES (head_seq, prev, at::timestamptz, 'message', row_id, capture, line);\n"
+               "END $f$")
+        .arg(arguments.join(QStringLiteral(", ")))
+        .arg(ResultStore::kRecentRows)
+        .arg(same.join(QStringLiteral(" AND ")))
+        .arg(s.columns.join(QLatin1Char(',')), s.values.join(QLatin1Char(',')))
+        .arg(audit::kMaxLine);
 }
 
 void makeVersion1(pg::Connection& c)
@@ -56,7 +165,13 @@ void makeVersion1(pg::Connection& c)
             .arg(quoted(allowed)));
 
     QStringList columns = {QStringLiteral("id bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY"),
-                           QStringLiteral("deleted boolean NOT NULL DEFAULT false")};
+                           QStringLiteral("deleted boolean NOT NULL DEFAULT false"),
+                           // U+E000 is outside the code page, so no text looked for holds it: a
+                           // match never spans the number and the name. Near the row's start: a
+                           // find that reads rows through takes apart only the columns before it.
+                           QStringLiteral("%1 text GENERATED ALWAYS AS (%2 || U&'\\E000' || %3) STORED")
+                               .arg(findText(), foldedColumn(QStringLiteral("coalesce(num, '')")),
+                                    foldedColumn(QStringLiteral("coalesce(fio, '')")))};
     for (const DbfFieldSpec& f : resulttable::fields()) {
         const QString name = column(f.name);
         if (f.type == 'D')
@@ -73,10 +188,7 @@ void makeVersion1(pg::Connection& c)
                        "WHERE NOT deleted AND identity_key IS NOT NULL"));
     run(QStringLiteral("CREATE INDEX results_dat ON results (dat)"));
     run(QStringLiteral("CREATE EXTENSION IF NOT EXISTS pg_trgm"));
-    // On exactly the expressions a find compares (foldedColumn), so that LIKE '%...%' uses them.
-    for (const char* field : {"fio", "num"})
-        run(QStringLiteral("CREATE INDEX results_%1_trgm ON results USING gin (%2 gin_trgm_ops)")
-                .arg(QLatin1String(field), foldedColumn(QLatin1String(field))));
+    run(QStringLiteral("CREATE INDEX results_find_trgm ON results USING gin (%1 gin_trgm_ops)").arg(findText()));
     run(QStringLiteral("CREATE INDEX results_patient ON results (%1)").arg(foldedName()));
 
     for (const char* chain : {"archive", "history"}) {
@@ -84,12 +196,18 @@ void makeVersion1(pg::Connection& c)
                            "time timestamptz NOT NULL, kind text NOT NULL, record bigint, capture text, "
                            "entry text NOT NULL)")
                 .arg(QLatin1String(chain)));
-        // The last days' entries (checks, pruning) and a row's entries (its deletion, to restore).
-        run(QStringLiteral("CREATE INDEX %1_time ON %1 (time)").arg(QLatin1String(chain)));
-        run(QStringLiteral("CREATE INDEX %1_record ON %1 (record)").arg(QLatin1String(chain)));
+        // The last days' entries (checks, pruning). BRIN: entries are appended in time order, and
+        // a block range's summary costs an append next to nothing, where a btree would be one
+        // more index written with every message.
+        run(QStringLiteral("CREATE INDEX %1_time ON %1 USING brin (time)").arg(QLatin1String(chain)));
     }
-    // A capture read again after a crash is archived once.
-    run(QStringLiteral("CREATE INDEX archive_capture ON archive (capture)"));
+    // A row's entries: its deletion, to restore it.
+    run(QStringLiteral("CREATE INDEX history_record ON history (record)"));
+    run(storeFunction());
+    // A capture read again after a crash is archived once. Hash: capture keys are SHA-256 texts,
+    // each insert lands on a random page, and a hash index's four-byte codes keep those pages few
+    // (a btree of the 64-character keys is some four times larger, and falls out of memory first).
+    run(QStringLiteral("CREATE INDEX archive_capture ON archive USING hash (capture)"));
     // seq keeps the order of lines logged within one clock tick.
     run(QStringLiteral("CREATE TABLE line_log (seq bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY, "
                        "time timestamptz NOT NULL, dir text NOT NULL, bytes bytea NOT NULL)"));
@@ -120,6 +238,19 @@ QString column(const QString& field)
 QString foldedColumn(const QString& column)
 {
     return QStringLiteral("translate(lower(%1), 'ё', 'е')").arg(column);
+}
+
+QString findText()
+{
+    return QStringLiteral("find_text");
+}
+
+QString storeCall()
+{
+    QStringList arguments;
+    for (int i = 1; i <= kRowArguments + 5; ++i)
+        arguments << QStringLiteral("$%1").arg(i);
+    return QStringLiteral("SELECT row_id, is_new FROM hematix_store(%1)").arg(arguments.join(QLatin1Char(',')));
 }
 
 QString foldedName()

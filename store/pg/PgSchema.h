@@ -5,16 +5,27 @@
 // a step and raises kVersion, and every step runs in the one transaction that ensure() opens.
 //
 // Version 1:
-// - results: id (identity: the record number and the row order), deleted, dat (date), the other
-//   27 fields of the result table in file order as varchar of their width (texts as received,
-//   NULL and '' apart), identity_key (the message's identity as audit::identityId gives it),
-//   unique among undeleted rows; every text field must be in code page 1251 as engine/Cp1251
-//   has it (a named CHECK per field, <field>_cp1251); an index on dat, trigram indexes (pg_trgm)
-//   on the folded fio and num (foldedColumn) for finding part of a name or number, and one on the
+// - results: id (identity: the record number and the row order), deleted, find_text (findText),
+//   dat (date), the other 27 fields of the result table in file order as varchar of their width
+//   (texts as received, NULL and '' apart), identity_key (the message's identity as
+//   audit::identityId gives it), unique among undeleted rows; every text field must be in code
+//   page 1251 as engine/Cp1251 has it (a named CHECK per field, <field>_cp1251); an index on dat,
+//   a trigram index (pg_trgm) on find_text for finding part of a number or name, and one on the
 //   folded whole name (foldedName) for a patient's rows.
 // - archive, history: the audit chains as rows (seq, prev, time, kind, the record and the
-//   capture key the entry names, the entry's JSON line), indexed by time, record and capture;
+//   capture key the entry names, the entry's JSON line), indexed by time (BRIN), the history
+//   by record, the archive by capture (hash);
 //   line_log: the bytes of the serial line with their time and direction.
+// - hematix_store(the kRowArguments texts of an imported row, key, capture, at, at_json,
+//   entry_rest): stores a message in one statement (storeCall), so that a message costs one round
+//   trip and one commit. Without a capture (no bytes) it answers a row among the recent ones with
+//   the same values (ResultStore::kRecentRows) as stored before. With one it takes the archive's
+//   lock (as pgchain::Chain::lock), inserts the row unless an undeleted row holds key (the unique
+//   index decides between programs), and appends the archive entry exactly as audit::Chain writes
+//   it: {"seq","prev","time":at_json,"kind":"message","outcome":"stored"|"resend","record":id
+//   then entry_rest (the rest of audit::MessageArchive::entry's object after "record"); a resend
+//   of a capture already archived adds nothing. at is the entry's time for the time column.
+//   Answers row_id (NULL: the row holding key went meanwhile) and is_new.
 // - hematix_fit(field, width, value): the value unchanged, or an error naming the field when the
 //   value is too long or outside code page 1251. varchar refuses a long text without naming its
 //   column, so statements write their values through it (checkedValue).
@@ -47,6 +58,16 @@ Ensured ensure(pg::Connection& connection);
 // ("the database is version N, this program knows up to M"), an older one or none asks for
 // hematix-mkdb --database.
 void check(pg::Connection& connection);
+
+// The texts of an imported row hematix_store takes first: the date (ISO), TIM, NUM and the
+// eighteen values of resulttable::valueFields.
+constexpr int kRowArguments = 21;
+// "SELECT row_id, is_new FROM hematix_store($1, ..., $26)".
+QString storeCall();
+
+// The column a find looks in: the folded number and the folded name (foldedColumn) as one text,
+// kept by the database, with a character between them no text looked for holds.
+QString findText();
 
 // The column of a result table field ("FIO" -> "fio").
 QString column(const QString& field);

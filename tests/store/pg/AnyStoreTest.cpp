@@ -250,3 +250,30 @@ TEST_F(PgStore, ServerGoneMidBurstIsAwayAndNothingIsHalfStored)
     EXPECT_EQ(again.store(row(QStringLiteral("2")), message(QStringLiteral("2"), 2)).answer, ResultStore::Insert::AlreadyStored);
     EXPECT_EQ(counts(), QStringLiteral("2/2"));
 }
+
+// The server writes a message's archive entry itself: each line is the line audit::Chain would
+// write for it, byte for byte, linked to the one before by its hash.
+TEST_F(PgStore, ArchiveLinesAreTheChainsOwnLines)
+{
+    pgschema::ensure(*db_);
+    QTemporaryDir tmp;
+    const QDateTime at(QDate(2026, 12, 7), QTime(9, 15, 2, 345));
+    PgResultStore store(tmp.path() + QLatin1Char('/'), uri_, [&] { return at; });
+    const ImportedRow r = row(QStringLiteral("Ёж\"1"));
+    const struct {
+        int sent;
+        audit::MessageArchive::Outcome outcome;
+    } sends[] = {{1, audit::MessageArchive::Outcome::Stored}, {2, audit::MessageArchive::Outcome::Resend}};
+    audit::Head head;
+    for (const auto& s : sends) {
+        store.store(r, message(r.num, s.sent));
+        const QByteArray body = audit::MessageArchive::entry(message(r.num, s.sent), s.outcome, DbfResultStore::identityOf(r), 1).object();
+        const QByteArray expected = "{\"seq\":" + QByteArray::number(head.seq + 1) + ",\"prev\":\"" + head.hash + "\",\"time\":"
+                                    + audit::JsonLine::quote(audit::timeText(at)) + ',' + body.mid(1);
+        audit::Entry e;
+        pgchain::Reader reader(*db_, QStringLiteral("archive"), head.seq + 1);
+        ASSERT_TRUE(reader.next(e));
+        EXPECT_EQ(e.line, expected);
+        head = {e.seq, e.hash, e.line};
+    }
+}

@@ -24,7 +24,7 @@ TEST_F(Schema, NewerDatabaseIsRefused)
 TEST_F(Schema, ResultColumnsAreTheTablesFieldsAsTexts)
 {
     pgschema::ensure(*db_);
-    QStringList expected = {QStringLiteral("id bigint"), QStringLiteral("deleted boolean")};
+    QStringList expected = {QStringLiteral("id bigint"), QStringLiteral("deleted boolean"), QStringLiteral("find_text text")};
     for (const DbfFieldSpec& f : resulttable::fields())
         expected << (f.type == 'D' ? f.name.toLower() + QStringLiteral(" date")
                                    : QStringLiteral("%1 character varying %2").arg(f.name.toLower()).arg(f.length));
