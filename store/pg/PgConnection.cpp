@@ -2,7 +2,10 @@
 
 #include <libpq-fe.h>
 
+#include <QDeadlineTimer>
 #include <QRegularExpression>
+
+#include <poll.h>
 
 #include <memory>
 
@@ -44,14 +47,30 @@ bool storeAway(const QByteArray& state)
 
 } // namespace
 
-Connection::Connection(const QString& uri, int connectTimeoutSeconds) : location_(maskedUri(uri))
+Connection::Connection(const QString& uri, int connectTimeoutSeconds, int answerWithinMs)
+    : answerWithinMs_(answerWithinMs), location_(maskedUri(uri))
 {
     const QByteArray dbname = uri.toUtf8();
     const QByteArray timeout = QByteArray::number(qMax(connectTimeoutSeconds, 2));
     // The URI is expanded in place of dbname; the keywords after it win over the URI's own.
     const char* keys[] = {"dbname", "connect_timeout", "client_encoding", "application_name", nullptr};
     const char* values[] = {dbname.constData(), timeout.constData(), "UTF8", "hematix", nullptr};
-    conn_ = PQconnectdbParams(keys, values, 1);
+    if (answerWithinMs_ <= 0) {
+        conn_ = PQconnectdbParams(keys, values, 1);
+    } else {
+        conn_ = PQconnectStartParams(keys, values, 1);
+        deadline_ = QDeadlineTimer(answerWithinMs_);
+        PostgresPollingStatusType polled = PGRES_POLLING_WRITING;
+        while (conn_ && PQstatus(conn_) != CONNECTION_BAD && polled != PGRES_POLLING_OK
+               && polled != PGRES_POLLING_FAILED) {
+            if (!waitFor(polled == PGRES_POLLING_WRITING)) {
+                PQfinish(conn_);
+                conn_ = nullptr;
+                throw EStoreAway(QStringLiteral("Connecting to %1: no answer within %2 ms").arg(location_).arg(answerWithinMs_));
+            }
+            polled = PQconnectPoll(conn_);
+        }
+    }
     if (!conn_)
         throw EStoreAway(QStringLiteral("Connecting to %1: out of memory").arg(location_));
     if (PQstatus(conn_) != CONNECTION_OK) {
@@ -60,6 +79,77 @@ Connection::Connection(const QString& uri, int connectTimeoutSeconds) : location
         conn_ = nullptr;
         throw EStoreAway(QStringLiteral("Connecting to %1: %2").arg(location_, message));
     }
+    if (answerWithinMs_ > 0 && PQsetnonblocking(conn_, 1) != 0) {
+        PQfinish(conn_);
+        conn_ = nullptr;
+        throw EStoreAway(QStringLiteral("Connecting to %1: the connection cannot be made non-blocking").arg(location_));
+    }
+}
+
+bool Connection::waitFor(bool writable)
+{
+    const qint64 left = deadline_.remainingTime();
+    if (left == 0)
+        return false;
+    pollfd fd{PQsocket(conn_), short(POLLIN | (writable ? POLLOUT : 0)), 0};
+    if (fd.fd < 0)
+        return true;  // libpq reports the broken socket on its next call
+    for (;;) {
+        const int got = ::poll(&fd, 1, left < 0 ? -1 : int(std::min<qint64>(left, 1 << 30)));
+        if (got > 0)
+            return true;
+        if (got == 0)
+            return false;
+        if (errno != EINTR)
+            return true;
+    }
+}
+
+void Connection::giveUp(const QString& what)
+{
+    // The server may still be working or may be gone; either way this connection's state is
+    // unknown now, so it is closed and the statement counts as not done.
+    PQfinish(conn_);
+    conn_ = nullptr;
+    prepared_.clear();
+    throw EStoreAway(QStringLiteral("%1 on %2: no answer within %3 ms")
+                         .arg(what.isEmpty() ? QStringLiteral("Running a statement") : what, location_)
+                         .arg(answerWithinMs_));
+}
+
+PGresult* Connection::answer(const QString& what)
+{
+    for (;;) {
+        const int flushed = PQflush(conn_);
+        if (flushed == 0)
+            break;
+        if (flushed < 0)
+            return nullptr;
+        if (!waitFor(true))
+            giveUp(what);
+        if (!PQconsumeInput(conn_))
+            return nullptr;
+    }
+    ResultPtr kept;
+    for (;;) {
+        while (PQisBusy(conn_)) {
+            if (!waitFor(false))
+                giveUp(what);
+            if (!PQconsumeInput(conn_))
+                return kept.release();
+        }
+        PGresult* r = PQgetResult(conn_);
+        if (!r)
+            break;
+        // The first error stands; otherwise the last result is the answer, as PQexec gives it.
+        const bool keptFailed = kept && PQresultStatus(kept.get()) != PGRES_COMMAND_OK
+                                && PQresultStatus(kept.get()) != PGRES_TUPLES_OK;
+        if (keptFailed)
+            PQclear(r);
+        else
+            kept.reset(r);
+    }
+    return kept.release();
 }
 
 Connection::~Connection()
@@ -118,25 +208,37 @@ Result Connection::run(const QByteArray& name, const QString& sql, const std::ve
         // An empty QByteArray's data is "", never null: only nullopt becomes NULL.
         pointers.push_back(p ? texts.back().constData() : nullptr);
     }
+    if (!conn_)
+        throw EStoreAway(QStringLiteral("%1 on %2: the connection was given up")
+                             .arg(what.isEmpty() ? QStringLiteral("Running a statement") : what, location_));
     const QByteArray statement = sql.toUtf8();
+    const bool waitAsLibpq = answerWithinMs_ <= 0;
+    if (!waitAsLibpq)
+        deadline_ = QDeadlineTimer(answerWithinMs_);
+    const int count = static_cast<int>(params.size());
     ResultPtr result;
     if (name.isEmpty()) {
-        result.reset(PQexecParams(conn_, statement.constData(), static_cast<int>(params.size()), nullptr,
-                                  pointers.data(), nullptr, nullptr, 0));
+        result.reset(waitAsLibpq ? PQexecParams(conn_, statement.constData(), count, nullptr, pointers.data(), nullptr, nullptr, 0)
+                     : PQsendQueryParams(conn_, statement.constData(), count, nullptr, pointers.data(), nullptr, nullptr, 0)
+                         ? answer(what) : nullptr);
     } else {
         if (!prepared_.contains(name)) {
-            ResultPtr made(PQprepare(conn_, name.constData(), statement.constData(), static_cast<int>(params.size()), nullptr));
+            ResultPtr made(waitAsLibpq ? PQprepare(conn_, name.constData(), statement.constData(), count, nullptr)
+                           : PQsendPrepare(conn_, name.constData(), statement.constData(), count, nullptr) ? answer(what)
+                                                                                                          : nullptr);
             if (!made || PQresultStatus(made.get()) != PGRES_COMMAND_OK)
                 raise(what, made.get());
             prepared_.insert(name);
         }
-        result.reset(PQexecPrepared(conn_, name.constData(), static_cast<int>(params.size()), pointers.data(), nullptr,
-                                    nullptr, 0));
+        result.reset(waitAsLibpq ? PQexecPrepared(conn_, name.constData(), count, pointers.data(), nullptr, nullptr, 0)
+                     : PQsendQueryPrepared(conn_, name.constData(), count, pointers.data(), nullptr, nullptr, 0)
+                         ? answer(what) : nullptr);
     }
 
-    if (statementTimeoutMs > 0 && PQstatus(conn_) == CONNECTION_OK) {
+    if (statementTimeoutMs > 0 && conn_ && PQstatus(conn_) == CONNECTION_OK) {
         // Inside a transaction that failed the SET goes with its rollback; elsewhere undo it now.
-        ResultPtr reset(PQexec(conn_, "RESET statement_timeout"));
+        ResultPtr reset(waitAsLibpq ? PQexec(conn_, "RESET statement_timeout")
+                        : PQsendQuery(conn_, "RESET statement_timeout") ? answer(what) : nullptr);
     }
 
     const ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;

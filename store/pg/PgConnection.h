@@ -12,11 +12,17 @@
 // else EDatabaseError. Each message names what was being done and carries the server's text
 // (not its detail, which repeats a refused row's values).
 //
+// A connection made with an answer time (answerWithinMs > 0) waits at most that long for the
+// server, connecting and for each statement's answer, and then gives the connection up (the next
+// call on it raises EStoreAway): for the window's thread, which must never hang on a server that
+// went away without closing its sockets. Without one it waits as libpq does.
+//
 // Knows: libpq, SQLSTATEs, connection URIs. Must not know: the schema, the result table, the
 // audit trail. Untrusted: the URI (may carry a password, which no message and no log shows:
 // maskedUri), and everything the server answers.
 #include "store/ResultStore.h"
 
+#include <QDeadlineTimer>
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -49,7 +55,7 @@ class Connection {
 public:
     // Connects, waiting at most connectTimeoutSeconds (libpq's connect_timeout; 2 is its least).
     // Raises EStoreAway when no connection can be made.
-    explicit Connection(const QString& uri, int connectTimeoutSeconds = 10);
+    explicit Connection(const QString& uri, int connectTimeoutSeconds = 10, int answerWithinMs = 0);
     ~Connection();
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
@@ -91,6 +97,15 @@ private:
     Result run(const QByteArray& name, const QString& sql, const std::vector<Value>& params, const QString& what,
                int statementTimeoutMs);
     [[noreturn]] void raise(const QString& what, const ::pg_result* result) const;
+    // The answer to what was sent (the last result; an error first), waiting at most the answer
+    // time; gives the connection up when it passes. Null when the connection failed.
+    ::pg_result* answer(const QString& what);
+    // Waits until the socket is readable (or writable too); false when the answer time passed.
+    bool waitFor(bool writable);
+    [[noreturn]] void giveUp(const QString& what);
+
+    int answerWithinMs_ = 0;
+    QDeadlineTimer deadline_;  // of the call under way
 
     pg_conn* conn_ = nullptr;
     QSet<QByteArray> prepared_;

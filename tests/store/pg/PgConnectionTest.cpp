@@ -52,6 +52,26 @@ TEST_F(Conn, ErrorsAreTheStoresOwnKinds)
     EXPECT_THROW(db_->exec(QStringLiteral("SELECT 1")), EStoreAway);
 }
 
+// The window thread's kind of connection: the same answers, and a server that does not answer in
+// time costs the answer time, then the connection.
+TEST_F(Conn, WithAnAnswerTimeAnswersAlikeAndGivesUpOnSilence)
+{
+    pg::Connection c(uri_, 5, 300);
+    EXPECT_EQ(c.exec(QStringLiteral("SELECT $1::text, $2::text"), {std::nullopt, QString()}).rows[0],
+              (pg::Row{std::nullopt, QString()}));
+    EXPECT_EQ(c.execPrepared("p", QStringLiteral("SELECT $1::int + 1"), {QStringLiteral("41")}, {}).scalar(), QStringLiteral("42"));
+    c.exec(QStringLiteral("CREATE TEMP TABLE t (v varchar(2))"));
+    EXPECT_THROW(c.exec(QStringLiteral("INSERT INTO t VALUES ('abc')")), ERowRefused);
+    EXPECT_THROW(c.exec(QStringLiteral("SELECT pg_sleep(0.1); SELECT nothing")), EDatabaseError);
+    EXPECT_EQ(c.exec(QStringLiteral("SELECT count(*) FROM generate_series(1, 200000)")).scalar(), QStringLiteral("200000"));
+    QElapsedTimer clock;
+    clock.start();
+    const QString said = messageOf<EStoreAway>([&] { c.exec(QStringLiteral("SELECT pg_sleep(3)"), {}, QStringLiteral("Sleeping")); });
+    EXPECT_TRUE(said.startsWith(QStringLiteral("Sleeping on "))) << said.toStdString();
+    EXPECT_LT(clock.elapsed(), 1500);
+    EXPECT_THROW(c.exec(QStringLiteral("SELECT 1")), EStoreAway);  // given up: its owner connects anew
+}
+
 // Without a server: no socket at all, and a socket that takes the connection and never answers.
 TEST(PgConnection, NoServerIsAwayWithinTheConnectTimeout)
 {
@@ -71,6 +91,11 @@ TEST(PgConnection, NoServerIsAwayWithinTheConnectTimeout)
     EXPECT_TRUE(said.contains(QStringLiteral("u:***@")) && !said.contains(QStringLiteral("s3cret"))) << said.toStdString();
     EXPECT_GE(clock.elapsed(), 1900);
     EXPECT_LT(clock.elapsed(), 4000);
+    // With an answer time, as the window's thread connects: given up then, not at libpq's 2 s.
+    clock.restart();
+    EXPECT_THROW(pg::Connection(QStringLiteral("postgresql:///x?host=") + dir.path(), 10, 300), EStoreAway);
+    EXPECT_GE(clock.elapsed(), 250);
+    EXPECT_LT(clock.elapsed(), 1500);
     close(s);
 }
 
