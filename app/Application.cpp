@@ -4,6 +4,8 @@
 #include "app/AppIcon.h"
 #include "app/Startup.h"
 #include "app/Unit1.h"
+#include "app/ErrorBox.h"
+#include "store/pg/StoreChoice.h"
 
 #include <QApplication>
 
@@ -23,6 +25,20 @@ int run(int argc, char** argv)
 {
     QApplication app(argc, argv);
     setUpApplication();
+
+    // A Database= the program cannot use stops it here, while someone is there to read why:
+    // running on would store nothing, and falling back to the folder's table would split the
+    // results between two stores.
+    const QString database = storechoice::databaseSetting(startup::programFolderOf(startup::executablePath()));
+    if (!database.isEmpty()) {
+        try {
+            storechoice::checkDatabaseUri(database);
+        } catch (const EDatabaseError& e) {
+            ui::showError(QStringLiteral("%1\nCorrect Database= under [MAIN] in set.ini; Hematix does not start until then.")
+                              .arg(e.message()));
+            return 1;
+        }
+    }
 
     forms::createAll();
     Form1->showMaximized();

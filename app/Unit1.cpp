@@ -27,7 +27,9 @@
 #include "platform/print/PrinterInfo.h"
 #include "platform/tray/TrayIcon.h"
 #include "report/session/RpReportSession.h"
-#include "store/DbfResultStore.h"
+#include "link/ImportThread.h"
+#include "store/pg/PgResultStore.h"
+#include "store/pg/StoreChoice.h"
 #include "audit/MessageArchive.h"
 #include "reading/Flags.h"
 
@@ -438,30 +440,27 @@ void TForm1::FormCreate()
         lineLog_->record(LineLog::Direction::In, d, n);
         receiver_->receive(d, n);
     });
-    store_ = std::make_unique<DbfResultStore>(ProgramFolder, Query1);
-    import_ = std::make_unique<MessageImport>(
-        ProgramFolder, *store_, [this](const QString& m) { showErrorLater(m); },
-        [this] {
-            // What is typed but not yet written goes into the row before the refresh posts it.
-            for (TDBEdit* e : GroupBox1->findChildren<TDBEdit*>())
-                ui::guarded([e] { e->UpdateRecord(); });
-            DBGrid1->commitEditor();
-            DBGrid1->viewport()->update();
-            Table1->Refresh();
-        });
+    const QString database = storechoice::databaseSetting(ProgramFolder);
+    store_ = storechoice::open(ProgramFolder, database, Query1);
+    if (database.isEmpty()) {
+        import_ = std::make_unique<MessageImport>(
+            ProgramFolder, *store_, [this](const QString& m) { showErrorLater(m); }, [this] { refreshAfterImport(); });
 
-    // The audit trail first: rows of an older table are adopted and changes a stopped program
-    // left half made are resolved before anyone can change a row again.
-    try {
-        const ResultStore::AuditOpened opened = store_->openAudit(keepDays);
-        for (const QString& m : opened.notApplied)
-            showErrorLater(m);
-        if (opened.adopted > 0)
-            statusBar()->showMessage(QStringLiteral("The audit trail begins: %1 rows already in the table are entered "
-                                                    "as present before it.")
-                                         .arg(opened.adopted));
-    } catch (const Exception& e) {
-        showErrorLater(e.message());
+        // The audit trail first: rows of an older table are adopted and changes a stopped program
+        // left half made are resolved before anyone can change a row again.
+        try {
+            const ResultStore::AuditOpened opened = store_->openAudit(keepDays);
+            for (const QString& m : opened.notApplied)
+                showErrorLater(m);
+            if (opened.adopted > 0)
+                statusBar()->showMessage(QStringLiteral("The audit trail begins: %1 rows already in the table are entered "
+                                                        "as present before it.")
+                                             .arg(opened.adopted));
+        } catch (const Exception& e) {
+            showErrorLater(e.message());
+        }
+    } else {
+        startServerImport(database, keepDays);
     }
     // The limits before the rows, so that the first paint flags; a file that does not read is
     // said in the status bar and the lines that do read still apply.
@@ -473,7 +472,17 @@ void TForm1::FormCreate()
             qWarning("Reference limits: %s", qUtf8Printable(p));
     }
     store_->attachRows(*Table1);
-    Table1->Open();
+    if (import_) {
+        Table1->Open();
+    } else {
+        // A server away at start: the window comes up empty and the rows open when it answers.
+        try {
+            Table1->Open();
+        } catch (const EStoreAway& e) {
+            storeAway_ = e.message();
+            statusBar()->showMessage(QStringLiteral("Сервер базы данных недоступен: %1").arg(e.message()));
+        }
+    }
     startTrailCheck();
     // The index of numbers and names is made ready beside the window; until then a find reads
     // the rows itself.
@@ -534,8 +543,11 @@ void TForm1::TrayMessage(int mouseMessage)
 
 void TForm1::N2Click()
 {
-    if (link_->Start(PortName))
+    if (link_->Start(PortName)) {
         Timer1->start();
+        if (importThread_)
+            importThread_->setImporting(true);
+    }
 }
 
 void TForm1::N3Click() { Form2->exec(); }
@@ -655,6 +667,72 @@ void TForm1::Timer1Timer()
 {
     if (import_)
         import_->onTimer(*Timer1);
+    else if (importThread_)
+        importThread_->kick();
+}
+
+void TForm1::refreshAfterImport()
+{
+    // What is typed but not yet written goes into the row before the refresh posts it.
+    for (TDBEdit* e : GroupBox1->findChildren<TDBEdit*>())
+        ui::guarded([e] { e->UpdateRecord(); });
+    DBGrid1->commitEditor();
+    DBGrid1->viewport()->update();
+    Table1->Refresh();
+}
+
+void TForm1::startServerImport(const QString& database, int keepDays)
+{
+    // The window's own calls wait at most this long for the server; the import waits beside it.
+    constexpr int kWindowAnswerMs = 500;
+    static_cast<PgResultStore&>(*store_).setAnswerWithin(kWindowAnswerMs);
+    const QString folder = ProgramFolder;
+    importThread_ = std::make_unique<ImportThread>(
+        folder, [folder, database] { return storechoice::open(folder, database); }, keepDays);
+    ImportThread* thread = importThread_.get();
+    connect(thread, &ImportThread::stored, this, [this] { ui::guarded([this] { refreshAfterImport(); }); });
+    connect(thread, &ImportThread::error, this, [](const QString& m) { ui::showError(m); });
+    connect(thread, &ImportThread::auditOpened, this, [](qint64, const QStringList& notApplied) {
+        for (const QString& m : notApplied)
+            ui::showError(m);
+    });
+    // An outage is said in the status bar, not in a box: an unattended PC goes on receiving, the
+    // messages wait in Temp, and the import resumes by itself.
+    connect(thread, &ImportThread::storeAway, this, [this](const QString& why) {
+        storeAway_ = why;
+        statusBar()->showMessage(QStringLiteral("Сервер базы данных недоступен: %1. Результаты ждут в папке Temp и "
+                                                "будут сохранены, когда он ответит.")
+                                     .arg(why));
+    });
+    connect(thread, &ImportThread::storeBack, this, [this] {
+        storeAway_.clear();
+        statusBar()->showMessage(QStringLiteral("Сервер базы данных снова доступен."), 10000);
+        storeAnswersAgain();
+    });
+    storeTimer_ = new QTimer(this);
+    storeTimer_->setInterval(2000);
+    connect(storeTimer_, &QTimer::timeout, this, [this] {
+        importThread_->kick();
+        // The window's rows may have missed the server on their own while the import did not.
+        if (!importThread_->away() && static_cast<PgResultStore&>(*store_).rowsOffline())
+            storeAnswersAgain();
+    });
+    storeTimer_->start();
+    thread->kick();  // the audit trail at once, before Start
+}
+
+void TForm1::storeAnswersAgain()
+{
+    try {
+        if (!Table1->Active())
+            Table1->Open();
+        else if (Table1->State() == TDataSet::dsBrowse)
+            Table1->Refresh();
+    } catch (const EStoreAway& e) {
+        qWarning("The rows are not read again yet: %s", qUtf8Printable(e.message()));
+    } catch (const Exception& e) {
+        ui::showError(e.message());
+    }
 }
 
 void TForm1::closeProgram()
@@ -712,6 +790,8 @@ void TForm1::FormClose()
         return;
     closed_ = true;
     Timer1->stop();
+    if (storeTimer_)
+        storeTimer_->stop();
     if (link_)
         link_->Stop();
     if (tray_)

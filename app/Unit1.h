@@ -25,6 +25,7 @@ class SerialLink;
 class FrameReceiver;
 class LineLog;
 class MessageImport;
+class ImportThread;
 class ResultStore;
 namespace audit {
 class MessageArchive;
@@ -97,7 +98,10 @@ public:
     // The panel's edit box bound to a field (by field name), or null.
     TDBEdit* editFor(const QString& fieldName) const;
     SerialLink* link() const { return link_.get(); }
+    // The import on the window's thread (the dBase table); null when the store is a database
+    // server, whose import runs beside the window (importThread()).
     MessageImport* import() const { return import_.get(); }
+    ImportThread* importThread() const { return importThread_.get(); }
     // Where the results are kept; made at start-up.
     ResultStore* store() const { return store_.get(); }
     TrayIcon* tray() const { return tray_.get(); }
@@ -166,6 +170,12 @@ private:
     // Shows message in the error box from the event loop, so that the caller goes on at once
     // (the import and the reader thread never wait for someone to answer a box).
     void showErrorLater(const QString& message);
+    // After the import stored rows: what is typed goes into the row, then the table is read anew.
+    void refreshAfterImport();
+    // The store on a database server: the import beside the window, and the window's rows
+    // opened again when the server answers after an outage.
+    void startServerImport(const QString& database, int keepDays);
+    void storeAnswersAgain();
     QWidget* client_ = nullptr;
 
     // Used on the reader thread only; declared first so that it outlives the link.
@@ -175,6 +185,9 @@ private:
     std::unique_ptr<SerialLink> link_;
     std::unique_ptr<ResultStore> store_;
     std::unique_ptr<MessageImport> import_;
+    std::unique_ptr<ImportThread> importThread_;
+    QTimer* storeTimer_ = nullptr;      // asks the server's import for a pass, Start or not
+    QString storeAway_;                 // what the status bar says while the server is away
     std::unique_ptr<TrayIcon> tray_;
     TForm8* history_ = nullptr;
     TFindBar* findBar_ = nullptr;

@@ -175,6 +175,11 @@ void MessageImport::tick()
 
 void MessageImport::tableAway(const QString& message)
 {
+    if (onStoreAway_) {
+        tableAwayReported_ = true;
+        onStoreAway_(message);
+        return;
+    }
     if (!tableAwayReported_)
         reportError_(QStringLiteral("%1\nResults wait in the folder Temp and are stored as soon as the "
                                     "table can be written again.")

@@ -88,6 +88,10 @@ public:
     // True while the table cannot be reached and messages wait for it.
     bool waitingForTable() const { return tableAwayReported_; }
 
+    // Where the store away is said instead of the error report: each pass that finds it away,
+    // with its message (a status line, not a box, for a store that may be away for a while).
+    void setOnStoreAway(ErrorReport onAway) { onStoreAway_ = std::move(onAway); }
+
     // How a stored message's file leaves the waiting ones; tests put a failing one here.
     void setRemoveFile(RemoveFile remove) { remove_ = std::move(remove); }
 
@@ -111,6 +115,7 @@ private:
     ResultStore& store_;
     ErrorReport reportError_;
     Hook afterStored_;
+    ErrorReport onStoreAway_;
     RemoveFile remove_;
     QHash<QString, int> failures_;        // file name -> failed tries so far
     QSet<QString> reported_;              // files whose trouble has been reported

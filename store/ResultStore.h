@@ -97,6 +97,13 @@ public:
     // table is open.
     virtual void attachRows(TTable& table) = 0;
 
+    // Whether the store answers now; why not, when it does not. A store on this PC always does.
+    virtual bool reachable(QString* why)
+    {
+        (void)why;
+        return true;
+    }
+
     // Where the results are, for messages.
     virtual QString location() const = 0;
 

@@ -56,7 +56,7 @@ pg::Result PgFinder::exec(const QString& sql, const std::vector<pg::Value>& para
 {
     try {
         if (!connection_)
-            connection_ = std::make_unique<pg::Connection>(uri_);
+            connection_ = std::make_unique<pg::Connection>(uri_, 10, answerWithinMs_);
         return connection_->exec(sql, params, what);
     } catch (const EStoreAway&) {
         connection_.reset();  // lost: the next request connects again

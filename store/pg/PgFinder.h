@@ -21,6 +21,8 @@ public:
     // window's thread, stores from the import's.
     explicit PgFinder(QString uri);
     ~PgFinder() override;
+    // As pg::Connection's, for connections made from now on.
+    void setAnswerWithin(int ms) { answerWithinMs_ = ms; }
 
     std::optional<Match> find(const QString& text, int from, bool backward, const Progress& progress) override;
     QList<int> patientRecords(const QString& name, const Progress& progress) override;
@@ -43,5 +45,6 @@ private:
     pg::Result exec(const QString& sql, const std::vector<pg::Value>& params, const QString& what);
 
     QString uri_;
+    int answerWithinMs_ = 0;
     std::unique_ptr<pg::Connection> connection_;
 };

@@ -64,7 +64,7 @@ int PgRecordSource::recordLength()
     return last.offset + last.length;
 }
 
-PgRecordSource::PgRecordSource(QString uri) : uri_(std::move(uri))
+PgRecordSource::PgRecordSource(QString uri, int answerWithinMs) : uri_(std::move(uri)), answerWithinMs_(answerWithinMs)
 {
     gone_ = blankRecord();
     gone_[0] = '*';
@@ -76,7 +76,7 @@ PgRecordSource::~PgRecordSource() = default;
 pg::Connection& PgRecordSource::connection()
 {
     if (!connection_) {
-        auto c = std::make_unique<pg::Connection>(uri_);
+        auto c = std::make_unique<pg::Connection>(uri_, 10, answerWithinMs_);
         pgschema::check(*c);
         connection_ = std::move(c);
     }
@@ -119,15 +119,24 @@ QByteArray PgRecordSource::rowRecord(const pg::Row& row) const
 
 QByteArray PgRecordSource::readBlock(int first)
 {
+    if (offline_)
+        return {};
     QByteArray bytes;
     bytes.reserve(qsizetype(kBlockRows) * recordLength());
     for (int i = 0; i < kBlockRows; ++i)
         bytes += gone_;
-    const pg::Result r = guarded([&] {
-        return connection().exec(
-            QStringLiteral("SELECT %1 FROM results WHERE id BETWEEN $1 AND $2 ORDER BY id").arg(selectColumns()),
-            {QString::number(first + 1), QString::number(first + kBlockRows)}, recordWhat(first));
-    });
+    pg::Result r;
+    try {
+        r = guarded([&] {
+            return connection().exec(
+                QStringLiteral("SELECT %1 FROM results WHERE id BETWEEN $1 AND $2 ORDER BY id").arg(selectColumns()),
+                {QString::number(first + 1), QString::number(first + kBlockRows)}, recordWhat(first));
+        });
+    } catch (const EStoreAway& e) {
+        qWarning("Rows not read, the store is away: %s", qUtf8Printable(e.message()));
+        offline_ = true;
+        return {};
+    }
     ++blocksRead_;
     for (const pg::Row& row : r.rows) {
         const qint64 at = row.at(0).value_or(QString()).toLongLong() - 1 - first;
@@ -148,6 +157,10 @@ PgRecordSource::Block& PgRecordSource::block(int index)
             return blocks_.front();
         }
     QByteArray bytes = readBlock(first);
+    if (bytes.isEmpty()) {
+        unread_ = {first, {}};
+        return unread_;
+    }
     if (int(blocks_.size()) >= kCachedBlocks)
         blocks_.pop_back();
     blocks_.push_front({first, std::move(bytes)});
@@ -164,6 +177,8 @@ const char* PgRecordSource::record(int index)
     if (index < 0 || index >= count_)
         return gone_.constData();
     const Block& b = block(index);
+    if (b.bytes.isEmpty())
+        return gone_.constData();
     return b.bytes.constData() + qsizetype(index - b.first) * recordLength();
 }
 
@@ -205,15 +220,22 @@ void PgRecordSource::forEach(int from, int to, const std::function<void(int, con
             read = readBlock(first);
         const char* bytes = read.constData();
         for (const int end = std::min(to, first + kBlockRows); i < end; ++i)
-            visit(i, bytes + qsizetype(i - first) * length);
+            visit(i, read.isEmpty() ? gone_.constData() : bytes + qsizetype(i - first) * length);
     }
 }
 
 void PgRecordSource::refresh()
 {
-    const pg::Value max = guarded([&] {
-        return connection().exec(QStringLiteral("SELECT max(id) FROM results"), {}, QStringLiteral("Counting the rows")).scalar();
-    });
+    pg::Value max;
+    try {
+        max = guarded([&] {
+            return connection().exec(QStringLiteral("SELECT max(id) FROM results"), {}, QStringLiteral("Counting the rows")).scalar();
+        });
+    } catch (const EStoreAway&) {
+        offline_ = true;
+        throw;
+    }
+    offline_ = false;
     count_ = max ? max->toInt() : 0;
     blocks_.clear();
     ++generation_;

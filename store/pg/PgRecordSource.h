@@ -13,6 +13,11 @@
 // stand, DAT as yyyymmdd, NULL as blanks. Writing, a field whose bytes did not change is not
 // written (its NULL or '' stays as it was); a field written blank is NULL.
 //
+// Offline: a block the server cannot give (no answer within answerWithinMs, or no connection)
+// reads as deleted records, which the data set hides, so a grid shows what it had cached and never
+// waits on a server that went away; no read tries the server again until refresh() (which raises
+// EStoreAway while it is away, keeping what is cached). Writes always try, and raise.
+//
 // Writing happens between beginWrite() (BEGIN on this source's own connection) and endWrite()
 // (COMMIT); whatever else is written in between on connection() (the history entry) commits
 // with the row or not at all. A lost server raises EStoreAway (the data set keeps what was
@@ -35,8 +40,9 @@ public:
     static constexpr int kCachedBlocks = 64;
 
     // Connects, checks the schema and reads the record count; raises EStoreAway when the server
-    // cannot be reached, EDatabaseError when the database has no current schema.
-    explicit PgRecordSource(QString uri);
+    // cannot be reached, EDatabaseError when the database has no current schema. answerWithinMs:
+    // as pg::Connection's (0: wait as libpq does).
+    explicit PgRecordSource(QString uri, int answerWithinMs = 0);
     ~PgRecordSource() override;
 
     // The result table's fields with their offsets in a record, as DbfFile lays them out.
@@ -67,6 +73,9 @@ public:
     // its history entry, can name it); a write given up leaves the number unused.
     int reserveAppend();
 
+    // True after a read the server did not answer, until a refresh() that it does.
+    bool offline() const { return offline_; }
+
     // Blocks read from the server since opening (each one statement).
     qint64 blocksRead() const { return blocksRead_; }
 
@@ -84,10 +93,13 @@ private:
     QByteArray fetchRow(int index, bool forUpdate);
 
     QString uri_;
+    int answerWithinMs_ = 0;
     std::unique_ptr<pg::Connection> connection_;
+    bool offline_ = false;
     int count_ = 0;
     std::uint64_t generation_ = 1;
     std::list<Block> blocks_;  // most recently used first
+    Block unread_;             // a block the server did not give: no bytes
     QByteArray gone_;          // the record of an index past the end
     int reserved_ = 0;
     // What readFresh() answered during the current write, to tell a row another program

@@ -1,5 +1,7 @@
 #include "store/pg/PgResultStore.h"
 
+#include "store/pg/PgRecordSource.h"
+
 #include "engine/DateFormat.h"
 #include "store/DbfResultStore.h"
 #include "store/ResultTable.h"
@@ -62,10 +64,34 @@ PgResultStore::~PgResultStore() = default;
 
 QString PgResultStore::location() const { return pg::maskedUri(uri_); }
 
+void PgResultStore::setAnswerWithin(int ms)
+{
+    answerWithinMs_ = ms;
+    finder_.setAnswerWithin(ms);
+    connection_.reset();
+}
+
+bool PgResultStore::reachable(QString* why)
+{
+    try {
+        guarded(QStringLiteral("Asking the server"), [&] { connection().exec(QStringLiteral("SELECT 1")); });
+        return true;
+    } catch (const EDatabaseError& e) {
+        if (why)
+            *why = e.message();
+        return false;
+    }
+}
+
+bool PgResultStore::rowsOffline() const
+{
+    return rowHistory_ && rowHistory_->source() && rowHistory_->source()->offline();
+}
+
 pg::Connection& PgResultStore::connection()
 {
     if (!connection_) {
-        auto c = std::make_unique<pg::Connection>(uri_);
+        auto c = std::make_unique<pg::Connection>(uri_, 10, answerWithinMs_);
         pgschema::check(*c);
         connection_ = std::move(c);
     }
@@ -273,5 +299,5 @@ void PgResultStore::attachRows(TTable& table)
 {
     if (!rowHistory_)
         rowHistory_ = std::make_unique<PgRowHistory>(history_);
-    PgRowHistory::attachTable(table, uri_, location(), *rowHistory_);
+    PgRowHistory::attachTable(table, uri_, location(), *rowHistory_, answerWithinMs_);
 }

@@ -31,6 +31,16 @@ public:
     PgResultStore(const PgResultStore&) = delete;
     PgResultStore& operator=(const PgResultStore&) = delete;
 
+    // For a store used on the window's thread: every statement of it, and of the rows and finds
+    // it gives, waits at most ms for the server (pg::Connection), so the window never hangs on a
+    // server gone away; a longer wait is the store away. 0 (the default): as libpq waits.
+    void setAnswerWithin(int ms);
+    // Whether the server answers now (connecting when needed), within the answer time.
+    bool reachable(QString* why) override;
+    // True when the rows attachRows gave a table missed the server (PgRecordSource::offline):
+    // the table's next refresh reads them again.
+    bool rowsOffline() const;
+
     Stored store(const ImportedRow& row, const audit::ReceivedMessage& message) override;
     void setAside(const audit::ReceivedMessage& message, const ImportedRow* row, const QString& reason) override;
     AuditOpened openAudit(int keepDays) override;
@@ -52,6 +62,7 @@ private:
 
     QString folder_;
     QString uri_;
+    int answerWithinMs_ = 0;
     std::unique_ptr<pg::Connection> connection_;
     pgchain::Chain archive_, history_;
     PgFinder finder_;

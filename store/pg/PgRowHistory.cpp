@@ -47,10 +47,11 @@ qint64 PgRowHistory::beforeWrite(Change change, int recNo, const std::vector<Dbf
     return history_.append(c, locked, body, kind, recNo).seq;
 }
 
-void PgRowHistory::attachTable(TTable& table, const QString& uri, const QString& name, PgRowHistory& history)
+void PgRowHistory::attachTable(TTable& table, const QString& uri, const QString& name, PgRowHistory& history,
+                               int answerWithinMs)
 {
-    table.SetRecordSource(name, [uri, &history] {
-        auto source = std::make_unique<PgRecordSource>(uri);
+    table.SetRecordSource(name, [uri, &history, answerWithinMs] {
+        auto source = std::make_unique<PgRecordSource>(uri, answerWithinMs);
         history.attach(source.get());
         return std::unique_ptr<TRecordSource>(std::move(source));
     });

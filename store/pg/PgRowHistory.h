@@ -29,14 +29,17 @@ public:
 
     // The source whose writes this hears; nullptr detaches.
     void attach(PgRecordSource* source) { source_ = source; }
+    PgRecordSource* source() const { return source_; }
 
     qint64 beforeWrite(Change change, int recNo, const std::vector<DbfField>& fields, const QByteArray& before,
                        const QByteArray& after) override;
     void afterWrite(qint64, bool) noexcept override {}
 
     // Makes table read the rows of the database at uri (shown as name), each change written with
-    // its entry through history, which must outlive the table's opening.
-    static void attachTable(TTable& table, const QString& uri, const QString& name, PgRowHistory& history);
+    // its entry through history, which must outlive the table's opening. answerWithinMs: as
+    // PgRecordSource's.
+    static void attachTable(TTable& table, const QString& uri, const QString& name, PgRowHistory& history,
+                            int answerWithinMs = 0);
 
 private:
     pgchain::Chain history_;
