@@ -27,7 +27,7 @@ int usage(QTextStream& err, const QString& problem)
            "Copies the folder's result table, message archive, change history and line log into the\n"
            "PostgreSQL database URI names (made by hematix-mkdb --database), or writes the database's\n"
            "back into the folder. Run again after a stop, it goes on where it stopped. --batch: rows or\n"
-           "entries a transaction (default 2000).\n";
+           "entries a transaction (default 1000).\n";
     return 2;
 }
 

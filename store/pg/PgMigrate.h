@@ -45,11 +45,12 @@ namespace pgmigrate {
 using Progress = std::function<void(const QString&)>;
 
 struct Options {
-    int batch = 2000;                   // rows, entries or lines a transaction at most
+    int batch = 1000;                   // rows, entries or lines a transaction at most
     Progress progress;
 };
 
-constexpr qint64 kBatchBytes = 8 << 20;
+// Larger batches cost more than they save: the server takes a long array apart slowly.
+constexpr qint64 kBatchBytes = 1 << 20;
 
 struct Moved {
     qint64 rows = 0;       // rows (records) written now
