@@ -329,6 +329,10 @@ qint64 chainOut(pg::Connection& c, const QString& folder, const ChainNames& name
     audit::Chain files(folder, chain);
     const audit::Head here = files.head();  // a torn last line is cut off here
     const audit::Head there = pgchain::Chain(table).head(c);
+    if (here.seq <= 0 && !here.line.isEmpty())
+        throw EDatabaseError(QStringLiteral("The folder's %1 chain ends with a line that is no entry: entries written "
+                                            "after it would not link")
+                                 .arg(chain));
     if (here.seq > 0) {
         const Value line = here.seq <= there.seq
                                ? c.exec(QStringLiteral("SELECT entry FROM %1 WHERE seq = $1").arg(table), {number(here.seq)},
