@@ -614,10 +614,25 @@ void makeOrigins(pg::Connection& c)
     c.exec(QStringLiteral("ANALYZE migrate_origin"), {}, what);
 }
 
+// Two undeleted rows of one message (a deleted row restored after the message was stored again,
+// which the dBase store allows): the unique index takes one, and it is the later, the row the
+// archive names last and a resend is recognised by in the folder. clearEarlier() takes the key
+// from a row already in that a row of the batch will hold (a statement of its own: the unique
+// index checks the insert against what is committed so far in the transaction, row by row).
+const QString& clearEarlier()
+{
+    static const QString s = QStringLiteral(
+        "UPDATE results r SET identity_key = NULL FROM unnest($1::bigint[], $2::boolean[]) AS v(id, deleted) "
+        "JOIN migrate_origin o ON o.record = v.id WHERE NOT v.deleted AND r.identity_key = o.key AND NOT r.deleted "
+        "RETURNING r.id, v.id");
+    return s;
+}
+
+// Answers (row, later row) for each row of the batch that leaves its message's key to a later one.
 const QString& insertRows()
 {
     static const QString s = [] {
-        QStringList columns, types, values;
+        QStringList columns, types;
         for (const DbfField& f : PgRecordSource::layout()) {
             columns << pgschema::column(f.name);
             types << (f.type == 'D' ? QStringLiteral("date[]") : QStringLiteral("text[]"));
@@ -626,16 +641,14 @@ const QString& insertRows()
         for (int i = 0; i < types.size(); ++i)
             unnest << QStringLiteral("$%1::%2").arg(i + 3).arg(types[i]);
         const QString list = columns.join(QLatin1Char(','));
-        // Two undeleted rows of one message (one restored after the message was stored again):
-        // the key stays with the first, as the unique index allows one.
         return QStringLiteral(
-                   "WITH v AS (SELECT v.*, o.key AS origin, CASE WHEN v.deleted OR ("
-                   "row_number() OVER (PARTITION BY o.key, v.deleted ORDER BY v.id) = 1 AND NOT EXISTS ("
-                   "SELECT 1 FROM results r WHERE r.identity_key = o.key AND NOT r.deleted)) THEN o.key END AS key "
+                   "WITH v AS (SELECT v.*, o.key AS origin, CASE WHEN v.deleted OR row_number() OVER ("
+                   "PARTITION BY o.key, v.deleted ORDER BY v.id DESC) = 1 THEN o.key END AS key "
                    "FROM unnest(%1) AS v(id, deleted, %2) LEFT JOIN migrate_origin o ON o.record = v.id), "
                    "ins AS (INSERT INTO results (id, deleted, %2, identity_key) OVERRIDING SYSTEM VALUE "
                    "SELECT id, deleted, %2, key FROM v RETURNING id) "
-                   "SELECT id FROM v WHERE origin IS NOT NULL AND key IS NULL")
+                   "SELECT e.id, max(l.id) FROM v e JOIN v l ON l.origin = e.origin AND l.key IS NOT NULL AND NOT l.deleted "
+                   "WHERE e.key IS NULL AND e.origin IS NOT NULL GROUP BY e.id")
             .arg(unnest.join(QLatin1Char(',')), list);
     }();
     return s;
@@ -667,12 +680,17 @@ qint64 rowsIn(pg::Connection& c, DbfFile& table, const QString& uri, const Optio
     while (next < count) {
         const int to = int(std::min<qint64>(count, qint64(next) + std::max(1, o.batch)));
         table.scan(next, to, [&](int index, const char* record) { batch.add(recordColumns(index, record)); });
+        const std::vector<Value> params = batch.params();
+        const QString what = QStringLiteral("Copying records %1 to %2").arg(next + 1).arg(to);
         pg::Connection::Transaction transaction(c);
-        const pg::Result r = c.exec(insertRows(), batch.params(), QStringLiteral("Copying records %1 to %2").arg(next + 1).arg(to));
+        const pg::Result cleared = c.exec(clearEarlier(), {params[0], params[1]}, what);
+        const pg::Result left = c.exec(insertRows(), params, what);
         transaction.commit();
-        for (const pg::Row& row : r.rows)
-            notes << QStringLiteral("Row %1 holds the same message as an undeleted row before it: the message's identity "
-                                    "stays with that one").arg(row.at(0).value_or(QString()));
+        for (const pg::Result* r : {&cleared, &left})
+            for (const pg::Row& row : r->rows)
+                notes << QStringLiteral("Rows %1 and %2 are undeleted rows of one message: its identity goes with row %2, "
+                                        "which a resend names")
+                             .arg(row.at(0).value_or(QString()), row.at(1).value_or(QString()));
         copied += batch.rows;
         batch.clear();
         next = to;

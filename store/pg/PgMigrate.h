@@ -8,7 +8,8 @@
 // deleted blank record. A row's identity_key is the "id" of the archive entry it was stored by,
 // as PgResultStore::store sets it; a row without one (adopted, typed in, origin pruned) has none,
 // as a row typed in on the server has none. Two undeleted rows of one message (a deleted row
-// restored after the message was stored again) leave the key with the first and say so.
+// restored after the message was stored again) leave the key with the later one, which a resend
+// names in the folder, and say so.
 //
 // Chains are copied entry by entry, their lines byte for byte (seq, prev and time are in them),
 // so both sides link and each side's check reads the same heads. The line log goes over line by
