@@ -9,6 +9,9 @@
 #                                             host=STATE (the socket's folder), user postgres;
 #                                             the server's log is STATE/log
 #   scripts/pg-server.sh stop POINTER NAME    stops it and removes its state folder and POINTER
+#   scripts/pg-server.sh pause POINTER NAME   stops it at once, as a crash or an outage would,
+#                                             keeping its data (tests of a server gone away)
+#   scripts/pg-server.sh resume POINTER NAME  starts the paused server again on the same data
 # Each test makes a database of its own (CREATE DATABASE with a unique name) and drops it, so tests
 # may share the server and run side by side.
 set -euo pipefail
@@ -37,8 +40,19 @@ stop() {
   "$privatedir" remove "$pointer"
 }
 
+serve() {
+  # fsync off: the server and its data live for one test run; a crash loses nothing anyone keeps.
+  as_postgres "$bin/pg_ctl" -D "$dir/data" -l "$dir/log" -w -t 60 \
+    -o "-k $dir -c listen_addresses='' -c fsync=off -c synchronous_commit=off -c full_page_writes=off" \
+    start >/dev/null || {
+    echo "pg-server.sh: the server did not start" >&2; cat "$dir/log" >&2; exit 1
+  }
+}
+
 case "$action" in
   stop) stop; exit 0 ;;
+  pause) dir=$(cat "$pointer"); as_postgres "$bin/pg_ctl" -D "$dir/data" -m immediate -w -t 30 stop >/dev/null; exit 0 ;;
+  resume) dir=$(cat "$pointer"); serve; exit 0 ;;
   start) ;;
   *) echo "pg-server.sh: unknown action '$action'" >&2; exit 2 ;;
 esac
@@ -56,10 +70,5 @@ chmod 700 "$dir"
 as_postgres "$bin/initdb" -D "$dir/data" -A trust -E UTF8 --locale=C.UTF-8 -U postgres >"$dir/initdb.out" 2>&1 || {
   echo "pg-server.sh: initdb failed" >&2; cat "$dir/initdb.out" >&2; exit 1
 }
-# fsync off: the server and its data live for one test run; a crash loses nothing anyone keeps.
-as_postgres "$bin/pg_ctl" -D "$dir/data" -l "$dir/log" -w -t 60 \
-  -o "-k $dir -c listen_addresses='' -c fsync=off -c synchronous_commit=off -c full_page_writes=off" \
-  start >/dev/null || {
-  echo "pg-server.sh: the server did not start" >&2; cat "$dir/log" >&2; exit 1
-}
+serve
 echo "PostgreSQL server $name on socket folder $dir (log $dir/log)"

@@ -24,18 +24,15 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include "support/TestSupport.h"
+
 #include <atomic>
 #include <csignal>
-#include <fcntl.h>
 #include <iostream>
 #include <gtest/gtest.h>
 #include <random>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace {
 
@@ -46,40 +43,13 @@ const char* const kChildEdits = "HEMATIX_KILLTEST_EDITS";
 // Starts this program again on the child test; returns its process id.
 pid_t spawnReceivingPath(const QString& folder, const QString& port, const QString& log, bool edits)
 {
-    const QByteArray self = QFile::encodeName(QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget());
-    const QByteArray filter = "--gtest_filter=KillTest.DISABLED_ReceivingPathChild";
-    const QByteArray alsoDisabled = "--gtest_also_run_disabled_tests";
-    char* argv[] = {const_cast<char*>(self.constData()), const_cast<char*>(filter.constData()),
-                    const_cast<char*>(alsoDisabled.constData()), nullptr};
-    QList<QByteArray> env;
-    for (char** e = environ; *e; ++e)
-        env.append(*e);
-    env.append(QByteArray(kChildFolder) + '=' + QFile::encodeName(folder));
-    env.append(QByteArray(kChildPort) + '=' + QFile::encodeName(port));
+    QStringList env = {QString::fromLatin1(kChildFolder) + '=' + folder, QString::fromLatin1(kChildPort) + '=' + port};
     if (edits)
-        env.append(QByteArray(kChildEdits) + "=1");
-    std::vector<char*> envp;
-    for (QByteArray& e : env)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    // Its output would only repeat gtest's banner a hundred times; its errors go to a log.
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    const QByteArray logName = QFile::encodeName(log);
-    posix_spawn_file_actions_addopen(&actions, 2, logName.constData(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    pid_t pid = -1;
-    const int rc = ::posix_spawn(&pid, self.constData(), &actions, nullptr, argv, envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    return rc == 0 ? pid : -1;
+        env << QString::fromLatin1(kChildEdits) + QStringLiteral("=1");
+    return testsupport::spawnChildTest(QStringLiteral("KillTest.DISABLED_ReceivingPathChild"), env, log);
 }
 
-void killAndReap(pid_t pid)
-{
-    ::kill(pid, SIGKILL);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-}
+using testsupport::killAndReap;
 
 } // namespace
 

@@ -21,4 +21,11 @@ bool writeFile(const QString& path, const QByteArray& bytes);
 // the test fails instead of hanging.
 bool returnsWithoutAWriter(const QString& fifo, const std::function<void()>& call);
 
+// Starts this test program again on one test (DISABLED_ tests included) with the extra
+// environment entries (NAME=value); its output goes nowhere, its errors are appended to log.
+// Returns its process id, -1 when it cannot start.
+int spawnChildTest(const QString& test, const QStringList& environment, const QString& log);
+// Kills it with SIGKILL and waits for it.
+void killAndReap(int pid);
+
 } // namespace testsupport
