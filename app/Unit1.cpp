@@ -476,14 +476,17 @@ void TForm1::FormCreate()
         Table1->Open();
     } else {
         // A server away at start: the window comes up empty and the rows open when it answers.
+        // The data set names itself in the error and no longer tells the store away from others;
+        // on a server any failure to open waits for the server in the same way.
         try {
             Table1->Open();
-        } catch (const EStoreAway& e) {
+        } catch (const EDatabaseError& e) {
             storeAway_ = e.message();
             statusBar()->showMessage(QStringLiteral("Сервер базы данных недоступен: %1").arg(e.message()));
         }
     }
-    startTrailCheck();
+    if (import_)
+        startTrailCheck();
     // The index of numbers and names is made ready beside the window; until then a find reads
     // the rows itself.
     store_->openFinder();
@@ -692,9 +695,12 @@ void TForm1::startServerImport(const QString& database, int keepDays)
     ImportThread* thread = importThread_.get();
     connect(thread, &ImportThread::stored, this, [this] { ui::guarded([this] { refreshAfterImport(); }); });
     connect(thread, &ImportThread::error, this, [](const QString& m) { ui::showError(m); });
-    connect(thread, &ImportThread::auditOpened, this, [](qint64, const QStringList& notApplied) {
+    // The trail is checked once the server has answered: a check of a server away would only
+    // say that it cannot be read.
+    connect(thread, &ImportThread::auditOpened, this, [this](qint64, const QStringList& notApplied) {
         for (const QString& m : notApplied)
             ui::showError(m);
+        startTrailCheck();
     });
     // An outage is said in the status bar, not in a box: an unattended PC goes on receiving, the
     // messages wait in Temp, and the import resumes by itself.
@@ -728,8 +734,8 @@ void TForm1::storeAnswersAgain()
             Table1->Open();
         else if (Table1->State() == TDataSet::dsBrowse)
             Table1->Refresh();
-    } catch (const EStoreAway& e) {
-        qWarning("The rows are not read again yet: %s", qUtf8Printable(e.message()));
+    } catch (const EDatabaseError& e) {
+        statusBar()->showMessage(QStringLiteral("Строки с сервера базы данных не прочитаны: %1").arg(e.message()));
     } catch (const Exception& e) {
         ui::showError(e.message());
     }

@@ -5,12 +5,17 @@
 #include "link/sim/AnalyserSimulator.h"
 #include "link/LineLog.h"
 #include "link/MessageImport.h"
+#include "link/ImportThread.h"
 #include "link/SerialLink.h"
+#include "store/pg/PgSchema.h"
+#include "store/pg/PgTestDatabase.h"
 
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QElapsedTimer>
 #include <QProcess>
+#include <QStatusBar>
 
 using apptest::AppFixture;
 
@@ -72,4 +77,54 @@ TEST_F(AppFixture, HundredMessagesFromTheSimulatorBecomeHundredRowsInOrder)
     EXPECT_EQ(in.count('\x04'), count) << "one EOT a message";
     EXPECT_EQ(out.size(), out.count('\x06'));
     EXPECT_GE(out.size(), count * 2) << "an ACK for each ENQ and each frame";
+}
+
+// The same road with the results on a database server (Database= in set.ini): the import runs
+// beside the window and the grid shows the server's rows. A server that does not answer is a line
+// in the status bar, never a box (the fixture fails a box nobody answers), and the window's calls
+// give up within their half second.
+TEST_F(AppFixture, OnADatabaseServerMessagesBecomeRowsAndAServerAwayIsAStatusLine)
+{
+    const QString host = PgTestDatabase::host_();
+    if (host.isEmpty())
+        GTEST_SKIP() << "No PostgreSQL server (ctest starts one)";
+    const QString name = QStringLiteral("hx_app_%1").arg(QCoreApplication::applicationPid());
+    const QString server = QStringLiteral("postgresql:///%1?host=") + host + QStringLiteral("&user=postgres");
+    pg::Connection(server.arg("postgres"), 5).exec("CREATE DATABASE " + name);
+    struct Drop {
+        QString server, name;
+        ~Drop() { pg::Connection(server.arg("postgres"), 5).exec("DROP DATABASE " + name + " WITH (FORCE)"); }
+    } drop{server, name};
+    {
+        pg::Connection c(server.arg(name), 5);
+        pgschema::ensure(c);
+    }
+    QTemporaryDir nowhere(QStringLiteral("/tmp/hx-away-XXXXXX"));
+    writeIni(QStringLiteral("[MAIN]\nDatabase=postgresql:///x?host=%1\n").arg(nowhere.path()).toUtf8());
+    QElapsedTimer clock;
+    clock.start();
+    start();
+    EXPECT_LT(clock.elapsed(), 2000);
+    EXPECT_FALSE(Form1->Table1->Active());
+    ASSERT_TRUE(apptest::waitUntil([&] { return Form1->importThread()->away(); }, 10000));
+    EXPECT_TRUE(Form1->statusBar()->currentMessage().startsWith("Сервер базы данных недоступен"))
+        << Form1->statusBar()->currentMessage().toStdString();
+    forms::destroyAll();
+
+    const QString sim = testsupport::binDir() + "/hematix-sim";
+    QProcess simulator;
+    writeIni(QStringLiteral("[MAIN]\nDatabase=%1\n").arg(server.arg(name)).toUtf8());
+    simulator.start(sim, {"--ini", folder + "set.ini", "--count", "30", "--interval", "0", "--split", "random",
+                          "--seed", "12", "--start", "20230605140000", "--timeout", "20"});
+    ASSERT_TRUE(simulator.waitForStarted());
+    ASSERT_TRUE(apptest::waitUntil([&] { return testsupport::readFile(folder + "set.ini").contains("Port=/dev/"); }));
+    start();
+    ASSERT_TRUE(Form1->Table1->Active());
+    Form1->N2Click();
+    ASSERT_TRUE(apptest::waitUntil([&] { return simulator.state() == QProcess::NotRunning; }, 60000));
+    ASSERT_TRUE(apptest::waitUntil([&] { return Form1->Table1->RecordCount() == 30; }, 30000)) << Form1->Table1->RecordCount();
+    EXPECT_EQ(Form1->import(), nullptr);
+    EXPECT_FALSE(Form1->importThread()->away());
+    EXPECT_FALSE(QFileInfo::exists(folder + "DB/HEMATIX.dbf")) << "no table in the folder beside the server";
+    Form1->FormClose();
 }

@@ -18,12 +18,20 @@ template <class E, class F> QString messageOf(F call)
 }
 
 class PgTestDatabase : public ::testing::Test {
-protected:
-    void SetUp() override
+public:
+    // The private server's socket folder (or host); empty when none was started.
+    static QString host_()
     {
         QString host = qEnvironmentVariable("HEMATIX_PG_HOST");
         if (QFile pointer(qEnvironmentVariable("HEMATIX_PG_POINTER")); host.isEmpty() && pointer.open(QIODevice::ReadOnly))
             host = QString::fromUtf8(pointer.readAll()).trimmed();
+        return host;
+    }
+
+protected:
+    void SetUp() override
+    {
+        const QString host = host_();
         if (host.isEmpty() && qEnvironmentVariable("CI") == QLatin1String("true"))
             FAIL() << "No PostgreSQL server: HEMATIX_PG_HOST and HEMATIX_PG_POINTER unset or unreadable";
         if (host.isEmpty())
