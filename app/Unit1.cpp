@@ -481,8 +481,7 @@ void TForm1::FormCreate()
         try {
             Table1->Open();
         } catch (const EDatabaseError& e) {
-            storeAway_ = e.message();
-            statusBar()->showMessage(QStringLiteral("Сервер базы данных недоступен: %1").arg(e.message()));
+            sayStoreAway(e.message());
         }
     }
     if (import_)
@@ -522,6 +521,9 @@ void TForm1::FormShow()
 {
     // The move to the last row would post the row without what the panel still holds.
     if (!writePendingEdits())
+        return;
+    // Rows on a server away at start open when it answers.
+    if (importThread_ && !Table1->Active())
         return;
     Table1->Last();
     DBGrid1->showCurrentRow();
@@ -705,10 +707,7 @@ void TForm1::startServerImport(const QString& database, int keepDays)
     // An outage is said in the status bar, not in a box: an unattended PC goes on receiving, the
     // messages wait in Temp, and the import resumes by itself.
     connect(thread, &ImportThread::storeAway, this, [this](const QString& why) {
-        storeAway_ = why;
-        statusBar()->showMessage(QStringLiteral("Сервер базы данных недоступен: %1. Результаты ждут в папке Temp и "
-                                                "будут сохранены, когда он ответит.")
-                                     .arg(why));
+        sayStoreAway(why);
     });
     connect(thread, &ImportThread::storeBack, this, [this] {
         storeAway_.clear();
@@ -727,12 +726,23 @@ void TForm1::startServerImport(const QString& database, int keepDays)
     thread->kick();  // the audit trail at once, before Start
 }
 
+void TForm1::sayStoreAway(const QString& why)
+{
+    storeAway_ = why;
+    // What to do first, then why (libpq's first line; the rest repeats the advice).
+    statusBar()->showMessage(QStringLiteral("Сервер базы данных недоступен; результаты ждут в папке Temp и будут "
+                                            "сохранены, когда он ответит. %1")
+                                 .arg(why.section(QLatin1Char('\n'), 0, 0)));
+}
+
 void TForm1::storeAnswersAgain()
 {
     try {
-        if (!Table1->Active())
+        if (!Table1->Active()) {
             Table1->Open();
-        else if (Table1->State() == TDataSet::dsBrowse)
+            Table1->Last();
+            DBGrid1->showCurrentRow();
+        } else if (Table1->State() == TDataSet::dsBrowse)
             Table1->Refresh();
     } catch (const EDatabaseError& e) {
         statusBar()->showMessage(QStringLiteral("Строки с сервера базы данных не прочитаны: %1").arg(e.message()));

@@ -176,6 +176,7 @@ private:
     // opened again when the server answers after an outage.
     void startServerImport(const QString& database, int keepDays);
     void storeAnswersAgain();
+    void sayStoreAway(const QString& why);
     QWidget* client_ = nullptr;
 
     // Used on the reader thread only; declared first so that it outlives the link.
