@@ -102,10 +102,10 @@ public:
 
     const std::vector<DbfField>& fields() const override { return table_.fields(); }
     int count() const override { return table_.recordCount(); }
-    void scan(const std::function<bool(int, const char*)>& visit) override
+    void scan(int from, const std::function<bool(int, const char*)>& visit) override
     {
         bool stop = false;
-        table_.scan(0, table_.recordCount(), [&](int index, const char* bytes) {
+        table_.scan(std::max(from - 1, 0), table_.recordCount(), [&](int index, const char* bytes) {
             if (!stop)
                 stop = !visit(index + 1, bytes);
         });

@@ -51,9 +51,9 @@ public:
     virtual const std::vector<DbfField>& fields() const = 0;
     // Record numbers run from 1 to count().
     virtual int count() const = 0;
-    // Calls visit(record, bytes) for every row in record order. A number no row has (one a
-    // store took and gave up) is passed over. visit answers false to stop.
-    virtual void scan(const std::function<bool(int record, const char* bytes)>& visit) = 0;
+    // Calls visit(record, bytes) for every row from record from on, in record order. A number
+    // no row has (one a store took and gave up) is passed over. visit answers false to stop.
+    virtual void scan(int from, const std::function<bool(int record, const char* bytes)>& visit) = 0;
     // The row as held now; empty when there is none.
     virtual QByteArray readFresh(int record) = 0;
     // Progress units a row counts for, in the units of the source's chains.

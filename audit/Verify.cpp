@@ -3,9 +3,6 @@
 #include "engine/DbTypes.h"
 #include "engine/DbfFieldCodec.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QMap>
@@ -17,7 +14,6 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <sys/stat.h>
 
 namespace audit {
 
@@ -804,8 +800,14 @@ private:
         QHash<int, qsizetype> breakOf;
         QString text;
         std::vector<SumModel::Row>& rows = model.rows();
+        // In a window only rows whose origin is in it are compared: those before the first of
+        // them need not be read.
+        int from = 1;
+        if (windowed_)
+            while (size_t(from) <= rows.size() && !(rows[size_t(from) - 1].flags & SumModel::Origin))
+                ++from;
         qint64 visited = 0;
-        rows_->scan([&](int record, const char* bytes) {
+        rows_->scan(from, [&](int record, const char* bytes) {
             if (record < 1 || size_t(record) > rows.size())
                 return true;
             if ((visited++ & 4095) == 0) {
@@ -860,7 +862,7 @@ private:
             return;
         // A row the trail made that the source does not have (a store's row removed by hand; a
         // dBase table has every row up to its count).
-        for (size_t i = 0; i < rows.size(); ++i)
+        for (size_t i = size_t(from) - 1; i < rows.size(); ++i)
             if ((rows[i].flags & (SumModel::Origin | SumModel::Seen | SumModel::Unresolved)) == SumModel::Origin)
                 findings_.add(QStringLiteral("row %1 is not in the table: it was removed outside Hematix").arg(i + 1));
         nameFields(breakOf);

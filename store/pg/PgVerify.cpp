@@ -106,9 +106,9 @@ public:
     const std::vector<DbfField>& fields() const override { return PgRecordSource::layout(); }
     int count() const override { return count_; }
 
-    void scan(const std::function<bool(int, const char*)>& visit) override
+    void scan(int from, const std::function<bool(int, const char*)>& visit) override
     {
-        qint64 after = 0;
+        qint64 after = std::max(from - 1, 0);
         for (;;) {
             const pg::Result r = connection_.exec(
                 QStringLiteral("SELECT %1 FROM results WHERE id > $1 AND id <= $2 ORDER BY id LIMIT %2").arg(rowColumns()).arg(PgTrail::kRowBatch),
