@@ -38,7 +38,7 @@
 namespace audit {
 
 struct VerifyOptions {
-    QString tableFile;  // the result table (DB/HEMATIX.dbf of the program folder)
+    QString tableFile;  // the result table (DB/HEMATIX.dbf of the program folder); a folder's only
     // 0: everything. N: only the day files of the last N days (as ChangeHistory::unresolved
     // counts them), links checked inside them, rows compared when their origin is in them.
     int days = 0;

@@ -168,3 +168,17 @@ TEST_F(PgTrailCheck, StoryTellsOriginChangesAndDeletion)
     EXPECT_EQ(tool({QStringLiteral("show"), uri_, QStringLiteral("--sample"), QStringLiteral("104")}), 0);
     EXPECT_TRUE(output.contains(QStringLiteral("restored"))) << output.toStdString();
 }
+
+// Archive entries pruned behind a pruning entry: the chain still checks, and the rows whose
+// origin went are counted (and told as such), not reported.
+TEST_F(PgTrailCheck, PrunedOriginsAreAccountedFor)
+{
+    // The time column only: pruning goes by it, the check by the lines.
+    sql(QStringLiteral("UPDATE archive SET time = time - interval '10 days' WHERE seq <= 2"));
+    store->openAudit(5);
+    ASSERT_EQ(db_->exec(QStringLiteral("SELECT min(seq) FROM archive")).scalar(), QStringLiteral("3"));
+    const audit::VerifyReport r = pgverify::verify(uri_, {});
+    EXPECT_TRUE(r.ok()) << r.breaks.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(r.originPruned, 2);
+    EXPECT_EQ(store->storyOf(1).origin, audit::RecordStory::Origin::Pruned);
+}
