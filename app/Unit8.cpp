@@ -203,7 +203,12 @@ void TForm8::ShowRecord(int record)
         RecordEdit->setValue(record);
     }
     setWindowTitle(QStringLiteral("История записи №%1").arg(record));
-    const audit::RecordStory story = audit::storyOf(folder(), record);
+    ResultStore* store = owner_->store();
+    audit::RecordStory story;
+    story.record = record;
+    // A store elsewhere may be away: the window then shows no story, and says why.
+    if (store)
+        ui::guarded([&] { story = store->storyOf(record); });
     TTable* table = owner_->Table1;
     const bool open = table->Active();
     const bool inTable = open && record <= table->RecordsInFile();
@@ -277,7 +282,9 @@ void TForm8::RestoreButtonClick()
 
 void TForm8::DayEditChange()
 {
-    day_ = audit::messagesOfDay(folder(), DayEdit->date());
+    day_.clear();
+    if (ResultStore* store = owner_->store())
+        ui::guarded([&] { day_ = store->messagesOfDay(DayEdit->date()); });
     const QSignalBlocker quiet(DayGrid);
     DayGrid->setRowCount(0);
     DayGrid->setRowCount(int(day_.size()));

@@ -5,7 +5,8 @@
 // that is deleted. A record number typed in reaches a row the grid hides. The tab "Архив за
 // день" lists a day's archived messages and shows the trace of the one chosen.
 //
-// Thin: the story is audit::storyOf's, the texts link/RecordStoryText's, restoring the store's.
+// Thin: the story and a day's messages are the store's (whichever holds the trail), the texts
+// link/RecordStoryText's, restoring the store's.
 // Knows: the main window's table and store. Must not know: files, entry keys, frames.
 #include <QDialog>
 #include <QJsonObject>

@@ -134,7 +134,12 @@ void ChangeHistory::notApplied(qint64 seq, int record, const QString& reason)
 
 void ChangeHistory::outside(int record, const QList<FieldChange>& changes)
 {
-    chain_.append(start("outside", record).addRaw("changes", changesJson(changes, "history", "found")), true);
+    chain_.append(outsideBody(record, author_, changes), true);
+}
+
+JsonLine ChangeHistory::outsideBody(int record, const Author& author, const QList<FieldChange>& changes)
+{
+    return startLine("outside", record, 0, false, author).addRaw("changes", changesJson(changes, "history", "found"));
 }
 
 qint64 ChangeHistory::adoptIfNew(const RowSource& rows)

@@ -92,6 +92,8 @@ public:
     static JsonLine changeBody(int record, const Author& author, bool pending, const QList<FieldChange>& changes);
     static JsonLine valuesBody(Kind kind, int record, const Author& author, bool pending, const RowValues& values,
                                qint64 of = 0);
+    // The body of outside()'s entry.
+    static JsonLine outsideBody(int record, const Author& author, const QList<FieldChange>& changes);
 
 private:
     // An entry's first keys: its kind and row, the entry it resolves (of), whether it is pending,

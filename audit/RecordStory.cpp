@@ -23,68 +23,85 @@ RecordStory storyOf(const QString& programFolder, int record) { return storiesOf
 
 QList<RecordStory> storiesOf(const QString& programFolder, const QList<int>& records)
 {
-    QHash<QByteArray, RecordStory> stories;  // by the record's number as the entries write it
+    return storiesOf(*folderTrail(programFolder, {}), records);
+}
+
+QList<RecordStory> storiesOf(TrailSource& source, const QList<int>& records)
+{
+    QHash<qint64, RecordStory> stories;
     for (int r : records) {
         RecordStory s;
         s.record = r;
-        stories.insert(QByteArray::number(r), s);
+        stories.insert(r, s);
     }
+    auto storyOfEntry = [&](const Entry& e) -> RecordStory* {
+        const QJsonValue v = e.object.value(QLatin1String("record"));
+        if (!v.isDouble())
+            return nullptr;
+        const auto it = stories.find(v.toInteger());
+        return it == stories.end() ? nullptr : &*it;
+    };
     qint64 prunedUpTo = 0;
+    Entry e;
+    Place at;
     {
-        ChainReader reader(Chain::files(programFolder, QStringLiteral("messages")), false);
-        Entry e;
-        while (reader.next(e)) {
-            const QByteArrayView kind = shortKey(e.line, "\"kind\":");
-            if (kind == "pruned") {
-                const Entry p = parseLine(e.line);
-                prunedUpTo = std::max(prunedUpTo, p.object.value(QLatin1String("records")).toInteger());
+        const auto reader = source.chain(TrailSource::Which::Messages, {}, &records);
+        while (reader->next(e, at)) {
+            if (!e.problem.isEmpty() || e.lineNumber == 0)
+                continue;
+            const QString kind = e.object.value(QLatin1String("kind")).toString();
+            if (kind == QLatin1String("pruned")) {
+                prunedUpTo = std::max(prunedUpTo, e.object.value(QLatin1String("records")).toInteger());
                 continue;
             }
-            if (kind != "message")
+            RecordStory* story = kind == QLatin1String("message") ? storyOfEntry(e) : nullptr;
+            if (!story)
                 continue;
-            const auto it = stories.find(shortKey(e.line, "\"record\":").toByteArray());
-            if (it == stories.end())
-                continue;
-            const Entry p = parseLine(e.line);
-            if (!p.problem.isEmpty())
-                continue;
-            const QString outcome = p.object.value(QLatin1String("outcome")).toString();
-            if (outcome == QLatin1String("stored") && it->origin == RecordStory::Origin::None) {
-                it->origin = RecordStory::Origin::Message;
-                it->originEntry = p.object;
+            const QString outcome = e.object.value(QLatin1String("outcome")).toString();
+            if (outcome == QLatin1String("stored") && story->origin == RecordStory::Origin::None) {
+                story->origin = RecordStory::Origin::Message;
+                story->originEntry = e.object;
             } else if (outcome == QLatin1String("resend")) {
-                it->resends.append(p.object);
+                story->resends.append(e.object);
             }
         }
     }
-    ChainReader reader(Chain::files(programFolder, QStringLiteral("history")), false);
-    Entry e;
+    const auto reader = source.chain(TrailSource::Which::History, {}, &records);
     QHash<qint64, QString> changeKind;  // pending change -> its kind
-    while (reader.next(e)) {
-        const auto it = stories.find(shortKey(e.line, "\"record\":").toByteArray());
-        if (it == stories.end())
+    while (reader->next(e, at)) {
+        if (!e.problem.isEmpty() || e.lineNumber == 0)
             continue;
-        const Entry p = parseLine(e.line);
-        if (!p.problem.isEmpty())
+        RecordStory* found = storyOfEntry(e);
+        if (!found)
             continue;
-        RecordStory& story = *it;
-        story.history.append(p.object);
-        const QString kind = p.object.value(QLatin1String("kind")).toString();
+        RecordStory& story = *found;
+        story.history.append(e.object);
+        const QString kind = e.object.value(QLatin1String("kind")).toString();
         if (story.origin == RecordStory::Origin::None && kind == QLatin1String("adopted")) {
             story.origin = RecordStory::Origin::Adopted;
-            story.originEntry = p.object;
+            story.originEntry = e.object;
         } else if (story.origin == RecordStory::Origin::None && kind == QLatin1String("entered")) {
             story.origin = RecordStory::Origin::Entered;
-            story.originEntry = p.object;
+            story.originEntry = e.object;
         }
-        if (p.object.value(QLatin1String("state")).toString() == QLatin1String("pending"))
-            changeKind.insert(p.seq, kind);
+        const bool change = kind == QLatin1String("edit") || kind == QLatin1String("entered")
+                            || kind == QLatin1String("deleted") || kind == QLatin1String("restored");
+        if (e.object.value(QLatin1String("state")).toString() == QLatin1String("pending")) {
+            changeKind.insert(e.seq, kind);
+        } else if (change && !e.object.contains(QLatin1String("state"))) {
+            // Made together with its entry: it holds from here on.
+            if (kind == QLatin1String("deleted"))
+                story.deletedEntry = e.seq;
+            else if (kind == QLatin1String("restored"))
+                story.deletedEntry = 0;
+            continue;
+        }
         if (kind != QLatin1String("applied") && kind != QLatin1String("not applied"))
             continue;
-        const qint64 of = p.object.value(QLatin1String("of")).toInteger();
+        const qint64 of = e.object.value(QLatin1String("of")).toInteger();
         if (!changeKind.contains(of) || story.resolutions.contains(of))
             continue;
-        story.resolutions.insert(of, p.object);
+        story.resolutions.insert(of, e.object);
         // A deletion or a restore counts once the table holds it.
         if (kind == QLatin1String("applied") && changeKind.value(of) == QLatin1String("deleted"))
             story.deletedEntry = of;
@@ -93,7 +110,7 @@ QList<RecordStory> storiesOf(const QString& programFolder, const QList<int>& rec
     }
     QList<RecordStory> out;
     for (int r : records) {
-        RecordStory s = stories.value(QByteArray::number(r));
+        RecordStory s = stories.value(r);
         if (s.origin == RecordStory::Origin::None && r <= prunedUpTo)
             s.origin = RecordStory::Origin::Pruned;
         out.append(s);

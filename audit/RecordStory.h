@@ -3,9 +3,15 @@
 // adoption, or typed in by hand) and every entry of its history, in chain order. What the
 // "show" command prints and the row's history window shows.
 //
+// The trail is read from a TrailSource: a program folder's day files, or a store's tables. A change
+// a store makes together with its entry (no "state" in the entry) counts when it is written; a
+// pending one once its "applied" follows.
+//
 // Knows: the two chains and their entry keys, the control characters of the analyser's framing
-// (to show a message's frames). Must not know: tables, windows.
-// Untrusted: the chains' files (a line that is not an entry is passed over).
+// (to show a message's frames). Must not know: tables, windows, stores.
+// Untrusted: the chains' lines (a line that is not an entry is passed over).
+#include "audit/TrailSource.h"
+
 #include <QByteArray>
 #include <QDate>
 #include <QHash>
@@ -32,6 +38,7 @@ struct RecordStory {
 RecordStory storyOf(const QString& programFolder, int record);
 // The stories of several rows, the chains read once; in the order asked.
 QList<RecordStory> storiesOf(const QString& programFolder, const QList<int>& records);
+QList<RecordStory> storiesOf(TrailSource& source, const QList<int>& records);
 
 // The message entries archived on one day, in order.
 QList<QJsonObject> messagesOfDay(const QString& programFolder, const QDate& day);

@@ -3,9 +3,6 @@
 #include "engine/DbTypes.h"
 #include "engine/DbfFieldCodec.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QMap>
@@ -17,7 +14,6 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <sys/stat.h>
 
 namespace audit {
 
@@ -119,16 +115,7 @@ private:
 };
 
 // ---------------------------------------------------------------------------------------------
-// Places and texts
-
-struct Place {
-    QString file;
-    qint64 line = 0;
-    QString text() const
-    {
-        return QStringLiteral("Archive/%1 line %2").arg(QFileInfo(file).fileName()).arg(line);
-    }
-};
+// Texts
 
 // Field texts an entry gives: a whole row (values, identity) or changes (before -> after).
 struct FieldText {
@@ -262,7 +249,12 @@ QString quoted(const QString& text) { return QLatin1Char('"') + text + QLatin1Ch
 
 template <class Model> class Replay {
 public:
-    Replay(const Layout& layout, Model& model, bool windowed) : layout_(layout), model_(model), windowed_(windowed) {}
+    // immediate: a change counts when its entry is read (it was made with its entry); else it
+    // waits for the entry that says it was applied.
+    Replay(const Layout& layout, Model& model, bool windowed, bool immediate)
+        : layout_(layout), model_(model), windowed_(windowed), immediate_(immediate)
+    {
+    }
 
     qint64 prunedUpTo() const { return prunedUpTo_; }
 
@@ -344,6 +336,11 @@ public:
                 p.payload = texts(changeTexts(layout_, o.value(QLatin1String("changes")), "old", "new", at, problem()));
             else if (model_.follows(record) && kind != QLatin1String("deleted"))
                 p.payload = texts(valueTexts(layout_, o.value(QLatin1String("values")), at, problem()));
+            if (immediate_) {
+                if (model_.follows(record))
+                    apply(p);
+                return;
+            }
             // Every change is written pending and waits for its resolution, whatever it says.
             pending_.insert(e.seq, p);
         } else {
@@ -398,6 +395,7 @@ private:
     const Layout& layout_;
     Model& model_;
     bool windowed_;
+    bool immediate_;
     QMap<qint64, Pending> pending_;  // in chain order, so that what is left is named in order
     qint64 prunedUpTo_ = 0;
 };
@@ -419,7 +417,7 @@ struct Findings {
 class SumModel {
 public:
     using Payload = Sum;
-    enum Flag : quint8 { Origin = 1, Deleted = 2, Unresolved = 4, RestoredOther = 8 };
+    enum Flag : quint8 { Origin = 1, Deleted = 2, Unresolved = 4, RestoredOther = 8, Seen = 16 };
     struct Row {
         Sum sum;
         quint8 flags = 0;
@@ -502,7 +500,7 @@ private:
     {
         if (record >= 1 && size_t(record) <= rows_.size())
             return &rows_[size_t(record) - 1];
-        if ((origin || !windowed_) && !at.file.isEmpty() && beyond_.size() < kMaxBreaks && !beyond_.contains(record))
+        if ((origin || !windowed_) && !at.isEmpty() && beyond_.size() < kMaxBreaks && !beyond_.contains(record))
             beyond_.insert(record, at);
         return nullptr;
     }
@@ -664,38 +662,6 @@ private:
 // ---------------------------------------------------------------------------------------------
 // One run of the check.
 
-QStringList filesSince(const QString& folder, const QString& name, const QDate& since)
-{
-    QStringList out;
-    for (const QString& f : Chain::files(folder, name))
-        if (!since.isValid() || Chain::dayOf(QFileInfo(f).fileName(), name) >= since)
-            out << f;
-    return out;
-}
-
-qint64 sizeOf(const QString& path)
-{
-    struct stat st {};
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? qint64(st.st_size) : 0;
-}
-
-// What changes when anyone writes the trail or the table.
-QByteArray fingerprint(const QString& folder, const QString& table)
-{
-    QByteArray out;
-    QStringList all = Chain::files(folder, QStringLiteral("messages")) + Chain::files(folder, QStringLiteral("history"));
-    all << table;
-    for (const QString& f : all) {
-        struct stat st {};
-        out += QFile::encodeName(f);
-        if (::stat(QFile::encodeName(f).constData(), &st) == 0)
-            out += QByteArray::number(qint64(st.st_size)) + '.' + QByteArray::number(qint64(st.st_mtim.tv_sec)) + '.'
-                   + QByteArray::number(qint64(st.st_mtim.tv_nsec));
-        out += '\n';
-    }
-    return out;
-}
-
 QString dateText(const QString& raw)
 {
     if (raw.size() == 8) {
@@ -723,9 +689,8 @@ struct Progress {
 
 class Run {
 public:
-    Run(const QString& folder, const VerifyOptions& options, const FieldHash& hash, VerifyReport& report)
-        : folder_(folder), options_(options), hash_(hash), report_(report), findings_{report},
-          progress_{options}
+    Run(TrailSource& source, const VerifyOptions& options, const FieldHash& hash, VerifyReport& report)
+        : source_(source), options_(options), hash_(hash), report_(report), findings_{report}, progress_{options}
     {
         const QDate today = options.today.isValid() ? options.today : QDate::currentDate();
         windowed_ = options.days > 0;
@@ -735,68 +700,62 @@ public:
 
     void go()
     {
-        const QStringList messages = filesSince(folder_, QStringLiteral("messages"), since_);
-        const QStringList history = filesSince(folder_, QStringLiteral("history"), since_);
-        for (const QString& f : messages + history)
-            progress_.total += sizeOf(f);
+        const auto messages = source_.chain(TrailSource::Which::Messages, since_);
+        const auto history = source_.chain(TrailSource::Which::History, since_);
+        progress_.total += messages->total() + history->total();
         openTable();
-        SumModel model(hash_, layout_.get(), table_ ? table_->recordCount() : 0, windowed_, findings_);
+        SumModel model(hash_, layout_.get(), rows_ ? rows_->count() : 0, windowed_, findings_);
         const Layout none{std::vector<DbfField>{}};
-        Replay<SumModel> replay(layout_ ? *layout_ : none, model, windowed_);
-        if (!readChain(messages, report_.messagesHead, [&](const Entry& e, const Place& at) { replay.message(e, at); }))
+        Replay<SumModel> replay(layout_ ? *layout_ : none, model, windowed_, source_.changesCommitWithEntries());
+        if (!readChain(*messages, report_.messagesHead, [&](const Entry& e, const Place& at) { replay.message(e, at); }))
             return;
-        if (!readChain(history, report_.historyHead, [&](const Entry& e, const Place& at) { replay.history(e, at); }))
+        if (!readChain(*history, report_.historyHead, [&](const Entry& e, const Place& at) { replay.history(e, at); }))
             return;
         replay.finish();
-        if (!table_)
+        if (!rows_)
             return;
         for (auto it = model.beyond().cbegin(); it != model.beyond().cend(); ++it)
             findings_.add(QStringLiteral("%1: row %2 is not in the table, which has %3 rows")
                               .arg(it->text())
                               .arg(it.key())
-                              .arg(table_->recordCount()));
+                              .arg(rows_->count()));
         compareRows(model, replay.prunedUpTo());
     }
 
 private:
     void openTable()
     {
-        if (options_.tableFile.isEmpty()) {
-            findings_.add(QStringLiteral("No result table was given to compare the trail with"));
+        QString problem;
+        rows_ = source_.rows(problem);
+        if (!rows_) {
+            findings_.add(problem);
             return;
         }
-        try {
-            table_ = std::make_unique<DbfFile>(options_.tableFile, DbfFile::Access::ReadOnly);
-            layout_ = std::make_unique<Layout>(table_->fields());
-            progress_.total += qint64(table_->recordCount()) * table_->recordLength();
-        } catch (const Exception& e) {
-            table_.reset();
-            findings_.add(QStringLiteral("The result table %1 cannot be read: %2").arg(options_.tableFile, e.message()));
-        }
+        layout_ = std::make_unique<Layout>(rows_->fields());
+        progress_.total += qint64(rows_->count()) * rows_->unit();
     }
 
-    template <class Take> bool readChain(const QStringList& files, Head& head, Take take)
+    template <class Take> bool readChain(ChainInput& input, Head& head, Take take)
     {
         LinkCheck links(windowed_, findings_);
-        ChainReader reader(files);
         Entry e;
+        Place at;
         qint64 lines = 0;
-        while (reader.next(e)) {
+        while (input.next(e, at)) {
             if ((++lines & 1023) == 0) {
                 if (progress_.cancelled()) {
                     report_.cancelled = true;
                     return false;
                 }
-                progress_.tell(progress_.doneBefore + reader.bytesRead());
+                progress_.tell(progress_.doneBefore + input.done());
             }
-            const Place at{e.file, e.lineNumber};
             if (e.lineNumber == 0) {
                 findings_.add(e.problem);
                 links.lost();
                 continue;
             }
             if (!e.complete && !e.line.isEmpty()) {
-                if (e.file == files.last())
+                if (input.inLastPart())
                     report_.notes.append(QStringLiteral("%1: a last line without its line feed, an append a crash cut "
                                                         "short (never synced, not part of the chain; the next append "
                                                         "removes it)")
@@ -819,51 +778,60 @@ private:
             take(e, at);
         }
         links.finish();
-        progress_.doneBefore += reader.bytesRead();
+        progress_.doneBefore += input.done();
         return true;
+    }
+
+    QString label(int record, const char* bytes) const
+    {
+        const Layout& layout = *layout_;
+        const int num = layout.fieldOf(QStringLiteral("NUM"));
+        const int dat = layout.fieldOf(QStringLiteral("DAT"));
+        const QString sample = num >= 0 ? dbfcodec::rawText(layout.fields[size_t(num)], bytes).trimmed() : QString();
+        const QString date = dat >= 0 ? dbfcodec::rawText(layout.fields[size_t(dat)], bytes) : QString();
+        return QStringLiteral("row %1 (sample %2, %3)")
+            .arg(record)
+            .arg(sample.isEmpty() ? QStringLiteral("none") : sample, dateText(date));
     }
 
     void compareRows(SumModel& model, qint64 prunedUpTo)
     {
         const Layout& layout = *layout_;
-        const int num = table_->fieldIndex(QStringLiteral("NUM"));
-        const int dat = table_->fieldIndex(QStringLiteral("DAT"));
         QHash<int, qsizetype> breakOf;
         QString text;
-        auto label = [&](int record, const char* bytes) {
-            const QString sample = num >= 0 ? dbfcodec::rawText(layout.fields[size_t(num)], bytes).trimmed() : QString();
-            const QString date = dat >= 0 ? dbfcodec::rawText(layout.fields[size_t(dat)], bytes) : QString();
-            return QStringLiteral("row %1 (sample %2, %3)")
-                .arg(record)
-                .arg(sample.isEmpty() ? QStringLiteral("none") : sample, dateText(date));
-        };
         std::vector<SumModel::Row>& rows = model.rows();
-        bool stop = false;
-        table_->scan(0, int(rows.size()), [&](int index, const char* bytes) {
-            if (stop)
-                return;
-            if ((index & 4095) == 0) {
+        // In a window only rows whose origin is in it are compared: those before the first of
+        // them need not be read.
+        int from = 1;
+        if (windowed_)
+            while (size_t(from) <= rows.size() && !(rows[size_t(from) - 1].flags & SumModel::Origin))
+                ++from;
+        qint64 visited = 0;
+        rows_->scan(from, [&](int record, const char* bytes) {
+            if (record < 1 || size_t(record) > rows.size())
+                return true;
+            if ((visited++ & 4095) == 0) {
                 if (progress_.cancelled()) {
-                    report_.cancelled = stop = true;
-                    return;
+                    report_.cancelled = true;
+                    return false;
                 }
-                progress_.tell(progress_.doneBefore + qint64(index) * table_->recordLength());
+                progress_.tell(progress_.doneBefore + qint64(record - 1) * rows_->unit());
             }
-            const int record = index + 1;
-            const SumModel::Row& r = rows[size_t(index)];
+            SumModel::Row& r = rows[size_t(record) - 1];
+            r.flags |= SumModel::Seen;
             const bool deleted = bytes[0] == '*';
             const bool trailDeleted = r.flags & SumModel::Deleted;
             if (r.flags & SumModel::Unresolved)
-                return;
+                return true;
             if (!(r.flags & SumModel::Origin)) {
                 if (windowed_)
-                    return;
+                    return true;
                 if (record <= prunedUpTo) {
                     ++report_.originPruned;
                 } else {
                     findings_.add(QStringLiteral("%1 has no origin%2")
                                       .arg(label(record, bytes), deleted ? QStringLiteral(" (it is deleted)") : QString()));
-                    return;
+                    return true;
                 }
             }
             if (deleted && !trailDeleted)
@@ -872,14 +840,14 @@ private:
                 findings_.add(QStringLiteral("%1 is deleted by its history but not in the table: it was undeleted outside Hematix")
                                   .arg(label(record, bytes)));
             if (!(r.flags & SumModel::Origin))
-                return;
+                return true;
             ++report_.rowsChecked;
-            Sum s;
+            Sum sum;
             for (size_t f = 0; f < layout.fields.size(); ++f) {
                 dbfcodec::rawText(layout.fields[f], bytes, text);
-                s += hash_.of(int(f), text);
+                sum += hash_.of(int(f), text);
             }
-            if (s != r.sum) {
+            if (sum != r.sum) {
                 report_.changedOutside.append(record);
                 if (report_.breaks.size() < kMaxBreaks)
                     breakOf.insert(record, report_.breaks.size());
@@ -887,10 +855,16 @@ private:
             } else if (r.flags & SumModel::RestoredOther) {
                 report_.changedOutside.append(record);
             }
+            return true;
         });
         progress_.tell(progress_.total);
-        if (stop)
+        if (report_.cancelled)
             return;
+        // A row the trail made that the source does not have (a store's row removed by hand; a
+        // dBase table has every row up to its count).
+        for (size_t i = size_t(from) - 1; i < rows.size(); ++i)
+            if ((rows[i].flags & (SumModel::Origin | SumModel::Seen | SumModel::Unresolved)) == SumModel::Origin)
+                findings_.add(QStringLiteral("row %1 is not in the table: it was removed outside Hematix").arg(i + 1));
         nameFields(breakOf);
     }
 
@@ -903,13 +877,13 @@ private:
             records.append(it.key());
         if (records.isEmpty())
             return;
-        const QHash<int, ExpectedRow> expected = expectedRows(folder_, layout_->fields, records, since_);
+        const QHash<int, ExpectedRow> expected = expectedRows(source_, layout_->fields, records, since_);
         for (int record : records) {
             const auto it = expected.find(record);
             if (it == expected.end())
                 continue;
             QStringList parts;
-            const QByteArray bytes = table_->readFresh(record - 1);
+            const QByteArray bytes = rows_->readFresh(record);
             if (bytes.size() < layout_->recordLength)
                 continue;
             for (qsizetype f = 0; f < it->values.size(); ++f) {
@@ -926,7 +900,7 @@ private:
         }
     }
 
-    const QString& folder_;
+    TrailSource& source_;
     const VerifyOptions& options_;
     const FieldHash& hash_;
     VerifyReport& report_;
@@ -934,7 +908,7 @@ private:
     Progress progress_;
     bool windowed_ = false;
     QDate since_;
-    std::unique_ptr<DbfFile> table_;
+    std::unique_ptr<RowInput> rows_;
     std::unique_ptr<Layout> layout_;
 };
 
@@ -942,14 +916,19 @@ private:
 
 VerifyReport verify(const QString& programFolder, const VerifyOptions& options)
 {
+    return verify(*folderTrail(programFolder, options.tableFile), options);
+}
+
+VerifyReport verify(TrailSource& source, const VerifyOptions& options)
+{
     const FieldHash hash;
     VerifyReport report;
     for (int round = 1;; ++round) {
-        const QByteArray before = fingerprint(programFolder, options.tableFile);
+        const QByteArray before = source.fingerprint();
         report = VerifyReport{};
         report.rounds = round;
-        Run(programFolder, options, hash, report).go();
-        if (report.cancelled || round == 3 || fingerprint(programFolder, options.tableFile) == before)
+        Run(source, options, hash, report).go();
+        if (report.cancelled || round == 3 || source.fingerprint() == before)
             return report;
     }
 }
@@ -957,27 +936,26 @@ VerifyReport verify(const QString& programFolder, const VerifyOptions& options)
 QHash<int, ExpectedRow> expectedRows(const QString& programFolder, const std::vector<DbfField>& fields,
                                      const QList<int>& records, const QDate& since)
 {
+    return expectedRows(*folderTrail(programFolder, {}), fields, records, since);
+}
+
+QHash<int, ExpectedRow> expectedRows(TrailSource& source, const std::vector<DbfField>& fields, const QList<int>& records,
+                                     const QDate& since)
+{
     const Layout layout(fields);
     TextModel model(layout, records);
-    Replay<TextModel> replay(layout, model, since.isValid());
-    // Only the lines naming a wanted row are parsed; the others are passed over by their short keys.
-    QSet<QByteArray> wanted;
-    for (int r : records)
-        wanted.insert(QByteArray::number(r));
-    for (const QString& name : {QStringLiteral("messages"), QStringLiteral("history")}) {
-        ChainReader reader(filesSince(programFolder, name, since), false);
+    Replay<TextModel> replay(layout, model, since.isValid(), source.changesCommitWithEntries());
+    for (const auto which : {TrailSource::Which::Messages, TrailSource::Which::History}) {
+        const auto chain = source.chain(which, since, &records);
         Entry e;
-        while (reader.next(e)) {
-            if (!e.complete || !wanted.contains(shortKey(e.line, "\"record\":").toByteArray()))
+        Place at;
+        while (chain->next(e, at)) {
+            if (!e.complete || !e.problem.isEmpty())
                 continue;
-            Entry p = parseLine(e.line);
-            if (!p.problem.isEmpty())
-                continue;
-            const Place at{e.file, e.lineNumber};
-            if (name == QLatin1String("messages"))
-                replay.message(p, at);
+            if (which == TrailSource::Which::Messages)
+                replay.message(e, at);
             else
-                replay.history(p, at);
+                replay.history(e, at);
         }
     }
     replay.finish();

@@ -4,20 +4,25 @@
 // and what the program runs at start over the last days, in the background, to mark the rows
 // changed outside it.
 //
+// The check reads a TrailSource (audit/TrailSource): a program folder's day files and dBase
+// table, or a store's tables, so that the same parser, link check and row comparison judge both.
+//
 // A row is followed as a small sum, not as its texts: for every field, a keyed 64-bit hash of
 // (field, text), added up over the row's fields, twice over with two keys drawn for each run
 // (128 bits a row, so that nobody can prepare a collision in advance). An edit adds the hash of
 // its new text and takes off that of its old one. A million rows thus cost some 24 bytes each.
 //
 // The trail and the table are read without a lock, as other programs write them. When either
-// changed while the check ran (an import, an edit), the check runs again, a few times at most,
-// so that a change made in between is not taken for one made outside.
+// changed while the check ran (an import, an edit; the source's fingerprint tells), the check
+// runs again, a few times at most, so that a change made in between is not taken for one made
+// outside.
 //
 // Knows: the chains and their entry keys, the table's records (engine). Must not know: the
-// store, windows. Untrusted: every file of Archive/ and the table (any bytes); what they say is
-// compared, never believed.
+// store, windows. Untrusted: every line and every row a source gives (any bytes); what they say
+// is compared, never believed.
 #include "audit/Chain.h"
 #include "audit/ChangeHistory.h"
+#include "audit/TrailSource.h"
 #include "engine/DbfFile.h"
 
 #include <QDate>
@@ -33,7 +38,7 @@
 namespace audit {
 
 struct VerifyOptions {
-    QString tableFile;  // the result table (DB/HEMATIX.dbf of the program folder)
+    QString tableFile;  // the result table (DB/HEMATIX.dbf of the program folder); a folder's only
     // 0: everything. N: only the day files of the last N days (as ChangeHistory::unresolved
     // counts them), links checked inside them, rows compared when their origin is in them.
     int days = 0;
@@ -63,7 +68,11 @@ struct VerifyReport {
 
 constexpr int kMaxBreaks = 1000;
 
+// The check of a program folder's trail against options.tableFile.
 VerifyReport verify(const QString& programFolder, const VerifyOptions& options);
+// The check of any source's trail (options.tableFile unused). Raises what the source raises
+// when it cannot be read at all.
+VerifyReport verify(TrailSource& source, const VerifyOptions& options);
 
 // What the trail says each of the given rows holds now, field by field in the table's order
 // (origin, then the changes applied), for the rows it knows an origin of among the day files
@@ -74,6 +83,8 @@ struct ExpectedRow {
     QStringList problems;
 };
 QHash<int, ExpectedRow> expectedRows(const QString& programFolder, const std::vector<DbfField>& fields,
+                                     const QList<int>& records, const QDate& since = {});
+QHash<int, ExpectedRow> expectedRows(TrailSource& source, const std::vector<DbfField>& fields,
                                      const QList<int>& records, const QDate& since = {});
 
 } // namespace audit

@@ -8,6 +8,7 @@
 // of it builds statement text. Untrusted: the imported row's texts (checked against the fields)
 // and whatever the store holds.
 #include "audit/MessageArchive.h"
+#include "audit/RecordStory.h"
 #include "audit/Verify.h"
 #include "engine/DbTypes.h"
 #include "store/ImportedRow.h"
@@ -87,6 +88,12 @@ public:
 
     // Where the audit trail is kept (the program folder).
     virtual QString auditFolder() const = 0;
+
+    // What the audit trail holds about a row (its origin, resends and changes), and the
+    // messages archived on a day, in order; by default from the program folder's day files.
+    // Raise EStoreAway when a store elsewhere cannot be read.
+    virtual audit::RecordStory storyOf(int record) { return audit::storyOf(auditFolder(), record); }
+    virtual QList<QJsonObject> messagesOfDay(const QDate& day) { return audit::messagesOfDay(auditFolder(), day); }
 
     // Closes query, puts the selection of the rows from first to last (both included; one day
     // when they are the same day) into it and opens it, standing on its first row.

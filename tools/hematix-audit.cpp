@@ -1,18 +1,23 @@
-// hematix-audit: checks a program folder's audit trail against itself and its result table, and
-// shows what the trail holds about a row.
+// hematix-audit: checks the audit trail against itself and the result table, and shows what the
+// trail holds about a row: of a program folder (Archive/ and DB/HEMATIX.dbf) or of a PostgreSQL
+// database (its tables archive, history and results).
 //
-//   hematix-audit verify FOLDER [--days N]
-//   hematix-audit show FOLDER (--record N | --sample NUM)
+//   hematix-audit verify FOLDER|URI [--days N]
+//   hematix-audit show FOLDER|URI (--record N | --sample NUM)
 //
 // verify prints every break, the heads of both chains (for the lab to note elsewhere) and a
 // summary; exit status 1 when anything does not hold, 0 when everything does. show prints a
 // row's origin (the message as the analyser sent it, frame by frame) and its history. Wrong
-// usage or a folder that cannot be read exits with 2.
+// usage, a folder that cannot be read or a database that cannot be reached exits with 2.
 #include "audit/RecordStory.h"
 #include "audit/Verify.h"
 #include "engine/DbfFieldCodec.h"
 #include "engine/DbfFile.h"
 #include "store/ResultTable.h"
+#include "store/pg/PgConnection.h"
+#include "store/pg/PgSchema.h"
+#include "store/pg/PgVerify.h"
+#include "store/pg/StoreChoice.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -23,13 +28,14 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: hematix-audit verify FOLDER [--days N]\n"
-    "       hematix-audit show FOLDER (--record N | --sample NUM)\n"
+    "usage: hematix-audit verify FOLDER|URI [--days N]\n"
+    "       hematix-audit show FOLDER|URI (--record N | --sample NUM)\n"
     "verify checks the message archive and the change history under FOLDER/Archive (every entry\n"
     "linked to the one before) and every row of FOLDER/DB/HEMATIX.dbf against its origin and\n"
-    "history; --days N checks only the last N days. It prints each break, both chains' heads and\n"
-    "a summary, and exits with 1 when there is a break. show prints the origin and history of the\n"
-    "row with record number N, or of every row whose sample number is NUM.\n";
+    "history; given a PostgreSQL URI (postgresql://...), the tables archive, history and results\n"
+    "of that database. --days N checks only the last N days. It prints each break, both chains'\n"
+    "heads and a summary, and exits with 1 when there is a break. show prints the origin and\n"
+    "history of the row with record number N, or of every row whose sample number is NUM.\n";
 
 struct UsageError {
     QString text;
@@ -41,12 +47,24 @@ QString dateText(const QString& raw)
     return d.isValid() ? d.toString(Qt::ISODate) : raw.isEmpty() ? QStringLiteral("no date") : raw;
 }
 
-int verifyCommand(const QString& folder, int days, QTextStream& out)
+// A program folder (ending with its separator) or a database's URI.
+struct Where {
+    QString folder;
+    QString uri;
+    bool database() const { return !uri.isEmpty(); }
+};
+
+int verifyCommand(const Where& where, int days, QTextStream& out)
 {
     audit::VerifyOptions options;
-    options.tableFile = resulttable::tableFile(folder);
     options.days = days;
-    const audit::VerifyReport r = audit::verify(folder, options);
+    audit::VerifyReport r;
+    if (where.database()) {
+        r = pgverify::verify(where.uri, options);
+    } else {
+        options.tableFile = resulttable::tableFile(where.folder);
+        r = audit::verify(where.folder, options);
+    }
     for (const QString& b : r.breaks)
         out << b << '\n';
     if (r.breaksNotListed > 0)
@@ -158,6 +176,20 @@ struct TableRow {
     bool deleted = false;
 };
 
+// The same from the database's results table.
+QList<TableRow> databaseRows(pg::Connection& c, int record, const QString& sample)
+{
+    const QString columns = QStringLiteral("SELECT id, btrim(coalesce(num, '')), to_char(dat, 'YYYYMMDD'), deleted FROM results ");
+    const pg::Result r = record > 0 ? c.exec(columns + QStringLiteral("WHERE id = $1"), {QString::number(record)}, QStringLiteral("Reading the row"))
+                                    : c.exec(columns + QStringLiteral("WHERE btrim(num) = $1 ORDER BY id"), {sample},
+                                             QStringLiteral("Looking for the sample"));
+    QList<TableRow> out;
+    for (const pg::Row& row : r.rows)
+        out << TableRow{row.at(0).value_or(QString()).toInt(), row.at(1).value_or(QString()),
+                        dateText(row.at(2).value_or(QString())), row.at(3) == QStringLiteral("t")};
+    return out;
+}
+
 QList<TableRow> tableRows(const QString& table, int record, const QString& sample, QString* error)
 {
     QList<TableRow> out;
@@ -188,9 +220,17 @@ QList<TableRow> tableRows(const QString& table, int record, const QString& sampl
     return out;
 }
 
-int showCommand(const QString& folder, const QString& how, const QString& what, QTextStream& out, QTextStream& err)
+int showCommand(const Where& where, const QString& how, const QString& what, QTextStream& out, QTextStream& err)
 {
-    const QString table = resulttable::tableFile(folder);
+    const QString table = where.database() ? pg::maskedUri(where.uri) : resulttable::tableFile(where.folder);
+    std::unique_ptr<pg::Connection> db;
+    if (where.database()) {
+        db = std::make_unique<pg::Connection>(where.uri);
+        pgschema::check(*db);
+    }
+    auto rowsOf = [&](int record, const QString& sample, QString* error) {
+        return db ? databaseRows(*db, record, sample) : tableRows(table, record, sample, error);
+    };
     QString error;
     QList<int> records;
     QList<TableRow> rows;
@@ -200,9 +240,9 @@ int showCommand(const QString& folder, const QString& how, const QString& what, 
         if (!ok || record < 1)
             throw UsageError{QStringLiteral("not a record number: %1").arg(what)};
         records << record;
-        rows = tableRows(table, record, {}, &error);
+        rows = rowsOf(record, {}, &error);
     } else if (how == QLatin1String("--sample")) {
-        rows = tableRows(table, 0, what.trimmed(), &error);
+        rows = rowsOf(0, what.trimmed(), &error);
         if (!error.isEmpty()) {
             err << "hematix-audit: " << error << '\n';
             return 1;
@@ -216,7 +256,7 @@ int showCommand(const QString& folder, const QString& how, const QString& what, 
     } else {
         throw UsageError{QStringLiteral("show takes --record N or --sample NUM")};
     }
-    const QList<audit::RecordStory> stories = audit::storiesOf(folder, records);
+    const QList<audit::RecordStory> stories = db ? pgverify::storiesOf(*db, records) : audit::storiesOf(where.folder, records);
     for (qsizetype i = 0; i < stories.size(); ++i) {
         const audit::RecordStory& s = stories[i];
         if (i > 0)
@@ -241,13 +281,19 @@ int run(const QStringList& args, QTextStream& out, QTextStream& err)
     if (args.size() < 2)
         throw UsageError{QStringLiteral("too few arguments")};
     const QString command = args[0];
-    QString folder = QDir(args[1]).absolutePath();
-    if (!folder.endsWith(QLatin1Char('/')))
-        folder += QLatin1Char('/');
-    const QFileInfo info(folder);
-    if (!info.isDir() || !info.isReadable() || !QDir(folder).isReadable()) {
-        err << "hematix-audit: " << args[1] << " is no program folder that can be read\n";
-        return 2;
+    Where where;
+    if (storechoice::isDatabaseUri(args[1])) {
+        storechoice::checkDatabaseUri(args[1]);
+        where.uri = args[1];
+    } else {
+        where.folder = QDir(args[1]).absolutePath();
+        if (!where.folder.endsWith(QLatin1Char('/')))
+            where.folder += QLatin1Char('/');
+        const QFileInfo info(where.folder);
+        if (!info.isDir() || !info.isReadable() || !QDir(where.folder).isReadable()) {
+            err << "hematix-audit: " << args[1] << " is no program folder that can be read\n";
+            return 2;
+        }
     }
     if (command == QLatin1String("verify")) {
         int days = 0;
@@ -259,12 +305,12 @@ int run(const QStringList& args, QTextStream& out, QTextStream& err)
         } else if (args.size() != 2) {
             throw UsageError{QStringLiteral("verify takes FOLDER and, optionally, --days N")};
         }
-        return verifyCommand(folder, days, out);
+        return verifyCommand(where, days, out);
     }
     if (command == QLatin1String("show")) {
         if (args.size() != 4)
             throw UsageError{QStringLiteral("show takes FOLDER, then --record N or --sample NUM")};
-        return showCommand(folder, args[2], args[3], out, err);
+        return showCommand(where, args[2], args[3], out, err);
     }
     throw UsageError{QStringLiteral("unknown command: %1").arg(command)};
 }
@@ -285,6 +331,10 @@ int main(int argc, char** argv)
         return 2;
     } catch (const audit::AuditError& e) {
         err << "hematix-audit: " << e.text() << '\n';
+        return 2;
+    } catch (const Exception& e) {
+        // The database cannot be reached or has no current schema (messages never show a password).
+        err << "hematix-audit: " << e.message() << '\n';
         return 2;
     }
 }

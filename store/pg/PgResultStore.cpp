@@ -6,6 +6,7 @@
 #include "store/DbfResultStore.h"
 #include "store/ResultTable.h"
 #include "store/pg/PgSchema.h"
+#include "store/pg/PgVerify.h"
 
 #include <QDateTime>
 
@@ -193,59 +194,42 @@ ResultStore::AuditOpened PgResultStore::openAudit(int keepDays)
 
 audit::VerifyReport PgResultStore::checkRecent(int days, const std::atomic_bool* cancel) const
 {
-    audit::VerifyReport report;
-    report.rounds = 1;
-    auto say = [&](const QString& text) {
-        if (report.breaks.size() < audit::kMaxBreaks)
-            report.breaks << text;
-        else
-            ++report.breaksNotListed;
-    };
+    audit::VerifyOptions options;
+    options.days = days;
+    options.cancel = cancel;
     try {
-        // A connection of its own: this runs beside the program, on another thread.
-        pg::Connection c(uri_);
-        const QDate since = QDate::currentDate().addDays(-days);
-        for (const auto& [chain, head] : {std::pair{QStringLiteral("archive"), &report.messagesHead},
-                                          std::pair{QStringLiteral("history"), &report.historyHead}}) {
-            const qint64 first = pgchain::firstSeqSince(c, chain, since);
-            if (first == 0)
-                continue;
-            // From the entry before the first of the days, to check the link into them.
-            pgchain::Reader reader(c, chain, first - 1);
-            audit::Entry e;
-            audit::Head before;
-            bool any = false;
-            while (reader.next(e)) {
-                if (cancel && cancel->load()) {
-                    report.cancelled = true;
-                    return report;
-                }
-                ++report.entries;
-                const QString at = QStringLiteral("%1 entry %2").arg(chain).arg(e.lineNumber);
-                if (!e.problem.isEmpty())
-                    say(QStringLiteral("%1: %2").arg(at, e.problem));
-                else if (e.seq != e.lineNumber)
-                    say(QStringLiteral("%1: its line says seq %2").arg(at).arg(e.seq));
-                if (any && e.lineNumber != before.seq + 1)
-                    say(QStringLiteral("%1 follows entry %2: entries are missing").arg(at).arg(before.seq));
-                else if (any && e.prev != before.hash)
-                    say(QStringLiteral("%1: its \"prev\" is not the hash of entry %2").arg(at).arg(before.seq));
-                else if (!any && e.lineNumber == 1 && e.prev != audit::zeroHash())
-                    say(QStringLiteral("%1: the first entry's \"prev\" is not zeros").arg(at));
-                before = audit::Head{e.lineNumber, e.hash, e.line};
-                any = true;
-            }
-            *head = before;
-        }
+        // A connection of its own (pgverify's): this runs beside the program, on another thread.
+        return pgverify::verify(uri_, options);
     } catch (const Exception& e) {
-        say(QStringLiteral("The audit trail in %1 cannot be read: %2").arg(location(), e.message()));
+        audit::VerifyReport report;
+        report.rounds = 1;
+        report.breaks << QStringLiteral("The audit trail in %1 cannot be read: %2").arg(location(), e.message());
+        return report;
     }
-    return report;
 }
 
-// Nothing to note: no edit reaches this store's rows through the program yet (attachRows is not
-// available), and checkRecent compares no rows, so it finds none changed outside.
-void PgResultStore::noteChangedOutside(const QList<int>&) {}
+PgRowHistory& PgResultStore::rowHistory()
+{
+    if (!rowHistory_)
+        rowHistory_ = std::make_unique<PgRowHistory>(history_);
+    return *rowHistory_;
+}
+
+void PgResultStore::noteChangedOutside(const QList<int>& records)
+{
+    rowHistory().setChangedOutside(records);
+}
+
+audit::RecordStory PgResultStore::storyOf(int record)
+{
+    return guarded(QStringLiteral("Reading the story of row %1").arg(record),
+                   [&] { return pgverify::storiesOf(connection(), {record}).value(0); });
+}
+
+QList<QJsonObject> PgResultStore::messagesOfDay(const QDate& day)
+{
+    return guarded(QStringLiteral("Reading the archive"), [&] { return pgverify::messagesOfDay(connection(), day); });
+}
 
 void PgResultStore::restore(int record)
 {
@@ -297,7 +281,5 @@ void PgResultStore::selectPeriod(TQuery&, const QDate&, const QDate&)
 
 void PgResultStore::attachRows(TTable& table)
 {
-    if (!rowHistory_)
-        rowHistory_ = std::make_unique<PgRowHistory>(history_);
-    PgRowHistory::attachTable(table, uri_, location(), *rowHistory_, answerWithinMs_);
+    PgRowHistory::attachTable(table, uri_, location(), rowHistory(), answerWithinMs_);
 }

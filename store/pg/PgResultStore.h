@@ -9,7 +9,9 @@
 // files hold them.
 //
 // attachRows gives a table the rows through PgRecordSource, each change with its history entry
-// in one transaction (PgRowHistory). Not here yet: selectPeriod raises.
+// in one transaction (PgRowHistory). checkRecent is the check of the trail and the rows
+// (pgverify) over the last days; the rows it finds changed outside (by someone's own SQL) get an
+// "outside" entry naming the fields before their next edit. Not here yet: selectPeriod raises.
 //
 // Knows: the schema, the audit entries' keys, the connection. Must not know: capture files,
 // windows, reports. Untrusted: the row's texts (checked by the database through hematix_fit),
@@ -48,6 +50,8 @@ public:
     void noteChangedOutside(const QList<int>& records) override;
     void restore(int record) override;
     QString auditFolder() const override { return folder_; }
+    audit::RecordStory storyOf(int record) override;
+    QList<QJsonObject> messagesOfDay(const QDate& day) override;
     void selectPeriod(TQuery& query, const QDate& first, const QDate& last) override;
     void attachRows(TTable& table) override;
     QString location() const override;
@@ -59,6 +63,7 @@ private:
     // Runs work, turning the connection's errors into the store's: a lost connection is dropped
     // (the next call connects again); anything but a refused row means the store is away.
     template <class F> auto guarded(const QString& what, F work) -> decltype(work());
+    PgRowHistory& rowHistory();
 
     QString folder_;
     QString uri_;

@@ -3,10 +3,17 @@
 #include "engine/DbfFieldCodec.h"
 #include "store/RowHistory.h"
 #include "store/pg/PgRecordSource.h"
+#include "store/pg/PgVerify.h"
 
 PgRowHistory::PgRowHistory(pgchain::Chain history, audit::Author author)
     : history_(std::move(history)), author_(std::move(author))
 {
+}
+
+void PgRowHistory::setChangedOutside(const QList<int>& records)
+{
+    for (int r : records)
+        changedOutside_.insert(r);
 }
 
 qint64 PgRowHistory::beforeWrite(Change change, int recNo, const std::vector<DbfField>& fields, const QByteArray& before,
@@ -28,6 +35,8 @@ qint64 PgRowHistory::beforeWrite(Change change, int recNo, const std::vector<Dbf
         kind = QStringLiteral("deleted");
         break;
     case Change::Edit: {
+        if (changedOutside_.contains(recNo))
+            noteOutside(recNo, fields, before);
         QList<audit::FieldChange> changes;
         for (const DbfField& f : fields) {
             const QString old = dbfcodec::rawText(f, before.constData());
@@ -45,6 +54,27 @@ qint64 PgRowHistory::beforeWrite(Change change, int recNo, const std::vector<Dbf
     pg::Connection& c = source_->connection();
     const auto locked = history_.lock(c);
     return history_.append(c, locked, body, kind, recNo).seq;
+}
+
+void PgRowHistory::noteOutside(int recNo, const std::vector<DbfField>& fields, const QByteArray& before)
+{
+    pg::Connection& c = source_->connection();
+    PgTrail trail(c);
+    const auto expected = audit::expectedRows(trail, fields, {recNo});
+    const auto it = expected.constFind(recNo);
+    QList<audit::FieldChange> outside;
+    if (it != expected.constEnd())
+        for (qsizetype f = 0; f < it->values.size() && size_t(f) < fields.size(); ++f) {
+            const QString found = dbfcodec::rawText(fields[size_t(f)], before.constData());
+            if (it->values[f].second != found)
+                outside.append({fields[size_t(f)].name, it->values[f].second, found});
+        }
+    if (!outside.isEmpty()) {
+        const auto locked = history_.lock(c);
+        history_.append(c, locked, audit::ChangeHistory::outsideBody(recNo, author_, outside), QStringLiteral("outside"), recNo);
+    }
+    // Noted once; the transaction failing leaves it to the next check.
+    changedOutside_.remove(recNo);
 }
 
 void PgRowHistory::attachTable(TTable& table, const QString& uri, const QString& name, PgRowHistory& history,

@@ -9,8 +9,9 @@
 // record number the data set expects, which rows others added or numbers given up may have
 // passed.
 //
-// Not here: the "outside" entries of the dBase store (a row changed by another program). On the
-// server every change goes through a statement, and one made around this program has no entry.
+// A row the start-up check found changed outside the program (someone's own statement, which
+// has no entry) gets an "outside" entry naming the fields that differ from what the trail says,
+// written before its next edit's entry, in the same transaction, as the dBase store does.
 //
 // One table at a time: attach() points it at the source the table opened last.
 //
@@ -19,6 +20,8 @@
 #include "audit/ChangeHistory.h"
 #include "engine/DataSet.h"
 #include "store/pg/PgChain.h"
+
+#include <QSet>
 
 class PgRecordSource;
 class TTable;
@@ -31,6 +34,10 @@ public:
     void attach(PgRecordSource* source) { source_ = source; }
     PgRecordSource* source() const { return source_; }
 
+    // Rows the start-up check found changed outside the program: their next edit looks up what
+    // the trail says they hold and names the fields that differ.
+    void setChangedOutside(const QList<int>& records);
+
     qint64 beforeWrite(Change change, int recNo, const std::vector<DbfField>& fields, const QByteArray& before,
                        const QByteArray& after) override;
     void afterWrite(qint64, bool) noexcept override {}
@@ -42,7 +49,11 @@ public:
                             int answerWithinMs = 0);
 
 private:
+    // The "outside" entry of a row found changed, when its fields (before) differ from its trail.
+    void noteOutside(int recNo, const std::vector<DbfField>& fields, const QByteArray& before);
+
     pgchain::Chain history_;
     audit::Author author_;
     PgRecordSource* source_ = nullptr;
+    QSet<int> changedOutside_;
 };

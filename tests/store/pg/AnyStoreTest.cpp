@@ -56,11 +56,10 @@ protected:
             store = std::make_unique<PgResultStore>(folder, uri_);
         } else {
             resulttable::create(folder);
-            auto dbf = std::make_unique<DbfResultStore>(folder);
-            dbf->attachRows(table);
-            table.Open();
-            store = std::move(dbf);
+            store = std::make_unique<DbfResultStore>(folder);
         }
+        store->attachRows(table);
+        table.Open();
     }
     void TearDown() override
     {
@@ -70,20 +69,16 @@ protected:
     }
     bool pg() const { return GetParam() == Kind::Pg; }
 
-    // Deletes a row and types a name in, through the store's own means (the dBase table's data
-    // set; on the server, as the grid will).
+    // Deletes a row and types a name in, as the grid does: through the table the store gives
+    // its rows to, each change with its history entry.
     void deleteRow(int record)
     {
-        if (pg())
-            return void(db_->exec(QStringLiteral("UPDATE results SET deleted = true WHERE id = $1"), {QString::number(record)}));
         table.Refresh();
         table.SetRecNo(record);
         table.Delete();
     }
     void setName(int record, const QString& name)
     {
-        if (pg())
-            return void(db_->exec(QStringLiteral("UPDATE results SET fio = $1 WHERE id = $2"), {name, QString::number(record)}));
         table.Refresh();
         table.SetRecNo(record);
         table.Edit();
