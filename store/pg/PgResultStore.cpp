@@ -1,8 +1,11 @@
 #include "store/pg/PgResultStore.h"
 
+#include "engine/DataSet.h"
 #include "engine/DateFormat.h"
 #include "store/DbfResultStore.h"
 #include "store/ResultTable.h"
+#include "store/PeriodQuery.h"
+#include "store/pg/PgPeriod.h"
 #include "store/pg/PgSchema.h"
 
 #include <QDateTime>
@@ -264,9 +267,14 @@ void PgResultStore::restore(int record)
     }
 }
 
-void PgResultStore::selectPeriod(TQuery&, const QDate&, const QDate&)
+void PgResultStore::selectPeriod(TQuery& query, const QDate& first, const QDate& last)
 {
-    throw EDatabaseError(QStringLiteral("Selecting a period's rows on PostgreSQL is not available in this version"));
+    query.Close();
+    // One day as the dBase store decides it: the dates read the same in the short date format.
+    const QDate to = periodquery::isOneDay(first, last) ? first : last;
+    std::shared_ptr<SqlRowSet> rows = guarded(QStringLiteral("Selecting a period's rows"),
+                                              [&] { return pgperiod::select(connection(), first, to); });
+    query.OpenRows(std::move(rows));
 }
 
 void PgResultStore::attachRows(TTable& table)

@@ -9,7 +9,8 @@
 // files hold them.
 //
 // attachRows gives a table the rows through PgRecordSource, each change with its history entry
-// in one transaction (PgRowHistory). Not here yet: selectPeriod raises.
+// in one transaction (PgRowHistory). selectPeriod opens a query on a period's rows read by one
+// SELECT (PgPeriod).
 //
 // Knows: the schema, the audit entries' keys, the connection. Must not know: capture files,
 // windows, reports. Untrusted: the row's texts (checked by the database through hematix_fit),
