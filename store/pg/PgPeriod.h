@@ -1,10 +1,10 @@
 #pragma once
 // The rows of a period on the server, as the dBase store's period query gives them: the
 // undeleted rows with DAT from the first day to the last, in record order (id), with the result
-// table's fields, types and texts, read by one SELECT through the index on dat. The rows come
-// back whole and are kept as dBase records (PgRecordSource's layout), so that a field reads
-// exactly as the engine reads it from the file (a NULL and an empty text both blank, trailing
-// blanks dropped, DAT a date).
+// table's fields, types and texts, read by one SELECT (prepared once per connection) through the
+// index on dat. The rows come back whole and are kept as dBase records (PgRecordSource's
+// layout), so that a field reads exactly as the engine reads it from the file (a NULL and an
+// empty text both blank, trailing blanks dropped, DAT a date).
 //
 // A row set's row numbers are ids - 1, so a result row's place (SqlRowSet::recNo) is its record
 // number; an id outside the period reads as a deleted blank row.
