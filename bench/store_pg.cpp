@@ -1,21 +1,25 @@
 // The PostgreSQL store: (a) storing messages with their archive entries, each in its own
 // transaction, against a bare libpq loop of single-row INSERTs committed one by one (the same
 // durability: synchronous_commit on); (b) the cost of a message at 1,000,000 rows against 10,000;
-// (c) find and a patient's rows at 1,000,000 rows: near and far, common, short, and held by no row.
+// (c) find and a patient's rows at 1,000,000 rows: near and far, common, short, and held by no row;
+// (d) the period query of one day (1,000 rows) at 1,000,000 rows against the dBase store's on a
+// table of the same rows (the goal: at most 0.1x).
 //
-// The server is the test run's (HEMATIX_PG_POINTER, as the smoke test runs it) or one of this
-// program's own (scripts/pg-server.sh, as root), which it starts with fsync on, since the figures
-// are about durable commits, and stops at the end. The rows are filled with generate_series.
+// The server is the test run's or one of this program's own (bench/support/PgServer.h), with
+// fsync on, since the figures are about durable commits. The rows are filled with generate_series,
+// the dBase table's with the same values.
+#include "bench/support/BulkTable.h"
 #include "bench/support/Outcome.h"
+#include "bench/support/PgServer.h"
 #include "bench/support/RunTimes.h"
+#include "engine/DataSet.h"
+#include "store/DbfResultStore.h"
 #include "store/ResultTable.h"
 #include "store/pg/PgConnection.h"
 #include "store/pg/PgResultStore.h"
 #include "store/pg/PgSchema.h"
 
 #include <QCoreApplication>
-#include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
@@ -35,49 +39,6 @@ QString uriOf(const QString& database)
 {
     return QStringLiteral("postgresql:///%1?host=%2&user=postgres").arg(database, host);
 }
-
-// Starts a server of this program's own unless the test run's is named; stops it at the end.
-class Server {
-public:
-    bool start()
-    {
-        if (QFile pointer(qEnvironmentVariable("HEMATIX_PG_POINTER")); pointer.open(QIODevice::ReadOnly)) {
-            host = QString::fromUtf8(pointer.readAll()).trimmed();
-            return !host.isEmpty();
-        }
-        pointer_ = dir_.filePath(QStringLiteral("pg-server.dir"));
-        if (!run(QStringLiteral("start")))
-            return false;
-        QFile pointer(pointer_);
-        if (!pointer.open(QIODevice::ReadOnly))
-            return false;
-        host = QString::fromUtf8(pointer.readAll()).trimmed();
-        own_ = true;
-        // The script turns fsync off for the tests' throwaway data; a durable commit is measured here.
-        pg::Connection c(uriOf(QStringLiteral("postgres")), 5);
-        c.exec(QStringLiteral("ALTER SYSTEM SET fsync = on"));
-        c.exec(QStringLiteral("SELECT pg_reload_conf()"));
-        return true;
-    }
-    ~Server()
-    {
-        if (own_)
-            run(QStringLiteral("stop"));
-    }
-
-private:
-    bool run(const QString& action)
-    {
-        QProcess p;
-        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        p.start(QStringLiteral(HEMATIX_SOURCE_DIR "/scripts/pg-server.sh"),
-                {action, pointer_, QStringLiteral("bench%1").arg(QCoreApplication::applicationPid())});
-        return p.waitForFinished(120000) && p.exitCode() == 0;
-    }
-    QTemporaryDir dir_;
-    QString pointer_;
-    bool own_ = false;
-};
 
 // A database filled with rows (and as many archive entries), made once per size.
 QString database(int rows)
@@ -229,6 +190,71 @@ void BM_Find(benchmark::State& state)
     benchsupport::check(state, found == int(state.iterations()), "every request answered as expected");
 }
 
+// The dBase table of the rows database(rows) holds, made once per size.
+QString dbfFolder(int rows)
+{
+    static std::map<int, std::unique_ptr<QTemporaryDir>> made;
+    auto& dir = made[rows];
+    if (!dir) {
+        dir = std::make_unique<QTemporaryDir>();
+        const QString names[] = {QStringLiteral("Иванов"), QStringLiteral("Петрова"), QStringLiteral("Сидоров"),
+                                 QStringLiteral("Кузнецова"), QStringLiteral("Смирнов")};
+        benchsupport::writeResultTable(dir->path() + QLatin1Char('/'), rows, [&](int i, const std::vector<DbfField>& fields, char* rec) {
+            const int g = i + 1;
+            for (const DbfField& f : fields) {
+                if (f.name == QLatin1String("DAT"))
+                    dbfcodec::put(f, rec, DbfValue(QDate(2020, 1, 1).addDays(g / 1000)));
+                else if (f.name == QLatin1String("TIM"))
+                    dbfcodec::put(f, rec, DbfValue(QStringLiteral("09:15:02")));
+                else if (f.name == QLatin1String("NUM"))
+                    dbfcodec::put(f, rec, DbfValue(QString::number(g).rightJustified(9, u'0')));
+                else if (f.name == QLatin1String("FIO"))
+                    dbfcodec::put(f, rec, DbfValue(names[g % 5] + QLatin1Char(' ') + QString::number(g % 50000)));
+                else if (resulttable::valueFields().contains(f.name))
+                    dbfcodec::put(f, rec, DbfValue(QStringLiteral("5.5 |")));
+            }
+        });
+    }
+    return dir->path() + QLatin1Char('/');
+}
+
+// The day in the middle of `rows` rows: 1,000 rows of it (generate_series puts g / 1000 days
+// after 2020-01-01).
+QDate middleDay(int rows) { return QDate(2020, 1, 1).addDays(rows / 2 / 1000); }
+
+// args: rows. The period report's query of one day, its rows read whole, on either store.
+void periodDay(benchmark::State& state, ResultStore& store)
+{
+    const int rows = int(state.range(0));
+    const QDate day = middleDay(rows);
+    int read = 0;
+    bool right = true;
+    for (auto _ : state) {
+        TQuery query;
+        store.selectPeriod(query, day, day);
+        read = 0;
+        const TField* num = query.FieldByName(QStringLiteral("NUM"));
+        const TField* dat = query.FieldByName(QStringLiteral("DAT"));
+        for (; !query.Eof(); query.Next()) {
+            ++read;
+            right = right && dat->AsDate() == day && !num->AsString().isEmpty();
+        }
+    }
+    benchsupport::check(state, read == 1000 && right, "the day's 1000 rows read, " + std::to_string(read) + " found");
+}
+
+void BM_PgPeriodDay(benchmark::State& state)
+{
+    PgResultStore store(folder->path() + QLatin1Char('/'), uriOf(database(int(state.range(0)))));
+    periodDay(state, store);
+}
+
+void BM_DbfPeriodDay(benchmark::State& state)
+{
+    DbfResultStore store(dbfFolder(int(state.range(0))));
+    periodDay(state, store);
+}
+
 void registerAll()
 {
     const int small = benchsupport::smoke() ? 200 : 10000;
@@ -247,6 +273,8 @@ void registerAll()
     }
     for (int what = 0; what < int(std::size(findWhat)); ++what)
         add("BM_Find", BM_Find, {large, what});
+    add("BM_DbfPeriodDay", BM_DbfPeriodDay, {large});
+    add("BM_PgPeriodDay", BM_PgPeriodDay, {large});
 }
 
 void printRatios(const benchsupport::RunTimes& times, int small, int large)
@@ -262,6 +290,10 @@ void printRatios(const benchsupport::RunTimes& times, int small, int large)
                 at("BM_StoreMessages/" + l) / messagesPerRound());
     for (int i = 0; i < int(std::size(findWhat)); ++i)
         std::printf("At %s rows, %s: %.2f ms\n", l.c_str(), findWhat[i], at("BM_Find/" + l + "/" + std::to_string(i)));
+    const double pgDay = at("BM_PgPeriodDay/" + l), dbfDay = at("BM_DbfPeriodDay/" + l);
+    std::printf("The period query of one day (1000 rows) at %s rows: %.3fx the dBase store's (%.2f ms against %.2f ms; "
+                "the goal at most 0.1x)\n",
+                l.c_str(), pgDay / dbfDay, pgDay, dbfDay);
 }
 
 } // namespace
@@ -272,10 +304,12 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QTemporaryDir programFolder;
     folder = &programFolder;
-    Server server;
+    benchsupport::PgServer server;
     try {
-        if (!benchsupport::check(server.start(), "a PostgreSQL server (HEMATIX_PG_POINTER or scripts/pg-server.sh as root)"))
+        if (!benchsupport::check(server.start(QStringLiteral("bench"), true),
+                                 "a PostgreSQL server (HEMATIX_PG_POINTER or scripts/pg-server.sh as root)"))
             return benchsupport::exitStatus();
+        host = server.host();
         registerAll();
         benchsupport::RunTimes reporter;
         if (!benchsupport::runBenchmarks(argc, argv, &reporter))

@@ -249,6 +249,18 @@ struct TDataSet::Impl {
         modified = false;
     }
 
+    // Stands on the first shown row of what was just opened and tells the listeners.
+    void opened()
+    {
+        resetEdit();
+        cur = nextShown(-1);
+        bof = true;
+        eof = cur < 0;
+        setState(dsBrowse);
+        emit q->AfterOpen();
+        scrolled();
+    }
+
     // --- field access ---------------------------------------------------------------------
 
     const DbfField& dbfField(const TField* f) const { return file->fields()[size_t(f->index_)]; }
@@ -435,13 +447,7 @@ void TDataSet::Open()
             d->buildTableFields();
         }
     });
-    d->resetEdit();
-    d->cur = d->nextShown(-1);
-    d->bof = true;
-    d->eof = d->cur < 0;
-    d->setState(dsBrowse);
-    emit AfterOpen();
-    d->scrolled();
+    d->opened();
 }
 
 void TDataSet::Close()
@@ -870,6 +876,17 @@ void TQuery::ExecSQL()
 }
 
 int TQuery::RowsAffected() const { return d->rowsAffected; }
+
+void TQuery::OpenRows(std::shared_ptr<SqlRowSet> rows)
+{
+    Close();
+    if (!rows)
+        d->raise(QStringLiteral("No rows to open on"));
+    SQL.clear();
+    d->rows = std::move(rows);
+    d->buildQueryFields();
+    d->opened();
+}
 
 bool TDataSource::Edit()
 {

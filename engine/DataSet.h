@@ -26,6 +26,7 @@
 
 class TRecordSource;
 class TDataSet;
+class SqlRowSet;
 struct DbfField;
 
 // Hears of every change a table data set writes to its file, under the file's write lock: before
@@ -195,6 +196,11 @@ public:
     int RowsAffected() const;
     // Open() runs a SELECT and stands on its first row. The rows are those the SELECT found, in
     // file order; their values are read from the table when asked for. A query is read-only.
+    // Closes the query and opens it on rows selected elsewhere (a store that runs its own SELECT
+    // on a server), standing on the first: fields, values and RecNo() as Open() gives them for
+    // a SELECT's rows. SQL is cleared, so that Open() after Close() does not run an old statement.
+    // Raises EDatabaseError when rows is null.
+    void OpenRows(std::shared_ptr<SqlRowSet> rows);
 };
 
 // Joins data-aware controls to a data set.

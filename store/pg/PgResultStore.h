@@ -11,7 +11,8 @@
 // attachRows gives a table the rows through PgRecordSource, each change with its history entry
 // in one transaction (PgRowHistory). checkRecent is the check of the trail and the rows
 // (pgverify) over the last days; the rows it finds changed outside (by someone's own SQL) get an
-// "outside" entry naming the fields before their next edit. Not here yet: selectPeriod raises.
+// "outside" entry naming the fields before their next edit. selectPeriod opens a query on a
+// period's rows read by one SELECT (PgPeriod).
 //
 // Knows: the schema, the audit entries' keys, the connection. Must not know: capture files,
 // windows, reports. Untrusted: the row's texts (checked by the database through hematix_fit),

@@ -1,15 +1,21 @@
 // The hematix-report program as a lab's script runs it: a program folder with a few imported
-// rows, the result sheet of one of them and the period report of a day, as report files or PDF.
+// rows, the result sheet of one of them and the period report of a day, as report files or PDF;
+// and the same rows in a PostgreSQL database, read as from the folder.
+#include "../store/pg/PgTestDatabase.h"
 #include "engine/DataSet.h"
 #include "report/pages/RpPageList.h"
 #include "store/PeriodQuery.h"
 #include "store/ResultTable.h"
 #include "store/Statements.h"
+#include "store/DbfResultStore.h"
+#include "store/pg/PgResultStore.h"
+#include "store/pg/PgSchema.h"
 
 #include "support/TestSupport.h"
 
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -41,6 +47,18 @@ bool holdsText(const QByteArray& bytes, const QString& text)
     return bytes.contains(QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2));
 }
 
+// Rows 0 and 1 on 5 June 2023, row 2 the day after.
+ImportedRow sampleRow(int i)
+{
+    ImportedRow row;
+    row.date = i < 2 ? QStringLiteral("6/5/2023") : QStringLiteral("6/6/2023");
+    row.time = QStringLiteral("10:1%1:00").arg(i);
+    row.num = QStringLiteral("12345678%1").arg(i);
+    for (auto& v : row.values)
+        v = QStringLiteral("4.%1").arg(i);
+    return row;
+}
+
 class HematixReport : public ::testing::Test {
 protected:
     void SetUp() override
@@ -48,14 +66,8 @@ protected:
         folder = dir.path() + QLatin1Char('/');
         resulttable::create(folder);
         for (int i = 0; i < 3; ++i) {
-            ImportedRow row;
-            row.date = i < 2 ? QStringLiteral("6/5/2023") : QStringLiteral("6/6/2023");
-            row.time = QStringLiteral("10:1%1:00").arg(i);
-            row.num = QStringLiteral("12345678%1").arg(i);
-            for (auto& v : row.values)
-                v = QStringLiteral("4.%1").arg(i);
             TQuery insert;
-            insert.SQL = insertStatement(folder, row);
+            insert.SQL = insertStatement(folder, sampleRow(i));
             insert.ExecSQL();
         }
     }
@@ -131,6 +143,9 @@ TEST_F(HematixReport, RefusesWhatItCannotDo)
         {{"period", dir.filePath("nowhere"), "2023-06-05", "o.hrp"}, 1, "no result table"},
         {{"print", folder, "x", "o.hrp"}, 2, "unknown mode"},
         {{"export", folder, "2023-06-05", "o.txt"}, 2, "must end in .xlsx or .csv"},
+        {{"period", "postgresql://lab:secret@/hematix", "2023-06-05", "o.hrp"}, 1, "holds a password"},
+        {{"period", "postgresql:///hematix?host=" + dir.filePath("none"), "2023-06-05", "o.hrp"}, 1, "Connecting to postgresql:"},
+        {{"period", folder, "2023-06-05", "o.hrp", "--layouts", dir.filePath("nowhere")}, 2, "--layouts: not a folder"},
     };
     for (const Case& c : cases) {
         const ToolRun r = runReport(c.args);
@@ -165,6 +180,66 @@ TEST_F(HematixReport, BindsThePeriodFieldsAsThePeriodDialogDoes)
         if (!value.isEmpty()) {
             EXPECT_TRUE(holdsText(bytes, value)) << item.toStdString() << " " << field.toStdString();
         }
+    }
+}
+
+// The pages of a saved report, without its header and the time printed on the sheet ("2026
+// 06:27:46", UTF-16), both of which two runs a second apart make differently.
+QByteArray pageBytes(const QString& file)
+{
+    TRpPageList pages;
+    pages.LoadFromFile(file);
+    QByteArray bytes;
+    for (int n = 1; n <= pages.PageCount(); ++n)
+        bytes += pages.GetPage(n)->Bytes();
+    static const QRegularExpression printed(QStringLiteral("(\\d\\x00){4} \\x00((\\d\\x00){2}:\\x00){2}(\\d\\x00){2}"));
+    return QString::fromLatin1(bytes).replace(printed, QStringLiteral("(printed)")).toLatin1();
+}
+
+// The same rows in a folder and in a database: each output from the database is the folder's.
+class HematixReportOnPg : public PgTestDatabase {
+protected:
+    void SetUp() override
+    {
+        PgTestDatabase::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        pgschema::ensure(*db_);
+        folder = dir.path() + QLatin1Char('/');
+        resulttable::create(folder);
+        DbfResultStore dbf(folder);
+        PgResultStore pg(folder, uri_);
+        for (int i = 0; i < 3; ++i) {
+            dbf.insert(sampleRow(i));
+            pg.insert(sampleRow(i));
+        }
+    }
+    QTemporaryDir dir;
+    QString folder;
+};
+
+TEST_F(HematixReportOnPg, ReportsAndExportsTheRowsAsFromTheFolder)
+{
+    const QStringList cases[] = {
+        {"export", "", "2023-06-05", "2023-06-06", "range.csv"},
+        {"export", "", "2023-06-06", "day.csv"},
+        {"period", "", "2023-06-05", "day.hrp"},
+        {"sheet", "", "--sample", "123456781", "sample.hrp"},
+        {"sheet", "", "--record", "3", "record.hrp"},
+    };
+    for (QStringList args : cases) {
+        QByteArray made[2];
+        for (int onPg = 0; onPg < 2; ++onPg) {
+            const QString out = dir.filePath(QString::number(onPg) + args.last());
+            args[1] = onPg ? uri_ : folder;
+            QStringList run = args;
+            run.last() = out;
+            const ToolRun r = runReport(run);
+            ASSERT_EQ(r.exitCode, 0) << args.join(' ').toStdString() << ": " << r.err.toStdString();
+            made[onPg] = out.endsWith(QLatin1String(".hrp")) ? pageBytes(out) : testsupport::readFile(out);
+        }
+        EXPECT_FALSE(made[0].isEmpty());
+        EXPECT_EQ(made[1], made[0]) << args.join(' ').toStdString();
     }
 }
 

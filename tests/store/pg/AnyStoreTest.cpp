@@ -1,12 +1,14 @@
 // What holds for every store, asked of the dBase store in a folder of its own and of the
 // PostgreSQL store in a database of its own: a message stored once, recognised when it comes
 // again; refused values store nothing; a message set aside archived once; a deleted row
-// restored; rows found by number and name. Then what only a server can do: go away mid-burst.
+// restored; rows found by number and name; a period's rows as the reports read them. Then what
+// only a server can do: go away mid-burst.
 #include "../FindCases.h"
 #include "PgTestDatabase.h"
 
 #include "audit/Chain.h"
 #include "engine/DataSet.h"
+#include "engine/DateFormat.h"
 #include "engine/DbfFile.h"
 #include "store/DbfResultStore.h"
 #include "store/ResultTable.h"
@@ -219,6 +221,56 @@ TEST_P(AnyStore, FindsPartsOfNumbersAndNamesFoldedRoundTheEndBothWays)
     }
     for (const findcases::Patient& p : findcases::patients)
         EXPECT_EQ(finder.patientRecords(QString::fromUtf8(p.name), {}), p.records) << p.name;
+}
+
+TEST_P(AnyStore, SelectsAPeriodsUndeletedRowsAsTheReportReadsThem)
+{
+    // Row n is stored on day[n - 1] of December 2026 with sample number n; 3 is deleted, 4 named
+    // with blanks round it (trailing ones are not read back), 2 left with its empty name.
+    const int day[] = {6, 7, 7, 7, 8, 10};
+    for (int n = 1; n <= int(std::size(day)); ++n) {
+        ImportedRow r = row(QString::number(n));
+        r.date = QStringLiteral("12/%1/2026").arg(day[n - 1], 2, 10, QLatin1Char('0'));
+        store->store(r, {});
+    }
+    deleteRow(3);
+    setName(4, QStringLiteral(" Петров  "));
+    const struct {
+        const char* what;
+        int first, last;
+        QStringList nums;
+    } cases[] = {
+        {"a day", 7, 7, {"2", "4"}},
+        {"a range", 6, 8, {"1", "2", "4", "5"}},
+        {"a day without rows", 9, 9, {}},
+        {"a range ending before it starts", 8, 6, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TQuery q;
+        store->selectPeriod(q, QDate(2026, 12, c.first), QDate(2026, 12, c.last));
+        ASSERT_TRUE(q.Active());
+        ASSERT_EQ(q.Fields().size(), resulttable::fields().size());
+        EXPECT_EQ(q.FieldByName(QStringLiteral("DAT"))->DataType(), TFieldType::Date);
+        QStringList nums;
+        for (; !q.Eof(); q.Next()) {
+            const int n = q.FieldByName(QStringLiteral("NUM"))->AsString().toInt();
+            nums << QString::number(n);
+            const ImportedRow r = row(QString::number(n));
+            for (const auto& f : q.Fields()) {
+                const QString name = f->FieldName();
+                const qsizetype value = resulttable::valueFields().indexOf(name);
+                const QString expected = name == QLatin1String("DAT") ? datefmt::formatShortDate(QDate(2026, 12, day[n - 1]))
+                                         : name == QLatin1String("TIM") ? r.time
+                                         : name == QLatin1String("NUM") ? r.num
+                                         : name == QLatin1String("FIO") && n == 4 ? QStringLiteral(" Петров")
+                                         : value >= 0 ? r.values[size_t(value)] : QString();
+                EXPECT_EQ(f->AsString(), expected) << "row " << n << " " << name.toStdString();
+                EXPECT_FALSE(f->IsNull()) << name.toStdString();  // a text field of the dBase query never is
+            }
+        }
+        EXPECT_EQ(nums, c.nums);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Stores, AnyStore, ::testing::Values(Kind::Dbf, Kind::Pg),
