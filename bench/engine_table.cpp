@@ -2,6 +2,8 @@
 // at 10,000, 100,000 and 1,000,000 rows, against SQLite opening its database and reading the last
 // row of the same data. Reports ours / SQLite at each size and ours at 1,000,000 / ours at 10,000
 // (the goal: within 2, i.e. near-constant in the table's size).
+// Also appending 10,000 records to the table one by one against in batches of 1,000 (as
+// hematix-migrate writes a database's rows back), each way synced as it goes: one by one / batched.
 #include "bench/support/BulkTable.h"
 #include "bench/support/Outcome.h"
 #include "engine/DataSet.h"
@@ -161,6 +163,53 @@ void BM_OpenAndLast_SQLite(benchmark::State& state)
     benchsupport::check(state, everyRunRead && chars > 0, "SQLite did not read the last row");
 }
 
+int appendRecords() { return benchsupport::smoke() ? 200 : 10000; }
+int appendBatch() { return benchsupport::smoke() ? 100 : 1000; }
+
+// Appends appendRecords() records to a new result table, range(0) at a time (1: append()).
+void BM_Append(benchmark::State& state)
+{
+    const int perBatch = int(state.range(0));
+    const int total = appendRecords();
+    QTemporaryDir dir;
+    const QString path = resulttable::create(dir.path() + QLatin1Char('/'));
+    std::vector<QByteArray> records;
+    {
+        DbfFile f(path, DbfFile::Access::ReadOnly);
+        for (int i = 0; i < total; ++i) {
+            records.push_back(f.blankRecord());
+            const std::vector<QString> v = rowTexts(i);
+            for (size_t k = 0; k < f.fields().size(); ++k)
+                dbfcodec::put(f.fields()[k], records.back().data(), v[k]);
+        }
+    }
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    const QByteArray empty = file.readAll();
+    file.close();
+    bool allThere = true;
+    for (auto _ : state) {
+        state.PauseTiming();
+        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            file.write(empty);
+        file.close();
+        state.ResumeTiming();
+        DbfFile f(path, DbfFile::Access::ReadWrite);
+        if (perBatch == 1)
+            for (const QByteArray& r : records)
+                f.append(r);
+        else
+            for (int first = 0; first < total; first += perBatch)
+                f.appendMany({records.begin() + first, records.begin() + std::min(total, first + perBatch)});
+        state.PauseTiming();
+        DbfFile reread(path, DbfFile::Access::ReadOnly);
+        allThere = allThere && reread.recordCount() == total && reread.warnings().isEmpty()
+                   && QByteArray(reread.record(total - 1), reread.recordLength()) == records.back();
+        state.ResumeTiming();
+    }
+    benchsupport::check(state, allThere, "the appended records are not all in the table, the last one last");
+}
+
 // Collects the time per iteration of every run for the closing summary.
 class SummaryReporter : public benchmark::ConsoleReporter {
 public:
@@ -192,6 +241,9 @@ void registerAll()
         else
             b->MinTime(0.5);
     }
+    // A run is thousands of synced records, one by one half a minute: one run tells enough.
+    benchmark::RegisterBenchmark("BM_Append", &BM_Append)->Arg(1)->Arg(appendBatch())->Unit(benchmark::kMillisecond)
+        ->Iterations(1);
 }
 
 int main(int argc, char** argv)
@@ -220,6 +272,11 @@ int main(int argc, char** argv)
     const double large = time("BM_OpenAndLast_Ours", 1000000);
     if (small > 0 && large > 0)
         std::printf("ours at 1,000,000 rows / ours at 10,000 rows: %.2f (goal: at most 2)\n", large / small);
+    const double oneByOne = time("BM_Append", 1);
+    const double batched = time("BM_Append", appendBatch());
+    std::printf("\nAppend %d records (time per run, milliseconds)\n", appendRecords());
+    std::printf("%14s %14s %24s\n", "one by one", "batches", "one by one / batches");
+    std::printf("%14.1f %14.1f %24.1f\n", oneByOne, batched, batched > 0 ? oneByOne / batched : 0.0);
     dataSets().clear();
     return 0;
 }

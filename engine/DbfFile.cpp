@@ -566,23 +566,21 @@ void DbfFile::writeHeaderStamp(int count)
     lastUpdate_ = today;
 }
 
-int DbfFile::appendLocked(const QByteArray& record, bool updateHeader)
+int DbfFile::appendLocked(const QByteArray& bytes, int n, bool updateHeader)
 {
-    checkRecordSize(record);
     const int index = count_;
-    if (index == std::numeric_limits<int>::max() - 1)
+    if (n > std::numeric_limits<int>::max() - 1 - index)
         fail(QStringLiteral("the table is full"));
-    QByteArray bytes = record;
-    bytes.append('\x1A');
-    // Record and end mark first, then the header: a crash in between leaves a complete record
+    // Records and end mark first, then the header: a crash in between leaves complete records
     // past the header's count, which opening recovers.
-    pwriteAll(bytes.constData(), bytes.size(), qint64(headerLength_) + qint64(index) * recordLength_, "the record");
-    sync("the record");
+    pwriteAll(bytes.constData(), bytes.size(), qint64(headerLength_) + qint64(index) * recordLength_,
+              n == 1 ? "the record" : "the records");
+    sync(n == 1 ? "the record" : "the records");
     if (updateHeader) {
-        writeHeaderStamp(index + 1);
+        writeHeaderStamp(index + n);
         sync("the header");
     }
-    count_ = index + 1;
+    count_ = index + n;
     dropBlocksFrom(index);
     return index;
 }
@@ -590,13 +588,33 @@ int DbfFile::appendLocked(const QByteArray& record, bool updateHeader)
 int DbfFile::append(const QByteArray& record)
 {
     WriteLock lock(*this);
-    return appendLocked(record, true);
+    checkRecordSize(record);
+    return appendLocked(record + '\x1A', 1, true);
+}
+
+int DbfFile::appendMany(const std::vector<QByteArray>& records)
+{
+    WriteLock lock(*this);
+    // All are checked before any is written: a refused record leaves the table as it was.
+    for (const QByteArray& record : records)
+        checkRecordSize(record);
+    if (records.empty())
+        return count_;
+    if (records.size() > size_t(std::numeric_limits<int>::max() - 1))
+        fail(QStringLiteral("the table is full"));
+    QByteArray bytes;
+    bytes.reserve(qsizetype(records.size()) * recordLength_ + 1);
+    for (const QByteArray& record : records)
+        bytes += record;
+    bytes += '\x1A';
+    return appendLocked(bytes, int(records.size()), true);
 }
 
 int DbfFile::appendWithoutHeaderUpdate(const QByteArray& record)
 {
     WriteLock lock(*this);
-    return appendLocked(record, false);
+    checkRecordSize(record);
+    return appendLocked(record + '\x1A', 1, false);
 }
 
 void DbfFile::write(int index, const QByteArray& record)

@@ -4,9 +4,11 @@
 
 #include "engine/Cp1251.h"
 #include "engine/DbfMemo.h"
+#include "platform/durable/DurableIo.h"
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <cerrno>
 #include <gtest/gtest.h>
 
 using namespace dbftest;
@@ -226,6 +228,41 @@ TEST(DbfDurability, CrashBetweenRecordAndHeaderLosesNothingAndDuplicatesNothing)
     EXPECT_EQ(quint8(bytesOf(tablePath(dir))[4]), 3);
     DbfFile again(tablePath(dir), DbfFile::Access::ReadOnly);
     EXPECT_EQ(liveIds(again), QStringList({"1", "2", "3"}));
+}
+
+// A batch goes down as its records and end mark, a sync, then the header, a sync. Dying at any
+// call, or a record of the wrong length, leaves the records before the batch or all of them.
+TEST(DbfDurability, BatchAppendSurvivesDyingAtEachCall)
+{
+    const QStringList before = {"1"}, all = {"1", "2", "3", "4"};
+    struct Case { int dieAt; bool shortRecord; quint8 headerCount; QStringList ids; };
+    for (const Case& c : {Case{0, false, 1, before}, Case{1, false, 1, all}, Case{2, false, 1, all},
+                          Case{3, false, 4, all}, Case{4, false, 4, all}, Case{4, true, 1, before}}) {
+        SCOPED_TRACE(testing::Message() << "dying at call " << c.dieAt << (c.shortRecord ? ", a short record" : ""));
+        QTemporaryDir dir;
+        DbfFile::create(tablePath(dir), simple());
+        QStringList calls;
+        {
+            DbfFile f(tablePath(dir), DbfFile::Access::ReadWrite);
+            appendSimple(f, "1", "a");
+            std::vector<QByteArray> batch(3, f.blankRecord());
+            for (int i = 0; i < 3; ++i)
+                dbfcodec::put(f.fields()[0], batch[size_t(i)].data(), QString::number(i + 2));
+            batch[1].chop(c.shortRecord ? 1 : 0);
+            durable::ScopedObserver die([&](durable::Call& call) {
+                calls << QStringLiteral("%1 %2").arg(QLatin1String(durable::name(call.op))).arg(call.size);
+                return calls.size() > c.dieAt ? EIO : 0;
+            });
+            if (c.dieAt < 4 || c.shortRecord)
+                EXPECT_THROW(f.appendMany(batch), EDatabaseError);
+            else
+                EXPECT_EQ(f.appendMany(batch), 1);
+        }
+        EXPECT_EQ(calls, QStringList({"write 124", "sync 0", "write 7", "sync 0"}).mid(0, c.shortRecord ? 0 : c.dieAt + 1));
+        EXPECT_EQ(quint8(bytesOf(tablePath(dir))[4]), c.headerCount);
+        DbfFile f(tablePath(dir), DbfFile::Access::ReadOnly);
+        EXPECT_EQ(liveIds(f), c.ids);
+    }
 }
 
 TEST(DbfDurability, EditAndDeleteAreOnDiskForTheNextReader)
