@@ -430,6 +430,11 @@ void TForm1::FormCreate()
         m.enq = enq;
         m.end = QDateTime::currentDateTime();
         m.capture = QFileInfo(keptAs).fileName();
+        // On a server the archive is its table, written beside the window like the rows.
+        if (importThread_) {
+            importThread_->setAside(m, reason);
+            return;
+        }
         try {
             receiverArchive_->archive(m, audit::MessageArchive::Outcome::Rejected, {}, 0, reason);
         } catch (const audit::AuditError& e) {

@@ -21,11 +21,34 @@ public:
         owner_.busy_ = false;
     }
 
+    void keepSetAside(const audit::ReceivedMessage& message, const QString& reason)
+    {
+        setAside_.append({message, reason});
+        archiveSetAside();
+    }
+
     // Made and dropped on the import's thread.
     std::unique_ptr<ResultStore> store_;
     std::unique_ptr<MessageImport> import_;
 
 private:
+    void archiveSetAside()
+    {
+        if (!store_)
+            return;
+        while (!setAside_.isEmpty()) {
+            try {
+                store_->setAside(setAside_.front().first, nullptr, setAside_.front().second);
+            } catch (const EStoreAway&) {
+                return;  // with a later pass
+            } catch (const Exception& e) {
+                emit owner_.error(QStringLiteral("A message set aside as %1 is not archived: %2")
+                                      .arg(setAside_.front().first.capture, e.message()));
+            }
+            setAside_.removeFirst();
+        }
+    }
+
     void passOnce()
     {
         if (!store_) {
@@ -45,6 +68,8 @@ private:
                 awayThisPass_ = e.message();
             }
         }
+        if (auditOpened_)
+            archiveSetAside();
         const bool importing = auditOpened_ && owner_.importing_;
         if (importing)
             import_->tick();
@@ -66,6 +91,7 @@ private:
     int keepDays_;
     bool auditOpened_ = false;
     QString awayThisPass_;
+    QList<std::pair<audit::ReceivedMessage, QString>> setAside_;
 };
 
 ImportThread::ImportThread(QString programFolder, StoreMaker makeStore, int keepDays)
@@ -93,6 +119,12 @@ void ImportThread::kick()
     if (busy_.exchange(true))
         return;
     QMetaObject::invokeMethod(worker_, [w = worker_] { w->pass(); }, Qt::QueuedConnection);
+}
+
+void ImportThread::setAside(const audit::ReceivedMessage& message, const QString& reason)
+{
+    QMetaObject::invokeMethod(worker_, [w = worker_, message, reason] { w->keepSetAside(message, reason); },
+                              Qt::QueuedConnection);
 }
 
 void ImportThread::runPass()

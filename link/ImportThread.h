@@ -38,6 +38,10 @@ public:
     void setImporting(bool on) { importing_ = on; }
     // Asks for a pass; returns at once.
     void kick();
+    // Archives a message the receiver set aside (too long to import), on the import's thread;
+    // while the store is away it waits in memory and goes with a later pass (its bytes are kept
+    // in Temp/rejected/ meanwhile). Returns at once; callable from any thread.
+    void setAside(const audit::ReceivedMessage& message, const QString& reason);
     // Runs a pass and returns when it is done (tests, and a caller that must know it ran).
     void runPass();
     bool away() const { return away_.load(); }

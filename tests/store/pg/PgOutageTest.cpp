@@ -238,3 +238,29 @@ TEST(PgOutage, ServerStoppedFifteenSecondsInABurstLosesAndDoublesNothing)
     EXPECT_GE(waitingAtMost, 20) << "the outage should have held messages back";
     expectOneRowEachInOrder(uri, simulator.history());
 }
+
+// A message the receiver set aside (too long to import) is archived in the server's archive by
+// the import's thread, once, waiting in memory while the store is away.
+TEST_F(Burst, MessageSetAsideByTheReceiverIsArchivedOnTheServerOnce)
+{
+    QTemporaryDir nowhere(QStringLiteral("/tmp/hx-away-XXXXXX"));
+    std::atomic_bool away{true};
+    ImportThread import(folder, [&] {
+        return storechoice::open(folder, away ? QStringLiteral("postgresql:///x?host=") + nowhere.path() : uri_);
+    }, 3650);
+    audit::ReceivedMessage m;
+    m.bytes = QByteArray(60000, 'x');
+    m.enq = m.end = QDateTime::currentDateTime();
+    m.capture = QStringLiteral("Temp000001.log");
+    import.setAside(m, QStringLiteral("too long"));
+    import.runPass();
+    EXPECT_TRUE(import.away());
+    // The same thread's store, made again as a program started anew would: now on the server.
+    away = false;
+    ImportThread again(folder, [&] { return storechoice::open(folder, uri_); }, 3650);
+    again.setAside(m, QStringLiteral("too long"));
+    again.setAside(m, QStringLiteral("too long"));
+    again.runPass();
+    EXPECT_EQ(db_->exec(QStringLiteral("SELECT count(*) FROM archive WHERE capture IS NOT NULL AND entry LIKE '%rejected%'")).scalar(),
+              QStringLiteral("1"));
+}
