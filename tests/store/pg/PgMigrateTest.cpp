@@ -9,6 +9,7 @@
 #include "store/ResultTable.h"
 #include "store/pg/PgChain.h"
 #include "store/pg/PgMigrate.h"
+#include "store/pg/PgVerify.h"
 #include "store/pg/PgRecordSource.h"
 #include "store/pg/PgSchema.h"
 
@@ -185,6 +186,10 @@ TEST_F(PgMigrate, KilledAnywhereAndRunAgainEndsWithEveryPartOnce)
     options.tableFile = resulttable::tableFile(back);
     const audit::VerifyReport report = audit::verify(back, options);
     EXPECT_TRUE(report.ok()) << report.breaks.join(QLatin1Char('\n')).toStdString();
+    // The database's own check, on the same trail and rows.
+    const audit::VerifyReport onServer = pgverify::verify(uri_, {});
+    EXPECT_TRUE(onServer.ok()) << onServer.breaks.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(onServer.rowsChecked, report.rowsChecked);
 }
 
 TEST_F(PgMigrate, RefusesWhatItCannotMoveAndSaysWhy)
