@@ -11,6 +11,10 @@
 #include "store/pg/PgVerify.h"
 
 #include <QDateTime>
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <QDeadlineTimer>
 
 namespace {
 
@@ -281,20 +285,40 @@ void PgResultStore::selectPeriod(TQuery& query, const QDate& first, const QDate&
     query.Close();
     // One day as the dBase store decides it: the dates read the same in the short date format.
     const QDate to = periodquery::isOneDay(first, last) ? first : last;
-    // Someone asked for these rows and waits for them: a long range may take longer than the
-    // window's usual answer time, but never without limit.
-    constexpr int kPeriodAnswerMs = 60000;
     std::shared_ptr<SqlRowSet> rows = guarded(QStringLiteral("Selecting a period's rows"), [&] {
-        pg::Connection& c = connection();
-        const int usual = c.answerWithin();
-        if (usual > 0)
-            c.setAnswerWithin(kPeriodAnswerMs);
-        struct Restore {
-            pg::Connection* c;
-            int ms;
-            ~Restore() { if (ms > 0) c->setAnswerWithin(ms); }
-        } restore{&c, usual};
-        return pgperiod::select(c, first, to);
+        if (answerWithinMs_ <= 0)
+            return pgperiod::select(connection(), first, to);
+        // On the window's thread: a long range may take longer than the window may wait, so the
+        // rows are read beside it while it keeps its events going, for a minute at most; a
+        // reader given up ends by itself and frees what it read.
+        struct Read {
+            std::shared_ptr<SqlRowSet> rows;
+            std::exception_ptr error;
+            std::atomic_bool done{false};
+        };
+        auto read = std::make_shared<Read>();
+        std::thread([read, uri = uri_, first, to] {
+            try {
+                pg::Connection c(uri, 10);
+                read->rows = pgperiod::select(c, first, to);
+            } catch (...) {
+                read->error = std::current_exception();
+            }
+            read->done = true;
+        }).detach();
+        constexpr int kPeriodWaitMs = 60000;
+        const QDeadlineTimer deadline(kPeriodWaitMs);
+        while (!read->done) {
+            if (deadline.hasExpired())
+                throw EStoreAway(QStringLiteral("Selecting a period's rows on %1: no answer within %2 s")
+                                     .arg(location()).arg(kPeriodWaitMs / 1000));
+            if (whileWaiting_)
+                whileWaiting_();
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        if (read->error)
+            std::rethrow_exception(read->error);
+        return read->rows;
     });
     query.OpenRows(std::move(rows));
 }

@@ -23,6 +23,7 @@
 #include "store/pg/PgFinder.h"
 #include "store/pg/PgRowHistory.h"
 
+#include <functional>
 #include <memory>
 
 class PgResultStore : public ResultStore {
@@ -38,6 +39,10 @@ public:
     // it gives, waits at most ms for the server (pg::Connection), so the window never hangs on a
     // server gone away; a longer wait is the store away. 0 (the default): as libpq waits.
     void setAnswerWithin(int ms);
+    // What the window does while a period's rows are read beside it, on a thread and connection
+    // of their own (with an answer time set: they may take longer than it): keep its events
+    // going. Called every few milliseconds until the rows are there.
+    void setWhileWaiting(std::function<void()> hook) { whileWaiting_ = std::move(hook); }
     // Whether the server answers now (connecting when needed), within the answer time.
     bool reachable(QString* why) override;
     // True when the rows attachRows gave a table missed the server (PgRecordSource::offline):
@@ -69,6 +74,7 @@ private:
     QString folder_;
     QString uri_;
     int answerWithinMs_ = 0;
+    std::function<void()> whileWaiting_;
     std::unique_ptr<pg::Connection> connection_;
     pgchain::Chain archive_, history_;
     PgFinder finder_;
