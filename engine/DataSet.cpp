@@ -175,14 +175,27 @@ struct TDataSet::Impl {
             chunkRecords = n;
         }
     }
+    // Counts the chunks still lacking from the first up to last in one call: a server answers
+    // them in one statement, where asking chunk by chunk would cost a round trip each.
+    void countChunks(size_t last)
+    {
+        if (chunkLive.empty())
+            return;
+        last = std::min(last, chunkLive.size() - 1);
+        size_t first = 0;
+        while (first <= last && chunkLive[first] >= 0)
+            ++first;
+        if (first > last)
+            return;
+        const std::vector<int> counts = file->countShown(int(first), int(last - first + 1), kChunk);
+        for (size_t k = 0; k < counts.size() && first + k <= last; ++k)
+            if (chunkLive[first + k] < 0)
+                chunkLive[first + k] = std::max(counts[k], 0);
+    }
     int chunkCount(size_t c)
     {
-        if (chunkLive[c] < 0) {
-            int live = 0;
-            const int first = int(c) * kChunk;
-            file->forEach(first, first + kChunk, [&](int, const char* rec) { live += rec[0] != '*'; });
-            chunkLive[c] = live;
-        }
+        if (chunkLive[c] < 0)
+            countChunks(c);
         return chunkLive[c];
     }
     void noteDeleted(int index)
@@ -565,6 +578,7 @@ int TDataSet::RecordCount() const
         return d->count();
     return d->guarded([&] {
         d->syncChunks();
+        d->countChunks(d->chunkLive.size());
         int total = 0;
         for (size_t c = 0; c < d->chunkLive.size(); ++c)
             total += d->chunkCount(c);
@@ -582,6 +596,9 @@ int TDataSet::RecNoOfRow(int row) const
     return d->guarded([&] {
         d->syncChunks();
         for (size_t c = 0; c < d->chunkLive.size(); ++c) {
+            // The row lies at least row / kChunk chunks on: those are counted with this one.
+            if (d->chunkLive[c] < 0)
+                d->countChunks(c + size_t(row / kChunk));
             const int live = d->chunkCount(c);
             if (row < live) {
                 const int first = int(c) * kChunk;
@@ -608,6 +625,8 @@ int TDataSet::RowOfRecNo(int recNo) const
             return -1;
         d->syncChunks();
         const size_t chunk = size_t(index / kChunk);
+        if (chunk > 0)
+            d->countChunks(chunk - 1);
         int row = 0;
         for (size_t c = 0; c < chunk; ++c)
             row += d->chunkCount(c);

@@ -11,6 +11,7 @@
 
 #include <QByteArray>
 #include <QStringList>
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -35,6 +36,19 @@ public:
     virtual QByteArray readFresh(int index) = 0;
     // Calls visit(index, bytes) for records from..to-1 (clipped to the records there are).
     virtual void forEach(int from, int to, const std::function<void(int, const char*)>& visit) = 0;
+    // Shown records (present, not deleted) in each of chunks chunks of chunkSize records from
+    // chunk first on, one count a chunk (records past recordCount() are not shown). A store that
+    // can count without reading whole records (a server's index) answers in one go; this reads
+    // them through forEach.
+    virtual std::vector<int> countShown(int first, int chunks, int chunkSize)
+    {
+        std::vector<int> counts(size_t(std::max(chunks, 0)), 0);
+        const int from = first * chunkSize;
+        forEach(from, from + chunks * chunkSize, [&](int index, const char* rec) {
+            counts[size_t((index - from) / chunkSize)] += rec[0] != '*';
+        });
+        return counts;
+    }
     // Reads the record count anew (rows others added appear) and drops what is cached.
     virtual void refresh() = 0;
     // A record of blanks, not deleted.

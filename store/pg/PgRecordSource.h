@@ -9,6 +9,11 @@
 // most kCachedBlocks stay cached (least recently used go first), so Last() or a jump costs one
 // block, not the rows before it. A refresh drops them all.
 //
+// Counting the shown rows of chunks (countShown) reads indexes, not rows: the ids of a chunk by an
+// index-only scan of the primary key, less its deleted ones from a partial index (results_deleted),
+// all chunks asked for in one statement. Offline it answers as a read does: nothing shown, and the
+// server is not tried until refresh().
+//
 // Values as the import stores them, read back as the dBase table holds them: texts as they
 // stand, DAT as yyyymmdd, NULL as blanks. Writing, a field whose bytes did not change is not
 // written (its NULL or '' stays as it was); a field written blank is NULL.
@@ -55,6 +60,7 @@ public:
     const char* record(int index) override;
     QByteArray readFresh(int index) override;
     void forEach(int from, int to, const std::function<void(int, const char*)>& visit) override;
+    std::vector<int> countShown(int first, int chunks, int chunkSize) override;
     void refresh() override;
     QByteArray blankRecord() const override;
     bool writable() const override { return true; }
