@@ -695,7 +695,11 @@ void TForm1::startServerImport(const QString& database, int keepDays)
 {
     // The window's own calls wait at most this long for the server; the import waits beside it.
     constexpr int kWindowAnswerMs = 500;
-    static_cast<PgResultStore&>(*store_).setAnswerWithin(kWindowAnswerMs);
+    auto& store = static_cast<PgResultStore&>(*store_);
+    store.setAnswerWithin(kWindowAnswerMs);
+    // While a report's rows are read beside the window it keeps painting; what is typed or
+    // clicked waits, as it would for the dBase table's query.
+    store.setWhileWaiting([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10); });
     const QString folder = ProgramFolder;
     importThread_ = std::make_unique<ImportThread>(
         folder, [folder, database] { return storechoice::open(folder, database); }, keepDays);

@@ -124,6 +124,9 @@ TEST_F(AppFixture, OnADatabaseServerMessagesBecomeRowsAndAServerAwayIsAStatusLin
     ASSERT_TRUE(apptest::waitUntil([&] { return simulator.state() == QProcess::NotRunning; }, 60000));
     ASSERT_TRUE(apptest::waitUntil([&] { return Form1->Table1->RecordCount() == 30; }, 30000)) << Form1->Table1->RecordCount();
     EXPECT_EQ(Form1->import(), nullptr);
+    TQuery day;  // a report's rows, read beside the window
+    Form1->store()->selectPeriod(day, QDate(2023, 6, 5), QDate(2023, 6, 5));
+    EXPECT_EQ(day.RecordCount(), 30);
     EXPECT_FALSE(Form1->importThread()->away());
     EXPECT_FALSE(QFileInfo::exists(folder + "DB/HEMATIX.dbf")) << "no table in the folder beside the server";
     Form1->FormClose();
