@@ -6,10 +6,7 @@
 
 #include <cstring>
 
-namespace {
-
-// id, deleted, then the fields in record order; DAT as its eight digits.
-const QString& selectColumns()
+const QString& PgRecordSource::columnsRead()
 {
     static const QString s = [] {
         QStringList c = {QStringLiteral("id"), QStringLiteral("deleted")};
@@ -20,6 +17,8 @@ const QString& selectColumns()
     }();
     return s;
 }
+
+namespace {
 
 QString recordWhat(int index) { return QStringLiteral("Reading row %1").arg(index + 1); }
 
@@ -96,9 +95,9 @@ template <class F> auto PgRecordSource::guarded(F work) -> decltype(work())
 
 QByteArray PgRecordSource::blankRecord() const { return QByteArray(recordLength(), ' '); }
 
-QByteArray PgRecordSource::rowRecord(const pg::Row& row) const
+QByteArray PgRecordSource::recordOf(const pg::Row& row, bool leaveRefusedBlank)
 {
-    QByteArray rec = blankRecord();
+    QByteArray rec(recordLength(), ' ');
     if (row.at(1) == QStringLiteral("t"))
         rec[0] = '*';
     const std::vector<DbfField>& fs = layout();
@@ -110,8 +109,13 @@ QByteArray PgRecordSource::rowRecord(const pg::Row& row) const
             // to_char gives eight digits for the years a dBase date holds; anything else is blank.
             if (v->size() == 8)
                 std::memcpy(rec.data() + fs[i].offset, v->toLatin1().constData(), 8);
-        } else {
+            continue;
+        }
+        try {
             dbfcodec::put(fs[i], rec.data(), DbfValue(*v));
+        } catch (const Exception&) {
+            if (!leaveRefusedBlank)
+                throw;
         }
     }
     return rec;
@@ -129,7 +133,7 @@ QByteArray PgRecordSource::readBlock(int first)
     try {
         r = guarded([&] {
             return connection().exec(
-                QStringLiteral("SELECT %1 FROM results WHERE id BETWEEN $1 AND $2 ORDER BY id").arg(selectColumns()),
+                QStringLiteral("SELECT %1 FROM results WHERE id BETWEEN $1 AND $2 ORDER BY id").arg(columnsRead()),
                 {QString::number(first + 1), QString::number(first + kBlockRows)}, recordWhat(first));
         });
     } catch (const EStoreAway& e) {
@@ -142,7 +146,7 @@ QByteArray PgRecordSource::readBlock(int first)
         const qint64 at = row.at(0).value_or(QString()).toLongLong() - 1 - first;
         if (at < 0 || at >= kBlockRows)
             continue;
-        const QByteArray rec = rowRecord(row);
+        const QByteArray rec = recordOf(row);
         std::memcpy(bytes.data() + at * recordLength(), rec.constData(), size_t(rec.size()));
     }
     return bytes;
@@ -186,10 +190,10 @@ QByteArray PgRecordSource::fetchRow(int index, bool forUpdate)
 {
     const pg::Result r = guarded([&] {
         return connection().exec(QStringLiteral("SELECT %1 FROM results WHERE id = $1%2")
-                                     .arg(selectColumns(), forUpdate ? QStringLiteral(" FOR UPDATE") : QString()),
+                                     .arg(columnsRead(), forUpdate ? QStringLiteral(" FOR UPDATE") : QString()),
                                  {QString::number(index + 1)}, recordWhat(index));
     });
-    return r.rows.empty() ? QByteArray() : rowRecord(r.rows[0]);
+    return r.rows.empty() ? QByteArray() : recordOf(r.rows[0]);
 }
 
 QByteArray PgRecordSource::readFresh(int index)

@@ -53,6 +53,11 @@ public:
     // The result table's fields with their offsets in a record, as DbfFile lays them out.
     static const std::vector<DbfField>& layout();
     static int recordLength();
+    // The select list a row is read with (id, deleted, then the fields in record order; DAT as
+    // its eight digits), and such a row as a record. A value the field codec refuses raises, or
+    // with leaveRefusedBlank is left blank (a check, which then names the field as differing).
+    static const QString& columnsRead();
+    static QByteArray recordOf(const pg::Row& row, bool leaveRefusedBlank = false);
 
     const std::vector<DbfField>& fields() const override { return layout(); }
     int recordCount() const override { return count_; }
@@ -95,7 +100,6 @@ private:
     Block& block(int index);
     QByteArray readBlock(int first);
     void dropBlocks(int fromIndex, int toIndex);
-    QByteArray rowRecord(const pg::Row& row) const;
     QByteArray fetchRow(int index, bool forUpdate);
 
     QString uri_;

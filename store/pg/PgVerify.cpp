@@ -83,19 +83,6 @@ private:
     bool end_ = false;
 };
 
-// id, deleted, then the fields in record order; DAT as its eight digits.
-const QString& rowColumns()
-{
-    static const QString s = [] {
-        QStringList c = {QStringLiteral("id"), QStringLiteral("deleted")};
-        for (const DbfField& f : PgRecordSource::layout())
-            c << (f.type == 'D' ? QStringLiteral("to_char(%1, 'YYYYMMDD')").arg(pgschema::column(f.name))
-                                : pgschema::column(f.name));
-        return c.join(QLatin1Char(','));
-    }();
-    return s;
-}
-
 class PgRows : public audit::RowInput {
 public:
     explicit PgRows(pg::Connection& c) : connection_(c)
@@ -111,11 +98,11 @@ public:
         qint64 after = std::max(from - 1, 0);
         for (;;) {
             const pg::Result r = connection_.exec(
-                QStringLiteral("SELECT %1 FROM results WHERE id > $1 AND id <= $2 ORDER BY id LIMIT %2").arg(rowColumns()).arg(PgTrail::kRowBatch),
+                QStringLiteral("SELECT %1 FROM results WHERE id > $1 AND id <= $2 ORDER BY id LIMIT %2").arg(PgRecordSource::columnsRead()).arg(PgTrail::kRowBatch),
                 {QString::number(after), QString::number(count_)}, QStringLiteral("Reading the rows after %1").arg(after));
             for (const pg::Row& row : r.rows) {
                 after = number(row.at(0));
-                if (!visit(int(after), recordOf(row).constData()))
+                if (!visit(int(after), PgRecordSource::recordOf(row, true).constData()))
                     return;
             }
             if (r.rows.size() < size_t(PgTrail::kRowBatch))
@@ -125,38 +112,14 @@ public:
 
     QByteArray readFresh(int record) override
     {
-        const pg::Result r = connection_.exec(QStringLiteral("SELECT %1 FROM results WHERE id = $1").arg(rowColumns()),
+        const pg::Result r = connection_.exec(QStringLiteral("SELECT %1 FROM results WHERE id = $1").arg(PgRecordSource::columnsRead()),
                                               {QString::number(record)}, QStringLiteral("Reading row %1").arg(record));
-        return r.rows.empty() ? QByteArray() : recordOf(r.rows[0]);
+        return r.rows.empty() ? QByteArray() : PgRecordSource::recordOf(r.rows[0], true);
     }
 
     qint64 unit() const override { return PgRecordSource::recordLength(); }
 
 private:
-    QByteArray recordOf(const pg::Row& row) const
-    {
-        QByteArray rec(PgRecordSource::recordLength(), ' ');
-        if (row.at(1) == QStringLiteral("t"))
-            rec[0] = '*';
-        const std::vector<DbfField>& fs = PgRecordSource::layout();
-        for (size_t i = 0; i < fs.size(); ++i) {
-            const pg::Value& v = row.at(i + 2);
-            if (!v)
-                continue;  // NULL reads as the field's blanks
-            if (fs[i].type == 'D') {
-                if (v->size() == 8)
-                    std::memcpy(rec.data() + fs[i].offset, v->toLatin1().constData(), 8);
-                continue;
-            }
-            try {
-                dbfcodec::put(fs[i], rec.data(), DbfValue(*v));
-            } catch (const Exception&) {
-                // Left blank: the row then differs from its trail, and the check names the field.
-            }
-        }
-        return rec;
-    }
-
     pg::Connection& connection_;
     int count_ = 0;
 };

@@ -201,10 +201,8 @@ class HematixReportOnPg : public PgTestDatabase {
 protected:
     void SetUp() override
     {
-        PgTestDatabase::SetUp();
-        if (IsSkipped() || HasFatalFailure())
+        if (!setUpWithSchema())
             return;
-        pgschema::ensure(*db_);
         folder = dir.path() + QLatin1Char('/');
         resulttable::create(folder);
         DbfResultStore dbf(folder);

@@ -51,10 +51,8 @@ protected:
         ASSERT_TRUE(tmp.isValid());
         folder = tmp.path() + QLatin1Char('/');
         if (pg()) {
-            PgTestDatabase::SetUp();
-            if (IsSkipped() || HasFatalFailure())
+            if (!setUpWithSchema())
                 return;
-            pgschema::ensure(*db_);
             store = std::make_unique<PgResultStore>(folder, uri_);
         } else {
             resulttable::create(folder);

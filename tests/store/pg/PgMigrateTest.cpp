@@ -27,10 +27,8 @@ class PgMigrate : public PgTestDatabase {
 protected:
     void SetUp() override
     {
-        PgTestDatabase::SetUp();
-        if (IsSkipped() || HasFatalFailure())
+        if (!setUpWithSchema())
             return;
-        pgschema::ensure(*db_);
         folder = makeFolder(QStringLiteral("lab"), 60);
     }
     QString makeFolder(const QString& name, int rows)

@@ -95,10 +95,8 @@ struct Burst : PgTestDatabase {
     sim::Line line;
     void SetUp() override
     {
-        PgTestDatabase::SetUp();
-        if (IsSkipped() || HasFailure())
+        if (!setUpWithSchema())
             return;
-        pgschema::ensure(*db_);
         folder = dir.path() + QLatin1Char('/');
         ASSERT_TRUE(QDir(folder).mkpath(QStringLiteral("Temp")));
         QString error;

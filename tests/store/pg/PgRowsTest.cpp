@@ -27,10 +27,8 @@ class PgRows : public PgTestDatabase {
 protected:
     void SetUp() override
     {
-        PgTestDatabase::SetUp();
-        if (IsSkipped() || HasFatalFailure())
+        if (!setUpWithSchema())
             return;
-        pgschema::ensure(*db_);
         store = std::make_unique<PgResultStore>(tmp.path() + QLatin1Char('/'), uri_);
         for (const char* num : {"1", "2", "3"})
             store->store(row(QLatin1String(num)), {});

@@ -4,6 +4,7 @@
 // through HEMATIX_PG_HOST (a socket folder or host) or HEMATIX_PG_POINTER (the fixture's pointer
 // file naming its state folder); without either the test skips, except under CI=true.
 #include "store/pg/PgConnection.h"
+#include "store/pg/PgSchema.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -47,6 +48,16 @@ protected:
         pg::Connection(server_.arg(QStringLiteral("postgres")), 5).exec(QStringLiteral("CREATE DATABASE ") + name_);
         uri_ = server_.arg(name_);
         db_ = std::make_unique<pg::Connection>(uri_, 5);
+    }
+    // The start of a fixture's SetUp on the store's schema; false when the test is skipped or
+    // already failed, and the fixture should go no further.
+    bool setUpWithSchema()
+    {
+        PgTestDatabase::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return false;
+        pgschema::ensure(*db_);
+        return true;
     }
     void TearDown() override
     {

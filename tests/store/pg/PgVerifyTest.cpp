@@ -34,10 +34,8 @@ class PgTrailCheck : public PgTestDatabase {
 protected:
     void SetUp() override
     {
-        PgTestDatabase::SetUp();
-        if (IsSkipped() || HasFatalFailure())
+        if (!setUpWithSchema())
             return;
-        pgschema::ensure(*db_);
         store = std::make_unique<PgResultStore>(tmp.path() + QLatin1Char('/'), uri_);
         for (int n = 101; n <= 104; ++n) {
             ImportedRow r;
