@@ -701,8 +701,17 @@ void TForm1::startServerImport(const QString& database, int keepDays)
     // clicked waits, as it would for the dBase table's query.
     store.setWhileWaiting([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10); });
     const QString folder = ProgramFolder;
+    // The import may wait, but not on a server that vanished without closing its sockets (the
+    // system would take many minutes to notice): half a minute, then the store is away.
+    constexpr int kImportAnswerMs = 30000;
     importThread_ = std::make_unique<ImportThread>(
-        folder, [folder, database] { return storechoice::open(folder, database); }, keepDays);
+        folder,
+        [folder, database] {
+            auto made = storechoice::open(folder, database);
+            static_cast<PgResultStore&>(*made).setAnswerWithin(kImportAnswerMs);
+            return made;
+        },
+        keepDays);
     ImportThread* thread = importThread_.get();
     connect(thread, &ImportThread::stored, this, [this] { ui::guarded([this] { refreshAfterImport(); }); });
     connect(thread, &ImportThread::error, this, [](const QString& m) { ui::showError(m); });
