@@ -266,13 +266,6 @@ Result Connection::run(const QByteArray& name, const QString& sql, const std::ve
     return out;
 }
 
-void Connection::setAnswerWithin(int ms)
-{
-    answerWithinMs_ = ms;
-    if (conn_ && ms > 0 && !PQisnonblocking(conn_))
-        PQsetnonblocking(conn_, 1);
-}
-
 void Connection::begin()
 {
     exec(QStringLiteral("BEGIN"), {}, QStringLiteral("Starting a transaction"));

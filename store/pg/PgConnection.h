@@ -71,10 +71,6 @@ public:
     Result execPrepared(const QByteArray& name, const QString& sql, const std::vector<Value>& params,
                         const QString& what);
 
-    // The answer time of the statements from now on (connecting is done); 0: wait as libpq does.
-    void setAnswerWithin(int ms);
-    int answerWithin() const { return answerWithinMs_; }
-
     void begin();
     void commit();
     void rollback();
