@@ -9,6 +9,9 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
+
+#include <initializer_list>
 
 namespace benchsupport {
 
@@ -50,6 +53,28 @@ public:
     QString uri(const QString& database) const
     {
         return QStringLiteral("postgresql:///%1?host=%2&user=postgres").arg(database, host_);
+    }
+
+    // Leaves tables as a lab's server keeps them between bursts of work: vacuumed until every page
+    // is marked all-visible (a vacuum at once after a large insert may not mark them yet, and
+    // index-only scans then read every row's page), analysed, and checkpointed, so that the
+    // fill's writes are not flushed while the work is measured. False when the pages stay unmarked.
+    static bool settle(pg::Connection& c, std::initializer_list<const char*> tables)
+    {
+        for (const char* table : tables) {
+            const QString name = QLatin1String(table);
+            for (int attempt = 0;; ++attempt) {
+                c.exec(QStringLiteral("VACUUM ANALYZE %1").arg(name));
+                if (c.exec(QStringLiteral("SELECT relallvisible >= relpages FROM pg_class WHERE relname = $1"), {name}).scalar()
+                    == QStringLiteral("t"))
+                    break;
+                if (attempt == 50)
+                    return false;
+                QThread::msleep(200);
+            }
+        }
+        c.exec(QStringLiteral("CHECKPOINT"));
+        return true;
     }
 
 private:

@@ -1,10 +1,14 @@
 #pragma once
 // The time of each benchmark run, kept as Google Benchmark reports it, for the ratios a program
 // prints after its runs ("NAME/ARGS" -> time in the run's unit; 0 when a run failed or was left out).
+// A benchmark registered more than once (runs taking turns with their baseline, so that a slow
+// minute of the machine falls on both) answers the median of its runs.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace benchsupport {
 
@@ -15,16 +19,20 @@ public:
         ConsoleReporter::ReportRuns(runs);
         for (const Run& r : runs)
             if (r.run_type == Run::RT_Iteration && !r.error_occurred)
-                times_[r.run_name.function_name + "/" + r.run_name.args] = r.GetAdjustedRealTime();
+                times_[r.run_name.function_name + "/" + r.run_name.args].push_back(r.GetAdjustedRealTime());
     }
     double at(const std::string& key) const
     {
         const auto it = times_.find(key);
-        return it == times_.end() ? 0.0 : it->second;
+        if (it == times_.end())
+            return 0.0;
+        std::vector<double> runs = it->second;
+        std::nth_element(runs.begin(), runs.begin() + std::ptrdiff_t(runs.size() / 2), runs.end());
+        return runs[runs.size() / 2];
     }
 
 private:
-    std::map<std::string, double> times_;
+    std::map<std::string, std::vector<double>> times_;
 };
 
 } // namespace benchsupport

@@ -193,8 +193,25 @@ Result Connection::exec(const QString& sql, const std::vector<Value>& params, co
     return run({}, sql, params, what, statementTimeoutMs);
 }
 
-Result Connection::run(const QByteArray& name, const QString& sql, const std::vector<Value>& params,
-                       const QString& what, int statementTimeoutMs)
+Rows Connection::execPreparedRows(const QByteArray& name, const QString& sql, const std::vector<Value>& params,
+                                  const QString& what)
+{
+    Rows rows;
+    rows.result_ = answered(name, sql, params, what, 0);
+    return rows;
+}
+
+int Rows::count() const { return PQntuples(result_.get()); }
+int Rows::columns() const { return PQnfields(result_.get()); }
+bool Rows::isNull(int row, int column) const { return PQgetisnull(result_.get(), row, column) != 0; }
+QByteArrayView Rows::value(int row, int column) const
+{
+    return {PQgetvalue(result_.get(), row, column), PQgetlength(result_.get(), row, column)};
+}
+
+std::shared_ptr<pg_result> Connection::answered(const QByteArray& name, const QString& sql,
+                                                const std::vector<Value>& params, const QString& what,
+                                                int statementTimeoutMs)
 {
     if (statementTimeoutMs > 0)
         exec(QStringLiteral("SET statement_timeout = %1").arg(statementTimeoutMs), {}, what);
@@ -244,7 +261,13 @@ Result Connection::run(const QByteArray& name, const QString& sql, const std::ve
     const ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
         raise(what, result.get());
+    return std::shared_ptr<pg_result>(result.release(), PQclear);
+}
 
+Result Connection::run(const QByteArray& name, const QString& sql, const std::vector<Value>& params,
+                       const QString& what, int statementTimeoutMs)
+{
+    const std::shared_ptr<pg_result> result = answered(name, sql, params, what, statementTimeoutMs);
     Result out;
     const int columns = PQnfields(result.get());
     const int rows = PQntuples(result.get());

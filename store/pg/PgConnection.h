@@ -28,6 +28,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -46,6 +47,20 @@ struct Result {
 
     // The first row's first value; nullopt when there is none or it is NULL.
     Value scalar() const { return rows.empty() || rows[0].empty() ? Value() : rows[0][0]; }
+};
+
+// An answer's values as the server sent them (UTF-8 bytes), not made into texts: for statements
+// answering many rows, each value read once. Valid while the object (or a copy) lives.
+class Rows {
+public:
+    int count() const;
+    int columns() const;
+    bool isNull(int row, int column) const;
+    QByteArrayView value(int row, int column) const;
+
+private:
+    friend class Connection;
+    std::shared_ptr<pg_result> result_;
 };
 
 // The URI with its password (user:PASSWORD@ or password=...) replaced by "***", for messages.
@@ -71,6 +86,10 @@ public:
     Result execPrepared(const QByteArray& name, const QString& sql, const std::vector<Value>& params,
                         const QString& what);
 
+    // As execPrepared, the answer's values left as the server sent them.
+    Rows execPreparedRows(const QByteArray& name, const QString& sql, const std::vector<Value>& params,
+                          const QString& what);
+
     void begin();
     void commit();
     void rollback();
@@ -94,6 +113,9 @@ public:
     const QString& location() const { return location_; }
 
 private:
+    // Sends the statement and answers its result, raising for an error.
+    std::shared_ptr<pg_result> answered(const QByteArray& name, const QString& sql, const std::vector<Value>& params,
+                                        const QString& what, int statementTimeoutMs);
     Result run(const QByteArray& name, const QString& sql, const std::vector<Value>& params, const QString& what,
                int statementTimeoutMs);
     [[noreturn]] void raise(const QString& what, const ::pg_result* result) const;

@@ -21,25 +21,13 @@ public:
         gone_[0] = '*';
     }
 
-    // row: id, then the fields in record order, DAT as yyyymmdd.
-    void add(const pg::Row& row)
+    // Row `row` of an answer read with PgRecordSource::columnsRead().
+    void add(const pg::Rows& rows, int row)
     {
-        const std::vector<DbfField>& fs = PgRecordSource::layout();
-        QByteArray rec = blank_;
-        for (size_t i = 0; i < fs.size(); ++i) {
-            const pg::Value& v = row.at(i + 1);
-            if (!v)
-                continue;  // NULL reads as the field's blanks, as in the dBase table
-            if (fs[i].type == 'D') {
-                // to_char gives eight digits for the years a dBase date holds; anything else is blank.
-                if (v->size() == 8)
-                    std::memcpy(rec.data() + fs[i].offset, v->toLatin1().constData(), 8);
-            } else {
-                dbfcodec::put(fs[i], rec.data(), DbfValue(*v));
-            }
-        }
-        ids_.push_back(row.at(0).value_or(QString()).toInt());
-        records_ += rec;
+        const qsizetype at = records_.size();
+        records_ += blank_;
+        PgRecordSource::putRow(rows, row, records_.data() + at);
+        ids_.push_back(int(PgRecordSource::idOf(rows, row)));
     }
 
     void reserve(qsizetype rows)
@@ -105,31 +93,24 @@ namespace pgperiod {
 
 QString statement()
 {
-    static const QString s = [] {
-        QStringList c = {QStringLiteral("id")};
-        for (const DbfField& f : PgRecordSource::layout())
-            c << (f.type == 'D' ? QStringLiteral("to_char(%1, 'YYYYMMDD')").arg(pgschema::column(f.name))
-                                : pgschema::column(f.name));
-        // dat BETWEEN: the index on dat (results_dat) finds the days' rows without reading others.
-        // The columns as they are: laying a row out as one text on the server (format(), rpad)
-        // costs it more than taking 28 values apart costs here.
-        return QStringLiteral("SELECT %1 FROM results WHERE dat BETWEEN $1::date AND $2::date AND NOT deleted ORDER BY id")
-            .arg(c.join(QLatin1Char(',')));
-    }();
+    // dat BETWEEN: the index on dat (results_dat) finds the days' rows without reading others.
+    // The columns as they are: laying a row out as one text on the server (format(), rpad) costs
+    // it more than taking the values apart costs here.
+    static const QString s =
+        QStringLiteral("SELECT %1 FROM results WHERE dat BETWEEN $1::date AND $2::date AND NOT deleted ORDER BY id")
+            .arg(PgRecordSource::columnsRead());
     return s;
 }
 
 std::shared_ptr<SqlRowSet> select(pg::Connection& connection, const QDate& first, const QDate& last)
 {
     const QString from = first.toString(Qt::ISODate), to = last.toString(Qt::ISODate);
-    pg::Result r = connection.execPrepared("hematix_period", statement(), {from, to},
-                                           QStringLiteral("Selecting the rows of %1 to %2").arg(from, to));
+    const pg::Rows r = connection.execPreparedRows("hematix_period", statement(), {from, to},
+                                                   QStringLiteral("Selecting the rows of %1 to %2").arg(from, to));
     auto table = std::make_shared<PeriodTable>();
-    table->reserve(qsizetype(r.rows.size()));
-    for (pg::Row& row : r.rows) {
-        table->add(row);
-        pg::Row().swap(row);  // each row's texts go once its record is made, not at the end
-    }
+    table->reserve(r.count());
+    for (int row = 0; row < r.count(); ++row)
+        table->add(r, row);
     std::vector<int> rows;
     rows.reserve(table->ids().size());
     for (const int id : table->ids())

@@ -4,6 +4,7 @@
 #include "store/ResultTable.h"
 #include "store/pg/PgSchema.h"
 
+#include <algorithm>
 #include <cstring>
 
 const QString& PgRecordSource::columnsRead()
@@ -95,30 +96,57 @@ template <class F> auto PgRecordSource::guarded(F work) -> decltype(work())
 
 QByteArray PgRecordSource::blankRecord() const { return QByteArray(recordLength(), ' '); }
 
+namespace {
+
+// A value as the server sent it (UTF-8) put into its field of a record that holds blanks there.
+void putValue(const DbfField& f, char* record, QByteArrayView value, bool leaveRefusedBlank)
+{
+    if (f.type == 'D') {
+        // to_char gives eight digits for the years a dBase date holds; anything else is blank.
+        if (value.size() == 8)
+            std::memcpy(record + f.offset, value.data(), 8);
+        return;
+    }
+    // Most values are ASCII, the same bytes in code page 1251: no text is made of them.
+    if (value.size() <= f.length && std::all_of(value.begin(), value.end(), [](char c) { return uchar(c) < 0x80; })) {
+        std::memcpy(record + f.offset, value.data(), size_t(value.size()));
+        return;
+    }
+    try {
+        dbfcodec::put(f, record, DbfValue(QString::fromUtf8(value)));
+    } catch (const Exception&) {
+        if (!leaveRefusedBlank)
+            throw;
+    }
+}
+
+} // namespace
+
 QByteArray PgRecordSource::recordOf(const pg::Row& row, bool leaveRefusedBlank)
 {
     QByteArray rec(recordLength(), ' ');
     if (row.at(1) == QStringLiteral("t"))
         rec[0] = '*';
     const std::vector<DbfField>& fs = layout();
-    for (size_t i = 0; i < fs.size(); ++i) {
-        const pg::Value& v = row.at(i + 2);
-        if (!v)
-            continue;  // NULL reads as the field's blanks
-        if (fs[i].type == 'D') {
-            // to_char gives eight digits for the years a dBase date holds; anything else is blank.
-            if (v->size() == 8)
-                std::memcpy(rec.data() + fs[i].offset, v->toLatin1().constData(), 8);
-            continue;
-        }
-        try {
-            dbfcodec::put(fs[i], rec.data(), DbfValue(*v));
-        } catch (const Exception&) {
-            if (!leaveRefusedBlank)
-                throw;
-        }
-    }
+    for (size_t i = 0; i < fs.size(); ++i)
+        if (const pg::Value& v = row.at(i + 2))  // NULL reads as the field's blanks
+            putValue(fs[i], rec.data(), v->toUtf8(), leaveRefusedBlank);
     return rec;
+}
+
+void PgRecordSource::putRow(const pg::Rows& rows, int row, char* record, bool leaveRefusedBlank)
+{
+    if (rows.value(row, 1) == "t")
+        record[0] = '*';
+    const std::vector<DbfField>& fs = layout();
+    for (size_t i = 0; i < fs.size(); ++i)
+        if (!rows.isNull(row, int(i) + 2))
+            putValue(fs[i], record, rows.value(row, int(i) + 2), leaveRefusedBlank);
+}
+
+qint64 PgRecordSource::idOf(const pg::Rows& rows, int row)
+{
+    return rows.value(row, 0).toLongLong();
 }
 
 QByteArray PgRecordSource::readBlock(int first)
@@ -129,11 +157,11 @@ QByteArray PgRecordSource::readBlock(int first)
     bytes.reserve(qsizetype(kBlockRows) * recordLength());
     for (int i = 0; i < kBlockRows; ++i)
         bytes += gone_;
-    pg::Result r;
+    pg::Rows r;
     try {
         r = guarded([&] {
-            return connection().exec(
-                QStringLiteral("SELECT %1 FROM results WHERE id BETWEEN $1 AND $2 ORDER BY id").arg(columnsRead()),
+            return connection().execPreparedRows(
+                "hematix_block", QStringLiteral("SELECT %1 FROM results WHERE id BETWEEN $1 AND $2 ORDER BY id").arg(columnsRead()),
                 {QString::number(first + 1), QString::number(first + kBlockRows)}, recordWhat(first));
         });
     } catch (const EStoreAway& e) {
@@ -142,12 +170,14 @@ QByteArray PgRecordSource::readBlock(int first)
         return {};
     }
     ++blocksRead_;
-    for (const pg::Row& row : r.rows) {
-        const qint64 at = row.at(0).value_or(QString()).toLongLong() - 1 - first;
+    const QByteArray blank = blankRecord();
+    for (int row = 0; row < r.count(); ++row) {
+        const qint64 at = idOf(r, row) - 1 - first;
         if (at < 0 || at >= kBlockRows)
             continue;
-        const QByteArray rec = recordOf(row);
-        std::memcpy(bytes.data() + at * recordLength(), rec.constData(), size_t(rec.size()));
+        char* rec = bytes.data() + at * recordLength();
+        std::memcpy(rec, blank.constData(), size_t(blank.size()));
+        putRow(r, row, rec);
     }
     return bytes;
 }
