@@ -360,6 +360,12 @@ TDBGrid::TDBGrid(TDataSource* source, QWidget* parent)
             hideIfDeleted(gone);
         });
         connect(ds, &TDataSet::AfterRefresh, this, refill);
+        // Rows another program wrote: appended rows appear, and rows in the range are looked at
+        // again, shown or hidden as they are now.
+        connect(ds, &TDataSet::RecordsChanged, this, [this, refill](int first, int) {
+            scannedForDeleted_ = std::min(scannedForDeleted_, std::max(first - 1, 0));
+            refill();
+        });
         connect(model_, &TDataSetGridModel::rowFoundDeleted, this, &TDBGrid::hideIfDeleted);
         connect(ds, &TDataSet::StateChanged, this, refill);
         // A move changes no stored row: only the marked row and the view follow it.
@@ -415,8 +421,8 @@ void TDBGrid::hideDeletedRows()
         scannedForDeleted_ = 0;
     const int until = std::min(total, scannedForDeleted_ + 4096);
     for (int r = scannedForDeleted_; r < until; ++r)
-        if (model_->rowDeleted(r))
-            setRowHidden(r, true);
+        if (const bool deleted = model_->rowDeleted(r); deleted != isRowHidden(r))
+            setRowHidden(r, deleted);  // a row restored elsewhere shows again
     scannedForDeleted_ = until;
     if (scannedForDeleted_ < total && !scanScheduled_) {
         scanScheduled_ = true;

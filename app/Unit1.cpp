@@ -28,11 +28,13 @@
 #include "platform/tray/TrayIcon.h"
 #include "report/session/RpReportSession.h"
 #include "link/ImportThread.h"
+#include "store/pg/PgListener.h"
 #include "store/pg/PgResultStore.h"
 #include "store/pg/StoreChoice.h"
 #include "audit/MessageArchive.h"
 #include "reading/Flags.h"
 
+#include <limits>
 #include <QAction>
 #include <QStatusBar>
 #include <QApplication>
@@ -732,6 +734,22 @@ void TForm1::startServerImport(const QString& database, int keepDays)
         statusBar()->showMessage(QStringLiteral("Сервер базы данных снова доступен."), 10000);
         storeAnswersAgain();
     });
+    // Rows other programs store or change appear as they commit, without a refresh that would
+    // post what is being typed; after the listener was away everything shown is read anew.
+    rowsListener_ = new PgListener(database, kWindowAnswerMs, 2000, this);
+    connect(rowsListener_, &PgListener::rowsChanged, this, [this](qint64 first, qint64 last) {
+        ui::guarded([&] {
+            if (Table1->Active())
+                Table1->TakeChangedRecords(int(first), int(last));
+        });
+    });
+    connect(rowsListener_, &PgListener::missed, this, [this] {
+        ui::guarded([&] {
+            if (Table1->Active())
+                Table1->TakeChangedRecords(1, std::numeric_limits<int>::max());
+        });
+    });
+    rowsListener_->start();
     storeTimer_ = new QTimer(this);
     storeTimer_->setInterval(2000);
     connect(storeTimer_, &QTimer::timeout, this, [this] {

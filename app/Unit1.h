@@ -26,6 +26,7 @@ class FrameReceiver;
 class LineLog;
 class MessageImport;
 class ImportThread;
+class PgListener;
 class ResultStore;
 namespace audit {
 class MessageArchive;
@@ -189,6 +190,7 @@ private:
     std::unique_ptr<ImportThread> importThread_;
     QTimer* storeTimer_ = nullptr;      // asks the server's import for a pass, Start or not
     QString storeAway_;                 // what the status bar says while the server is away
+    PgListener* rowsListener_ = nullptr; // rows other programs store on the server, into the grid
     std::unique_ptr<TrayIcon> tray_;
     TForm8* history_ = nullptr;
     TFindBar* findBar_ = nullptr;

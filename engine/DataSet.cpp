@@ -851,6 +851,27 @@ void TDataSet::Refresh()
     emit DataChanged(nullptr);
 }
 
+void TDataSet::TakeChangedRecords(int firstRecNo, int lastRecNo)
+{
+    if (d->state == dsInactive || d->isQuery || !d->file || firstRecNo < 1 || lastRecNo < firstRecNo)
+        return;
+    d->guarded([&] {
+        d->file->changedElsewhere(firstRecNo - 1, lastRecNo - 1);
+        // Chunks the count grew into are counted anew by syncChunks; those rewritten here too.
+        d->syncChunks();
+        for (size_t c = size_t((firstRecNo - 1) / kChunk); c < d->chunkLive.size() && c <= size_t((lastRecNo - 1) / kChunk); ++c)
+            d->chunkLive[c] = -1;
+    });
+    if (d->state == dsBrowse && (d->cur < 0 || (d->cur >= firstRecNo - 1 && d->cur <= lastRecNo - 1 && !d->shown(d->cur)))) {
+        // An empty view gets its first row; a current row deleted elsewhere gives way as at a refresh.
+        const int next = d->nextShown(d->cur < 0 ? firstRecNo - 2 : d->cur);
+        d->cur = next >= 0 || d->cur < 0 ? next : d->priorShown(d->cur);
+        d->bof = d->eof = d->cur < 0;
+    }
+    emit RecordsChanged(firstRecNo, lastRecNo);
+    emit DataChanged(nullptr);
+}
+
 bool TDataSet::Modified() const { return d->modified; }
 
 void TDataSet::SetWriteObserver(TWriteObserver* observer) { d->observer = observer; }

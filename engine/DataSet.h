@@ -143,6 +143,10 @@ public:
     // Re-reads the file: rows that statements or other processes added appear, the current row
     // stays the current row. A pending edit is posted first.
     void Refresh();
+    // Records first..last (record numbers from 1) were written by another program, some perhaps
+    // appended: they are read anew when next shown, without a refresh of the rest, and a pending
+    // edit stays pending. RecordsChanged() tells the grid. A query's rows do not change.
+    void TakeChangedRecords(int firstRecNo, int lastRecNo);
     bool Modified() const;
     // The observer of this data set's writes (none by default); the caller keeps it alive.
     void SetWriteObserver(TWriteObserver* observer);
@@ -162,6 +166,8 @@ signals:
     void StateChanged();
     // A field of the current row was set (field given), or the whole row changed (nullptr).
     void DataChanged(TField* field);
+    // Records another program wrote (TakeChangedRecords).
+    void RecordsChanged(int firstRecNo, int lastRecNo);
 
 protected:
     struct Impl;

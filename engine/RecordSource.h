@@ -51,6 +51,14 @@ public:
     }
     // Reads the record count anew (rows others added appear) and drops what is cached.
     virtual void refresh() = 0;
+    // Told that records first..last (from 0) were written elsewhere, some perhaps past the end:
+    // what is cached of them is dropped, and the count takes in the last. A source that caches
+    // nothing and counts at refresh only needs nothing here.
+    virtual void changedElsewhere(int first, int last)
+    {
+        (void)first;
+        (void)last;
+    }
     // A record of blanks, not deleted.
     virtual QByteArray blankRecord() const = 0;
     virtual bool writable() const = 0;

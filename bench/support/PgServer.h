@@ -1,8 +1,9 @@
 #pragma once
 // The PostgreSQL server a benchmark runs on: the test run's, when HEMATIX_PG_POINTER names its
 // pointer file (as the smoke tests run), else one of the program's own through
-// scripts/pg-server.sh (as root), stopped when this object goes. The script turns fsync off for
-// the tests' throwaway data; a benchmark of durable commits asks for it back on its own server.
+// scripts/pg-server.sh (as root), stopped when this object goes. The script turns fsync and
+// synchronous commits off for the tests' throwaway data; a benchmark of durable commits asks for
+// both back on its own server (the bare baseline's connections take the server's default).
 #include "store/pg/PgConnection.h"
 
 #include <QCoreApplication>
@@ -38,6 +39,7 @@ public:
         if (durable) {
             pg::Connection c(uri(QStringLiteral("postgres")), 5);
             c.exec(QStringLiteral("ALTER SYSTEM SET fsync = on"));
+            c.exec(QStringLiteral("ALTER SYSTEM SET synchronous_commit = on"));
             c.exec(QStringLiteral("SELECT pg_reload_conf()"));
         }
         return true;

@@ -84,6 +84,10 @@ Connection::Connection(const QString& uri, int connectTimeoutSeconds, int answer
         conn_ = nullptr;
         throw EStoreAway(QStringLiteral("Connecting to %1: the connection cannot be made non-blocking").arg(location_));
     }
+    // A commit answered is on the server's disk, whatever the server's own default: a capture
+    // file is removed once its row is committed, and a server that crashed after answering an
+    // unflushed commit would lose the result with it.
+    exec(QStringLiteral("SET synchronous_commit = on"), {}, QStringLiteral("Connecting to %1").arg(location_));
 }
 
 bool Connection::waitFor(bool writable)
@@ -286,6 +290,26 @@ Result Connection::run(const QByteArray& name, const QString& sql, const std::ve
         out.rows.push_back(std::move(row));
     }
     out.affected = QByteArray(PQcmdTuples(result.get())).toLongLong();
+    return out;
+}
+
+int Connection::socket() const
+{
+    return conn_ ? PQsocket(conn_) : -1;
+}
+
+QStringList Connection::notifications(const QByteArray& channel)
+{
+    const QString what = QStringLiteral("Listening for rows stored");
+    if (!conn_ || PQconsumeInput(conn_) == 0 || PQstatus(conn_) != CONNECTION_OK)
+        throw EStoreAway(QStringLiteral("%1 on %2: the connection was lost: %3")
+                             .arg(what, location_, conn_ ? serverText(PQerrorMessage(conn_)) : QStringLiteral("given up")));
+    QStringList out;
+    while (PGnotify* n = PQnotifies(conn_)) {
+        if (channel == n->relname)
+            out << QString::fromUtf8(n->extra);
+        PQfreemem(n);
+    }
     return out;
 }
 

@@ -6,6 +6,9 @@
 // NULL and the empty text stay apart both ways: a parameter or a value is a std::optional, and
 // nullopt is SQL NULL. Texts travel as UTF-8 (the connection asks for it).
 //
+// Every connection commits synchronously (synchronous_commit on for its session), whatever the
+// server's default: what a commit answered must survive the server's crash.
+//
 // Errors: a connection that cannot be made or was lost, and a server too busy or locked to answer
 // in time, raise EStoreAway (the data is not at fault; trying later may work); a value the
 // server's types or constraints refuse (SQLSTATE classes 22 and 23) raises ERowRefused; anything
@@ -111,6 +114,13 @@ public:
 
     // The URI as messages show it.
     const QString& location() const { return location_; }
+
+    // For a connection that LISTENs: its socket, to watch for readability (-1 when given up), and
+    // the payloads of the notifications on channel that arrived, in the order the server sent
+    // them (its commit order). Reads what the socket holds without waiting; raises EStoreAway
+    // when the connection was lost.
+    int socket() const;
+    QStringList notifications(const QByteArray& channel);
 
 private:
     // Sends the statement and answers its result, raising for an error.

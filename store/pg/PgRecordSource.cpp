@@ -305,6 +305,39 @@ void PgRecordSource::refresh()
     ++generation_;
 }
 
+void PgRecordSource::changedElsewhere(int first, int last)
+{
+    if (first > last)
+        return;
+    if (offline_) {
+        // Told of rows, so the server answers again: everything is read anew.
+        try {
+            refresh();
+        } catch (const EStoreAway& e) {
+            qWarning("Rows not read again, the store is away: %s", qUtf8Printable(e.message()));
+        }
+        return;
+    }
+    if (last >= count_) {
+        pg::Value max;
+        try {
+            max = guarded([&] {
+                return connection().exec(QStringLiteral("SELECT max(id) FROM results"), {}, QStringLiteral("Counting the rows")).scalar();
+            });
+        } catch (const EStoreAway& e) {
+            qWarning("Rows not counted, the store is away: %s", qUtf8Printable(e.message()));
+            offline_ = true;
+            return;
+        }
+        const int now = std::min(last + 1, max ? max->toInt() : 0);
+        if (now > count_) {
+            dropBlocks(count_, now - 1);
+            count_ = now;
+        }
+    }
+    dropBlocks(first, std::min(last, count_ - 1));
+}
+
 void PgRecordSource::beginWrite()
 {
     guarded([&] { connection().begin(); });

@@ -71,6 +71,9 @@ public:
     void forEach(int from, int to, const std::function<void(int, const char*)>& visit) override;
     std::vector<int> countShown(int first, int chunks, int chunkSize) override;
     void refresh() override;
+    // Past the end, the count goes no further than the server's last id: what another program
+    // said is checked, not believed.
+    void changedElsewhere(int first, int last) override;
     QByteArray blankRecord() const override;
     bool writable() const override { return true; }
     QStringList warnings() const override { return {}; }

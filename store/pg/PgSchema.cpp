@@ -227,6 +227,30 @@ void makeVersion2(pg::Connection& c)
            {}, QStringLiteral("Making the schema (version 2)"));
 }
 
+// Programs on other PCs show rows as they are stored or changed: each statement that inserts or
+// updates rows notifies the range of their ids on hematix_rows (at commit, in commit order, so a
+// row whose id was taken early and committed late is told when it is there to read).
+void makeVersion3(pg::Connection& c)
+{
+    const QString what = QStringLiteral("Making the schema (version 3)");
+    c.exec(QStringLiteral("CREATE FUNCTION hematix_rows_changed() RETURNS trigger LANGUAGE plpgsql AS $$\n"
+                          "DECLARE lo bigint; hi bigint;\n"
+                          "BEGIN\n"
+                          "  SELECT min(id), max(id) INTO lo, hi FROM changed;\n"
+                          "  IF lo IS NOT NULL THEN\n"
+                          "    PERFORM pg_notify('hematix_rows', lo || ' ' || hi);\n"
+                          "  END IF;\n"
+                          "  RETURN NULL;\n"
+                          "END $$"),
+           {}, what);
+    // A trigger with a transition table takes one kind of statement.
+    for (const char* kind : {"INSERT", "UPDATE"})
+        c.exec(QStringLiteral("CREATE TRIGGER results_%1 AFTER %2 ON results REFERENCING NEW TABLE AS changed "
+                              "FOR EACH STATEMENT EXECUTE FUNCTION hematix_rows_changed()")
+                   .arg(QString::fromLatin1(kind).toLower(), QLatin1String(kind)),
+               {}, what);
+}
+
 struct Step {
     const char* says;
     void (*run)(pg::Connection&);
@@ -235,6 +259,7 @@ struct Step {
 const Step steps[] = {
     {"made the schema, version 1: results, archive, history, line_log", makeVersion1},
     {"version 2: results vacuumed every 10,000 new rows, so counting rows stays in the indexes", makeVersion2},
+    {"version 3: rows stored or changed are notified on hematix_rows", makeVersion3},
 };
 static_assert(std::size(steps) == kVersion, "one step per version");
 

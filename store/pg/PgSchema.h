@@ -33,6 +33,9 @@
 // Version 2: results is vacuumed after every 10,000 rows inserted (not a fifth of the table), so
 // that counting a range of rows reads the primary key's index alone.
 //
+// Version 3: every statement that inserts or updates rows of results notifies "FIRST LAST" (the
+// least and greatest id it wrote) on the channel hematix_rows, delivered at its commit.
+//
 // Knows: the result table's fields, the code page, the connection. Must not know: what the rows
 // mean, the audit chains' rules (audit/Chain), windows. Untrusted: the version a database says
 // it has.
@@ -43,7 +46,7 @@
 
 namespace pgschema {
 
-constexpr int kVersion = 2;
+constexpr int kVersion = 3;
 
 // The version of the connected database's schema; 0 when it has none.
 int version(pg::Connection& connection);

@@ -3,11 +3,15 @@
 #include "PgTestDatabase.h"
 
 #include "engine/DataSet.h"
+#include "store/pg/PgListener.h"
 #include "store/pg/PgRecordSource.h"
 #include "store/pg/PgResultStore.h"
 #include "store/pg/PgSchema.h"
 
+#include <QElapsedTimer>
 #include <QTemporaryDir>
+
+#include <limits>
 
 namespace {
 
@@ -221,3 +225,59 @@ TEST_F(PgRows, RowPlacesAgreeWithAWalkThroughDeletedRowsAndGaps)
 }
 
 } // namespace
+
+// Rows another program stores or changes reach the grid's data set as they commit, through the
+// listener: a row whose id was taken early and committed late too, deletions and restorations,
+// and what was missed while the listener's connection was gone. An edit under way stays pending.
+TEST_F(PgRows, AnotherProgramsRowsAppearAsTheyCommit)
+{
+    PgListener listener(uri_, 500, 100);
+    QObject::connect(&listener, &PgListener::rowsChanged, [&](qint64 first, qint64 last) { table.TakeChangedRecords(int(first), int(last)); });
+    QObject::connect(&listener, &PgListener::missed, [&] { table.TakeChangedRecords(1, std::numeric_limits<int>::max()); });
+    listener.start();
+    ASSERT_TRUE(listener.listening());
+    auto shown = [&] {
+        QList<int> recNos;
+        for (int r = 0; r < table.RecordCount(); ++r)
+            recNos << table.RecNoOfRow(r);
+        return recNos;
+    };
+    auto waitFor = [&](const QList<int>& want) {
+        QElapsedTimer clock;
+        clock.start();
+        while (shown() != want && clock.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        return shown();
+    };
+    table.First();
+    table.Edit();
+    table.FieldByName(QStringLiteral("FIO"))->SetAsString(QStringLiteral("Набрано"));
+
+    pg::Connection late(uri_, 5);
+    late.begin();
+    late.exec(QStringLiteral("INSERT INTO results (num) VALUES ('late')"));  // id 6, not committed
+    PgResultStore other(tmp.path() + QLatin1Char('/'), uri_);
+    other.store(row(QStringLiteral("7")), {});
+    EXPECT_EQ(waitFor({1, 3, 5, 7}), (QList<int>{1, 3, 5, 7}));
+    late.commit();
+    EXPECT_EQ(waitFor({1, 3, 5, 6, 7}), (QList<int>{1, 3, 5, 6, 7}));
+    db_->exec(QStringLiteral("UPDATE results SET deleted = NOT deleted WHERE id IN (2, 3)"));
+    EXPECT_EQ(waitFor({1, 2, 5, 6, 7}), (QList<int>{1, 2, 5, 6, 7}));
+
+    // What anyone may send on the channel is checked: nothing past the server's last row appears.
+    for (const char* payload : {"x", "7", "9 3", "0 5", "1 2000000000"})
+        db_->exec(QStringLiteral("SELECT pg_notify('hematix_rows', $1)"), {QLatin1String(payload)});
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 200);
+    EXPECT_EQ(table.RecordsInFile(), 7);
+
+    // The listener's connection lost: it connects again and reads anew what it missed meanwhile.
+    db_->exec(QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE query LIKE 'LISTEN%'"));
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 200);
+    other.store(row(QStringLiteral("8")), {});
+    EXPECT_EQ(waitFor({1, 2, 5, 6, 7, 8}), (QList<int>{1, 2, 5, 6, 7, 8}));
+
+    EXPECT_EQ(table.State(), TDataSet::dsEdit);
+    EXPECT_EQ(table.FieldByName(QStringLiteral("FIO"))->AsString(), QStringLiteral("Набрано"));
+    table.Post();
+    EXPECT_EQ(sql(QStringLiteral("SELECT fio FROM results WHERE id = 1")), QStringLiteral("Набрано"));
+}
