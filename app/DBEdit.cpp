@@ -118,10 +118,17 @@ void TDBEdit::focusOutEvent(QFocusEvent* e)
 
 void TDBEdit::keyPressEvent(QKeyEvent* e)
 {
-    // Escape drops what was typed into the box, as the grid's Escape cancels the row.
+    // Escape drops what was typed into the box, as the grid's Escape cancels the row; with
+    // nothing typed there, it cancels the row's edit, as the grid's does (after a post was
+    // refused, to show the row as another program left it).
     if (e->key() == Qt::Key_Escape && pending_) {
         pending_ = false;
         reload();
+        return;
+    }
+    TDataSet* ds = source_ ? source_->DataSet : nullptr;
+    if (e->key() == Qt::Key_Escape && ds && ds->Active() && ds->State() != TDataSet::dsBrowse) {
+        ds->Cancel();
         return;
     }
     QLineEdit::keyPressEvent(e);

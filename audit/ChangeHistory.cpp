@@ -142,6 +142,16 @@ JsonLine ChangeHistory::outsideBody(int record, const Author& author, const QLis
     return startLine("outside", record, 0, false, author).addRaw("changes", changesJson(changes, "history", "found"));
 }
 
+void ChangeHistory::refused(int record, const QList<FieldChange>& changes)
+{
+    chain_.append(refusedBody(record, author_, changes), true);
+}
+
+JsonLine ChangeHistory::refusedBody(int record, const Author& author, const QList<FieldChange>& changes)
+{
+    return startLine("refused", record, 0, false, author).addRaw("changes", changesJson(changes, "tried", "found"));
+}
+
 qint64 ChangeHistory::adoptIfNew(const RowSource& rows)
 {
     const Head head = chain_.head();

@@ -61,6 +61,10 @@ public:
     // A change's old texts differ from what the history says the row held: someone changed it
     // outside this program. changes: field, the history's text (before), the row's (after).
     void outside(int record, const QList<FieldChange>& changes);
+    // A change not made because another program changed the row after it was read: nothing was
+    // written. changes: field, what this program tried to write (before), what the row held
+    // (after); the fields either program changed. Synced.
+    void refused(int record, const QList<FieldChange>& changes);
 
     // Adoption of the rows present before the history, when there is no history yet or a crash
     // cut the last adoption short. rows(from) is called once and yields (record, values) of
@@ -94,6 +98,8 @@ public:
                                qint64 of = 0);
     // The body of outside()'s entry.
     static JsonLine outsideBody(int record, const Author& author, const QList<FieldChange>& changes);
+    // The body of refused()'s entry.
+    static JsonLine refusedBody(int record, const Author& author, const QList<FieldChange>& changes);
 
 private:
     // An entry's first keys: its kind and row, the entry it resolves (of), whether it is pending,

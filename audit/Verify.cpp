@@ -325,6 +325,11 @@ public:
                 model_.change(record,
                               texts(changeTexts(layout_, o.value(QLatin1String("changes")), "history", "found", at, problem())),
                               at);
+        } else if (kind == QLatin1String("refused")) {
+            // An edit not made (another program changed the row first): the row is as the
+            // entries before it say; only its fields are checked.
+            if (model_.follows(record))
+                changeTexts(layout_, o.value(QLatin1String("changes")), "tried", "found", at, problem());
         } else if (kind == QLatin1String("edit") || kind == QLatin1String("entered") || kind == QLatin1String("deleted")
                    || kind == QLatin1String("restored")) {
             Pending p;

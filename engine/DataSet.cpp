@@ -9,6 +9,7 @@
 #include "engine/Sql.h"
 
 #include <QDebug>
+#include <cstring>
 #include <map>
 
 namespace {
@@ -52,6 +53,7 @@ struct TDataSet::Impl {
     std::unique_ptr<TRecordSource> file;
     std::function<std::unique_ptr<TRecordSource>()> openSource;  // set: records not from a file
     QByteArray buffer;                               // the row being edited or inserted
+    QByteArray read;                                 // the row as Edit() read it
     std::map<int, std::optional<QByteArray>> memos;  // memo fields set in the buffer
     bool modified = false;
     int beforeInsert = -1;
@@ -95,6 +97,8 @@ struct TDataSet::Impl {
     {
         try {
             return fn();
+        } catch (const ERowChanged&) {
+            throw;  // said to the user as it stands
         } catch (const EDatabaseError& e) {
             const QString name = q->Name();
             if (name.isEmpty() || e.message().startsWith(name + QStringLiteral(": ")))
@@ -155,6 +159,21 @@ struct TDataSet::Impl {
         if (cur < 0 || !file)
             return nullptr;
         return file->record(cur);
+    }
+
+    // The post of an edit whose row another program changed (now) since it was read: the observer
+    // hears of it, what it wrote is made final, and nothing of the edit is written.
+    [[noreturn]] void refuse(TRecordSource::WriteScope& lock, const QByteArray& now, const QByteArray& tried)
+    {
+        const int recNo = cur + 1;
+        if (observer)
+            observer->refused(recNo, file->fields(), read, tried, now);
+        lock.commit();
+        QList<ERowChanged::Field> changed;
+        for (const DbfField& f : file->fields())
+            if (read.size() != now.size() || std::memcmp(read.constData() + f.offset, now.constData() + f.offset, size_t(f.length)) != 0)
+                changed.append({f.name, dbfcodec::text(f, now.constData(), file->memo())});
+        throw ERowChanged(recNo, std::move(changed));
     }
 
     // --- chunk counts of shown rows --------------------------------------------------------
@@ -258,6 +277,7 @@ struct TDataSet::Impl {
     void resetEdit()
     {
         buffer.clear();
+        read.clear();
         memos.clear();
         modified = false;
     }
@@ -696,6 +716,8 @@ void TDataSet::Edit()
             d->raise(QStringLiteral("Record %1 has been deleted by another program").arg(d->cur + 1));
         d->buffer = std::move(fresh);
     });
+    // Kept to tell at the post whether another program changed the row meanwhile.
+    d->read = d->buffer;
     d->memos.clear();
     d->modified = false;
     d->setState(dsEdit);
@@ -728,12 +750,16 @@ void TDataSet::Post()
         TRecordSource& file = *d->file;
         QByteArray rec = d->buffer;
         TRecordSource::WriteScope lock(file);
+        QByteArray now;
         if (d->state == dsEdit) {
             // Another program may have deleted the row since the edit began: writing it would
             // bring it back with this program's flag.
-            const QByteArray now = file.readFresh(d->cur);
+            now = file.readFresh(d->cur);
             if (now.isEmpty() || now[0] == '*')
                 d->raise(QStringLiteral("Record %1 has been deleted by another program").arg(d->cur + 1));
+            // Or changed it: writing would silently undo what was typed there.
+            if (now != d->read)
+                d->refuse(lock, now, rec);
         }
         for (auto& [index, memo] : d->memos) {
             const DbfField& f = file.fields()[size_t(index)];
@@ -749,8 +775,7 @@ void TDataSet::Post()
         if (d->observer) {
             const bool editing = d->state == dsEdit;
             token = d->observer->beforeWrite(editing ? TWriteObserver::Change::Edit : TWriteObserver::Change::Insert,
-                                             (editing ? d->cur : file.recordCount()) + 1, file.fields(),
-                                             editing ? file.readFresh(d->cur) : QByteArray(), rec);
+                                             (editing ? d->cur : file.recordCount()) + 1, file.fields(), now, rec);
         }
         d->observed(token, [&] {
             if (d->state == dsEdit)

@@ -34,6 +34,12 @@ struct DbfField;
 // after it, or after it failed (written false). Records are the file's bytes, deletion flag
 // first; recNo counts from 1 (for an insert, the number the new row gets). afterWrite must not
 // raise.
+//
+// An edit whose row another program changed after the edit began is not written: refused() hears
+// of it, under the same lock, with the row as the edit read it, what this data set tried to write
+// and what the row holds now; whatever it writes there is made final with the lock's release (on a
+// server, committed), and the post then raises ERowChanged. refused must not raise: the post is
+// refused whatever becomes of what it writes.
 class TWriteObserver {
 public:
     enum class Change { Edit, Insert, Delete };
@@ -41,6 +47,10 @@ public:
     virtual qint64 beforeWrite(Change change, int recNo, const std::vector<DbfField>& fields, const QByteArray& before,
                                const QByteArray& after) = 0;
     virtual void afterWrite(qint64 token, bool written) noexcept = 0;
+    virtual void refused(int /*recNo*/, const std::vector<DbfField>& /*fields*/, const QByteArray& /*read*/,
+                         const QByteArray& /*tried*/, const QByteArray& /*now*/) noexcept
+    {
+    }
 };
 
 // One column of the current row of a data set.
@@ -137,7 +147,10 @@ public:
     // Puts the current row into edit state; on an empty set this is Insert().
     void Insert();   // a new empty row before the current one in the view; stored at the end
     void Append();
-    void Post();     // writes the row durably; on error raises and stays in edit/insert state
+    // Writes the row durably; on error raises and stays in edit/insert state. An edit whose row
+    // another program changed since Edit() read it is not written: raises ERowChanged naming the
+    // fields that changed, keeping the edit; Cancel() and Edit() again start from the row as it is.
+    void Post();
     void Cancel();   // drops the pending change; a new row disappears, the row before it is current
     void Delete();   // marks the current row deleted; the next row (else the prior) becomes current
     // Re-reads the file: rows that statements or other processes added appear, the current row

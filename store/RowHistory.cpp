@@ -14,6 +14,33 @@ audit::RowValues RowHistory::valuesOf(const std::vector<DbfField>& fields, const
     return out;
 }
 
+QList<audit::FieldChange> RowHistory::refusedChanges(const std::vector<DbfField>& fields, const QByteArray& read,
+                                                     const QByteArray& tried, const QByteArray& now)
+{
+    QList<audit::FieldChange> out;
+    if (read.size() != tried.size() || read.size() != now.size())
+        return out;
+    for (const DbfField& f : fields) {
+        const QString was = dbfcodec::rawText(f, read.constData());
+        const QString mine = dbfcodec::rawText(f, tried.constData());
+        const QString found = dbfcodec::rawText(f, now.constData());
+        if (mine != was || found != was)
+            out.append({f.name, mine, found});
+    }
+    return out;
+}
+
+void RowHistory::refused(int recNo, const std::vector<DbfField>& fields, const QByteArray& read, const QByteArray& tried,
+                         const QByteArray& now) noexcept
+{
+    try {
+        history_.refused(recNo, refusedChanges(fields, read, tried, now));
+    } catch (const std::exception& e) {
+        // The refusal stands and is said to the user; only its entry is missing.
+        qWarning("History: the refused edit of record %d has no entry: %s", recNo, e.what());
+    }
+}
+
 void RowHistory::setChangedOutside(const QList<int>& records)
 {
     for (int r : records)

@@ -6,7 +6,9 @@
 //
 // An edit whose row no longer holds what this program last wrote or what the history says
 // (another program changed it) gets an "outside" entry naming the fields first, so the history
-// says what happened to the row in the order it happened.
+// says what happened to the row in the order it happened. An edit refused because another
+// program changed the row after it was read (the data set writes nothing then) gets a "refused"
+// entry naming the fields, what this program tried to write and what the row holds.
 //
 // Knows: the table's fields and records (engine), the history. Must not know: windows, capture
 // files. Untrusted: the records' bytes (any text, any field).
@@ -25,6 +27,8 @@ public:
     qint64 beforeWrite(Change change, int recNo, const std::vector<DbfField>& fields, const QByteArray& before,
                        const QByteArray& after) override;
     void afterWrite(qint64 token, bool written) noexcept override;
+    void refused(int recNo, const std::vector<DbfField>& fields, const QByteArray& read, const QByteArray& tried,
+                 const QByteArray& now) noexcept override;
 
     // Rows the start-up check found changed outside the program: their next edit looks up what
     // the history says and names the fields that differ.
@@ -32,6 +36,10 @@ public:
 
     // A row's fields with their texts as the history keeps them.
     static audit::RowValues valuesOf(const std::vector<DbfField>& fields, const char* record);
+    // The fields of a refused edit, each that this program (tried) or the other (now) changed
+    // from the row as read: what was tried, what was found.
+    static QList<audit::FieldChange> refusedChanges(const std::vector<DbfField>& fields, const QByteArray& read,
+                                                    const QByteArray& tried, const QByteArray& now);
 
     // What the audit trail says the row holds (origin and applied changes), by field; empty
     // when it does not know.

@@ -228,11 +228,22 @@ QByteArray PgRecordSource::fetchRow(int index, bool forUpdate)
 
 QByteArray PgRecordSource::readFresh(int index)
 {
-    QByteArray rec = index < 0 ? QByteArray() : fetchRow(index, false);
+    // During a write the row is read FOR UPDATE: it then holds what this answers until the write
+    // commits, so what the caller compared it with (the row its edit began from) is what is
+    // overwritten, and write() need not read it again.
+    QByteArray rec = index < 0 ? QByteArray() : fetchRow(index, writing_);
     if (writing_) {
         freshIndex_ = index;
         fresh_ = rec;
     }
+    // The cached copy too, as a file's would be: a grid shows the row as it was just read.
+    if (index >= 0 && index < count_)
+        for (Block& b : blocks_)
+            if (b.first == index - index % kBlockRows) {
+                std::memcpy(b.bytes.data() + qsizetype(index - b.first) * recordLength(),
+                            (rec.isEmpty() ? gone_ : rec).constData(), size_t(recordLength()));
+                break;
+            }
     return rec;
 }
 
@@ -412,13 +423,11 @@ void PgRecordSource::write(int index, const QByteArray& record)
 {
     if (record.size() != recordLength())
         throw EDatabaseError(QStringLiteral("Row %1 of %2 bytes, the table's are %3").arg(index + 1).arg(record.size()).arg(recordLength()));
-    const QByteArray now = fetchRow(index, true);
+    // The row as readFresh() locked it in this write (what the edit and its history entry were
+    // checked against), else locked now; only the fields that differ from it are written.
+    const QByteArray now = freshIndex_ == index ? fresh_ : fetchRow(index, true);
     if (now.isEmpty())
         throw EDatabaseError(QStringLiteral("Row %1 is not in the table").arg(index + 1));
-    // Under the row's lock: the row must still hold what the edit (and its history entry) was
-    // made against.
-    if (freshIndex_ == index && now != fresh_)
-        throw EDatabaseError(QStringLiteral("Row %1 was changed by another program meanwhile: read it again").arg(index + 1));
     QStringList sets;
     std::vector<pg::Value> params = {QString::number(index + 1)};
     for (const DbfField& f : layout()) {

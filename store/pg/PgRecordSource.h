@@ -25,7 +25,9 @@
 //
 // Writing happens between beginWrite() (BEGIN on this source's own connection) and endWrite()
 // (COMMIT); whatever else is written in between on connection() (the history entry) commits
-// with the row or not at all. A lost server raises EStoreAway (the data set keeps what was
+// with the row or not at all. readFresh() in between reads the row FOR UPDATE, so that the row a
+// data set compares with the one its edit began from stays so until the commit (two programs
+// posting one row take turns, and the second finds the first's change). A lost server raises EStoreAway (the data set keeps what was
 // typed; the next call connects again); a value the server refuses raises ERowRefused naming
 // the field.
 //
@@ -119,8 +121,8 @@ private:
     Block unread_;             // a block the server did not give: no bytes
     QByteArray gone_;          // the record of an index past the end
     int reserved_ = 0;
-    // What readFresh() answered during the current write, to tell a row another program
-    // changed in between from one this write may overwrite.
+    // What readFresh() answered during the current write, the row it locked: what write()
+    // compares the new record with, field by field.
     int freshIndex_ = -1;
     QByteArray fresh_;
     bool writing_ = false;

@@ -56,6 +56,23 @@ qint64 PgRowHistory::beforeWrite(Change change, int recNo, const std::vector<Dbf
     return history_.append(c, locked, body, kind, recNo).seq;
 }
 
+void PgRowHistory::refused(int recNo, const std::vector<DbfField>& fields, const QByteArray& read,
+                           const QByteArray& tried, const QByteArray& now) noexcept
+{
+    if (!source_)
+        return;
+    try {
+        pg::Connection& c = source_->connection();
+        const auto locked = history_.lock(c);
+        history_.append(c, locked,
+                        audit::ChangeHistory::refusedBody(recNo, author_, RowHistory::refusedChanges(fields, read, tried, now)),
+                        QStringLiteral("refused"), recNo);
+    } catch (const std::exception& e) {
+        // The refusal stands and is said to the user; only its entry is missing.
+        qWarning("History: the refused edit of row %d has no entry: %s", recNo, e.what());
+    }
+}
+
 void PgRowHistory::noteOutside(int recNo, const std::vector<DbfField>& fields, const QByteArray& before)
 {
     pg::Connection& c = source_->connection();

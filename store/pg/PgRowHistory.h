@@ -13,6 +13,10 @@
 // has no entry) gets an "outside" entry naming the fields that differ from what the trail says,
 // written before its next edit's entry, in the same transaction, as the dBase store does.
 //
+// An edit refused because another program changed the row after it was read gets its
+// "refused" entry (as the dBase store's) in the write's transaction, which then commits without
+// the row.
+//
 // One table at a time: attach() points it at the source the table opened last.
 //
 // Knows: the record layout, the history chain, the source it is attached to. Must not know:
@@ -41,6 +45,8 @@ public:
     qint64 beforeWrite(Change change, int recNo, const std::vector<DbfField>& fields, const QByteArray& before,
                        const QByteArray& after) override;
     void afterWrite(qint64, bool) noexcept override {}
+    void refused(int recNo, const std::vector<DbfField>& fields, const QByteArray& read, const QByteArray& tried,
+                 const QByteArray& now) noexcept override;
 
     // Makes table read the rows of the database at uri (shown as name), each change written with
     // its entry through history, which must outlive the table's opening. answerWithinMs: as

@@ -226,6 +226,30 @@ TEST_F(MainWindow, TooLongValueShowsTheErrorAndKeepsTheEdit)
     EXPECT_EQ(stored(5, "NUM"), "000000005");
 }
 
+// A row another desk changed while this one typed into it: moving on in the grid names the change
+// and stays on the row with the typed text; Esc in the panel shows the row as the other desk left it.
+TEST_F(MainWindow, RowChangedAtAnotherDeskMeanwhileKeepsTheRowAndTheTypedText)
+{
+    QTableView* grid = Form1->DBGrid1;
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, gridCell(1, 3));
+    apptest::typeText(grid, QStringLiteral("Петров"));
+    QTest::keyClick(grid->focusWidget(), Qt::Key_Return);
+    DbfFile other(folder + "DB/HEMATIX.dbf", DbfFile::Access::ReadWrite);
+    QByteArray rec = other.readFresh(1);
+    rec.replace(other.fields()[size_t(other.fieldIndex("FIO"))].offset, 5, QByteArray("Other"));
+    other.write(1, rec);
+    {
+        ModalAnswer ok("OK");
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, gridCell(3, 3));
+        EXPECT_TRUE(ok.text().startsWith(QStringLiteral("Запись 2 изменена на другом рабочем месте: FIO «Other»"))) << ok.text().toStdString();
+    }
+    QCoreApplication::processEvents();
+    EXPECT_EQ(grid->currentIndex().row(), 1) << "the grid stays on the row";
+    EXPECT_EQ(grid->model()->index(1, 3).data().toString(), QStringLiteral("Петров"));
+    QTest::keyClick(Form1->editFor("NUM"), Qt::Key_Escape);
+    EXPECT_EQ(Form1->editFor("FIO")->text(), QStringLiteral("Other"));
+}
+
 TEST_F(MainWindow, GridEditsInPlaceAndInsertStartsAnEmptyRow)
 {
     QTableView* grid = Form1->DBGrid1;

@@ -16,6 +16,8 @@
 #include "store/pg/PgResultStore.h"
 #include "store/pg/PgSchema.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QTemporaryDir>
 
 namespace {
@@ -269,6 +271,40 @@ TEST_P(AnyStore, SelectsAPeriodsUndeletedRowsAsTheReportReadsThem)
         }
         EXPECT_EQ(nums, c.nums);
     }
+}
+
+// Two desks edit one row: the second to post is refused, naming what the first changed, keeping
+// its text; the history holds the change and the refusal, and checks. Typed again, it is written.
+TEST_P(AnyStore, AnEditOfARowAnotherDeskChangedMeanwhileIsRefusedUntilTypedAgain)
+{
+    store->store(row(QStringLiteral("1")), {});
+    std::unique_ptr<ResultStore> other = pg() ? std::unique_ptr<ResultStore>(std::make_unique<PgResultStore>(folder, uri_))
+                                              : std::make_unique<DbfResultStore>(folder);
+    TTable desk;
+    other->attachRows(desk);
+    desk.Open();
+    auto edit = [](TTable& t, const char* field, const char* text) -> TTable& {
+        t.Refresh();
+        t.SetRecNo(1);
+        t.Edit();
+        t.FieldByName(QLatin1String(field))->SetAsString(QString::fromUtf8(text));
+        return t;
+    };
+    edit(table, "COMMENT", "повтор");
+    edit(desk, "FIO", "Иванова А.").Post();
+    EXPECT_TRUE(messageOf<ERowChanged>([&] { table.Post(); })
+                    .startsWith(QStringLiteral("Запись 1 изменена на другом рабочем месте: FIO «Иванова А.». ")));
+    EXPECT_EQ(table.FieldByName(QStringLiteral("COMMENT"))->AsString(), QStringLiteral("повтор"));
+    table.Cancel();
+    EXPECT_EQ(table.FieldByName(QStringLiteral("FIO"))->AsString(), QStringLiteral("Иванова А.")) << "nothing written; read anew";
+    edit(table, "COMMENT", "повтор").Post();
+    QStringList changes;  // each edit, and the refusal with what it tried and what it found
+    for (const QJsonObject& e : store->storyOf(1).history)
+        if (const QString kind = e.value(QLatin1String("kind")).toString(); e.contains(QLatin1String("changes")))
+            changes << kind + (kind == QLatin1String("edit") ? QByteArray() : QJsonDocument(e[QLatin1String("changes")].toArray()).toJson(QJsonDocument::Compact));
+    EXPECT_EQ(changes, QStringList({"edit", R"(refused[{"field":"FIO","found":"Иванова А.","tried":""},{"field":"COMMENT","found":"","tried":"повтор"}])", "edit"}));
+    const audit::VerifyReport checked = store->checkRecent(1, nullptr);
+    EXPECT_EQ(checked.breaks + checked.notes, QStringList());
 }
 
 INSTANTIATE_TEST_SUITE_P(Stores, AnyStore, ::testing::Values(Kind::Dbf, Kind::Pg),
