@@ -1,8 +1,11 @@
-// The libpq connection: NULL apart from '', transactions, a statement's time limit, and the
-// errors a caller tells apart (away, refused) with no password in them.
+// The libpq connection: NULL apart from '', transactions, a statement's time limit, the errors a
+// caller tells apart (away, refused) with no password in them, and TLS with a checked certificate.
 #include "PgTestDatabase.h"
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QMap>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -70,6 +73,37 @@ TEST_F(Conn, WithAnAnswerTimeAnswersAlikeAndGivesUpOnSilence)
     EXPECT_TRUE(said.startsWith(QStringLiteral("Sleeping on "))) << said.toStdString();
     EXPECT_LT(clock.elapsed(), 1500);
     EXPECT_THROW(c.exec(QStringLiteral("SELECT 1")), EStoreAway);  // given up: its owner connects anew
+}
+
+// Over the network with the server's certificate checked (sslmode=verify-full), waiting as libpq
+// does and with an answer time: the test server's own authority is trusted; another one made
+// here is refused, saying why.
+TEST_F(Conn, VerifyFullTrustsTheServersAuthorityAndRefusesAnother)
+{
+    QFile tcp(host_() + QStringLiteral("/tcp"));
+    if (!tcp.open(QIODevice::ReadOnly))
+        GTEST_SKIP() << "The server names no TCP port (HEMATIX_PG_HOST)";
+    QMap<QString, QString> said;
+    for (const QString& line : QString::fromUtf8(tcp.readAll()).split(QLatin1Char('\n')))
+        said[line.section(QLatin1Char('='), 0, 0)] = line.section(QLatin1Char('='), 1);
+    QTemporaryDir other;
+    const QString otherCa = other.filePath(QStringLiteral("ca.crt"));
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"), {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
+                                              QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
+                                              QStringLiteral("-subj"), QStringLiteral("/CN=Another CA"), QStringLiteral("-keyout"),
+                                              other.filePath(QStringLiteral("ca.key")), QStringLiteral("-out"), otherCa});
+    ASSERT_TRUE(openssl.waitForFinished(30000) && openssl.exitCode() == 0) << openssl.readAllStandardError().toStdString();
+    const QString database = uri_.section(QLatin1Char('?'), 0, 0).section(QLatin1Char('/'), -1);
+    const auto uri = [&](const QString& ca) {
+        return QStringLiteral("postgresql://postgres@localhost:%1/%2?sslmode=verify-full&sslrootcert=%3").arg(said[QStringLiteral("port")], database, ca);
+    };
+    for (int answerWithinMs : {0, 2000}) {
+        pg::Connection c(uri(said[QStringLiteral("ca")]), 5, answerWithinMs);
+        EXPECT_EQ(c.exec(QStringLiteral("SELECT ssl FROM pg_stat_ssl WHERE pid = pg_backend_pid()")).scalar(), QStringLiteral("t"));
+        const QString refused = messageOf<EStoreAway>([&] { pg::Connection(uri(otherCa), 5, answerWithinMs); });
+        EXPECT_TRUE(refused.contains(QStringLiteral("certificate verify failed"))) << refused.toStdString();
+    }
 }
 
 // Without a server: no socket at all, and a socket that takes the connection and never answers.
