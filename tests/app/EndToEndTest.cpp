@@ -152,12 +152,7 @@ TEST_F(AppFixture, OnADatabaseAReaderOnlyViews)
     pg::Connection(server.arg("postgres", "postgres"), 5).exec("CREATE DATABASE " + name);
     struct Drop {
         QString server, name;
-        ~Drop()
-        {
-            pg::Connection c(server.arg("postgres", "postgres"), 5);
-            c.exec("DROP DATABASE " + name + " WITH (FORCE)");
-            c.exec("DROP ROLE IF EXISTS " + name);
-        }
+        ~Drop() { pg::Connection(server.arg("postgres", "postgres"), 5).exec("DROP DATABASE " + name + " WITH (FORCE)"); }
     } drop{server, name};
     {
         pg::Connection c(server.arg(name, "postgres"), 5);

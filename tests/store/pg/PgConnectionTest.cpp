@@ -89,10 +89,10 @@ TEST_F(Conn, VerifyFullTrustsTheServersAuthorityAndRefusesAnother)
     QTemporaryDir other;
     const QString otherCa = other.filePath(QStringLiteral("ca.crt"));
     QProcess openssl;
-    openssl.start(QStringLiteral("openssl"), {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
-                                              QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
-                                              QStringLiteral("-subj"), QStringLiteral("/CN=Another CA"), QStringLiteral("-keyout"),
-                                              other.filePath(QStringLiteral("ca.key")), QStringLiteral("-out"), otherCa});
+    openssl.start(QStringLiteral("openssl"), QStringLiteral("req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes "
+                                                            "-subj /CN=Another -keyout %1 -out %2")
+                                                 .arg(other.filePath(QStringLiteral("ca.key")), otherCa)
+                                                 .split(QLatin1Char(' ')));
     ASSERT_TRUE(openssl.waitForFinished(30000) && openssl.exitCode() == 0) << openssl.readAllStandardError().toStdString();
     const QString database = uri_.section(QLatin1Char('?'), 0, 0).section(QLatin1Char('/'), -1);
     const auto uri = [&](const QString& ca) {
