@@ -3,9 +3,8 @@
 #include "PgTestDatabase.h"
 
 #include <QElapsedTimer>
-#include <QFile>
-#include <QMap>
 #include <QProcess>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -80,12 +79,9 @@ TEST_F(Conn, WithAnAnswerTimeAnswersAlikeAndGivesUpOnSilence)
 // here is refused, saying why.
 TEST_F(Conn, VerifyFullTrustsTheServersAuthorityAndRefusesAnother)
 {
-    QFile tcp(host_() + QStringLiteral("/tcp"));
-    if (!tcp.open(QIODevice::ReadOnly))
+    const QSettings said(host_() + QStringLiteral("/tcp"), QSettings::IniFormat);  // port=, ca=
+    if (!said.contains(QStringLiteral("port")))
         GTEST_SKIP() << "The server names no TCP port (HEMATIX_PG_HOST)";
-    QMap<QString, QString> said;
-    for (const QString& line : QString::fromUtf8(tcp.readAll()).split(QLatin1Char('\n')))
-        said[line.section(QLatin1Char('='), 0, 0)] = line.section(QLatin1Char('='), 1);
     QTemporaryDir other;
     const QString otherCa = other.filePath(QStringLiteral("ca.crt"));
     QProcess openssl;
@@ -96,10 +92,10 @@ TEST_F(Conn, VerifyFullTrustsTheServersAuthorityAndRefusesAnother)
     ASSERT_TRUE(openssl.waitForFinished(30000) && openssl.exitCode() == 0) << openssl.readAllStandardError().toStdString();
     const QString database = uri_.section(QLatin1Char('?'), 0, 0).section(QLatin1Char('/'), -1);
     const auto uri = [&](const QString& ca) {
-        return QStringLiteral("postgresql://postgres@localhost:%1/%2?sslmode=verify-full&sslrootcert=%3").arg(said[QStringLiteral("port")], database, ca);
+        return QStringLiteral("postgresql://postgres@localhost:%1/%2?sslmode=verify-full&sslrootcert=%3").arg(said.value(QStringLiteral("port")).toString(), database, ca);
     };
     for (int answerWithinMs : {0, 2000}) {
-        pg::Connection c(uri(said[QStringLiteral("ca")]), 5, answerWithinMs);
+        pg::Connection c(uri(said.value(QStringLiteral("ca")).toString()), 5, answerWithinMs);
         EXPECT_EQ(c.exec(QStringLiteral("SELECT ssl FROM pg_stat_ssl WHERE pid = pg_backend_pid()")).scalar(), QStringLiteral("t"));
         const QString refused = messageOf<EStoreAway>([&] { pg::Connection(uri(otherCa), 5, answerWithinMs); });
         EXPECT_TRUE(refused.contains(QStringLiteral("certificate verify failed"))) << refused.toStdString();

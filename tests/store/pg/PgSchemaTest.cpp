@@ -146,9 +146,7 @@ TEST_F(Schema, AReaderOnlyReadsAndAWriterChangesRowsAsTheProgramDoes)
 
     PgResultStore writer(folder.path() + QLatin1Char('/'), writerUri);
     EXPECT_TRUE(writer.writable(nullptr));
-    ImportedRow row;
-    row.date = QStringLiteral("12/07/2026");
-    row.num = QStringLiteral("101");
+    const ImportedRow row{QStringLiteral("12/07/2026"), {}, QStringLiteral("101"), {}};
     audit::ReceivedMessage message;
     message.bytes = "\x05 a message \x04";
     message.capture = QStringLiteral("m1.txt");
@@ -177,12 +175,11 @@ TEST_F(Schema, AReaderOnlyReadsAndAWriterChangesRowsAsTheProgramDoes)
     read.Open();
     EXPECT_EQ(read.FieldByName(QStringLiteral("FIO"))->AsString(), QStringLiteral("Анна"));
     pg::Connection own(readerUri, 5);
-    std::vector<pg::Value> nulls(pgschema::kRowArguments + 5);
     const std::pair<QString, std::vector<pg::Value>> refused[] = {
         {QStringLiteral("UPDATE results SET fio = 'x'"), {}},
         {QStringLiteral("UPDATE results SET deleted = true"), {}},
         {QStringLiteral("INSERT INTO results (num) VALUES ('1')"), {}},
-        {pgschema::storeCall(), nulls},
+        {pgschema::storeCall(), std::vector<pg::Value>(pgschema::kRowArguments + 5)},
         {QStringLiteral("DELETE FROM archive"), {}},
         {QStringLiteral("INSERT INTO history SELECT seq + 1, prev, time, kind, record, capture, entry FROM history LIMIT 1"), {}},
         {QStringLiteral("CREATE TEMP TABLE t (a int)"), {}},
