@@ -40,11 +40,13 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QPushButton>
+#include <QToolButton>
 #include <QShowEvent>
 #include <QStatusBar>
 #include <QTimer>
@@ -98,6 +100,24 @@ constexpr std::pair<const char*, const char*> kGridColumns[] = {
     {"NUM", "Номер"}, {"DAT", "Дата"}, {"TIM", "Время"}, {"FIO", "Пациент"}, {"RECEPTION", "Направлен"},
     {"WBC", "WBC"},   {"FORMULA", "Формула"}, {"RBC", "RBC"}, {"HGB", "HGB"}, {"HCT", "HCT"},
     {"PLT", "PLT"},   {"LY1", "LY%"}, {"MO1", "MO%"}, {"GR1", "GR%"}, {"COE", "COE"}, {"RETIC", "RETIC"},
+};
+
+// Keeps a button off that its own widget turns on again with the data set's state (the
+// navigator's insert and delete, the history's restore) while the window is read-only.
+class KeepOff : public QObject {
+public:
+    explicit KeepOff(QWidget* w) : QObject(w)
+    {
+        w->installEventFilter(this);
+        w->setEnabled(false);
+    }
+    bool eventFilter(QObject* watched, QEvent* e) override
+    {
+        if (e->type() == QEvent::EnabledChange)
+            if (auto* w = qobject_cast<QWidget*>(watched); w && w->isEnabled())
+                w->setEnabled(false);
+        return false;
+    }
 };
 
 QFont dialogFont()
@@ -491,6 +511,8 @@ void TForm1::FormCreate()
             sayStoreAway(e.message());
         }
     }
+    if (Table1->Active())
+        showAccess();
     if (import_)
         startTrailCheck();
     // The index of numbers and names is made ready beside the window; until then a find reads
@@ -555,6 +577,8 @@ void TForm1::TrayMessage(int mouseMessage)
 
 void TForm1::N2Click()
 {
+    if (readOnly_)
+        return;
     if (link_->Start(PortName)) {
         Timer1->start();
         if (importThread_)
@@ -591,8 +615,11 @@ void TForm1::N12Click()
     // What is typed goes into the row first, so that its history shows it.
     if (!writePendingEdits())
         return;
-    if (!history_)
+    if (!history_) {
         history_ = new TForm8(this);
+        if (readOnly_)
+            new KeepOff(history_->RestoreButton);
+    }
     history_->ShowRecord(Table1->Active() ? Table1->RecNo() : 0);
 }
 
@@ -780,11 +807,57 @@ void TForm1::storeAnswersAgain()
             DBGrid1->showCurrentRow();
         } else if (Table1->State() == TDataSet::dsBrowse)
             Table1->Refresh();
+        showAccess();
     } catch (const EDatabaseError& e) {
         statusBar()->showMessage(QStringLiteral("Строки с сервера базы данных не прочитаны: %1").arg(e.message()));
     } catch (const Exception& e) {
         ui::showError(e.message());
     }
+}
+
+void TForm1::showAccess()
+{
+    QString user;
+    if (!readOnly_ && !store_->writable(&user))
+        enterReadOnly(user);
+}
+
+void TForm1::enterReadOnly(const QString& user)
+{
+    readOnly_ = true;
+    // Nothing received here could be stored: the port stays closed (and closes, when Start came
+    // before the server answered), so that the analyser's own PC keeps it.
+    N2->setEnabled(false);
+    Timer1->stop();
+    if (link_)
+        link_->Stop();
+    if (importThread_)
+        importThread_->setImporting(false);
+    DataSource1->AutoEdit = false;
+    DBGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    DBGrid1->installEventFilter(this);
+    for (TDBEdit* e : GroupBox1->findChildren<TDBEdit*>())
+        e->setReadOnly(true);
+    new KeepOff(DBNavigator1->button(TDBNavigator::nbInsert));
+    new KeepOff(DBNavigator1->button(TDBNavigator::nbDelete));
+    if (history_)
+        new KeepOff(history_->RestoreButton);
+    // A label of its own: the passing messages (the index, the trail's check) do not cover it.
+    auto* label = new QLabel(QStringLiteral("Только просмотр: у пользователя базы данных «%1» нет права изменять результаты.")
+                                 .arg(user),
+                             statusBar());
+    label->setObjectName(QStringLiteral("ReadOnlyLabel"));
+    statusBar()->addPermanentWidget(label);
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* e)
+{
+    if (watched == DBGrid1 && readOnly_ && e->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(e);
+        if (key->key() == Qt::Key_Delete && (key->modifiers() & Qt::ControlModifier))
+            return true;
+    }
+    return QMainWindow::eventFilter(watched, e);
 }
 
 void TForm1::closeProgram()

@@ -148,6 +148,10 @@ public:
     // The tray icon's callback: the mouse message that happened over the icon.
     void TrayMessage(int mouseMessage);
 
+    // True once the store said its user may only read the results (a viewing desk): editing,
+    // deleting, restoring and Start are off, the port stays closed, the status bar says why.
+    bool readOnly() const { return readOnly_; }
+
     // Ends the program the way the exit dialog does: Stop, tray icon removed, window closed.
     // What is typed and not yet written is written first; when the row refuses it, the error
     // is shown, the typed text stays and the program does not end.
@@ -161,6 +165,8 @@ public:
 protected:
     void showEvent(QShowEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
+    // Ctrl+Del in the grid while read-only.
+    bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
     void buildMenu();
@@ -178,6 +184,9 @@ private:
     void startServerImport(const QString& database, int keepDays);
     void storeAnswersAgain();
     void sayStoreAway(const QString& why);
+    // Asks the store whether its user may change the results, and shows read-only when not.
+    void showAccess();
+    void enterReadOnly(const QString& user);
     QWidget* client_ = nullptr;
 
     // Used on the reader thread only; declared first so that it outlives the link.
@@ -199,6 +208,7 @@ private:
     std::shared_ptr<const reading::ReferenceRanges> ranges_;
     std::thread trailCheck_;            // the start-up check of the trail's last days
     std::atomic_bool stopCheck_{false};
+    bool readOnly_ = false;
     bool closing_ = false;
     bool closed_ = false;
 };

@@ -14,6 +14,7 @@ test_pkgs+=(python3-openpyxl libreoffice-calc-nogui)  # exported workbooks read 
 test_pkgs+=(openbox x11-utils desktop-file-utils)  # windows under a real window manager (openbox, xprop, xwininfo); desktop entry check
 build_pkgs+=(libpq-dev)  # the results in PostgreSQL, through libpq
 test_pkgs+=(postgresql)  # a private server for the database store's tests (scripts/pg-server.sh)
+test_pkgs+=(openssl)  # that server's own certificate authority, for the tests over TLS
 run_pkgs=(xvfb xauth)
 
 want=("${build_pkgs[@]}")

@@ -111,6 +111,16 @@ public:
         return true;
     }
 
+    // Whether the results may be changed through this store: messages stored, rows edited,
+    // deleted and restored. False on a store whose user may only read them (a viewing desk), with
+    // who that user is. Decided when the store connects; a store that cannot be reached now
+    // answers true until it can tell (nothing is written meanwhile). A store on this PC always may.
+    virtual bool writable(QString* who)
+    {
+        (void)who;
+        return true;
+    }
+
     // Where the results are, for messages.
     virtual QString location() const = 0;
 

@@ -7,6 +7,7 @@
 #include "store/PeriodQuery.h"
 #include "store/pg/PgPeriod.h"
 #include "store/pg/PgRecordSource.h"
+#include "store/pg/PgRoles.h"
 #include "store/pg/PgSchema.h"
 #include "store/pg/PgVerify.h"
 
@@ -90,6 +91,18 @@ bool PgResultStore::reachable(QString* why)
     }
 }
 
+bool PgResultStore::writable(QString* who)
+{
+    try {
+        guarded(QStringLiteral("Reading the user's rights"), [&] { connection(); });
+    } catch (const EDatabaseError&) {
+        return true;  // not known yet: asked again when the server answers
+    }
+    if (who)
+        *who = user_;
+    return writable_;
+}
+
 bool PgResultStore::rowsOffline() const
 {
     return rowHistory_ && rowHistory_->source() && rowHistory_->source()->offline();
@@ -100,6 +113,7 @@ pg::Connection& PgResultStore::connection()
     if (!connection_) {
         auto c = std::make_unique<pg::Connection>(uri_, 10, answerWithinMs_);
         pgschema::check(*c);
+        writable_ = pgroles::userMayWrite(*c, &user_);
         connection_ = std::move(c);
     }
     return *connection_;
@@ -172,6 +186,9 @@ ResultStore::AuditOpened PgResultStore::openAudit(int keepDays)
     // pending (a change and its entry commit together). What is left is pruning the archive.
     return guarded(QStringLiteral("Pruning the archive"), [&] {
         pg::Connection& c = connection();
+        // A viewing desk may not remove entries; a program that may write prunes at its start.
+        if (!writable_)
+            return AuditOpened{};
         pg::Connection::Transaction transaction(c);
         const auto locked = archive_.lock(c);
         const QDate oldest = QDate::currentDate().addDays(-keepDays);
@@ -242,6 +259,10 @@ void PgResultStore::restore(int record)
     const QString what = QStringLiteral("Restoring row %1").arg(record);
     try {
         pg::Connection& c = connection();
+        if (!writable_)
+            throw EDatabaseError(QStringLiteral("Row %1 is not restored: the database user %2 may only read the results")
+                                     .arg(record)
+                                     .arg(user_));
         pg::Connection::Transaction transaction(c);
         const auto locked = history_.lock(c);
         const pg::Result r = c.exec(QStringLiteral("SELECT deleted, %1 FROM results WHERE id = $1 FOR UPDATE").arg(PgFinder::valuesColumns()),

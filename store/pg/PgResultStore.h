@@ -14,6 +14,9 @@
 // "outside" entry naming the fields before their next edit. selectPeriod opens a query on a
 // period's rows read by one SELECT (PgPeriod).
 //
+// A user who may only read (pgroles: hematix_reader) is found when connecting: writable() says
+// so, pruning is left to a program that may write, and restore() is refused.
+//
 // Knows: the schema, the audit entries' keys, the connection. Must not know: capture files,
 // windows, reports. Untrusted: the row's texts (checked by the database through hematix_fit),
 // the URI (its password never shown: location()), and everything the database holds.
@@ -45,6 +48,10 @@ public:
     void setWhileWaiting(std::function<void()> hook) { whileWaiting_ = std::move(hook); }
     // Whether the server answers now (connecting when needed), within the answer time.
     bool reachable(QString* why) override;
+    // Whether the connected user may change the results (pgroles::userMayWrite), read when
+    // connecting (connecting now when needed, within the answer time). A store that may not
+    // prunes nothing at start and refuses restore() with why.
+    bool writable(QString* who) override;
     // True when the rows attachRows gave a table missed the server (PgRecordSource::offline):
     // the table's next refresh reads them again.
     bool rowsOffline() const;
@@ -76,6 +83,8 @@ private:
     int answerWithinMs_ = 0;
     std::function<void()> whileWaiting_;
     std::unique_ptr<pg::Connection> connection_;
+    bool writable_ = true;  // of connection_'s user
+    QString user_;
     pgchain::Chain archive_, history_;
     PgFinder finder_;
     // The history of the table attachRows was last given (one at a time).

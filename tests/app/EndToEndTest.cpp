@@ -7,6 +7,11 @@
 #include "link/MessageImport.h"
 #include "link/ImportThread.h"
 #include "link/SerialLink.h"
+#include "app/DBEdit.h"
+#include "app/DBGrid.h"
+#include "app/DBNavigator.h"
+#include "store/pg/PgResultStore.h"
+#include "store/pg/PgRoles.h"
 #include "store/pg/PgSchema.h"
 #include "store/pg/PgTestDatabase.h"
 
@@ -15,7 +20,9 @@
 #include <QJsonObject>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QLabel>
 #include <QStatusBar>
+#include <QToolButton>
 
 using apptest::AppFixture;
 
@@ -129,5 +136,56 @@ TEST_F(AppFixture, OnADatabaseServerMessagesBecomeRowsAndAServerAwayIsAStatusLin
     EXPECT_EQ(day.RecordCount(), 30);
     EXPECT_FALSE(Form1->importThread()->away());
     EXPECT_FALSE(QFileInfo::exists(folder + "DB/HEMATIX.dbf")) << "no table in the folder beside the server";
+    Form1->FormClose();
+}
+
+// A viewing desk: on a login user given hematix_reader the program shows the server's rows and
+// changes none of them: typing in the grid or the panel does not edit, Ctrl+Del and the
+// navigator do not delete, Start is off and opens no port, and the status bar says why.
+TEST_F(AppFixture, OnADatabaseAReaderOnlyViews)
+{
+    const QString host = PgTestDatabase::host_();
+    if (host.isEmpty())
+        GTEST_SKIP() << "No PostgreSQL server (ctest starts one)";
+    const QString name = QStringLiteral("hx_desk_%1").arg(QCoreApplication::applicationPid());
+    const QString server = QStringLiteral("postgresql:///%1?host=") + host + QStringLiteral("&user=%2");
+    pg::Connection(server.arg("postgres", "postgres"), 5).exec("CREATE DATABASE " + name);
+    struct Drop {
+        QString server, name;
+        ~Drop() { pg::Connection(server.arg("postgres", "postgres"), 5).exec("DROP DATABASE " + name + " WITH (FORCE)"); }
+    } drop{server, name};
+    {
+        pg::Connection c(server.arg(name, "postgres"), 5);
+        pgschema::ensure(c);
+        pgroles::ensure(c);
+        c.exec(QStringLiteral("CREATE ROLE %1 LOGIN IN ROLE %2").arg(name, QLatin1String(pgroles::kReader)));
+        PgResultStore(folder, server.arg(name, "postgres")).store(ImportedRow{"06/05/2023", {}, "101", {}}, {});
+    }
+    writeIni(QStringLiteral("[MAIN]\nPort=/dev/null\nDatabase=%1\n").arg(server.arg(name, name)).toUtf8());
+    start();
+    ASSERT_TRUE(Form1->Table1->Active());
+    EXPECT_TRUE(Form1->readOnly());
+    auto* said = Form1->statusBar()->findChild<QLabel*>("ReadOnlyLabel");
+    ASSERT_NE(said, nullptr);
+    EXPECT_EQ(said->text(), QStringLiteral("Только просмотр: у пользователя базы данных «%1» нет права изменять результаты.").arg(name));
+    EXPECT_FALSE(Form1->N2->isEnabled());
+    Form1->N2Click();
+    EXPECT_FALSE(Form1->link()->listening());
+
+    Form1->N9Click();  // the panel
+    Form1->DBGrid1->setFocus();
+    apptest::typeText(Form1->DBGrid1, "9");
+    Form1->editFor("FIO")->setFocus();
+    apptest::typeText(Form1->editFor("FIO"), "Анна");
+    EXPECT_EQ(Form1->Table1->State(), TDataSet::dsBrowse);
+    QTest::keyClick(Form1->DBGrid1, Qt::Key_Delete, Qt::ControlModifier);  // no box to answer
+    Form1->Table1->First();  // the navigator sets its buttons anew on a move
+    for (auto b : {TDBNavigator::nbInsert, TDBNavigator::nbDelete})
+        EXPECT_FALSE(Form1->DBNavigator1->button(b)->isEnabled()) << b;
+    EXPECT_TRUE(Form1->writePendingEdits());
+    EXPECT_EQ(pg::Connection(server.arg(name, "postgres"), 5)
+                  .exec("SELECT coalesce(fio, '') || num || deleted || (SELECT count(*) FROM history) FROM results")
+                  .scalar(),
+              QStringLiteral("101false0"));
     Form1->FormClose();
 }

@@ -1,8 +1,10 @@
-// The libpq connection: NULL apart from '', transactions, a statement's time limit, and the
-// errors a caller tells apart (away, refused) with no password in them.
+// The libpq connection: NULL apart from '', transactions, a statement's time limit, the errors a
+// caller tells apart (away, refused) with no password in them, and TLS with a checked certificate.
 #include "PgTestDatabase.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -70,6 +72,34 @@ TEST_F(Conn, WithAnAnswerTimeAnswersAlikeAndGivesUpOnSilence)
     EXPECT_TRUE(said.startsWith(QStringLiteral("Sleeping on "))) << said.toStdString();
     EXPECT_LT(clock.elapsed(), 1500);
     EXPECT_THROW(c.exec(QStringLiteral("SELECT 1")), EStoreAway);  // given up: its owner connects anew
+}
+
+// Over the network with the server's certificate checked (sslmode=verify-full), waiting as libpq
+// does and with an answer time: the test server's own authority is trusted; another one made
+// here is refused, saying why.
+TEST_F(Conn, VerifyFullTrustsTheServersAuthorityAndRefusesAnother)
+{
+    const QSettings said(host_() + QStringLiteral("/tcp"), QSettings::IniFormat);  // port=, ca=
+    if (!said.contains(QStringLiteral("port")))
+        GTEST_SKIP() << "The server names no TCP port (HEMATIX_PG_HOST)";
+    QTemporaryDir other;
+    const QString otherCa = other.filePath(QStringLiteral("ca.crt"));
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"), QStringLiteral("req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes "
+                                                            "-subj /CN=Another -keyout %1 -out %2")
+                                                 .arg(other.filePath(QStringLiteral("ca.key")), otherCa)
+                                                 .split(QLatin1Char(' ')));
+    ASSERT_TRUE(openssl.waitForFinished(30000) && openssl.exitCode() == 0) << openssl.readAllStandardError().toStdString();
+    const QString database = uri_.section(QLatin1Char('?'), 0, 0).section(QLatin1Char('/'), -1);
+    const auto uri = [&](const QString& ca) {
+        return QStringLiteral("postgresql://postgres@localhost:%1/%2?sslmode=verify-full&sslrootcert=%3").arg(said.value(QStringLiteral("port")).toString(), database, ca);
+    };
+    for (int answerWithinMs : {0, 2000}) {
+        pg::Connection c(uri(said.value(QStringLiteral("ca")).toString()), 5, answerWithinMs);
+        EXPECT_EQ(c.exec(QStringLiteral("SELECT ssl FROM pg_stat_ssl WHERE pid = pg_backend_pid()")).scalar(), QStringLiteral("t"));
+        const QString refused = messageOf<EStoreAway>([&] { pg::Connection(uri(otherCa), 5, answerWithinMs); });
+        EXPECT_TRUE(refused.contains(QStringLiteral("certificate verify failed"))) << refused.toStdString();
+    }
 }
 
 // Without a server: no socket at all, and a socket that takes the connection and never answers.

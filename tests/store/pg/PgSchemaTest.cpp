@@ -1,12 +1,17 @@
 // The results' schema in a database of the test's own: its columns, what its fields refuse and
-// with which name, a message stored once among undeleted rows, and the tool making it once.
+// with which name, a message stored once among undeleted rows, the tool making it once, and the
+// roles of viewing desks and of programs that write.
 #include "PgTestDatabase.h"
 
+#include "engine/DataSet.h"
 #include "store/ResultTable.h"
+#include "store/pg/PgResultStore.h"
+#include "store/pg/PgRoles.h"
 #include "store/pg/PgSchema.h"
 #include "support/TestSupport.h"
 
 #include <QProcess>
+#include <QTemporaryDir>
 
 using Schema = PgTestDatabase;
 
@@ -99,4 +104,92 @@ TEST_F(Schema, ToolMakesTheSchemaBringsItOnThenFindsItCurrent)
         EXPECT_EQ(db_->exec(vacuumEvery).scalar(), QStringLiteral("t")) << said.constData();
     }
     EXPECT_TRUE(pgschema::ensure(*db_).done.isEmpty());
+}
+
+// hematix-mkdb --roles sets the two roles' rights once, says when there is nothing to do, and
+// takes back a right granted beyond them since.
+TEST_F(Schema, ToolSetsTheRolesRightsOnceAndTakesBackMore)
+{
+    pgschema::ensure(*db_);
+    const auto mkdb = [&] {
+        QProcess tool;
+        tool.start(testsupport::binDir() + QStringLiteral("/hematix-mkdb"), {QStringLiteral("--database"), uri_, QStringLiteral("--roles")});
+        EXPECT_TRUE(tool.waitForFinished(30000));
+        EXPECT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().toStdString();
+        return QString::fromUtf8(tool.readAllStandardOutput());
+    };
+    const QString first = mkdb();
+    for (const char* said : {"hematix_writer: granted UPDATE on TABLE results (deleted, dat, tim, num, fio,",
+                             "hematix_reader: granted SELECT on TABLE results\n", "PUBLIC: revoked EXECUTE on FUNCTION hematix_store("})
+        EXPECT_TRUE(first.contains(QLatin1String(said))) << said << '\n' << first.toStdString();
+    EXPECT_TRUE(mkdb().contains(QLatin1String("have their rights already; nothing to do")));
+    db_->exec(QStringLiteral("GRANT DELETE, UPDATE ON results TO hematix_writer"));
+    db_->exec(QStringLiteral("GRANT EXECUTE ON FUNCTION hematix_in_cp1251(text) TO PUBLIC"));
+    const QString third = mkdb();
+    for (const char* said : {"hematix_writer: revoked DELETE, UPDATE on TABLE results\n",
+                             "PUBLIC: revoked EXECUTE on FUNCTION hematix_in_cp1251(text)"})
+        EXPECT_TRUE(third.contains(QLatin1String(said))) << said << '\n' << third.toStdString();
+}
+
+// A desk's login user given hematix_reader reads the rows and cannot change one even through
+// its own SQL; one given hematix_writer stores, edits, deletes and restores as the program does.
+TEST_F(Schema, AReaderOnlyReadsAndAWriterChangesRowsAsTheProgramDoes)
+{
+    pgschema::ensure(*db_);
+    pgroles::ensure(*db_);
+    const QString database = uri_.section(QLatin1Char('?'), 0, 0).section(QLatin1Char('/'), -1);
+    // Login roles outlive the test's database; the test server goes with the run.
+    QStringList users;
+    const auto login = [&](const char* role) {
+        users << database.left(50) + QLatin1Char('_') + QLatin1String(role).mid(8, 1);
+        db_->exec(QStringLiteral("CREATE ROLE %1 LOGIN IN ROLE %2").arg(users.last(), QLatin1String(role)));
+        return QString(uri_).replace(QStringLiteral("user=postgres"), QStringLiteral("user=") + users.last());
+    };
+    const QString readerUri = login(pgroles::kReader), writerUri = login(pgroles::kWriter);
+    QTemporaryDir folder;
+
+    PgResultStore writer(folder.path() + QLatin1Char('/'), writerUri);
+    EXPECT_TRUE(writer.writable(nullptr));
+    const ImportedRow row{QStringLiteral("12/07/2026"), {}, QStringLiteral("101"), {}};
+    audit::ReceivedMessage message;
+    message.bytes = "\x05 a message \x04";
+    message.capture = QStringLiteral("m1.txt");
+    EXPECT_EQ(writer.store(row, message).record, 1);
+    TTable edited;
+    writer.attachRows(edited);
+    edited.Open();
+    edited.Edit();
+    edited.FieldByName(QStringLiteral("FIO"))->SetAsString(QStringLiteral("Анна"));
+    edited.Post();
+    edited.Delete();
+    writer.restore(1);
+    EXPECT_EQ(db_->exec(QStringLiteral("SELECT (SELECT string_agg(kind, ',' ORDER BY seq) FROM history) || '/' || "
+                                       "(SELECT count(*) FROM archive) || '/' || (SELECT fio || deleted FROM results)"))
+                  .scalar(),
+              QStringLiteral("edit,deleted,restored/1/Аннаfalse"));
+
+    PgResultStore reader(folder.path() + QLatin1Char('/'), readerUri);
+    QString who;
+    EXPECT_FALSE(reader.writable(&who));
+    EXPECT_EQ(who, users[0]);
+    EXPECT_NO_THROW(reader.openAudit(0));  // prunes nothing: a desk may not
+    EXPECT_TRUE(messageOf<EDatabaseError>([&] { reader.restore(1); }).contains(QStringLiteral("may only read")));
+    TTable read;
+    reader.attachRows(read);
+    read.Open();
+    EXPECT_EQ(read.FieldByName(QStringLiteral("FIO"))->AsString(), QStringLiteral("Анна"));
+    pg::Connection own(readerUri, 5);
+    const std::pair<QString, std::vector<pg::Value>> refused[] = {
+        {QStringLiteral("UPDATE results SET fio = 'x'"), {}},
+        {QStringLiteral("UPDATE results SET deleted = true"), {}},
+        {QStringLiteral("INSERT INTO results (num) VALUES ('1')"), {}},
+        {pgschema::storeCall(), std::vector<pg::Value>(pgschema::kRowArguments + 5)},
+        {QStringLiteral("DELETE FROM archive"), {}},
+        {QStringLiteral("INSERT INTO history SELECT seq + 1, prev, time, kind, record, capture, entry FROM history LIMIT 1"), {}},
+        {QStringLiteral("CREATE TEMP TABLE t (a int)"), {}},
+    };
+    for (const auto& [sql, params] : refused)
+        EXPECT_TRUE(messageOf<EDatabaseError>([&] { own.exec(sql, params); }).contains(QStringLiteral("permission denied")))
+            << sql.toStdString();
+    EXPECT_EQ(own.exec(QStringLiteral("SELECT count(*) FROM line_log")).scalar(), QStringLiteral("0"));
 }
