@@ -169,6 +169,9 @@ QList<ChangeRow> changeRows(const QList<QJsonObject>& history)
             row.what = QStringLiteral("была в таблице до журнала изменений");
         else if (kind == QLatin1String("outside"))
             row.what = QStringLiteral("изменена вне Hematix: ") + changesText(e, "history", "found", QStringLiteral(" в журнале, в таблице "));
+        else if (kind == QLatin1String("refused"))
+            row.what = QStringLiteral("правка не записана, запись изменена на другом рабочем месте: ")
+                       + changesText(e, "tried", "found", QStringLiteral(" введено, в таблице "));
         else if (resolution)
             row.what = QStringLiteral("%1 (запись журнала №%2)").arg(state).arg(e.value(QLatin1String("of")).toInteger());
         else

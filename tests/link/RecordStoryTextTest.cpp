@@ -20,11 +20,13 @@ TEST(RecordStoryText, ChangesNewestFirstWithTheStateTheirResolutionGave)
         entry(R"({"seq":5,"kind":"outside","record":3,"changes":[{"field":"COE","history":"7","found":"8"}]})"),
         entry(R"({"seq":6,"kind":"restored","record":3,"state":"pending","of":3})"),
         entry(R"({"seq":7,"kind":"applied","record":3,"of":99})"),
+        entry(R"({"seq":8,"kind":"refused","record":3,"changes":[{"field":"HGB","tried":"131","found":"129"}]})"),
     };
     const struct {
         const char* what;
         const char* state;
     } expected[] = {
+        {"правка не записана, запись изменена на другом рабочем месте: HGB: «131» введено, в таблице «129»", ""},
         {"применено (запись журнала №99)", ""},
         {"восстановлена", "не завершено"},
         {"изменена вне Hematix: COE: «7» в журнале, в таблице «8»", ""},

@@ -21,6 +21,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QUrl>
 
 #include <atomic>
 #include <limits>
@@ -458,4 +459,38 @@ TEST(PgOutage, TwoDesksThroughAnOutageAndKillsEachShowEveryRowOnce)
               QString::number(2 * kEach));
     if (HasFailure())
         std::cout << "desks' errors:\n" << testsupport::readFile(log).right(4000).toStdString() << std::endl;
+}
+
+// A lab's URI lists its primary and its standby: the program connects to whichever takes writes
+// (a server that only reads, as a standby does, is passed over) and to the next when the first
+// does not answer at all.
+TEST_F(Burst, AUriOfSeveralHostsReachesTheOneThatWrites)
+{
+    OwnServer readOnly;
+    if (!readOnly.start())
+        GTEST_SKIP() << "no server of its own";
+    const QString database = QUrl(uri_).path().mid(1);
+    {
+        // The same database there, as on a standby.
+        pg::Connection c(readOnly.uri, 5);
+        c.exec(QStringLiteral("CREATE DATABASE ") + database);
+        pg::Connection there(QString(readOnly.uri).replace(QStringLiteral(":///postgres?"), QStringLiteral(":///%1?").arg(database)), 5);
+        pgschema::ensure(there);
+        c.exec(QStringLiteral("ALTER SYSTEM SET default_transaction_read_only = on"));
+        c.exec(QStringLiteral("SELECT pg_reload_conf()"));
+    }
+    const QString writable = host_(), standby = QString::fromUtf8(testsupport::readFile(readOnly.pointer)).trimmed();
+    auto storeOne = [&](const QString& hosts, const QString& num) {
+        auto store = storechoice::open(folder, QStringLiteral("postgresql:///%1?host=%2&user=postgres&target_session_attrs=read-write")
+                                                   .arg(database, hosts));
+        ImportedRow r;
+        r.date = QStringLiteral("12/07/2026");
+        r.time = QStringLiteral("09:15:02");
+        r.num = num;
+        return store->store(r, {}).record;
+    };
+    EXPECT_GT(storeOne(standby + QLatin1Char(',') + writable, QStringLiteral("1")), 0);
+    EXPECT_GT(storeOne(dir.path() + QStringLiteral("/no-server,") + writable, QStringLiteral("2")), 0);
+    EXPECT_EQ(db_->exec(QStringLiteral("SELECT string_agg(num, ',' ORDER BY id) FROM results")).scalar(), QStringLiteral("1,2"));
+    EXPECT_THROW(storeOne(standby, QStringLiteral("3")), EStoreAway) << "no server that writes";
 }
