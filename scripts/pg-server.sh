@@ -49,8 +49,10 @@ stop() {
 start_on() {
   local port=$1
   # fsync off: the server and its data live for one test run; a crash loses nothing anyone keeps.
-  local options="-k $dir -p $port -c listen_addresses=127.0.0.1 -c fsync=off -c synchronous_commit=off"
-  options+=" -c full_page_writes=off -c ssl=on -c ssl_cert_file=$dir/tls/server.crt -c ssl_key_file=$dir/tls/server.key"
+  # HEMATIX_PG_DURABLE=1 (benchmarks of durable commits) keeps the server's own durability.
+  local options="-k $dir -p $port -c listen_addresses=127.0.0.1"
+  [ "${HEMATIX_PG_DURABLE:-}" = 1 ] || options+=" -c fsync=off -c synchronous_commit=off -c full_page_writes=off"
+  options+=" -c ssl=on -c ssl_cert_file=$dir/tls/server.crt -c ssl_key_file=$dir/tls/server.key"
   as_postgres "$bin/pg_ctl" -D "$dir/data" -l "$dir/log" -w -t 60 -o "$options" start >/dev/null 2>&1 || return 1
   # Clients name the socket folder alone, so they look for the default port's socket.
   [ "$port" = 5432 ] || ln -sfn ".s.PGSQL.$port" "$dir/.s.PGSQL.5432"

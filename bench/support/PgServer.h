@@ -2,8 +2,8 @@
 // The PostgreSQL server a benchmark runs on: the test run's, when HEMATIX_PG_POINTER names its
 // pointer file (as the smoke tests run), else one of the program's own through
 // scripts/pg-server.sh (as root), stopped when this object goes. The script turns fsync and
-// synchronous commits off for the tests' throwaway data; a benchmark of durable commits asks for
-// both back on its own server (the bare baseline's connections take the server's default).
+// synchronous commits off for the tests' throwaway data; a benchmark of durable commits starts its
+// own server with the server's own durability (HEMATIX_PG_DURABLE=1), and checks that it has it.
 #include "store/pg/PgConnection.h"
 
 #include <QCoreApplication>
@@ -27,6 +27,7 @@ public:
         }
         pointer_ = dir_.filePath(QStringLiteral("pg-server.dir"));
         name_ = name + QString::number(QCoreApplication::applicationPid());
+        durable_ = durable;
         if (!run(QStringLiteral("start")))
             return false;
         own_ = true;
@@ -36,13 +37,9 @@ public:
         host_ = QString::fromUtf8(pointer.readAll()).trimmed();
         if (host_.isEmpty())
             return false;
-        if (durable) {
-            pg::Connection c(uri(QStringLiteral("postgres")), 5);
-            c.exec(QStringLiteral("ALTER SYSTEM SET fsync = on"));
-            c.exec(QStringLiteral("ALTER SYSTEM SET synchronous_commit = on"));
-            c.exec(QStringLiteral("SELECT pg_reload_conf()"));
-        }
-        return true;
+        // What the figures stand for: a server that syncs its log.
+        return !durable
+               || pg::Connection(uri(QStringLiteral("postgres")), 5).exec(QStringLiteral("SHOW fsync")).scalar() == QStringLiteral("on");
     }
     ~PgServer()
     {
@@ -84,12 +81,18 @@ private:
     {
         QProcess p;
         p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        if (durable_) {
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("HEMATIX_PG_DURABLE"), QStringLiteral("1"));
+            p.setProcessEnvironment(env);
+        }
         p.start(QStringLiteral(HEMATIX_SOURCE_DIR "/scripts/pg-server.sh"), {action, pointer_, name_});
         return p.waitForFinished(120000) && p.exitCode() == 0;
     }
     QTemporaryDir dir_;
     QString pointer_, name_, host_;
     bool own_ = false;
+    bool durable_ = false;
 };
 
 } // namespace benchsupport

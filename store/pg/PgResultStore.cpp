@@ -156,6 +156,10 @@ ResultStore::Stored PgResultStore::store(const ImportedRow& row, const audit::Re
         const pg::Row& got = r.rows.at(0);
         if (!got[0])
             throw EStoreAway(QStringLiteral("The row holding a message's identity went while it was stored"));
+        // Committed, but perhaps not yet on the server's disk: the capture waits until it is.
+        if (archiving)
+            connection().execPrepared("hematix_flush", pgschema::storeFlush(), {},
+                                      QStringLiteral("Waiting for the server's disk to hold the row"));
         return {got[1] == QStringLiteral("t") ? Insert::Stored : Insert::AlreadyStored, int(number(got[0]))};
     });
 }

@@ -19,9 +19,9 @@
 // - hematix_store(the kRowArguments texts of an imported row, key, capture, at, at_json,
 //   entry_rest): stores a message in one statement (storeCall), so that a message costs one round
 //   trip and one commit. Without a capture (no bytes) it answers a row among the recent ones with
-//   the same values (ResultStore::kRecentRows) as stored before. With one it takes the archive's
-//   lock (as pgchain::Chain::lock), inserts the row unless an undeleted row holds key (the unique
-//   index decides between programs), and appends the archive entry exactly as audit::Chain writes
+//   the same values (ResultStore::kRecentRows) as stored before. It inserts the row unless an
+//   undeleted row holds key (the unique index decides between programs); with a capture it then
+//   takes the archive's lock (as pgchain::Chain::lock) and appends the archive entry exactly as audit::Chain writes
 //   it: {"seq","prev","time":at_json,"kind":"message","outcome":"stored"|"resend","record":id
 //   then entry_rest (the rest of audit::MessageArchive::entry's object after "record"); a resend
 //   of a capture already archived adds nothing. at is the entry's time for the time column.
@@ -36,6 +36,11 @@
 // Version 3: every statement that inserts or updates rows of results notifies "FIRST LAST" (the
 // least and greatest id it wrote) on the channel hematix_rows, delivered at its commit.
 //
+// Version 4: hematix_store inserts the row before it takes the archive's lock (programs storing
+// at once insert side by side) and, with a capture, commits without waiting for the disk, so that
+// the lock is not held through the wait; the caller then runs storeFlush(), which returns
+// once the disk holds the message's commit, before it lets the capture file go.
+//
 // Knows: the result table's fields, the code page, the connection. Must not know: what the rows
 // mean, the audit chains' rules (audit/Chain), windows. Untrusted: the version a database says
 // it has.
@@ -46,7 +51,7 @@
 
 namespace pgschema {
 
-constexpr int kVersion = 3;
+constexpr int kVersion = 4;
 
 // The version of the connected database's schema; 0 when it has none.
 int version(pg::Connection& connection);
@@ -70,6 +75,9 @@ void check(pg::Connection& connection);
 constexpr int kRowArguments = 21;
 // "SELECT row_id, is_new FROM hematix_store($1, ..., $26)".
 QString storeCall();
+// The statement, run on its own after a storeCall() with a capture, that returns once the
+// server's disk holds what that call committed.
+QString storeFlush();
 
 // The column a find looks in: the folded number and the folded name (foldedColumn) as one text,
 // kept by the database, with a character between them no text looked for holds.

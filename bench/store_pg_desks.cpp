@@ -1,0 +1,234 @@
+// Several desks on one PostgreSQL store. (a) From one program storing a message to the row in
+// another program's grid (a table over the rows, its grid shown, told by the listener as the
+// window is): the median and 99th percentile over a stream of messages, against the store's own
+// time for a message in the same run (goals: median within 0.2 s, p99 within 2 s). (b) Two
+// programs storing at once against one alone: their messages a second together over one's
+// (goal: at least 1.6x).
+//
+// The server is one of this program's own (or the test run's), with fsync and synchronous commits
+// on: the figures are about durable commits.
+#include "app/DBGrid.h"
+#include "bench/support/Outcome.h"
+#include "bench/support/PgServer.h"
+#include "engine/DataSet.h"
+#include "store/pg/PgConnection.h"
+#include "store/pg/PgListener.h"
+#include "store/pg/PgResultStore.h"
+#include "store/pg/PgSchema.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <limits>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+QString host;
+QTemporaryDir* folder = nullptr;
+std::atomic_int sent{0};  // messages made so far, each a new identity
+
+QString uriOf(const QString& database) { return QStringLiteral("postgresql:///%1?host=%2&user=postgres").arg(database, host); }
+
+QString freshDatabase(const char* what)
+{
+    const QString name = QStringLiteral("hx_bench_desks_%1_%2").arg(QCoreApplication::applicationPid()).arg(QLatin1String(what));
+    pg::Connection server(uriOf(QStringLiteral("postgres")), 5);
+    server.exec(QStringLiteral("DROP DATABASE IF EXISTS %1").arg(name));
+    server.exec(QStringLiteral("CREATE DATABASE %1").arg(name));
+    pg::Connection c(uriOf(name), 5);
+    pgschema::ensure(c);
+    return name;
+}
+
+void dropDatabase(const QString& name)
+{
+    pg::Connection(uriOf(QStringLiteral("postgres")), 5).exec(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(name));
+}
+
+ImportedRow row(int n)
+{
+    ImportedRow r;
+    r.date = QStringLiteral("12/07/2026");
+    r.time = QStringLiteral("09:15:02");
+    r.num = QStringLiteral("D%1").arg(n, 8, 10, QLatin1Char('0'));
+    for (QString& v : r.values)
+        v = QStringLiteral("5.5 |");
+    return r;
+}
+
+audit::ReceivedMessage message(int n)
+{
+    audit::ReceivedMessage m;
+    m.bytes = QByteArray("\x05") + QByteArray(1300, 'R');
+    m.enq = QDateTime(QDate(2026, 12, 7), QTime(9, 0)).addMSecs(n);
+    m.end = m.enq.addMSecs(900);
+    m.capture = QStringLiteral("Temp%1.log").arg(n);
+    return m;
+}
+
+double percentile(std::vector<double> v, double p)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, size_t(p * double(v.size() - 1) + 0.5))];
+}
+
+int streamLength() { return benchsupport::smoke() ? 20 : 300; }
+
+// (a) The writer stores a message every 20 to 60 ms on a thread of its own; the reader's window
+// thread notes when each row appears in its grid.
+void BM_CommitToAnotherGrid(benchmark::State& state)
+{
+    const QString db = freshDatabase("visible");
+    const int n = streamLength();
+    std::vector<double> latencies, storeTimes;
+    bool allSeen = true;
+    for (auto _ : state) {
+        PgResultStore readerStore(folder->path() + QLatin1Char('/'), uriOf(db));
+        TTable table;
+        struct Source : TDataSource {
+            explicit Source(TDataSet* ds) { DataSet = ds; }
+        } source(&table);
+        TDBGrid grid(&source, nullptr);
+        grid.addColumn(QStringLiteral("NUM"), QStringLiteral("NUM"));
+        grid.resize(600, 400);
+        grid.show();
+        readerStore.attachRows(table);
+        table.Open();
+        PgListener listener(uriOf(db), 500, 2000);
+        QObject::connect(&listener, &PgListener::rowsChanged, [&](qint64 first, qint64 last) { table.TakeChangedRecords(int(first), int(last)); });
+        QObject::connect(&listener, &PgListener::missed, [&] { table.TakeChangedRecords(1, std::numeric_limits<int>::max()); });
+        listener.start();
+
+        QElapsedTimer clock;
+        clock.start();
+        std::mutex m;
+        std::vector<qint64> began(size_t(n), -1);  // when each message's store began, by its place
+        const int first = sent.fetch_add(n);
+        std::thread writer([&] {
+            PgResultStore store(folder->path() + QLatin1Char('/'), uriOf(db));
+            for (int i = 0; i < n; ++i) {
+                const qint64 at = clock.nsecsElapsed();
+                {
+                    std::lock_guard lock(m);
+                    began[size_t(i)] = at;
+                }
+                store.store(row(first + i), message(first + i));
+                storeTimes.push_back(double(clock.nsecsElapsed() - at) / 1e6);
+                std::this_thread::sleep_for(std::chrono::milliseconds(20 + (i * 7) % 41));
+            }
+        });
+        const TField* num = table.FieldByName(QStringLiteral("NUM"));
+        int seen = 0;
+        while (seen < n && clock.elapsed() < 120000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            // The grid's rows past those seen: each one's number says which message it is.
+            while (seen < n && grid.gridModel()->rowCount() > seen) {
+                const int place = table.DisplayTextAt(seen + 1, num).mid(1).toInt() - first;
+                std::lock_guard lock(m);
+                if (place < 0 || place >= n || began[size_t(place)] < 0)
+                    break;
+                latencies.push_back(double(clock.nsecsElapsed() - began[size_t(place)]) / 1e6);
+                ++seen;
+            }
+        }
+        writer.join();
+        allSeen = allSeen && seen == n;
+    }
+    dropDatabase(db);
+    if (!benchsupport::check(state, allSeen, "every row stored appeared in the other grid"))
+        return;
+    state.counters["median_ms"] = percentile(latencies, 0.5);
+    state.counters["p99_ms"] = percentile(latencies, 0.99);
+    state.counters["store_ms"] = percentile(storeTimes, 0.5);
+}
+
+// (b) Messages a second of `writers` programs storing at once, each with its own connection.
+void storeTogether(benchmark::State& state)
+{
+    const int writers = int(state.range(0));
+    const QString db = freshDatabase(writers == 1 ? "one" : "two");
+    const int each = benchsupport::smoke() ? 20 : 400;
+    qint64 stored = 0;
+    for (auto _ : state) {
+        std::vector<std::thread> threads;
+        std::atomic<qint64> done{0};
+        for (int w = 0; w < writers; ++w)
+            threads.emplace_back([&] {
+                PgResultStore store(folder->path() + QLatin1Char('/'), uriOf(db));
+                const int first = sent.fetch_add(each);
+                for (int i = 0; i < each; ++i)
+                    done += store.store(row(first + i), message(first + i)).answer == ResultStore::Insert::Stored;
+            });
+        for (std::thread& t : threads)
+            t.join();
+        stored += done;
+    }
+    const qint64 expected = qint64(state.iterations()) * writers * each;
+    const qint64 rows = pg::Connection(uriOf(db), 5).exec(QStringLiteral("SELECT count(*) FROM results")).scalar()->toLongLong();
+    dropDatabase(db);
+    if (benchsupport::check(state, stored == expected && rows == expected, "every message stored once"))
+        state.SetItemsProcessed(expected);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    benchsupport::takeSmokeFlag(argc, argv);
+    QApplication app(argc, argv);
+    QTemporaryDir programFolder;
+    folder = &programFolder;
+    benchsupport::PgServer server;
+    try {
+        if (!benchsupport::check(server.start(QStringLiteral("benchdesks"), true),
+                                 "a PostgreSQL server (HEMATIX_PG_POINTER or scripts/pg-server.sh as root)"))
+            return benchsupport::exitStatus();
+        host = server.host();
+        benchmark::RegisterBenchmark("BM_CommitToAnotherGrid", BM_CommitToAnotherGrid)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+        // Taking turns, so that a slower minute of the machine falls on both.
+        for (int round = 0; round < (benchsupport::smoke() ? 1 : 3); ++round)
+            for (int writers : {1, 2})
+                benchmark::RegisterBenchmark("BM_StoreTogether", storeTogether)->Arg(writers)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+        struct Figures : benchmark::ConsoleReporter {
+            std::map<std::string, std::vector<double>> rates;
+            double median = 0, p99 = 0, store = 0;
+            void ReportRuns(const std::vector<Run>& runs) override
+            {
+                ConsoleReporter::ReportRuns(runs);
+                for (const Run& r : runs) {
+                    if (r.error_occurred)
+                        continue;
+                    if (r.run_name.function_name == "BM_CommitToAnotherGrid") {
+                        median = r.counters.at("median_ms");
+                        p99 = r.counters.at("p99_ms");
+                        store = r.counters.at("store_ms");
+                    } else if (r.counters.count("items_per_second")) {
+                        rates[r.run_name.args].push_back(r.counters.at("items_per_second"));
+                    }
+                }
+            }
+            double rate(const std::string& args) { return percentile(rates[args], 0.5); }
+        } figures;
+        if (!benchsupport::runBenchmarks(argc, argv, &figures))
+            return 1;
+        std::printf("From a commit to the row in another program's grid: median %.1f ms, p99 %.1f ms (goals: 200 ms, 2000 ms); "
+                    "the median %.1fx a message's own store time (%.1f ms)\n",
+                    figures.median, figures.p99, figures.store > 0 ? figures.median / figures.store : 0.0, figures.store);
+        std::printf("Two programs storing at once: %.2fx one program's messages a second (%.0f against %.0f; the goal at least 1.6x)\n",
+                    figures.rate("2") / figures.rate("1"), figures.rate("2"), figures.rate("1"));
+    } catch (const Exception& e) {
+        benchsupport::check(false, e.message().toStdString());
+        return benchsupport::exitStatus();
+    }
+    return 0;
+}
