@@ -18,7 +18,6 @@
 #include "store/ResultTable.h"
 #include "store/pg/PgConnection.h"
 #include "store/pg/PgResultStore.h"
-#include "store/pg/PgSchema.h"
 
 #include <QApplication>
 #include <QTemporaryDir>
@@ -28,12 +27,9 @@
 
 namespace {
 
-QString host;  // the server's socket folder
+const benchsupport::PgServer* server = nullptr;
 
-QString uriOf(const QString& database)
-{
-    return QStringLiteral("postgresql:///%1?host=%2&user=postgres").arg(database, host);
-}
+QString uriOf(const QString& database) { return server->uri(database); }
 
 // The same rows in both stores: the sample number counting up, values as the analyser sends them.
 QString valueOf(int i, const QString& field)
@@ -52,11 +48,9 @@ QString database(int rows)
 {
     if (const auto it = databases.find(rows); it != databases.end())
         return it->second;
-    const QString name = QStringLiteral("hx_bench_grid_%1_%2").arg(QCoreApplication::applicationPid()).arg(rows);
-    pg::Connection(uriOf(QStringLiteral("postgres")), 5).exec(QStringLiteral("CREATE DATABASE %1").arg(name));
+    const QString name = server->freshDatabase(QStringLiteral("hx_bench_grid_%1_%2").arg(QCoreApplication::applicationPid()).arg(rows));
     databases[rows] = name;
     pg::Connection c(uriOf(name), 5);
-    pgschema::ensure(c);
     QStringList values;
     for (qsizetype i = 0; i < resulttable::valueFields().size(); ++i)
         values << QStringLiteral("((g - 1) % 300) || '.' || ((g - 1) % 10) || ' |'");
@@ -72,9 +66,8 @@ QString database(int rows)
 
 void dropDatabases()
 {
-    pg::Connection server(uriOf(QStringLiteral("postgres")), 5);
     for (const auto& [rows, name] : databases)
-        server.exec(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(name));
+        server->dropDatabase(name);
 }
 
 struct DbfFixture {
@@ -265,12 +258,11 @@ int main(int argc, char** argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     benchsupport::takeSmokeFlag(argc, argv);
     QApplication app(argc, argv);
-    benchsupport::PgServer server;
+    benchsupport::PgServer pg;
     try {
-        if (!benchsupport::check(server.start(QStringLiteral("benchgrid"), false),
-                                 "a PostgreSQL server (HEMATIX_PG_POINTER or scripts/pg-server.sh as root)"))
+        if (!pg.startOrSay(QStringLiteral("benchgrid"), false))
             return benchsupport::exitStatus();
-        host = server.host();
+        server = &pg;
         registerAll();
         benchsupport::RunTimes reporter;
         if (!benchsupport::runBenchmarks(argc, argv, &reporter))

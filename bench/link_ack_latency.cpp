@@ -3,6 +3,7 @@
 // them (ENQ, numbered frames, EOT), against a bare echo loop on the same kind of terminal pair
 // that answers the same steps (the floor). One byte time at 9600 baud is 1.04 ms.
 #include "bench/support/Outcome.h"
+#include "bench/support/RunTimes.h"
 #include "link/sim/AnalyserSimulator.h"
 #include "link/AstmFrame.h"
 #include "link/CaptureFiles.h"
@@ -107,13 +108,7 @@ Exchange exchange(int master, const std::vector<QList<QByteArray>>& messages)
     return e;
 }
 
-double percentile(std::vector<double> v, double q)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, size_t(q * double(v.size() - 1) + 0.5))];
-}
+using benchsupport::percentile;
 
 void BM_AckLatency(benchmark::State& state)
 {

@@ -9,6 +9,7 @@
 // fsync on, since the figures are about durable commits. The rows are filled with generate_series,
 // the dBase table's with the same values.
 #include "bench/support/BulkTable.h"
+#include "bench/support/Messages.h"
 #include "bench/support/Outcome.h"
 #include "bench/support/PgServer.h"
 #include "bench/support/RunTimes.h"
@@ -17,7 +18,6 @@
 #include "store/ResultTable.h"
 #include "store/pg/PgConnection.h"
 #include "store/pg/PgResultStore.h"
-#include "store/pg/PgSchema.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
@@ -31,14 +31,11 @@
 
 namespace {
 
-QString host;          // the server's socket folder
+const benchsupport::PgServer* server = nullptr;
 QTemporaryDir* folder; // the program folder the stores are given
 int sent = 0;          // messages made so far: each is a new sample and a new capture
 
-QString uriOf(const QString& database)
-{
-    return QStringLiteral("postgresql:///%1?host=%2&user=postgres").arg(database, host);
-}
+QString uriOf(const QString& database) { return server->uri(database); }
 
 // A database filled with rows (and as many archive entries), made once per size.
 QString database(int rows)
@@ -46,14 +43,8 @@ QString database(int rows)
     static std::map<int, QString> made;
     if (const auto it = made.find(rows); it != made.end())
         return it->second;
-    const QString name = QStringLiteral("hx_bench_%1_%2").arg(QCoreApplication::applicationPid()).arg(rows);
-    {
-        pg::Connection server(uriOf(QStringLiteral("postgres")), 5);
-        server.exec(QStringLiteral("DROP DATABASE IF EXISTS %1").arg(name));
-        server.exec(QStringLiteral("CREATE DATABASE %1").arg(name));
-    }
+    const QString name = server->freshDatabase(QStringLiteral("hx_bench_%1_%2").arg(QCoreApplication::applicationPid()).arg(rows));
     pg::Connection c(uriOf(name), 5);
-    pgschema::ensure(c);
     QStringList values;
     for (qsizetype i = 0; i < resulttable::valueFields().size(); ++i)
         values << QStringLiteral("'5.5 |'");
@@ -79,27 +70,7 @@ qint64 count(const QString& db, const char* table)
     return pg::Connection(uriOf(db), 5).exec(QStringLiteral("SELECT count(*) FROM %1").arg(QLatin1String(table))).scalar()->toLongLong();
 }
 
-ImportedRow row(int n)
-{
-    ImportedRow r;
-    r.date = QStringLiteral("12/07/2026");
-    r.time = QStringLiteral("09:15:02");
-    r.num = QStringLiteral("B%1").arg(n, 8, 10, QLatin1Char('0'));
-    for (QString& v : r.values)
-        v = QStringLiteral("5.5 |");
-    return r;
-}
-
-// A message of the size the analyser sends (some 1.3 KB), a new capture each time.
-audit::ReceivedMessage message(int n)
-{
-    audit::ReceivedMessage m;
-    m.bytes = QByteArray("\x05") + QByteArray(1300, 'R');
-    m.enq = QDateTime(QDate(2026, 12, 7), QTime(9, 0)).addMSecs(n);
-    m.end = m.enq.addMSecs(900);
-    m.capture = QStringLiteral("Temp%1.log").arg(n);
-    return m;
-}
+ImportedRow row(int n) { return benchsupport::resultRow(u'B', n); }
 
 int messagesPerRound() { return benchsupport::smoke() ? 20 : 200; }
 
@@ -113,7 +84,7 @@ void BM_StoreMessages(benchmark::State& state)
     for (auto _ : state)
         for (int i = 0; i < messagesPerRound(); ++i) {
             ++sent;
-            stored += store.store(row(sent), message(sent)).answer == ResultStore::Insert::Stored;
+            stored += store.store(row(sent), benchsupport::analyserMessage(sent)).answer == ResultStore::Insert::Stored;
         }
     const qint64 expected = qint64(state.iterations()) * messagesPerRound();
     benchsupport::check(state, stored == expected && count(db, "archive") - before == expected,
@@ -306,12 +277,11 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QTemporaryDir programFolder;
     folder = &programFolder;
-    benchsupport::PgServer server;
+    benchsupport::PgServer pg;
     try {
-        if (!benchsupport::check(server.start(QStringLiteral("bench"), true),
-                                 "a PostgreSQL server (HEMATIX_PG_POINTER or scripts/pg-server.sh as root)"))
+        if (!pg.startOrSay(QStringLiteral("bench"), true))
             return benchsupport::exitStatus();
-        host = server.host();
+        server = &pg;
         registerAll();
         benchsupport::RunTimes reporter;
         if (!benchsupport::runBenchmarks(argc, argv, &reporter))

@@ -8,13 +8,14 @@
 // The server is one of this program's own (or the test run's), with fsync and synchronous commits
 // on: the figures are about durable commits.
 #include "app/DBGrid.h"
+#include "bench/support/Messages.h"
 #include "bench/support/Outcome.h"
+#include "bench/support/RunTimes.h"
 #include "bench/support/PgServer.h"
 #include "engine/DataSet.h"
 #include "store/pg/PgConnection.h"
 #include "store/pg/PgListener.h"
 #include "store/pg/PgResultStore.h"
-#include "store/pg/PgSchema.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -30,56 +31,22 @@
 
 namespace {
 
-QString host;
+const benchsupport::PgServer* server = nullptr;
 QTemporaryDir* folder = nullptr;
 std::atomic_int sent{0};  // messages made so far, each a new identity
 
-QString uriOf(const QString& database) { return QStringLiteral("postgresql:///%1?host=%2&user=postgres").arg(database, host); }
+QString uriOf(const QString& database) { return server->uri(database); }
 
 QString freshDatabase(const char* what)
 {
-    const QString name = QStringLiteral("hx_bench_desks_%1_%2").arg(QCoreApplication::applicationPid()).arg(QLatin1String(what));
-    pg::Connection server(uriOf(QStringLiteral("postgres")), 5);
-    server.exec(QStringLiteral("DROP DATABASE IF EXISTS %1").arg(name));
-    server.exec(QStringLiteral("CREATE DATABASE %1").arg(name));
-    pg::Connection c(uriOf(name), 5);
-    pgschema::ensure(c);
-    return name;
+    return server->freshDatabase(
+        QStringLiteral("hx_bench_desks_%1_%2").arg(QCoreApplication::applicationPid()).arg(QLatin1String(what)));
 }
 
-void dropDatabase(const QString& name)
-{
-    pg::Connection(uriOf(QStringLiteral("postgres")), 5).exec(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(name));
-}
+ImportedRow row(int n) { return benchsupport::resultRow(u'D', n); }
 
-ImportedRow row(int n)
-{
-    ImportedRow r;
-    r.date = QStringLiteral("12/07/2026");
-    r.time = QStringLiteral("09:15:02");
-    r.num = QStringLiteral("D%1").arg(n, 8, 10, QLatin1Char('0'));
-    for (QString& v : r.values)
-        v = QStringLiteral("5.5 |");
-    return r;
-}
-
-audit::ReceivedMessage message(int n)
-{
-    audit::ReceivedMessage m;
-    m.bytes = QByteArray("\x05") + QByteArray(1300, 'R');
-    m.enq = QDateTime(QDate(2026, 12, 7), QTime(9, 0)).addMSecs(n);
-    m.end = m.enq.addMSecs(900);
-    m.capture = QStringLiteral("Temp%1.log").arg(n);
-    return m;
-}
-
-double percentile(std::vector<double> v, double p)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, size_t(p * double(v.size() - 1) + 0.5))];
-}
+using benchsupport::analyserMessage;
+using benchsupport::percentile;
 
 int streamLength() { return benchsupport::smoke() ? 20 : 300; }
 
@@ -121,7 +88,7 @@ void BM_CommitToAnotherGrid(benchmark::State& state)
                     std::lock_guard lock(m);
                     began[size_t(i)] = at;
                 }
-                store.store(row(first + i), message(first + i));
+                store.store(row(first + i), analyserMessage(first + i));
                 storeTimes.push_back(double(clock.nsecsElapsed() - at) / 1e6);
                 std::this_thread::sleep_for(std::chrono::milliseconds(20 + (i * 7) % 41));
             }
@@ -143,7 +110,7 @@ void BM_CommitToAnotherGrid(benchmark::State& state)
         writer.join();
         allSeen = allSeen && seen == n;
     }
-    dropDatabase(db);
+    server->dropDatabase(db);
     if (!benchsupport::check(state, allSeen, "every row stored appeared in the other grid"))
         return;
     state.counters["median_ms"] = percentile(latencies, 0.5);
@@ -166,7 +133,7 @@ void storeTogether(benchmark::State& state)
                 PgResultStore store(folder->path() + QLatin1Char('/'), uriOf(db));
                 const int first = sent.fetch_add(each);
                 for (int i = 0; i < each; ++i)
-                    done += store.store(row(first + i), message(first + i)).answer == ResultStore::Insert::Stored;
+                    done += store.store(row(first + i), analyserMessage(first + i)).answer == ResultStore::Insert::Stored;
             });
         for (std::thread& t : threads)
             t.join();
@@ -174,7 +141,7 @@ void storeTogether(benchmark::State& state)
     }
     const qint64 expected = qint64(state.iterations()) * writers * each;
     const qint64 rows = pg::Connection(uriOf(db), 5).exec(QStringLiteral("SELECT count(*) FROM results")).scalar()->toLongLong();
-    dropDatabase(db);
+    server->dropDatabase(db);
     if (benchsupport::check(state, stored == expected && rows == expected, "every message stored once"))
         state.SetItemsProcessed(expected);
 }
@@ -188,12 +155,11 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QTemporaryDir programFolder;
     folder = &programFolder;
-    benchsupport::PgServer server;
+    benchsupport::PgServer pg;
     try {
-        if (!benchsupport::check(server.start(QStringLiteral("benchdesks"), true),
-                                 "a PostgreSQL server (HEMATIX_PG_POINTER or scripts/pg-server.sh as root)"))
+        if (!pg.startOrSay(QStringLiteral("benchdesks"), true))
             return benchsupport::exitStatus();
-        host = server.host();
+        server = &pg;
         benchmark::RegisterBenchmark("BM_CommitToAnotherGrid", BM_CommitToAnotherGrid)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
         // Taking turns, so that a slower minute of the machine falls on both.
         for (int round = 0; round < (benchsupport::smoke() ? 1 : 3); ++round)

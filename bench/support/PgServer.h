@@ -4,7 +4,9 @@
 // scripts/pg-server.sh (as root), stopped when this object goes. The script turns fsync and
 // synchronous commits off for the tests' throwaway data; a benchmark of durable commits starts its
 // own server with the server's own durability (HEMATIX_PG_DURABLE=1), and checks that it has it.
+#include "bench/support/Outcome.h"
 #include "store/pg/PgConnection.h"
+#include "store/pg/PgSchema.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -41,6 +43,11 @@ public:
         return !durable
                || pg::Connection(uri(QStringLiteral("postgres")), 5).exec(QStringLiteral("SHOW fsync")).scalar() == QStringLiteral("on");
     }
+    // start(), saying what is missing when there is no server.
+    bool startOrSay(const QString& name, bool durable)
+    {
+        return check(start(name, durable), "a PostgreSQL server (HEMATIX_PG_POINTER or scripts/pg-server.sh as root)");
+    }
     ~PgServer()
     {
         if (own_)
@@ -52,6 +59,23 @@ public:
     QString uri(const QString& database) const
     {
         return QStringLiteral("postgresql:///%1?host=%2&user=postgres").arg(database, host_);
+    }
+
+    // A database of that name with the current schema and no rows, made anew; and gone.
+    QString freshDatabase(const QString& name) const
+    {
+        {
+            pg::Connection server(uri(QStringLiteral("postgres")), 5);
+            server.exec(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(name));
+            server.exec(QStringLiteral("CREATE DATABASE %1").arg(name));
+        }
+        pg::Connection c(uri(name), 5);
+        pgschema::ensure(c);
+        return name;
+    }
+    void dropDatabase(const QString& name) const
+    {
+        pg::Connection(uri(QStringLiteral("postgres")), 5).exec(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(name));
     }
 
     // Leaves tables as a lab's server keeps them between bursts of work: vacuumed until every page

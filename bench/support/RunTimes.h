@@ -12,6 +12,15 @@
 
 namespace benchsupport {
 
+// The value at share q (0.5: the median) of v, by nearest rank; 0 for none.
+inline double percentile(std::vector<double> v, double q)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, size_t(q * double(v.size() - 1) + 0.5))];
+}
+
 class RunTimes : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override
@@ -24,11 +33,7 @@ public:
     double at(const std::string& key) const
     {
         const auto it = times_.find(key);
-        if (it == times_.end())
-            return 0.0;
-        std::vector<double> runs = it->second;
-        std::nth_element(runs.begin(), runs.begin() + std::ptrdiff_t(runs.size() / 2), runs.end());
-        return runs[runs.size() / 2];
+        return it == times_.end() ? 0.0 : percentile(it->second, 0.5);
     }
 
 private:
