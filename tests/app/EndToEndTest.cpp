@@ -26,6 +26,35 @@
 
 using apptest::AppFixture;
 
+namespace {
+
+// A database of a test's own on the run's server, with the schema, dropped when the test ends;
+// no name when there is no server.
+struct ServerDatabase {
+    QString host = PgTestDatabase::host_();
+    QString name;
+    explicit ServerDatabase(const char* prefix)
+    {
+        if (host.isEmpty())
+            return;
+        name = QStringLiteral("%1_%2").arg(QLatin1String(prefix)).arg(QCoreApplication::applicationPid());
+        pg::Connection(uri(QStringLiteral("postgres")), 5).exec("CREATE DATABASE " + name);
+        pg::Connection c(uri(name), 5);
+        pgschema::ensure(c);
+    }
+    ~ServerDatabase()
+    {
+        if (!name.isEmpty())
+            pg::Connection(uri(QStringLiteral("postgres")), 5).exec("DROP DATABASE " + name + " WITH (FORCE)");
+    }
+    QString uri(const QString& database, const QString& user = QStringLiteral("postgres")) const
+    {
+        return QStringLiteral("postgresql:///%1?host=%2&user=%3").arg(database, host, user);
+    }
+};
+
+} // namespace
+
 TEST_F(AppFixture, HundredMessagesFromTheSimulatorBecomeHundredRowsInOrder)
 {
     const QString sim = testsupport::binDir() + "/hematix-sim";
@@ -92,20 +121,9 @@ TEST_F(AppFixture, HundredMessagesFromTheSimulatorBecomeHundredRowsInOrder)
 // give up within their half second.
 TEST_F(AppFixture, OnADatabaseServerMessagesBecomeRowsAndAServerAwayIsAStatusLine)
 {
-    const QString host = PgTestDatabase::host_();
-    if (host.isEmpty())
+    const ServerDatabase db("hx_app");
+    if (db.name.isEmpty())
         GTEST_SKIP() << "No PostgreSQL server (ctest starts one)";
-    const QString name = QStringLiteral("hx_app_%1").arg(QCoreApplication::applicationPid());
-    const QString server = QStringLiteral("postgresql:///%1?host=") + host + QStringLiteral("&user=postgres");
-    pg::Connection(server.arg("postgres"), 5).exec("CREATE DATABASE " + name);
-    struct Drop {
-        QString server, name;
-        ~Drop() { pg::Connection(server.arg("postgres"), 5).exec("DROP DATABASE " + name + " WITH (FORCE)"); }
-    } drop{server, name};
-    {
-        pg::Connection c(server.arg(name), 5);
-        pgschema::ensure(c);
-    }
     QTemporaryDir nowhere(QStringLiteral("/tmp/hx-away-XXXXXX"));
     writeIni(QStringLiteral("[MAIN]\nDatabase=postgresql:///x?host=%1\n").arg(nowhere.path()).toUtf8());
     QElapsedTimer clock;
@@ -120,7 +138,7 @@ TEST_F(AppFixture, OnADatabaseServerMessagesBecomeRowsAndAServerAwayIsAStatusLin
 
     const QString sim = testsupport::binDir() + "/hematix-sim";
     QProcess simulator;
-    writeIni(QStringLiteral("[MAIN]\nDatabase=%1\n").arg(server.arg(name)).toUtf8());
+    writeIni(QStringLiteral("[MAIN]\nDatabase=%1\n").arg(db.uri(db.name)).toUtf8());
     simulator.start(sim, {"--ini", folder + "set.ini", "--count", "30", "--interval", "0", "--split", "random",
                           "--seed", "12", "--start", "20230605140000", "--timeout", "20"});
     ASSERT_TRUE(simulator.waitForStarted());
@@ -144,24 +162,17 @@ TEST_F(AppFixture, OnADatabaseServerMessagesBecomeRowsAndAServerAwayIsAStatusLin
 // navigator do not delete, Start is off and opens no port, and the status bar says why.
 TEST_F(AppFixture, OnADatabaseAReaderOnlyViews)
 {
-    const QString host = PgTestDatabase::host_();
-    if (host.isEmpty())
+    const ServerDatabase db("hx_desk");
+    if (db.name.isEmpty())
         GTEST_SKIP() << "No PostgreSQL server (ctest starts one)";
-    const QString name = QStringLiteral("hx_desk_%1").arg(QCoreApplication::applicationPid());
-    const QString server = QStringLiteral("postgresql:///%1?host=") + host + QStringLiteral("&user=%2");
-    pg::Connection(server.arg("postgres", "postgres"), 5).exec("CREATE DATABASE " + name);
-    struct Drop {
-        QString server, name;
-        ~Drop() { pg::Connection(server.arg("postgres", "postgres"), 5).exec("DROP DATABASE " + name + " WITH (FORCE)"); }
-    } drop{server, name};
+    const QString& name = db.name;
     {
-        pg::Connection c(server.arg(name, "postgres"), 5);
-        pgschema::ensure(c);
+        pg::Connection c(db.uri(name), 5);
         pgroles::ensure(c);
         c.exec(QStringLiteral("CREATE ROLE %1 LOGIN IN ROLE %2").arg(name, QLatin1String(pgroles::kReader)));
-        PgResultStore(folder, server.arg(name, "postgres")).store(ImportedRow{"06/05/2023", {}, "101", {}}, {});
+        PgResultStore(folder, db.uri(name)).store(ImportedRow{"06/05/2023", {}, "101", {}}, {});
     }
-    writeIni(QStringLiteral("[MAIN]\nPort=/dev/null\nDatabase=%1\n").arg(server.arg(name, name)).toUtf8());
+    writeIni(QStringLiteral("[MAIN]\nPort=/dev/null\nDatabase=%1\n").arg(db.uri(name, name)).toUtf8());
     start();
     ASSERT_TRUE(Form1->Table1->Active());
     EXPECT_TRUE(Form1->readOnly());
@@ -183,7 +194,7 @@ TEST_F(AppFixture, OnADatabaseAReaderOnlyViews)
     for (auto b : {TDBNavigator::nbInsert, TDBNavigator::nbDelete})
         EXPECT_FALSE(Form1->DBNavigator1->button(b)->isEnabled()) << b;
     EXPECT_TRUE(Form1->writePendingEdits());
-    EXPECT_EQ(pg::Connection(server.arg(name, "postgres"), 5)
+    EXPECT_EQ(pg::Connection(db.uri(name), 5)
                   .exec("SELECT coalesce(fio, '') || num || deleted || (SELECT count(*) FROM history) FROM results")
                   .scalar(),
               QStringLiteral("101false0"));
