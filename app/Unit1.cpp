@@ -770,10 +770,12 @@ void TForm1::startServerImport(const QString& database, int keepDays)
                 Table1->TakeChangedRecords(int(first), int(last));
         });
     });
-    connect(rowsListener_, &PgListener::missed, this, [this] {
+    // At the first connection only rows appended since the table was read can be missing: the
+    // grid just read the rest.
+    connect(rowsListener_, &PgListener::missed, this, [this](bool lost) {
         ui::guarded([&] {
             if (Table1->Active())
-                Table1->TakeChangedRecords(1, std::numeric_limits<int>::max());
+                Table1->TakeChangedRecords(lost ? 1 : Table1->RecordsInFile() + 1, std::numeric_limits<int>::max());
         });
     });
     rowsListener_->start();

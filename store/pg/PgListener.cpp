@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include <limits>
+#include <utility>
 
 namespace {
 const QByteArray kChannel = "hematix_rows";
@@ -51,7 +52,7 @@ void PgListener::connectNow()
     retry_->stop();
     notifier_ = new QSocketNotifier(qintptr(connection_->socket()), QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &PgListener::readable);
-    emit missed();
+    emit missed(std::exchange(connectedBefore_, true));
     readable();  // what came with the answer to LISTEN
 }
 

@@ -4,7 +4,7 @@
 // waiting there: the socket is read only when it is readable, and connecting waits at most the
 // answer time. Lost, it connects again every retryMs; every connection made, the first too, is
 // followed by missed(): what was told while nobody listened is unknown, so the caller reads
-// anew what it shows.
+// anew what it shows (after the first connection, lost false, only what came since it read).
 //
 // Knows: the channel and its payload "FIRST LAST" (ids). Must not know: grids, data sets.
 // Untrusted: payloads (anyone who may connect may NOTIFY): one that is not two ids in order is
@@ -35,7 +35,7 @@ public:
 
 signals:
     void rowsChanged(qint64 first, qint64 last);
-    void missed();
+    void missed(bool lost);
 
 private:
     void connectNow();
@@ -47,4 +47,5 @@ private:
     std::unique_ptr<pg::Connection> connection_;
     QSocketNotifier* notifier_ = nullptr;
     QTimer* retry_;
+    bool connectedBefore_ = false;
 };
