@@ -128,7 +128,7 @@ bool MessageArchive::archived(const QByteArray& captureKey)
 }
 
 JsonLine MessageArchive::entry(const ReceivedMessage& m, Outcome outcome, const Identity& identity, int record,
-                               const QString& reason)
+                               const QString& reason, const QByteArray& captureKey)
 {
     JsonLine line;
     line.add("kind", QStringLiteral("message"));
@@ -144,8 +144,7 @@ JsonLine MessageArchive::entry(const ReceivedMessage& m, Outcome outcome, const 
         line.addNull("id");
     else
         line.add("id", QString::fromLatin1(id));
-    const QByteArray capture = m.captureKey();
-    line.add("capture", QString::fromLatin1(capture));
+    line.add("capture", QString::fromLatin1(captureKey.isEmpty() ? m.captureKey() : captureKey));
     line.add("name", m.capture);
     m.enq.isValid() ? line.add("enq", timeText(m.enq)) : line.addNull("enq");
     m.end.isValid() ? line.add("end", timeText(m.end)) : line.addNull("end");
@@ -169,9 +168,9 @@ JsonLine MessageArchive::entry(const ReceivedMessage& m, Outcome outcome, const 
 Chain::Written MessageArchive::archive(const ReceivedMessage& m, Outcome outcome, const Identity& identity, int record,
                                        const QString& reason)
 {
-    const JsonLine line = entry(m, outcome, identity, record, reason);
-    const QByteArray id = identity.isEmpty() ? QByteArray() : identityId(identity);
     const QByteArray capture = m.captureKey();
+    const JsonLine line = entry(m, outcome, identity, record, reason, capture);
+    const QByteArray id = identity.isEmpty() ? QByteArray() : identityId(identity);
     catchUp();
     const Chain::Written w = chain_.append(line, true);
     index_->captures.insert(capture);

@@ -57,8 +57,9 @@ public:
     bool archived(const QByteArray& captureKey);
 
     // The entry archive() appends for a message, for a writer that appends many at once.
+    // captureKey: the message's captureKey() when the caller has it already (a hash of the bytes).
     static JsonLine entry(const ReceivedMessage& message, Outcome outcome, const Identity& identity, int record,
-                          const QString& reason = {});
+                          const QString& reason = {}, const QByteArray& captureKey = {});
 
     // Archives a message durably. record: the row it became (Stored) or is already (Resend);
     // reason: why it was set aside (Rejected). Raises AuditError; then nothing was archived.

@@ -46,10 +46,10 @@ std::vector<pg::Value> rowParams(const ImportedRow& row)
 
 // The archive entry of a message after its "record" (hematix_store writes what comes before,
 // once it knows the outcome and the row).
-QByteArray entryRest(const audit::ReceivedMessage& message, const audit::Identity& identity)
+QByteArray entryRest(const audit::ReceivedMessage& message, const audit::Identity& identity, const QByteArray& captureKey)
 {
     static const QByteArray head = R"({"kind":"message","outcome":"stored","record":null)";
-    const QByteArray entry = audit::MessageArchive::entry(message, Outcome::Stored, identity, 0).object();
+    const QByteArray entry = audit::MessageArchive::entry(message, Outcome::Stored, identity, 0, {}, captureKey).object();
     if (!entry.startsWith(head))
         throw EDatabaseError(QStringLiteral("A message's archive entry does not begin as the database writes it"));
     return entry.mid(head.size());
@@ -142,10 +142,11 @@ ResultStore::Stored PgResultStore::store(const ImportedRow& row, const audit::Re
     params.emplace_back(QString::fromLatin1(audit::identityId(identity)));
     if (archiving) {
         const QString time = archive_.now();
-        params.emplace_back(QString::fromLatin1(message.captureKey()));
+        const QByteArray capture = message.captureKey();
+        params.emplace_back(QString::fromLatin1(capture));
         params.emplace_back(time);
         params.emplace_back(QString::fromUtf8(audit::JsonLine::quote(time)));
-        params.emplace_back(QString::fromUtf8(entryRest(message, identity)));
+        params.emplace_back(QString::fromUtf8(entryRest(message, identity, capture)));
     } else {
         params.resize(params.size() + 4);
     }
@@ -157,7 +158,7 @@ ResultStore::Stored PgResultStore::store(const ImportedRow& row, const audit::Re
         if (!got[0])
             throw EStoreAway(QStringLiteral("The row holding a message's identity went while it was stored"));
         // Committed, but perhaps not yet on the server's disk: the capture waits until it is.
-        if (archiving)
+        if (got[2] != QStringLiteral("t"))
             connection().execPrepared("hematix_flush", pgschema::storeFlush(), {},
                                       QStringLiteral("Waiting for the server's disk to hold the row"));
         return {got[1] == QStringLiteral("t") ? Insert::Stored : Insert::AlreadyStored, int(number(got[0]))};

@@ -58,7 +58,8 @@ Rights table(const QString& name, QStringList reader, QStringList writer)
 // (the grid's blocks and counts, finds, periods, the trail's check), archive and history (a row's
 // story, the check), line_log and hematix_schema; it inserts rows (hematix_store, an appended
 // row), updates the fields and the deleted flag (edits, deletions, restoring), numbers an
-// appended row (nextval), appends to both chains, and prunes the archive at start.
+// appended row (nextval), notes a wait for the archive's lock (hematix_waited), appends to both
+// chains, and prunes the archive at start.
 std::vector<Rights> rightsOf(pg::Connection& c)
 {
     const QString what = QStringLiteral("Reading the schema's objects");
@@ -123,6 +124,15 @@ std::vector<Rights> rightsOf(pg::Connection& c)
             r.writer = {QStringLiteral("USAGE")};  // an appended row takes its number first
         all.push_back(r);
     }
+
+    // When a program last waited for the archive's lock (hematix_store reads and sets it).
+    Rights waited;
+    const QString sequence = identifier(schema) + QStringLiteral(".hematix_waited");
+    waited.object = QStringLiteral("SEQUENCE ") + sequence;
+    waited.acl = tableAcl(sequence);
+    waited.has = QStringLiteral("has_sequence_privilege(%1, '%2')").arg(literal(sequence));
+    waited.writer = {QStringLiteral("SELECT"), QStringLiteral("UPDATE")};
+    all.push_back(waited);
 
     const pg::Result functions = c.exec(QStringLiteral("SELECT p.oid::regprocedure::text FROM pg_proc p WHERE p.pronamespace = "
                                                        "(SELECT relnamespace FROM pg_class WHERE oid = 'results'::regclass) "

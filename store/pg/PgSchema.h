@@ -41,6 +41,13 @@
 // the lock is not held through the wait; the caller then runs storeFlush(), which returns
 // once the disk holds the message's commit, before it lets the capture file go.
 //
+// Version 5: hematix_in_cp1251 is plpgsql (an SQL function is inlined into each field's check,
+// and a table's checks are read back and prepared for every statement); hematix_store answers
+// durable too. hematix_waited (a sequence) holds when, in the server's milliseconds, a program
+// last waited for the archive's lock. Within a second of that, or waiting itself, hematix_store
+// commits without waiting for the disk, as version 4 (durable false); otherwise, a program storing
+// alone, its commit waits for the disk itself (durable true) and the caller needs no storeFlush().
+//
 // Knows: the result table's fields, the code page, the connection. Must not know: what the rows
 // mean, the audit chains' rules (audit/Chain), windows. Untrusted: the version a database says
 // it has.
@@ -51,7 +58,7 @@
 
 namespace pgschema {
 
-constexpr int kVersion = 4;
+constexpr int kVersion = 5;
 
 // The version of the connected database's schema; 0 when it has none.
 int version(pg::Connection& connection);
@@ -73,10 +80,10 @@ void check(pg::Connection& connection);
 // The texts of an imported row hematix_store takes first: the date (ISO), TIM, NUM and the
 // eighteen values of resulttable::valueFields.
 constexpr int kRowArguments = 21;
-// "SELECT row_id, is_new FROM hematix_store($1, ..., $26)".
+// "SELECT row_id, is_new, durable FROM hematix_store($1, ..., $26)".
 QString storeCall();
-// The statement, run on its own after a storeCall() with a capture, that returns once the
-// server's disk holds what that call committed.
+// The statement, run on its own after a storeCall() that answered durable false, that returns
+// once the server's disk holds what that call committed.
 QString storeFlush();
 
 // The column a find looks in: the folded number and the folded name (foldedColumn) as one text,

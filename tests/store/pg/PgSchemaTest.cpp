@@ -13,6 +13,9 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <chrono>
+#include <thread>
+
 class Schema : public PgTestDatabase {
 protected:
     // What hematix-mkdb --database on the test's database (and more) says, having ended well.
@@ -102,7 +105,7 @@ TEST_F(Schema, ToolMakesTheSchemaBringsItOnThenFindsItCurrent)
     for (const QByteArray& said : {"version 0 -> " + now, "version 1 -> " + now, "at version " + now + " already"}) {
         if (said.startsWith("version 1")) {
             for (const char* undo : {"DROP TRIGGER results_insert ON results", "DROP TRIGGER results_update ON results",
-                                     "DROP FUNCTION hematix_rows_changed()"})
+                                     "DROP FUNCTION hematix_rows_changed()", "DROP SEQUENCE hematix_waited"})
                 db_->exec(QLatin1String(undo));
             db_->exec(QStringLiteral("UPDATE hematix_schema SET version = 1"));
             db_->exec(QStringLiteral("ALTER TABLE results RESET (autovacuum_vacuum_insert_threshold)"));
@@ -156,6 +159,18 @@ TEST_F(Schema, AReaderOnlyReadsAndAWriterChangesRowsAsTheProgramDoes)
     message.bytes = "\x05 a message \x04";
     message.capture = QStringLiteral("m1.txt");
     EXPECT_EQ(writer.store(row, message).record, 1);
+    {
+        // Another program holds the archive's lock: the writer waits and notes that it did.
+        pg::Connection holder(uri_, 5);
+        pg::Connection::Transaction held(holder);
+        holder.exec(QStringLiteral("SELECT pg_advisory_xact_lock(hashtext('hematix archive'))"));
+        audit::ReceivedMessage second = message;
+        second.capture = QStringLiteral("m2.txt");
+        std::thread waiting([&] { EXPECT_EQ(writer.store({row.date, {}, QStringLiteral("102"), {}}, second).record, 2); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        held.commit();
+        waiting.join();
+    }
     TTable edited;
     writer.attachRows(edited);
     edited.Open();
@@ -165,9 +180,10 @@ TEST_F(Schema, AReaderOnlyReadsAndAWriterChangesRowsAsTheProgramDoes)
     edited.Delete();
     writer.restore(1);
     EXPECT_EQ(db_->exec(QStringLiteral("SELECT (SELECT string_agg(kind, ',' ORDER BY seq) FROM history) || '/' || "
-                                       "(SELECT count(*) FROM archive) || '/' || (SELECT fio || deleted FROM results)"))
+                                       "(SELECT count(*) FROM archive) || '/' || (SELECT fio || deleted FROM results WHERE id = 1) "
+                                       "|| '/' || (SELECT last_value > 0 FROM hematix_waited)"))
                   .scalar(),
-              QStringLiteral("edit,deleted,restored/1/Аннаfalse"));
+              QStringLiteral("edit,deleted,restored/2/Аннаfalse/true"));
 
     PgResultStore reader(folder.path() + QLatin1Char('/'), readerUri);
     QString who;
