@@ -158,8 +158,8 @@ QString storeFunction()
         .arg(QStringLiteral("%1 - 1000").arg(nowMs), nowMs);
 }
 
-// hematix_store as this program calls it, in place of the one a database has (its answer's
-// columns may differ, which CREATE OR REPLACE refuses).
+// hematix_store as this program calls it, in place of the one an older version made (its
+// answer's columns may differ, which CREATE OR REPLACE refuses).
 void makeStoreFunction(pg::Connection& c, const QString& what)
 {
     QStringList types;
@@ -171,7 +171,7 @@ void makeStoreFunction(pg::Connection& c, const QString& what)
 
 // Whether a text is in code page 1251 (the fields' checks). plpgsql, where version 1 had an SQL
 // function: an SQL function is inlined, and a table's checks are prepared anew for every
-// statement, so each insert read the 28 checks' expressions back, each with its long pattern,
+// statement, so each insert read every field's check back, each with its long pattern,
 // which took half a stored row's time.
 QString inCp1251(const QString& language)
 {
@@ -250,7 +250,7 @@ void makeVersion1(pg::Connection& c)
     }
     // A row's entries: its deletion, to restore it.
     run(QStringLiteral("CREATE INDEX history_record ON history (record)"));
-    makeStoreFunction(c, what);
+    run(storeFunction());
     // A capture read again after a crash is archived once. Hash: capture keys are SHA-256 texts,
     // each insert lands on a random page, and a hash index's four-byte codes keep those pages few
     // (a btree of the 64-character keys is some four times larger, and falls out of memory first).
