@@ -2,15 +2,20 @@
 
 #include "platform/durable/DurableIo.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QRegularExpression>
 #include <QThread>
 
+#include <openssl/evp.h>
+
+#include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -74,14 +79,99 @@ QByteArrayView shortKey(QByteArrayView line, QByteArrayView key)
 
 QString archiveFolder(const QString& programFolder) { return QDir(programFolder).filePath(QStringLiteral("Archive")); }
 
+// OpenSSL's digest uses the processor's SHA instructions where it has them: every message is
+// hashed twice and every entry once, on the storing path.
 QByteArray sha256Hex(QByteArrayView bytes)
 {
-    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_Digest(bytes.data(), size_t(bytes.size()), digest, &length, EVP_sha256(), nullptr) != 1 || length != 32)
+        throw std::runtime_error("SHA-256 could not be computed");
+    return QByteArray::fromRawData(reinterpret_cast<const char*>(digest), 32).toHex();
 }
 
 QByteArray zeroHash() { return QByteArray(64, '0'); }
 
-QString timeText(const QDateTime& time) { return time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs); }
+namespace {
+
+// The local zone's offset at the instant ms, as glibc last read the zone.
+std::optional<int> localOffset(qint64 ms)
+{
+    const time_t seconds = time_t(ms >= 0 ? ms / 1000 : (ms - 999) / 1000);
+    struct tm local {};
+    if (!localtime_r(&seconds, &local))
+        return std::nullopt;
+    return int(local.tm_gmtoff);
+}
+
+QDateTime atOffset(qint64 ms, int offset)
+{
+    return offset == 0 ? QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC) : QDateTime::fromMSecsSinceEpoch(ms, Qt::OffsetFromUTC, offset);
+}
+
+// As QDateTime::toString(Qt::ISODateWithMs) writes atOffset(ms, offset), which goes through
+// QString::asprintf for every part; nullopt where this does not (years outside 1..9999, offsets
+// of odd seconds).
+std::optional<QString> isoText(qint64 ms, int offset)
+{
+    constexpr qint64 day = 86'400'000;
+    const qint64 local = ms + qint64(offset) * 1000;
+    const qint64 days = local >= 0 ? local / day : (local - day + 1) / day;
+    const qint64 inDay = local - days * day;
+    const QDate date = QDate::fromJulianDay(days + 2'440'588);
+    if (date.year() < 1 || date.year() > 9999 || offset % 60 != 0)
+        return std::nullopt;
+    char text[32];
+    char* p = text;
+    auto digits = [&p](qint64 value, int width) {
+        for (int i = width - 1; i >= 0; --i, value /= 10)
+            p[i] = char('0' + value % 10);
+        p += width;
+    };
+    digits(date.year(), 4), *p++ = '-', digits(date.month(), 2), *p++ = '-', digits(date.day(), 2), *p++ = 'T';
+    digits(inDay / 3'600'000, 2), *p++ = ':', digits(inDay / 60'000 % 60, 2), *p++ = ':', digits(inDay / 1000 % 60, 2);
+    *p++ = '.', digits(inDay % 1000, 3);
+    if (offset == 0) {
+        *p++ = 'Z';
+    } else {
+        *p++ = offset < 0 ? '-' : '+';
+        const int minutes = std::abs(offset) / 60;
+        digits(minutes / 60, 2), *p++ = ':', digits(minutes % 60, 2);
+    }
+    return QString::fromLatin1(text, p - text);
+}
+
+} // namespace
+
+QString timeText(const QDateTime& time)
+{
+    if (!time.isValid())
+        return {};
+    // Qt finds a local time's offset through mktime(), which rereads the zone each time, and
+    // again for the conversion; localtime_r() does not. Several times go into every entry.
+    const qint64 ms = time.toMSecsSinceEpoch();
+    const std::optional<int> offset = time.timeSpec() == Qt::LocalTime ? localOffset(ms) : time.offsetFromUtc();
+    if (offset)
+        if (auto text = isoText(ms, *offset))
+            return *text;
+    return time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs);
+}
+
+QDateTime localNow()
+{
+    const qint64 ms = QDateTime::currentMSecsSinceEpoch();
+    // glibc reads /etc/localtime from disk on every tzset(), which QDateTime::currentDateTime()
+    // calls: a changed zone is taken up within a minute instead.
+    static std::atomic<qint64> zoneRead{0};
+    const qint64 read = zoneRead.load(std::memory_order_relaxed);
+    if (read == 0 || ms < read || ms - read > 60'000) {
+        tzset();
+        zoneRead.store(ms, std::memory_order_relaxed);
+    }
+    if (const auto offset = localOffset(ms))
+        return atOffset(ms, *offset);
+    return QDateTime::currentDateTime();
+}
 
 // ---------------------------------------------------------------------------------------------
 // JsonLine
@@ -92,20 +182,26 @@ QByteArray JsonLine::quote(const QString& text)
     QByteArray out;
     out.reserve(utf8.size() + 2);
     out += '"';
-    for (const char c : utf8) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
+    // Runs that need no escape are copied whole: a message's base64 is one run.
+    const char* const end = utf8.constEnd();
+    const char* run = utf8.constBegin();
+    for (const char* p = run; p != end; ++p) {
+        const auto u = static_cast<unsigned char>(*p);
+        if (*p != '"' && *p != '\\' && u >= 0x20 && u != 0x7f)
+            continue;
+        out.append(run, p - run);
+        run = p + 1;
+        if (*p == '"' || *p == '\\') {
             out += '\\';
-            out += c;
-        } else if (u < 0x20 || u == 0x7f) {
+            out += *p;
+        } else {
             static const char hex[] = "0123456789abcdef";
             out += "\\u00";
             out += hex[u >> 4];
             out += hex[u & 15];
-        } else {
-            out += c;
         }
     }
+    out.append(run, end - run);
     out += '"';
     return out;
 }
@@ -185,7 +281,7 @@ Chain::Chain(QString programFolder, QString name, Clock clock)
     : programFolder_(std::move(programFolder)), name_(std::move(name)), clock_(std::move(clock))
 {
     if (!clock_)
-        clock_ = [] { return QDateTime::currentDateTime(); };
+        clock_ = localNow;
 }
 
 Chain::~Chain() = default;

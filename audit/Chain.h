@@ -53,6 +53,9 @@ QByteArray sha256Hex(QByteArrayView bytes);
 QByteArray zeroHash();
 // The local time as entries carry it: 2026-12-07T09:15:02.123+03:00.
 QString timeText(const QDateTime& time);
+// Now, with the local zone's offset (the entries' clocks): cheaper than
+// QDateTime::currentDateTime(), which reads the zone's file on every call.
+QDateTime localNow();
 
 // Builds one entry's line with its keys in the order given. Texts are escaped as JSON wants
 // (quote, backslash, control characters); everything else is written as UTF-8.

@@ -15,7 +15,7 @@ LineLog::LineLog(QString programFolder, ErrorReport reportError, Clock clock)
     : programFolder_(std::move(programFolder)), reportError_(std::move(reportError)), clock_(std::move(clock))
 {
     if (!clock_)
-        clock_ = [] { return QDateTime::currentDateTime(); };
+        clock_ = audit::localNow;
 }
 
 LineLog::~LineLog()

@@ -13,8 +13,10 @@ build_pkgs+=(qt6-charts-dev libqt6opengl6-dev libxlsxwriter-dev)  # a patient's 
 test_pkgs+=(python3-openpyxl libreoffice-calc-nogui)  # exported workbooks read back by readers of their own
 test_pkgs+=(openbox x11-utils desktop-file-utils)  # windows under a real window manager (openbox, xprop, xwininfo); desktop entry check
 build_pkgs+=(libpq-dev)  # the results in PostgreSQL, through libpq
+build_pkgs+=(libssl-dev)  # the audit trail's SHA-256 (OpenSSL's, with the processor's SHA instructions)
 test_pkgs+=(postgresql)  # a private server for the database store's tests (scripts/pg-server.sh)
 test_pkgs+=(openssl)  # that server's own certificate authority, for the tests over TLS
+test_pkgs+=(tzdata)  # zones with half-hour offsets and summer time for the entries' times
 run_pkgs=(xvfb xauth)
 
 want=("${build_pkgs[@]}")

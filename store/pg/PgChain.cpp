@@ -11,7 +11,7 @@ constexpr int kBatch = 500;
 Chain::Chain(QString table, Clock clock) : table_(std::move(table)), clock_(std::move(clock))
 {
     if (!clock_)
-        clock_ = [] { return QDateTime::currentDateTime(); };
+        clock_ = audit::localNow;
 }
 
 Chain::Locked Chain::lock(pg::Connection& c) const

@@ -28,7 +28,8 @@
 //   Answers row_id (NULL: the row holding key went meanwhile) and is_new.
 // - hematix_fit(field, width, value): the value unchanged, or an error naming the field when the
 //   value is too long or outside code page 1251. varchar refuses a long text without naming its
-//   column, so statements write their values through it (checkedValue).
+//   column, so statements write their values through it (checkedValue), as hematix_store does
+//   when its own test of a row finds a misfit.
 //
 // Version 2: results is vacuumed after every 10,000 rows inserted (not a fifth of the table), so
 // that counting a range of rows reads the primary key's index alone.
@@ -48,6 +49,12 @@
 // commits without waiting for the disk, as version 4 (durable false); otherwise, a program storing
 // alone, its commit waits for the disk itself (durable true) and the caller needs no storeFlush().
 //
+// Version 6: hematix_store tests the row's texts in one expression (their lengths, and one
+// pattern match over them all) and calls hematix_fit for each only when that finds a misfit, to
+// raise its error; the fields' own checks stand behind it. It inserts the row unless one holds
+// its key in the same statement, and reads the chain's head with hematix_waited. The archive's
+// entries are compressed with LZ4.
+//
 // Knows: the result table's fields, the code page, the connection. Must not know: what the rows
 // mean, the audit chains' rules (audit/Chain), windows. Untrusted: the version a database says
 // it has.
@@ -58,7 +65,7 @@
 
 namespace pgschema {
 
-constexpr int kVersion = 5;
+constexpr int kVersion = 6;
 
 // The version of the connected database's schema; 0 when it has none.
 int version(pg::Connection& connection);

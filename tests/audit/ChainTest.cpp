@@ -89,3 +89,29 @@ TEST(MessageArchive, SeesWhatAnotherArchiveObjectAppended)
     f.archive.archive(m, audit::MessageArchive::Outcome::Rejected, {}, 0, QStringLiteral("no terminator"));
     EXPECT_TRUE(other.archived(m.captureKey()));
 }
+
+// Entries' times are written by hand, not by Qt: the same text as Qt's for every kind of time,
+// in zones with half-hour offsets and summer time, either side of 1970 and of a change of clocks.
+TEST(TimeText, IsQtsIsoTextInEveryZone)
+{
+    const QByteArray zoneBefore = qgetenv("TZ");
+    const qint64 instants[] = {0, -1, -86'400'001, 1'796'640'123'999 /* 2026-12-07 */, 1'710'048'600'000 /* St John's clocks forward */,
+                               1'730'608'199'999 /* and back */, 253'402'300'799'999 /* 9999-12-31 */, 253'402'300'800'000};
+    for (const char* zone : {"UTC", "Europe/Moscow", "Asia/Kolkata", "America/St_Johns"}) {
+        qputenv("TZ", zone);
+        tzset();
+        for (const qint64 ms : instants)
+            for (const QDateTime& t : {QDateTime::fromMSecsSinceEpoch(ms, Qt::LocalTime), QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC),
+                                       QDateTime::fromMSecsSinceEpoch(ms, Qt::OffsetFromUTC, -12'600),
+                                       QDateTime::fromMSecsSinceEpoch(ms, Qt::OffsetFromUTC, 3'600)}) {
+                SCOPED_TRACE(std::string(zone) + " " + std::to_string(ms) + " spec " + std::to_string(t.timeSpec()));
+                EXPECT_EQ(audit::timeText(t).toStdString(), t.toOffsetFromUtc(t.offsetFromUtc()).toString(Qt::ISODateWithMs).toStdString());
+            }
+        const QDateTime now = audit::localNow();
+        EXPECT_EQ(now.offsetFromUtc(), QDateTime::currentDateTime().offsetFromUtc()) << zone;
+        EXPECT_LT(std::abs(now.msecsTo(QDateTime::currentDateTime())), 5'000) << zone;
+    }
+    EXPECT_EQ(audit::timeText(QDateTime()), QString());
+    zoneBefore.isNull() ? qunsetenv("TZ") : qputenv("TZ", zoneBefore);
+    tzset();
+}
