@@ -62,6 +62,8 @@ QDateTime localNow();
 class JsonLine {
 public:
     JsonLine& add(const char* key, const QString& text);
+    // A text already in UTF-8 (hashes, base64): no conversion on the way.
+    JsonLine& addUtf8(const char* key, QByteArrayView text);
     JsonLine& add(const char* key, qint64 number);
     JsonLine& addNull(const char* key);
     // A value already in JSON (an object or array built with JsonLine::object/array).

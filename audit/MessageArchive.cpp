@@ -139,29 +139,30 @@ JsonLine MessageArchive::entry(const ReceivedMessage& m, Outcome outcome, const 
         line.add("record", record);
     else
         line.addNull("record");
-    const QByteArray id = identity.isEmpty() ? QByteArray() : identityId(identity);
+    const QByteArray json = identity.isEmpty() ? QByteArray() : identityJson(identity);
+    const QByteArray id = identity.isEmpty() ? QByteArray() : sha256Hex(json);
     if (id.isEmpty())
         line.addNull("id");
     else
-        line.add("id", QString::fromLatin1(id));
-    line.add("capture", QString::fromLatin1(captureKey.isEmpty() ? m.captureKey() : captureKey));
+        line.addUtf8("id", id);
+    line.addUtf8("capture", captureKey.isEmpty() ? m.captureKey() : captureKey);
     line.add("name", m.capture);
     m.enq.isValid() ? line.add("enq", timeText(m.enq)) : line.addNull("enq");
     m.end.isValid() ? line.add("end", timeText(m.end)) : line.addNull("end");
     line.add("length", qint64(m.bytes.size()));
-    line.add("sha256", QString::fromLatin1(sha256Hex(m.bytes)));
+    line.addUtf8("sha256", sha256Hex(m.bytes));
     if (!reason.isEmpty())
         line.add("reason", reason);
     if (identity.isEmpty())
         line.addNull("identity");
     else
-        line.addRaw("identity", identityJson(identity));
+        line.addRaw("identity", json);
     // Only a file no receiver wrote is this long (it keeps 50,000 bytes at most); it stays in
     // Temp/rejected/, and its hash here says which it was.
     if (m.bytes.size() > kMaxLine / 2)
         line.addNull("bytes");
     else
-        line.add("bytes", QString::fromLatin1(m.bytes.toBase64()));
+        line.addUtf8("bytes", m.bytes.toBase64());
     return line;
 }
 
