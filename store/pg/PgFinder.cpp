@@ -99,18 +99,21 @@ std::optional<RowFinder::Match> PgFinder::find(const QString& text, int from, bo
                           backward ? Span{std::max<qint64>(at, 1), last, true} : Span{1, std::min(at, last), true}};
     // A text with a trigram to look up finds a row far off through the trigram index (its cost
     // grows with the rows holding the text, so the near rows are read first, where a common text
-    // is); any other is read through, with progress.
+    // is); any other is read through, with progress. The near rows are those of each stretch: a
+    // short stretch left past the current row (rows without names at the end, say) is read
+    // through, and the rows round the other end are near again, as a common text is there too.
     const bool indexed = hasTrigram(f);
     const qint64 total = last;
     qint64 read = 0;
     for (const Span& span : spans) {
         if (span.first > span.last || (span.wrapped && from <= 0))
             continue;
-        for (qint64 done = 0; done < span.last - span.first + 1;) {
-            if (indexed && read >= kNearRows)
+        const qint64 size = span.last - span.first + 1;
+        for (qint64 done = 0; done < size;) {
+            if (indexed && done >= kNearRows && size - done > kSpanRows)
                 return farMatch(f, at, backward, from > 0);
-            const bool near = indexed || done == 0;
-            const qint64 n = std::min(indexed ? kNearRows - read : near ? kSpanRows : kWideRows, span.last - span.first + 1 - done);
+            const bool near = (indexed && done < kNearRows) || done == 0;
+            const qint64 n = std::min(indexed && near ? kNearRows : near ? kSpanRows : kWideRows, size - done);
             const qint64 lo = backward ? span.last - done - n + 1 : span.first + done;
             const pg::Value id =
                 exec(near ? nearSql : wideSql, {f, QString::number(lo), QString::number(lo + n - 1)}, what).scalar();
