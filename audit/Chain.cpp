@@ -81,11 +81,21 @@ QString archiveFolder(const QString& programFolder) { return QDir(programFolder)
 
 // OpenSSL's digest uses the processor's SHA instructions where it has them: every message is
 // hashed twice and every entry once, on the storing path.
+// The digest is fetched once and a context kept per thread: OpenSSL 3 looks the algorithm up
+// again on every one-shot call, which cost more than hashing a message.
 QByteArray sha256Hex(QByteArrayView bytes)
 {
+    static EVP_MD* const md = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+    struct Context {
+        EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+        ~Context() { EVP_MD_CTX_free(ctx); }
+    };
+    thread_local const Context context;
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
-    if (EVP_Digest(bytes.data(), size_t(bytes.size()), digest, &length, EVP_sha256(), nullptr) != 1 || length != 32)
+    if (!md || !context.ctx || EVP_DigestInit_ex2(context.ctx, md, nullptr) != 1
+        || EVP_DigestUpdate(context.ctx, bytes.data(), size_t(bytes.size())) != 1
+        || EVP_DigestFinal_ex(context.ctx, digest, &length) != 1 || length != 32)
         throw std::runtime_error("SHA-256 could not be computed");
     return QByteArray::fromRawData(reinterpret_cast<const char*>(digest), 32).toHex();
 }

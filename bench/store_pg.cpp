@@ -8,6 +8,7 @@
 // The server is the test run's or one of this program's own (bench/support/PgServer.h), with
 // fsync on, since the figures are about durable commits. The rows are filled with generate_series,
 // the dBase table's with the same values.
+#include "bench/support/BareInserts.h"
 #include "bench/support/BulkTable.h"
 #include "bench/support/Messages.h"
 #include "bench/support/Outcome.h"
@@ -23,7 +24,6 @@
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
-#include <libpq-fe.h>
 
 #include <cstdio>
 #include <iterator>
@@ -95,35 +95,13 @@ void BM_StoreMessages(benchmark::State& state)
 // The same rows through libpq alone: one INSERT a transaction, no archive, no checks.
 void BM_BareInserts(benchmark::State& state)
 {
-    const QString db = database(int(state.range(0)));
-    PGconn* conn = PQconnectdb(uriOf(db).toUtf8().constData());
-    if (!benchsupport::check(state, PQstatus(conn) == CONNECTION_OK, "connected")) {
-        PQfinish(conn);
+    benchsupport::BareInserts bare(uriOf(database(int(state.range(0)))));
+    if (!benchsupport::check(state, bare.connected(), "connected"))
         return;
-    }
-    QStringList placeholders;
-    for (int i = 1; i <= 22; ++i)
-        placeholders << QStringLiteral("$%1").arg(i);
-    const QByteArray sql = QStringLiteral("INSERT INTO results (dat, tim, num, %1, identity_key) VALUES ($1::date, %2)")
-                               .arg(resulttable::valueFields().join(QLatin1Char(',')).toLower(), placeholders.mid(1).join(QLatin1Char(',')))
-                               .toUtf8();
     qint64 inserted = 0;
     for (auto _ : state)
-        for (int i = 0; i < messagesPerRound(); ++i) {
-            ++sent;
-            const ImportedRow r = row(sent);
-            std::vector<QByteArray> texts = {QByteArray("2026-12-07"), r.time.toUtf8(), r.num.toUtf8()};
-            for (const QString& v : r.values)
-                texts.push_back(v.toUtf8());
-            texts.push_back(QByteArray::number(sent).toHex());
-            std::vector<const char*> params;
-            for (const QByteArray& t : texts)
-                params.push_back(t.constData());
-            PGresult* res = PQexecParams(conn, sql.constData(), int(params.size()), nullptr, params.data(), nullptr, nullptr, 0);
-            inserted += PQresultStatus(res) == PGRES_COMMAND_OK;
-            PQclear(res);
-        }
-    PQfinish(conn);
+        for (int i = 0; i < messagesPerRound(); ++i)
+            inserted += bare.insert(u'B', ++sent);
     const qint64 expected = qint64(state.iterations()) * messagesPerRound();
     benchsupport::check(state, inserted == expected, "every row inserted");
     state.SetItemsProcessed(expected);
@@ -237,8 +215,8 @@ void registerAll()
         else
             b->MinTime(2.0);
     };
-    // Taking turns over both sizes, three rounds (the ratios take each run's median), so that a
-    // slower minute of the machine falls on both.
+    // Taking turns over both sizes, three rounds (each ratio is the median of the rounds' own),
+    // so that a slower minute of the machine falls on both.
     for (int round = 0; round < (benchsupport::smoke() ? 1 : 3); ++round)
         for (int rows : {small, large}) {
             add("BM_BareInserts", BM_BareInserts, {rows});
@@ -256,10 +234,10 @@ void printRatios(const benchsupport::RunTimes& times, int small, int large)
     const std::string s = std::to_string(small), l = std::to_string(large);
     std::printf("Storing messages with their archive entries: %.2fx the throughput of bare single-row INSERTs "
                 "(%s rows; %.2fx at %s rows)\n",
-                at("BM_BareInserts/" + s) / at("BM_StoreMessages/" + s), s.c_str(),
-                at("BM_BareInserts/" + l) / at("BM_StoreMessages/" + l), l.c_str());
+                times.ratio("BM_BareInserts/" + s, "BM_StoreMessages/" + s), s.c_str(),
+                times.ratio("BM_BareInserts/" + l, "BM_StoreMessages/" + l), l.c_str());
     std::printf("A message's cost at %s rows: %.2fx at %s rows (%.2f ms a message)\n", l.c_str(),
-                at("BM_StoreMessages/" + l) / at("BM_StoreMessages/" + s), s.c_str(),
+                times.ratio("BM_StoreMessages/" + l, "BM_StoreMessages/" + s), s.c_str(),
                 at("BM_StoreMessages/" + l) / messagesPerRound());
     for (int i = 0; i < int(std::size(findWhat)); ++i)
         std::printf("At %s rows, %s: %.2f ms\n", l.c_str(), findWhat[i], at("BM_Find/" + l + "/" + std::to_string(i)));

@@ -139,15 +139,19 @@ ResultStore::Stored PgResultStore::store(const ImportedRow& row, const audit::Re
     const audit::Identity identity = DbfResultStore::identityOf(row);
     const bool archiving = !message.bytes.isEmpty();
     std::vector<pg::Value> params = rowParams(row);
-    params.emplace_back(QString::fromLatin1(audit::identityId(identity)));
     if (archiving) {
         const QString time = archive_.now();
         const QByteArray capture = message.captureKey();
+        const QByteArray rest = entryRest(message, identity, capture);
+        // The entry names the identity's id first: taken from there rather than hashed again.
+        const QByteArrayView id = audit::shortKey(rest, "\"id\":");
+        params.emplace_back(QString::fromLatin1(id.size() == 64 ? id.toByteArray() : audit::identityId(identity)));
         params.emplace_back(QString::fromLatin1(capture));
         params.emplace_back(time);
         params.emplace_back(QString::fromUtf8(audit::JsonLine::quote(time)));
-        params.emplace_back(QString::fromUtf8(entryRest(message, identity, capture)));
+        params.emplace_back(QString::fromUtf8(rest));
     } else {
+        params.emplace_back(QString::fromLatin1(audit::identityId(identity)));
         params.resize(params.size() + 4);
     }
     return guarded(QStringLiteral("Storing a row"), [&]() -> Stored {
