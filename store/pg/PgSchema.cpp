@@ -28,6 +28,9 @@ QString quoted(const QString& text)
     return QLatin1Char('\'') + QString(text).replace(QLatin1Char('\''), QStringLiteral("''")) + QLatin1Char('\'');
 }
 
+// A text all of whose characters are in the code page, as a quoted regular expression.
+QString cp1251Pattern() { return quoted(QLatin1Char('^') + cp1251Class() + QStringLiteral("*$")); }
+
 // The columns an imported row fills with their values: $1 the date, $2 TIM, $3 NUM, $4.. the
 // eighteen values, in hematix_store's argument order. The texts go in as given; fits is what
 // hematix_fit would refuse of them, as one expression.
@@ -67,7 +70,9 @@ const RowStatement& rowStatement()
             text(field);
         Q_ASSERT(n == kRowArguments);
         // One pattern match over all the texts: it holds for the whole exactly when for each.
-        r.misfit = tooLong.join(QStringLiteral(" OR ")) + QStringLiteral(" OR NOT hematix_in_cp1251(concat(%1))").arg(texts.join(QLatin1Char(',')));
+        // The pattern itself rather than hematix_in_cp1251, which would be a call of its own.
+        r.misfit = tooLong.join(QStringLiteral(" OR ")) + QStringLiteral(" OR concat(%1) !~ %2")
+                                                            .arg(texts.join(QLatin1Char(',')), cp1251Pattern());
         return r;
     }();
     return s;
@@ -142,8 +147,11 @@ QString storeFunction()
                "    durable := false;\n"
                "  END IF;\n"
                // A resend of a capture archived already: nothing more to write.
-               "  IF NOT is_new AND EXISTS (SELECT 1 FROM archive a WHERE a.capture = hematix_store.capture) THEN\n"
-               "    RETURN;\n"
+               // Nested, so that a new row's statement holds no query of the archive to set up.
+               "  IF NOT is_new THEN\n"
+               "    IF EXISTS (SELECT 1 FROM archive a WHERE a.capture = hematix_store.capture) THEN\n"
+               "      RETURN;\n"
+               "    END IF;\n"
                "  END IF;\n"
                // The chain's head, and whether a program waited lately, in one statement.
                "  SELECT h.seq, h.entry, durable AND w.last_value < %7 INTO head_seq, head_line, durable\n"
@@ -192,7 +200,7 @@ void makeStoreFunction(pg::Connection& c, const QString& what)
 // which took half a stored row's time.
 QString inCp1251(const QString& language)
 {
-    const QString test = QStringLiteral("value ~ %1").arg(quoted(QLatin1Char('^') + cp1251Class() + QStringLiteral("*$")));
+    const QString test = QStringLiteral("value ~ %1").arg(cp1251Pattern());
     return QStringLiteral("CREATE OR REPLACE FUNCTION hematix_in_cp1251(value text) RETURNS boolean LANGUAGE %1 IMMUTABLE "
                           "STRICT PARALLEL SAFE %2")
         .arg(language, language == QLatin1String("sql") ? QStringLiteral("RETURN ") + test
