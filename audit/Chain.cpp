@@ -14,8 +14,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <optional>
 #include <ctime>
+#include <optional>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -80,9 +80,9 @@ QByteArrayView shortKey(QByteArrayView line, QByteArrayView key)
 QString archiveFolder(const QString& programFolder) { return QDir(programFolder).filePath(QStringLiteral("Archive")); }
 
 // OpenSSL's digest uses the processor's SHA instructions where it has them: every message is
-// hashed twice and every entry once, on the storing path.
-// The digest is fetched once and a context kept per thread: OpenSSL 3 looks the algorithm up
-// again on every one-shot call, which cost more than hashing a message.
+// hashed twice and every entry once, on the storing path. The digest is fetched once and a
+// context kept per thread: OpenSSL 3 looks the algorithm up again on every one-shot call, which
+// cost more than hashing a message.
 QByteArray sha256Hex(QByteArrayView bytes)
 {
     static EVP_MD* const md = EVP_MD_fetch(nullptr, "SHA256", nullptr);

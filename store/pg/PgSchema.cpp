@@ -32,8 +32,8 @@ QString quoted(const QString& text)
 QString cp1251Pattern() { return quoted(QLatin1Char('^') + cp1251Class() + QStringLiteral("*$")); }
 
 // The columns an imported row fills with their values: $1 the date, $2 TIM, $3 NUM, $4.. the
-// eighteen values, in hematix_store's argument order. The texts go in as given; fits is what
-// hematix_fit would refuse of them, as one expression.
+// eighteen values, in hematix_store's argument order. The texts go in as given; fitted holds
+// hematix_fit's call on each, and misfit, as one expression, whether it would refuse any.
 struct RowStatement {
     QStringList columns;
     QStringList values;
