@@ -4,6 +4,9 @@
 
 #include "support/TestSupport.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <gtest/gtest.h>
 
 using namespace trailtest;
@@ -114,4 +117,19 @@ TEST(TimeText, IsQtsIsoTextInEveryZone)
     EXPECT_EQ(audit::timeText(QDateTime()), QString());
     zoneBefore.isNull() ? qunsetenv("TZ") : qputenv("TZ", zoneBefore);
     tzset();
+}
+
+// Any text quoted into an entry is read back whole by a JSON reader, through either way in.
+TEST(JsonLine, QuotesAnyTextSoThatAJsonReaderGetsItBack)
+{
+    const QString texts[] = {QString(), QStringLiteral("\"quoted\" and \\back\\"), QStringLiteral("tab\tline\nend\x01\x1f\x7f"),
+                             QStringLiteral("Иванов Ёж"), QString::fromUtf8("7\xF0\x9F\x98\x80"), QString(3000, QLatin1Char('R'))};
+    for (const QString& text : texts) {
+        audit::JsonLine line;
+        line.add("text", text).addUtf8("utf8", text.toUtf8());
+        const QJsonObject o = QJsonDocument::fromJson(line.object()).object();
+        EXPECT_EQ(o.value(QLatin1String("text")).toString(), text) << line.object().toStdString();
+        EXPECT_EQ(o.value(QLatin1String("utf8")).toString(), text);
+    }
+    EXPECT_EQ(audit::JsonLine::quote(QStringLiteral("a\x1f\"")), QByteArray(R"("a\u001f\"")"));
 }
