@@ -343,12 +343,15 @@ void makeVersion5(pg::Connection& c)
 // hematix_store checks a row's texts in one expression, and calls hematix_fit only to name what
 // it refuses. CREATE OR REPLACE: the same arguments and answer, and the roles' rights stay.
 // The archive's entries (a message's bytes in base64) are compressed with LZ4, some times faster
-// than PostgreSQL's own pglz, for entries written from now on.
+// than PostgreSQL's own pglz, for entries written from now on; a server built without LZ4 keeps
+// pglz.
 void makeVersion6(pg::Connection& c)
 {
     const QString what = QStringLiteral("Making the schema (version 6)");
     c.exec(QStringLiteral("CREATE OR REPLACE") + storeFunction().mid(QStringLiteral("CREATE").size()), {}, what);
-    c.exec(QStringLiteral("ALTER TABLE archive ALTER COLUMN entry SET COMPRESSION lz4"), {}, what);
+    c.exec(QStringLiteral("DO $$ BEGIN EXECUTE 'ALTER TABLE archive ALTER COLUMN entry SET COMPRESSION lz4'; "
+                          "EXCEPTION WHEN feature_not_supported THEN NULL; END $$"),
+           {}, what);
 }
 
 struct Step {
