@@ -92,7 +92,7 @@ void BM_StoreMessages(benchmark::State& state)
     state.SetItemsProcessed(expected);
 }
 
-// The same rows through libpq alone: one INSERT a transaction, no archive, no checks.
+// The same rows through libpq alone: one INSERT a transaction, no archive, no function of ours.
 void BM_BareInserts(benchmark::State& state)
 {
     benchsupport::BareInserts bare(uriOf(database(int(state.range(0)))));

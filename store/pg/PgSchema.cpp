@@ -28,6 +28,15 @@ QString quoted(const QString& text)
     return QLatin1Char('\'') + QString(text).replace(QLatin1Char('\''), QStringLiteral("''")) + QLatin1Char('\'');
 }
 
+// The text field named field; raises EDatabaseError when the table has none.
+const DbfFieldSpec& textField(const QString& field)
+{
+    for (const DbfFieldSpec& f : resulttable::fields())
+        if (f.name == field && f.type == 'C')
+            return f;
+    throw EDatabaseError(QStringLiteral("No text field %1 in the result table").arg(field));
+}
+
 // A text all of whose characters are in the code page, as a quoted regular expression.
 QString cp1251Pattern() { return quoted(QLatin1Char('^') + cp1251Class() + QStringLiteral("*$")); }
 
@@ -53,9 +62,7 @@ const RowStatement& rowStatement()
             r.columns << column(field);
             r.values << QStringLiteral("$%1").arg(++n);
             r.fitted << checkedValue(field, n);
-            for (const DbfFieldSpec& f : resulttable::fields())
-                if (f.name == field)
-                    tooLong << QStringLiteral("char_length($%1) > %2").arg(n).arg(f.length);
+            tooLong << QStringLiteral("char_length($%1) > %2").arg(n).arg(textField(field).length);
             texts << r.values.last();
         };
         for (const char* field : {"TIM", "NUM"})
@@ -99,7 +106,7 @@ QString storeFunction()
         if (s.values[i].contains(QLatin1Char('$')))
             same << QStringLiteral("r.%1 IS NOT DISTINCT FROM %2").arg(s.columns[i], s.values[i]);
     return QStringLiteral(
-               "CREATE FUNCTION hematix_store(%1) LANGUAGE plpgsql AS $f$\n"
+               "CREATE OR REPLACE FUNCTION hematix_store(%1) LANGUAGE plpgsql AS $f$\n"
                "DECLARE\n"
                "  head_seq bigint;\n"
                "  head_line text;\n"
@@ -348,7 +355,7 @@ void makeVersion5(pg::Connection& c)
 void makeVersion6(pg::Connection& c)
 {
     const QString what = QStringLiteral("Making the schema (version 6)");
-    c.exec(QStringLiteral("CREATE OR REPLACE") + storeFunction().mid(QStringLiteral("CREATE").size()), {}, what);
+    c.exec(storeFunction(), {}, what);
     c.exec(QStringLiteral("DO $$ BEGIN EXECUTE 'ALTER TABLE archive ALTER COLUMN entry SET COMPRESSION lz4'; "
                           "EXCEPTION WHEN feature_not_supported THEN NULL; END $$"),
            {}, what);
@@ -419,10 +426,8 @@ QString foldedName()
 
 QString checkedValue(const QString& field, int parameter)
 {
-    for (const DbfFieldSpec& f : resulttable::fields())
-        if (f.name == field && f.type == 'C')
-            return QStringLiteral("hematix_fit('%1', %2, $%3)").arg(f.name).arg(f.length).arg(parameter);
-    throw EDatabaseError(QStringLiteral("No text field %1 in the result table").arg(field));
+    const DbfFieldSpec& f = textField(field);
+    return QStringLiteral("hematix_fit('%1', %2, $%3)").arg(f.name).arg(f.length).arg(parameter);
 }
 
 int version(pg::Connection& connection)
