@@ -1,6 +1,7 @@
 // The PostgreSQL store: (a) storing messages with their archive entries, each in its own
 // transaction, against a bare libpq loop of single-row INSERTs committed one by one (the same
-// durability: synchronous_commit on); (b) the cost of a message at 1,000,000 rows against 10,000;
+// durability: synchronous_commit on), and as the import stores a backlog (the disk waited for once
+// per MessageImport::kFlushEvery messages, before their capture files go); (b) the cost of a message at 1,000,000 rows against 10,000;
 // (c) find and a patient's rows at 1,000,000 rows: near and far, common, short, and held by no row;
 // (d) the period query of one day (1,000 rows) at 1,000,000 rows against the dBase store's on a
 // table of the same rows (the goal: at most 0.1x).
@@ -15,6 +16,7 @@
 #include "bench/support/PgServer.h"
 #include "bench/support/RunTimes.h"
 #include "engine/DataSet.h"
+#include "link/MessageImport.h"
 #include "store/DbfResultStore.h"
 #include "store/ResultTable.h"
 #include "store/pg/PgConnection.h"
@@ -86,6 +88,29 @@ void BM_StoreMessages(benchmark::State& state)
             ++sent;
             stored += store.store(row(sent), benchsupport::analyserMessage(sent)).answer == ResultStore::Insert::Stored;
         }
+    const qint64 expected = qint64(state.iterations()) * messagesPerRound();
+    benchsupport::check(state, stored == expected && count(db, "archive") - before == expected,
+                        "every message stored once with its archive entry");
+    state.SetItemsProcessed(expected);
+}
+
+// As the import stores a backlog: every message its own transaction, the disk waited for once
+// per kFlushEvery of them.
+void BM_StoreBacklog(benchmark::State& state)
+{
+    const QString db = database(int(state.range(0)));
+    PgResultStore store(folder->path() + QLatin1Char('/'), uriOf(db));
+    const qint64 before = count(db, "archive");
+    qint64 stored = 0;
+    for (auto _ : state) {
+        for (int i = 0; i < messagesPerRound(); ++i) {
+            ++sent;
+            stored += store.storeUnflushed(row(sent), benchsupport::analyserMessage(sent)).answer == ResultStore::Insert::Stored;
+            if ((i + 1) % MessageImport::kFlushEvery == 0)
+                store.flush();
+        }
+        store.flush();
+    }
     const qint64 expected = qint64(state.iterations()) * messagesPerRound();
     benchsupport::check(state, stored == expected && count(db, "archive") - before == expected,
                         "every message stored once with its archive entry");
@@ -221,6 +246,7 @@ void registerAll()
         for (int rows : {small, large}) {
             add("BM_BareInserts", BM_BareInserts, {rows});
             add("BM_StoreMessages", BM_StoreMessages, {rows});
+            add("BM_StoreBacklog", BM_StoreBacklog, {rows});
         }
     for (int what = 0; what < int(std::size(findWhat)); ++what)
         add("BM_Find", BM_Find, {large, what});
@@ -236,6 +262,10 @@ void printRatios(const benchsupport::RunTimes& times, int small, int large)
                 "(%s rows; %.2fx at %s rows)\n",
                 times.ratio("BM_BareInserts/" + s, "BM_StoreMessages/" + s), s.c_str(),
                 times.ratio("BM_BareInserts/" + l, "BM_StoreMessages/" + l), l.c_str());
+    std::printf("Storing a backlog as the import does (the disk waited for once per %d messages): %.2fx the same bare "
+                "INSERTs (%s rows; %.2fx at %s rows)\n",
+                MessageImport::kFlushEvery, times.ratio("BM_BareInserts/" + s, "BM_StoreBacklog/" + s), s.c_str(),
+                times.ratio("BM_BareInserts/" + l, "BM_StoreBacklog/" + l), l.c_str());
     std::printf("A message's cost at %s rows: %.2fx at %s rows (%.2f ms a message)\n", l.c_str(),
                 times.ratio("BM_StoreMessages/" + l, "BM_StoreMessages/" + s), s.c_str(),
                 at("BM_StoreMessages/" + l) / messagesPerRound());

@@ -150,15 +150,20 @@ void MessageImport::tick()
                      qUtf8Printable(capture::importedFolder(programFolder_)));
     }
 
+    // One message waits for the disk as it is stored; a backlog waits once per kFlushEvery.
+    const bool unflushed = files.size() > 1;
     bool inserted = false;
     for (qsizetype i = 0; i < files.size(); ++i) {
-        const Outcome outcome = importOne(files[i], i + 1 == files.size());
+        const Outcome outcome = importOne(files[i], i + 1 == files.size(), unflushed);
         if (outcome == Outcome::TableAway)
             break;  // the rest wait, in order, for the table
         inserted = inserted || outcome == Outcome::Inserted;
         if (outcome == Outcome::Inserted || outcome == Outcome::AlreadyStored)
             tableAwayReported_ = false;
+        if (int(unflushed_.size()) >= kFlushEvery && !flushStored())
+            break;
     }
+    flushStored();
 
     // One refresh per pass: re-reading the table after each row of a backlog would cost a full
     // read per row.
@@ -187,7 +192,27 @@ void MessageImport::tableAway(const QString& message)
     tableAwayReported_ = true;
 }
 
-MessageImport::Outcome MessageImport::importOne(const QString& path, bool newest)
+bool MessageImport::flushStored()
+{
+    if (unflushed_.empty())
+        return true;
+    const auto stored = std::move(unflushed_);
+    unflushed_.clear();
+    try {
+        store_.flush();
+    } catch (const Exception& e) {
+        tableAway(e.message());
+        return false;
+    } catch (const std::exception& e) {
+        tableAway(QString::fromLocal8Bit(e.what()));
+        return false;
+    }
+    for (const auto& [path, message] : stored)
+        dispose(path, message);
+    return true;
+}
+
+MessageImport::Outcome MessageImport::importOne(const QString& path, bool newest, bool unflushed)
 {
     QByteArray bytes;
     QString readError;
@@ -225,9 +250,9 @@ MessageImport::Outcome MessageImport::importOne(const QString& path, bool newest
         return Outcome::NoRow;
     }
 
-    ResultStore::Insert answer;
+    ResultStore::Stored stored;
     try {
-        answer = store_.store(message.row, received).answer;
+        stored = unflushed ? store_.storeUnflushed(message.row, received) : store_.store(message.row, received);
     } catch (const ERowRefused& e) {
         failed(path, e.message(), &received, &message.row);
         return Outcome::Failed;
@@ -239,15 +264,18 @@ MessageImport::Outcome MessageImport::importOne(const QString& path, bool newest
         return Outcome::TableAway;
     }
     failures_.remove(QFileInfo(path).fileName());
-    if (answer == ResultStore::Insert::AlreadyStored) {
-        ++alreadyStored_;
+    // Removed before the table is refreshed (a refresh that fails must not leave an imported
+    // file behind: it would not give a second row, but would be read at every pass), once the
+    // store's disk holds the row.
+    if (stored.onDisk)
         dispose(path, message);
+    else
+        unflushed_.emplace_back(path, message);
+    if (stored.answer == ResultStore::Insert::AlreadyStored) {
+        ++alreadyStored_;
         return Outcome::AlreadyStored;
     }
     ++imported_;
-    // Removed at once, before the table is refreshed: a refresh that fails must not leave an
-    // imported file behind (it would not give a second row, but would be read at every pass).
-    dispose(path, message);
     return Outcome::Inserted;
 }
 

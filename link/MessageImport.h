@@ -27,6 +27,10 @@
 //  - Every message is archived (with the times its times file gives) before its capture file is
 //    removed or set aside: by the store with its row, or as set aside. While the archive cannot
 //    be written the message waits, as for a table away.
+//  - A pass with more than one message waiting stores them without waiting for the store's disk
+//    each time (ResultStore::storeUnflushed), and their files leave only after the store's
+//    flush() (every kFlushEvery messages, and at the pass's end): a crash or a store lost before
+//    then leaves them waiting, and they are found stored, or stored, by a later pass.
 // Reporting never waits for the user: reportError must return at once.
 //
 // Knows: capture files, their fixed lines and tags (CP1251 text), the result store's calls.
@@ -43,6 +47,8 @@
 
 #include <functional>
 #include <memory>
+#include <utility>
+#include <vector>
 
 class QTimer;
 class ResultStore;
@@ -66,6 +72,8 @@ public:
     // Files larger than this are not messages the receiver wrote (it keeps at most 50,000 bytes);
     // they are set aside unread.
     static constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
+    // Messages of a backlog stored before the store's disk is waited for and their files leave.
+    static constexpr int kFlushEvery = 100;
 
     using ErrorReport = std::function<void(const QString&)>;
     using Hook = std::function<void()>;
@@ -97,7 +105,11 @@ public:
 
 private:
     enum class Outcome { Inserted, AlreadyStored, NoRow, Failed, Skipped, TableAway };
-    Outcome importOne(const QString& path, bool newest);
+    // unflushed: store with storeUnflushed(), the file kept in unflushed_ when not on disk yet.
+    Outcome importOne(const QString& path, bool newest, bool unflushed);
+    // Waits for the store's disk, then lets unflushed_'s files go; false (reported as the store
+    // away, the files left waiting) when it cannot.
+    bool flushStored();
     void tableAway(const QString& message);
     void dispose(const QString& path, const CaptureMessage& message);
     // received: the message read, to archive before it is set aside (none when unreadable).
@@ -118,6 +130,8 @@ private:
     ErrorReport onStoreAway_;
     RemoveFile remove_;
     QHash<QString, int> failures_;        // file name -> failed tries so far
+    // Stored, not yet known to be on the store's disk: their files wait for flushStored().
+    std::vector<std::pair<QString, CaptureMessage>> unflushed_;
     QSet<QString> reported_;              // files whose trouble has been reported
     bool tableAwayReported_ = false;
     bool running_ = false;

@@ -53,6 +53,8 @@ public:
     struct Stored {
         Insert answer = Insert::Stored;
         int record = 0;  // the row's record number, stored now or before
+        // False from storeUnflushed() while the row and its entry may not be on the store's disk.
+        bool onDisk = true;
     };
     // Stores the row a message makes and archives the message (durably, before this returns),
     // once: a message whose identity (as received) the archive knows, with its row still there,
@@ -62,6 +64,18 @@ public:
     // not archived (rows made by hand or by tests). Raises as insert(); EStoreAway also when the
     // archive cannot be written (the message then waits, and its row is not stored twice).
     virtual Stored store(const ImportedRow& row, const audit::ReceivedMessage& message) = 0;
+    // A backlog's way: as store(), but the store may answer before the row and its entry are on
+    // its disk (onDisk false), so that a run of messages waits for the disk once (flush()), not
+    // once each. The caller keeps each such message (its capture file) until flush() returns: a
+    // crash or a lost server before then leaves it to be stored again, and found stored if it
+    // was. A store whose every write is on disk when it answers stores as store().
+    virtual Stored storeUnflushed(const ImportedRow& row, const audit::ReceivedMessage& message)
+    {
+        return store(row, message);
+    }
+    // Returns once everything storeUnflushed() stored is on the store's disk. Raises EStoreAway
+    // when that cannot be known.
+    virtual void flush() {}
 
     // Archives a message set aside in Temp/rejected/ (durably). row: what the import took from
     // it, when it took anything. Raises EStoreAway when the archive cannot be written.

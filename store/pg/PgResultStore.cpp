@@ -13,6 +13,7 @@
 
 #include <QDateTime>
 #include <atomic>
+#include <utility>
 #include <chrono>
 #include <thread>
 #include <QDeadlineTimer>
@@ -115,6 +116,7 @@ pg::Connection& PgResultStore::connection()
         pgschema::check(*c);
         writable_ = pgroles::userMayWrite(*c, &user_);
         connection_ = std::move(c);
+        ++connections_;
     }
     return *connection_;
 }
@@ -136,6 +138,37 @@ template <class F> auto PgResultStore::guarded(const QString& what, F work) -> d
 
 ResultStore::Stored PgResultStore::store(const ImportedRow& row, const audit::ReceivedMessage& message)
 {
+    return storeRow(row, message, true);
+}
+
+ResultStore::Stored PgResultStore::storeUnflushed(const ImportedRow& row, const audit::ReceivedMessage& message)
+{
+    return storeRow(row, message, false);
+}
+
+EStoreAway PgResultStore::lostBeforeFlush() const
+{
+    return EStoreAway(QStringLiteral("The connection to %1 was lost before its rows were known to be on its disk")
+                          .arg(location()));
+}
+
+void PgResultStore::flush()
+{
+    const int owedOn = std::exchange(flushOwedOn_, 0);
+    if (owedOn == 0)
+        return;
+    // A commit not yet on the disk goes with its server: a flush on a later connection (the
+    // server may have restarted since) says nothing of it.
+    if (!connection_ || connections_ != owedOn)
+        throw lostBeforeFlush();
+    guarded(QStringLiteral("Waiting for the server's disk"), [&] {
+        connection().execPrepared("hematix_flush", pgschema::storeFlush(), {},
+                                  QStringLiteral("Waiting for the server's disk to hold the rows"));
+    });
+}
+
+ResultStore::Stored PgResultStore::storeRow(const ImportedRow& row, const audit::ReceivedMessage& message, bool waitForDisk)
+{
     const audit::Identity identity = DbfResultStore::identityOf(row);
     const bool archiving = !message.bytes.isEmpty();
     std::vector<pg::Value> params = rowParams(row);
@@ -154,18 +187,28 @@ ResultStore::Stored PgResultStore::store(const ImportedRow& row, const audit::Re
         params.emplace_back(QString::fromLatin1(audit::identityId(identity)));
         params.resize(params.size() + 4);
     }
+    if (!waitForDisk && flushOwedOn_ != 0 && (!connection_ || connections_ != flushOwedOn_))
+        throw lostBeforeFlush();
     return guarded(QStringLiteral("Storing a row"), [&]() -> Stored {
         // One statement, autocommit: the row and its archive entry commit together (hematix_store).
-        const pg::Result r = connection().execPrepared("hematix_store", pgschema::storeCall(), params,
-                                                               QStringLiteral("Storing a row"));
+        const pg::Result r = waitForDisk
+                                 ? connection().execPrepared("hematix_store", pgschema::storeCall(), params,
+                                                             QStringLiteral("Storing a row"))
+                                 : connection().execPrepared("hematix_store_unflushed", pgschema::storeCallUnflushed(),
+                                                             params, QStringLiteral("Storing a row"));
         const pg::Row& got = r.rows.at(0);
         if (!got[0])
             throw EStoreAway(QStringLiteral("The row holding a message's identity went while it was stored"));
+        const Insert answer = got[1] == QStringLiteral("t") ? Insert::Stored : Insert::AlreadyStored;
+        if (!waitForDisk) {
+            flushOwedOn_ = connections_;
+            return {answer, int(number(got[0])), false};
+        }
         // Committed, but perhaps not yet on the server's disk: the capture waits until it is.
         if (got[2] != QStringLiteral("t"))
             connection().execPrepared("hematix_flush", pgschema::storeFlush(), {},
                                       QStringLiteral("Waiting for the server's disk to hold the row"));
-        return {got[1] == QStringLiteral("t") ? Insert::Stored : Insert::AlreadyStored, int(number(got[0]))};
+        return {answer, int(number(got[0]))};
     });
 }
 

@@ -57,6 +57,9 @@ public:
     bool rowsOffline() const;
 
     Stored store(const ImportedRow& row, const audit::ReceivedMessage& message) override;
+    // Commits without waiting for the server's disk; flush() waits once for all of them.
+    Stored storeUnflushed(const ImportedRow& row, const audit::ReceivedMessage& message) override;
+    void flush() override;
     void setAside(const audit::ReceivedMessage& message, const ImportedRow* row, const QString& reason) override;
     AuditOpened openAudit(int keepDays) override;
     audit::VerifyReport checkRecent(int days, const std::atomic_bool* cancel) const override;
@@ -77,6 +80,8 @@ private:
     // (the next call connects again); anything but a refused row means the store is away.
     template <class F> auto guarded(const QString& what, F work) -> decltype(work());
     PgRowHistory& rowHistory();
+    Stored storeRow(const ImportedRow& row, const audit::ReceivedMessage& message, bool waitForDisk);
+    EStoreAway lostBeforeFlush() const;
 
     QString folder_;
     QString uri_;
@@ -84,6 +89,10 @@ private:
     std::function<void()> whileWaiting_;
     std::unique_ptr<pg::Connection> connection_;
     bool writable_ = true;  // of connection_'s user
+    int connections_ = 0;  // connections made so far
+    // The connection on which storeUnflushed() committed what flush() has not waited for (0:
+    // none). On another, a server that restarted may have lost those commits.
+    int flushOwedOn_ = 0;
     QString user_;
     pgchain::Chain archive_, history_;
     PgFinder finder_;

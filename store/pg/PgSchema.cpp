@@ -398,15 +398,28 @@ QString findText()
     return QStringLiteral("find_text");
 }
 
+namespace {
+// hematix_store's call answering row_id, is_new and third.
+QString storeCallAnswering(const QString& third)
+{
+    QStringList arguments;
+    for (int i = 1; i <= kRowArguments + 5; ++i)
+        arguments << QStringLiteral("$%1").arg(i);
+    return QStringLiteral("SELECT row_id, is_new, %1 FROM hematix_store(%2)").arg(third, arguments.join(QLatin1Char(',')));
+}
+} // namespace
+
 QString storeCall()
 {
     // Made once: every message asks for it.
-    static const QString call = [] {
-        QStringList arguments;
-        for (int i = 1; i <= kRowArguments + 5; ++i)
-            arguments << QStringLiteral("$%1").arg(i);
-        return QStringLiteral("SELECT row_id, is_new, durable FROM hematix_store(%1)").arg(arguments.join(QLatin1Char(',')));
-    }();
+    static const QString call = storeCallAnswering(QStringLiteral("durable"));
+    return call;
+}
+
+QString storeCallUnflushed()
+{
+    // The setting lasts to the end of the statement's own transaction: its commit.
+    static const QString call = storeCallAnswering(QStringLiteral("set_config('synchronous_commit', 'off', true)"));
     return call;
 }
 

@@ -89,8 +89,12 @@ void check(pg::Connection& connection);
 constexpr int kRowArguments = 21;
 // "SELECT row_id, is_new, durable FROM hematix_store($1, ..., $26)".
 QString storeCall();
-// The statement, run on its own after a storeCall() that answered durable false, that returns
-// once the server's disk holds what that call committed.
+// As storeCall(), but its commit never waits for the disk (a backlog's messages wait once, with
+// storeFlush()): its third column is not durable.
+QString storeCallUnflushed();
+// The statement, run on its own after a storeCall() that answered durable false (or after
+// storeCallUnflushed() calls), that returns once the server's disk holds what they committed on
+// this connection.
 QString storeFlush();
 
 // The column a find looks in: the folded number and the folded name (foldedColumn) as one text,

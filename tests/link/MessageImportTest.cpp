@@ -471,6 +471,63 @@ TEST_F(MessageImportTest, TwoMessagesWithinOneIntervalGiveTwoRowsInOrder)
     EXPECT_EQ(repaints, 1);
 }
 
+// A backlog is stored without waiting for the store's disk each time: its files leave only after
+// the store's flush, one flush per kFlushEvery messages. A flush that fails leaves them all
+// waiting, and a later pass finds them stored: one row each.
+TEST_F(MessageImportTest, BacklogFilesLeaveOnlyAfterTheStoreFlushesAndAFailedFlushLosesAndDoublesNothing)
+{
+    struct FlushedLater : DbfResultStore {
+        FlushedLater(const QString& f, TQuery* q) : DbfResultStore(f, q), folder(f) {}
+        Stored storeUnflushed(const ImportedRow& r, const audit::ReceivedMessage& m) override
+        {
+            Stored s = store(r, m);
+            s.onDisk = false;
+            ++owed;
+            return s;
+        }
+        void flush() override
+        {
+            flushes.push_back({owed, int(capture::waitingFiles(folder).size())});
+            owed = 0;
+            if (away)
+                throw EStoreAway(QStringLiteral("the disk does not answer"));
+        }
+        QString folder;
+        bool away = true;
+        int owed = 0;
+        std::vector<std::pair<int, int>> flushes;  // messages owed, files waiting
+    } later(folder, &query);
+    MessageImport backlog(folder, later, [this](const QString& e) { errors.append(e); });
+    sim::MessageGenerator gen(9, QDateTime(QDate(2024, 3, 1), QTime(8, 0, 0)));
+    FrameReceiver receiver(folder, [] {});
+    auto send = [&](int n) {
+        for (int i = 0; i < n; ++i)
+            deliver(receiver, gen.next());
+    };
+    send(3);
+    backlog.tick();
+    EXPECT_EQ(rows(), 3);
+    EXPECT_EQ(capture::waitingFiles(folder).size(), 3);
+    EXPECT_TRUE(backlog.waitingForTable());
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].contains(QStringLiteral("the disk does not answer")));
+
+    later.away = false;
+    later.flushes.clear();
+    backlog.tick();
+    EXPECT_EQ(rows(), 3);
+    EXPECT_EQ(backlog.alreadyStored(), 3);
+    EXPECT_TRUE(capture::waitingFiles(folder).isEmpty());
+
+    later.flushes.clear();
+    send(MessageImport::kFlushEvery + 2);
+    backlog.tick();
+    EXPECT_EQ(later.flushes, (std::vector<std::pair<int, int>>{{MessageImport::kFlushEvery, MessageImport::kFlushEvery + 2}, {2, 2}}));
+    EXPECT_TRUE(capture::waitingFiles(folder).isEmpty());
+    EXPECT_EQ(rows(), MessageImport::kFlushEvery + 5);
+    EXPECT_EQ(errors.size(), 1);
+}
+
 TEST_F(MessageImportTest, EngineErrorIsShownOnceLaterFilesFlowAndAfterFiveTriesTheFileIsSetAside)
 {
     sim::Message bad = fixedMessage();
