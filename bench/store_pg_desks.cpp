@@ -135,7 +135,7 @@ void together(benchmark::State& state, Way way)
     const bool bare = way == Way::Bare;
     const char* names[] = {"backlog", "each", "bare"};
     const QString db = freshDatabase((names[int(way)] + std::string(writers == 1 ? "_one" : "_two")).c_str());
-    const int each = benchsupport::smoke() ? 20 : 1500;
+    const int each = benchsupport::smoke() ? 20 : 3000;
     qint64 stored = 0;
     bool connected = true;
     for (auto _ : state) {
