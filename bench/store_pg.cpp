@@ -1,7 +1,7 @@
 // The PostgreSQL store: (a) storing messages with their archive entries, each in its own
 // transaction, against a bare libpq loop of single-row INSERTs committed one by one (the same
-// durability: synchronous_commit on), and as the import stores a backlog (the disk waited for once
-// per MessageImport::kFlushEvery messages, before their capture files go); (b) the cost of a message at 1,000,000 rows against 10,000;
+// durability: synchronous_commit on), and as the import stores a backlog (benchsupport::Backlog);
+// (b) the cost of a message at 1,000,000 rows against 10,000;
 // (c) find and a patient's rows at 1,000,000 rows: near and far, common, short, and held by no row;
 // (d) the period query of one day (1,000 rows) at 1,000,000 rows against the dBase store's on a
 // table of the same rows (the goal: at most 0.1x).
@@ -10,6 +10,7 @@
 // fsync on, since the figures are about durable commits. The rows are filled with generate_series,
 // the dBase table's with the same values.
 #include "bench/support/BareInserts.h"
+#include "bench/support/Backlog.h"
 #include "bench/support/BulkTable.h"
 #include "bench/support/Messages.h"
 #include "bench/support/Outcome.h"
@@ -76,46 +77,31 @@ ImportedRow row(int n) { return benchsupport::resultRow(u'B', n); }
 
 int messagesPerRound() { return benchsupport::smoke() ? 20 : 200; }
 
-// args: rows before.
-void BM_StoreMessages(benchmark::State& state)
+// args: rows before. Each message on disk before the next (store), or as the import stores a
+// backlog.
+void storing(benchmark::State& state, bool backlog)
 {
     const QString db = database(int(state.range(0)));
     PgResultStore store(folder->path() + QLatin1Char('/'), uriOf(db));
-    const qint64 before = count(db, "archive");
-    qint64 stored = 0;
-    for (auto _ : state)
-        for (int i = 0; i < messagesPerRound(); ++i) {
-            ++sent;
-            stored += store.store(row(sent), benchsupport::analyserMessage(sent)).answer == ResultStore::Insert::Stored;
-        }
-    const qint64 expected = qint64(state.iterations()) * messagesPerRound();
-    benchsupport::check(state, stored == expected && count(db, "archive") - before == expected,
-                        "every message stored once with its archive entry");
-    state.SetItemsProcessed(expected);
-}
-
-// As the import stores a backlog: every message its own transaction, the disk waited for once
-// per kFlushEvery of them.
-void BM_StoreBacklog(benchmark::State& state)
-{
-    const QString db = database(int(state.range(0)));
-    PgResultStore store(folder->path() + QLatin1Char('/'), uriOf(db));
+    benchsupport::Backlog pass(store);
     const qint64 before = count(db, "archive");
     qint64 stored = 0;
     for (auto _ : state) {
         for (int i = 0; i < messagesPerRound(); ++i) {
             ++sent;
-            stored += store.storeUnflushed(row(sent), benchsupport::analyserMessage(sent)).answer == ResultStore::Insert::Stored;
-            if ((i + 1) % MessageImport::kFlushEvery == 0)
-                store.flush();
+            stored += backlog ? pass.store(row(sent), sent)
+                              : store.store(row(sent), benchsupport::analyserMessage(sent)).answer == ResultStore::Insert::Stored;
         }
-        store.flush();
+        pass.flush();
     }
     const qint64 expected = qint64(state.iterations()) * messagesPerRound();
     benchsupport::check(state, stored == expected && count(db, "archive") - before == expected,
                         "every message stored once with its archive entry");
     state.SetItemsProcessed(expected);
 }
+
+void BM_StoreMessages(benchmark::State& state) { storing(state, false); }
+void BM_StoreBacklog(benchmark::State& state) { storing(state, true); }
 
 // The same rows through libpq alone: one INSERT a transaction, no archive, no function of ours.
 void BM_BareInserts(benchmark::State& state)

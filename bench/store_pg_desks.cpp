@@ -11,13 +11,13 @@
 // The server is one of this program's own (or the test run's), with fsync and synchronous commits
 // on: the figures are about durable commits.
 #include "app/DBGrid.h"
+#include "bench/support/Backlog.h"
 #include "bench/support/BareInserts.h"
 #include "bench/support/Messages.h"
 #include "bench/support/Outcome.h"
 #include "bench/support/RunTimes.h"
 #include "bench/support/PgServer.h"
 #include "engine/DataSet.h"
-#include "link/MessageImport.h"
 #include "store/pg/PgConnection.h"
 #include "store/pg/PgListener.h"
 #include "store/pg/PgResultStore.h"
@@ -140,6 +140,7 @@ void together(benchmark::State& state, Way way)
     bool connected = true;
     for (auto _ : state) {
         std::vector<std::unique_ptr<PgResultStore>> stores;
+        std::vector<std::unique_ptr<benchsupport::Backlog>> backlogs;
         std::vector<std::unique_ptr<benchsupport::BareInserts>> loops;
         std::vector<std::function<bool(int)>> writes;
         for (int w = 0; w < writers; ++w) {
@@ -155,15 +156,10 @@ void together(benchmark::State& state, Way way)
                     writes.emplace_back([s = stores.back().get()](int n) {
                         return s->store(row(n), analyserMessage(n)).answer == ResultStore::Insert::Stored;
                     });
-                else
-                    writes.emplace_back([s = stores.back().get(), owed = 0](int n) mutable {
-                        const bool took = s->storeUnflushed(row(n), analyserMessage(n)).answer == ResultStore::Insert::Stored;
-                        if (++owed == MessageImport::kFlushEvery) {
-                            s->flush();
-                            owed = 0;
-                        }
-                        return took;
-                    });
+                else {
+                    backlogs.push_back(std::make_unique<benchsupport::Backlog>(*stores.back()));
+                    writes.emplace_back([b = backlogs.back().get()](int n) { return b->store(row(n), n); });
+                }
             }
         }
         std::atomic<qint64> done{0};
@@ -179,8 +175,8 @@ void together(benchmark::State& state, Way way)
         for (std::thread& t : threads)
             t.join();
         // The last messages' wait for the disk, as at the end of an import's pass.
-        for (const auto& store : stores)
-            store->flush();
+        for (const auto& backlog : backlogs)
+            backlog->flush();
         state.SetIterationTime(double(clock.nsecsElapsed()) / 1e9);
         stored += done;
     }

@@ -13,7 +13,6 @@
 
 #include <QDateTime>
 #include <atomic>
-#include <utility>
 #include <chrono>
 #include <thread>
 #include <QDeadlineTimer>
@@ -146,28 +145,37 @@ ResultStore::Stored PgResultStore::storeUnflushed(const ImportedRow& row, const 
     return storeRow(row, message, false);
 }
 
+// A commit not yet on the disk goes with its server: a flush on a later connection (the server
+// may have restarted since) says nothing of it.
+bool PgResultStore::flushLost() const
+{
+    return flushOwedOn_ != 0 && (!connection_ || connections_ != flushOwedOn_);
+}
+
 EStoreAway PgResultStore::lostBeforeFlush() const
 {
     return EStoreAway(QStringLiteral("The connection to %1 was lost before its rows were known to be on its disk")
                           .arg(location()));
 }
 
-void PgResultStore::flush()
+void PgResultStore::waitForDisk()
 {
-    const int owedOn = std::exchange(flushOwedOn_, 0);
-    if (owedOn == 0)
-        return;
-    // A commit not yet on the disk goes with its server: a flush on a later connection (the
-    // server may have restarted since) says nothing of it.
-    if (!connection_ || connections_ != owedOn)
-        throw lostBeforeFlush();
-    guarded(QStringLiteral("Waiting for the server's disk"), [&] {
-        connection().execPrepared("hematix_flush", pgschema::storeFlush(), {},
-                                  QStringLiteral("Waiting for the server's disk to hold the rows"));
-    });
+    connection().execPrepared("hematix_flush", pgschema::storeFlush(), {},
+                              QStringLiteral("Waiting for the server's disk to hold the rows"));
 }
 
-ResultStore::Stored PgResultStore::storeRow(const ImportedRow& row, const audit::ReceivedMessage& message, bool waitForDisk)
+void PgResultStore::flush()
+{
+    if (flushOwedOn_ == 0)
+        return;
+    const bool lost = flushLost();
+    flushOwedOn_ = 0;
+    if (lost)
+        throw lostBeforeFlush();
+    guarded(QStringLiteral("Waiting for the server's disk"), [&] { waitForDisk(); });
+}
+
+ResultStore::Stored PgResultStore::storeRow(const ImportedRow& row, const audit::ReceivedMessage& message, bool onDisk)
 {
     const audit::Identity identity = DbfResultStore::identityOf(row);
     const bool archiving = !message.bytes.isEmpty();
@@ -187,11 +195,11 @@ ResultStore::Stored PgResultStore::storeRow(const ImportedRow& row, const audit:
         params.emplace_back(QString::fromLatin1(audit::identityId(identity)));
         params.resize(params.size() + 4);
     }
-    if (!waitForDisk && flushOwedOn_ != 0 && (!connection_ || connections_ != flushOwedOn_))
+    if (!onDisk && flushLost())
         throw lostBeforeFlush();
     return guarded(QStringLiteral("Storing a row"), [&]() -> Stored {
         // One statement, autocommit: the row and its archive entry commit together (hematix_store).
-        const pg::Result r = waitForDisk
+        const pg::Result r = onDisk
                                  ? connection().execPrepared("hematix_store", pgschema::storeCall(), params,
                                                              QStringLiteral("Storing a row"))
                                  : connection().execPrepared("hematix_store_unflushed", pgschema::storeCallUnflushed(),
@@ -200,14 +208,13 @@ ResultStore::Stored PgResultStore::storeRow(const ImportedRow& row, const audit:
         if (!got[0])
             throw EStoreAway(QStringLiteral("The row holding a message's identity went while it was stored"));
         const Insert answer = got[1] == QStringLiteral("t") ? Insert::Stored : Insert::AlreadyStored;
-        if (!waitForDisk) {
+        if (!onDisk) {
             flushOwedOn_ = connections_;
             return {answer, int(number(got[0])), false};
         }
         // Committed, but perhaps not yet on the server's disk: the capture waits until it is.
         if (got[2] != QStringLiteral("t"))
-            connection().execPrepared("hematix_flush", pgschema::storeFlush(), {},
-                                      QStringLiteral("Waiting for the server's disk to hold the row"));
+            waitForDisk();
         return {answer, int(number(got[0]))};
     });
 }

@@ -80,7 +80,11 @@ private:
     // (the next call connects again); anything but a refused row means the store is away.
     template <class F> auto guarded(const QString& what, F work) -> decltype(work());
     PgRowHistory& rowHistory();
-    Stored storeRow(const ImportedRow& row, const audit::ReceivedMessage& message, bool waitForDisk);
+    // onDisk: the row on the server's disk before this returns, or owed to flush().
+    Stored storeRow(const ImportedRow& row, const audit::ReceivedMessage& message, bool onDisk);
+    // Runs the statement that returns once the server's disk holds this connection's commits.
+    void waitForDisk();
+    bool flushLost() const;  // a flush is owed on a connection that is gone
     EStoreAway lostBeforeFlush() const;
 
     QString folder_;
